@@ -1,0 +1,310 @@
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "package/package_format.h"
+#include "package/package_source.h"
+#include "package/player_state.h"
+
+namespace {
+// Complement of the magic, kept out of reach of constant folding.
+volatile uint32_t g_magic_complement = ~uint32_t(0x42525A51);
+}  // namespace
+
+uint32_t package_magic() { return ~g_magic_complement; }
+
+int32_t align_up4(int32_t value) {
+  if (value < 0 || value > INT32_MAX - 3) return value;
+  return (value + 3) & ~3;
+}
+
+namespace {
+
+// Reads past the fields are read on demand only: the first request is small,
+// and a window grows to at most PACKAGE_READ_SIZE bytes. Its contents are
+// always the prefix of what one read of PACKAGE_READ_SIZE bytes at the same
+// offset would give, so every decision matches that read.
+constexpr int32_t FIRST_READ = 512;
+
+int64_t align4(int64_t v) { return (v + 3) & ~int64_t(3); }
+
+int32_t le32(const uint8_t* p) {
+  return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
+                 uint32_t(p[3]) << 24);
+}
+
+class ReadWindow {
+ public:
+  ReadWindow(const PackageSource& source, uint8_t* buffer) : source_(source), buf_(buffer) {}
+
+  // One read at pos; false when it fails or yields 4 bytes or fewer.
+  bool open(int64_t pos, int32_t first = FIRST_READ) {
+    start_ = pos;
+    filled_ = 0;
+    complete_ = false;
+    return fill(first) && filled_ > 4;
+  }
+
+  // True when the window holds bytes [0, end).
+  bool need(int64_t end) {
+    if (end > PACKAGE_READ_SIZE) return false;
+    return fill(int32_t(end)) && filled_ >= end;
+  }
+
+  const uint8_t* data() const { return buf_; }
+  int32_t filled() const { return filled_; }
+  int64_t start() const { return start_; }
+
+ private:
+  bool fill(int32_t upto) {
+    while (filled_ < upto && !complete_) {
+      int32_t target = filled_ + FIRST_READ > upto ? filled_ + FIRST_READ : upto;
+      if (target < filled_ * 2) target = filled_ * 2;
+      if (target > PACKAGE_READ_SIZE) target = PACKAGE_READ_SIZE;
+      int32_t want = target - filled_;
+      int32_t got = source_.read_at(source_.context, start_ + filled_, buf_ + filled_, want);
+      if (got < 0 || got > want) return false;
+      filled_ += got;
+      if (got < want || filled_ == PACKAGE_READ_SIZE) complete_ = true;
+    }
+    return true;
+  }
+
+  const PackageSource& source_;
+  uint8_t* buf_;
+  int64_t start_ = 0;
+  int32_t filled_ = 0;
+  bool complete_ = false;
+};
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// A copy of a stored wide string with its terminator forced to zero.
+char16_t* copy_wide(const uint8_t* src, int32_t length) {
+  auto* block = static_cast<char16_t*>(std::malloc((size_t(length) + 1) * 2));
+  if (!block) return nullptr;
+  std::memcpy(block, src, (size_t(length) + 1) * 2);
+  block[length] = 0;
+  return block;
+}
+
+class Loader {
+ public:
+  Loader(const PackageSource& source, uint8_t* buffer)
+      : src_(source), buf_(buffer), window_(source, buffer) {}
+
+  int run() {
+    if (src_.size <= PACKAGE_SEARCH_START) return 0;
+    // The search needs the whole window at once.
+    if (!window_.open(PACKAGE_SEARCH_START, PACKAGE_READ_SIZE)) return 0;
+    int32_t n = window_.filled();
+    if (n <= 20) return 0;
+    const int32_t magic = int32_t(package_magic());
+    int32_t p = 0;
+    for (; p < n - 20; ++p)
+      if (le32(buf_ + p) == magic) break;
+    if (p >= n - 20) return 0;
+    m_ = int64_t(PACKAGE_SEARCH_START) + p;
+
+    int32_t mode = le32(buf_ + p + 8);
+    set_playback_mode(mode);
+    set_nominal_width(uint32_t(le32(buf_ + p + 12)));
+    set_nominal_height(uint32_t(le32(buf_ + p + 16)));
+    switch (mode) {
+      case PLAYBACK_PAGE:
+      case PLAYBACK_PAGE_POST:
+        return load_pages();
+      case PLAYBACK_VIDEO:
+        return load_video();
+      default:
+        return 0;
+    }
+  }
+
+ private:
+  // A 32-bit value at a file offset, from the search window when it holds
+  // it, else from the file. A package may start so late that its last
+  // header fields lie past that window; nothing past the file is assumed.
+  bool header_value(int64_t offset, int32_t* value) {
+    int64_t rel = offset - PACKAGE_SEARCH_START;
+    if (window_.start() == PACKAGE_SEARCH_START && rel >= 0 && rel + 4 <= window_.filled()) {
+      *value = le32(buf_ + rel);
+      return true;
+    }
+    uint8_t bytes[4];
+    if (src_.read_at(src_.context, offset, bytes, 4) != 4) return false;
+    *value = le32(bytes);
+    return true;
+  }
+
+  int load_pages() {
+    int32_t declared;
+    if (!header_value(m_ + 20, &declared)) return 0;
+    if (!alloc_resource_table(declared)) return 0;
+    int64_t pos = m_ + 24;
+    if (src_.size <= pos) return 0;
+
+    int32_t counted = 0;
+    while (counted < declared && read_entry(counted, &pos)) ++counted;
+    if (counted < declared) {
+      discard_entry(counted);
+      set_entry_count(counted);
+    }
+    return counted >= 1 ? 1 : 0;
+  }
+
+  // Parses entry c at align4(*pos) and advances *pos past its data. False
+  // ends loading; the entry is then not counted.
+  bool read_entry(int32_t c, int64_t* pos) {
+    int64_t at = align4(*pos);
+    if (!window_.open(at) || !window_.need(8)) return false;
+    int32_t size = le32(buf_);
+    int64_t off = 4;
+    if (!read_wide(&off, c, set_entry_url, true)) return false;
+    if (!read_wide(&off, c, set_entry_alternate_url, false)) return false;
+    if (!read_post_key(&off, c)) return false;
+    if (!read_wide(&off, c, set_entry_content_type, false)) return false;
+    at += off;
+    if (c == 0 && !read_first_movie_fields(&at)) return false;
+    if (size < 0) return false;
+    ResourceEntry& e = resource_table()[c];
+    e.size = size;
+    e.data_offset = int32_t(at);
+    at += size;
+    if (at > src_.size) return false;
+    *pos = at;
+    return true;
+  }
+
+  using WideSetter = int32_t (*)(const void*, int32_t, int32_t);
+
+  // A length field and its text at window offset *off. An optional string
+  // of length 0 has no text; the URL always has its terminator.
+  bool read_wide(int64_t* off, int32_t c, WideSetter setter, bool required) {
+    if (!window_.need(*off + 4)) return false;
+    int32_t length = le32(buf_ + *off);
+    *off += 4;
+    if (length < 0) return false;
+    if (length == 0 && !required) return true;
+    int64_t bytes = 2 * int64_t(length) + 2;
+    if (!window_.need(*off + bytes)) return false;
+    if (setter(buf_ + *off, c, length) < 0) return false;
+    *off += align4(bytes);
+    return true;
+  }
+
+  bool read_post_key(int64_t* off, int32_t c) {
+    if (!window_.need(*off + 4)) return false;
+    int32_t length = le32(buf_ + *off);
+    *off += 4;
+    if (length < 0) return false;
+    if (length == 0) return true;
+    int64_t bytes = int64_t(length) + 1;
+    if (!window_.need(*off + bytes)) return false;
+    if (set_entry_post_key(buf_ + *off, c, length) < 0) return false;
+    *off += align4(bytes);
+    return true;
+  }
+
+  // FlashVars, Base and the first movie's version byte, each field read at
+  // its own position as its own read.
+  bool read_first_movie_fields(int64_t* at) {
+    char16_t* vars = nullptr;
+    if (!read_movie_text(at, &vars)) return false;
+    if (vars) set_flash_vars(vars);
+    char16_t* base = nullptr;
+    int64_t base_at = *at;
+    if (!read_movie_text(at, &base)) return false;
+    if (base) set_movie_base(base);
+    // Byte 3 of the data, which starts right after the Base field.
+    int64_t version_off = (*at - base_at) + 3;
+    if (!window_.need(version_off + 1)) return false;
+    set_required_swf_version(int32_t(int8_t(buf_[version_off])));
+    return true;
+  }
+
+  bool read_movie_text(int64_t* at, char16_t** out) {
+    if (!window_.open(*at)) return false;
+    int32_t length = le32(buf_);
+    *at += 4;
+    if (length < 0) return false;
+    if (length == 0) return true;
+    int64_t bytes = 2 * int64_t(length) + 2;
+    if (!window_.need(4 + bytes)) return false;
+    *out = copy_wide(buf_ + 4, length);
+    if (!*out) return false;
+    *at += align4(bytes);
+    return true;
+  }
+
+  // An entry that was not counted must not keep what it had parsed.
+  static void discard_entry(int32_t c) {
+    ResourceEntry* table = resource_table();
+    ResourceEntry& e = table[c];
+    std::free(e.url);
+    std::free(e.alternate_url);
+    std::free(e.post_key);
+    std::free(e.content_type);
+    e = ResourceEntry{};
+  }
+
+  int load_video() {
+    if (!alloc_resource_table(3)) return 0;
+    int64_t t1 = align4(m_ + 20);
+    int32_t s1, head;
+    if (!header_value(t1, &s1) || !header_value(t1 + 4, &head)) return 0;
+    if (s1 < 0) return 0;
+    if (!set_fixed_entry(0, VIDEO_PLAYER_URL, SWF_CONTENT_TYPE, s1, int32_t(t1 + 4))) return 0;
+    set_required_swf_version(int32_t(int8_t(uint32_t(head) >> 24)));
+
+    int64_t t2 = t1 + 4 + align4(s1);
+    int32_t s2;
+    if (!video_size_at(t2, &s2)) return 0;
+    if (!set_fixed_entry(1, VIDEO_SKIN_URL, SWF_CONTENT_TYPE, s2, int32_t(t2 + 4))) return 0;
+
+    int64_t t3 = t2 + 4 + align4(s2);
+    int32_t s3;
+    if (!video_size_at(t3, &s3)) return 0;
+    if (!set_fixed_entry(2, VIDEO_FLV_URL, FLV_CONTENT_TYPE, s3, int32_t(t3 + 4))) return 0;
+    return t3 + 4 + s3 <= src_.size ? 1 : 0;
+  }
+
+  bool video_size_at(int64_t t, int32_t* size) {
+    if (src_.size <= t) return false;
+    if (!window_.open(t)) return false;
+    *size = le32(buf_);
+    return *size >= 0;
+  }
+
+  const PackageSource& src_;
+  uint8_t* buf_;
+  ReadWindow window_;
+  int64_t m_ = 0;
+};
+
+int32_t read_memory(void* context, int64_t offset, void* buf, int32_t len) {
+  auto* m = static_cast<MemorySource*>(context);
+  ++m->reads;
+  if (offset < 0 || len < 0) return -1;
+  if (offset >= m->size) return 0;
+  int64_t n = m->size - offset < len ? m->size - offset : len;
+  std::memcpy(buf, m->data + offset, size_t(n));
+  m->bytes_read += n;
+  return int32_t(n);
+}
+
+}  // namespace
+
+int load_package_from(const PackageSource& source) {
+  std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(std::malloc(PACKAGE_READ_SIZE)));
+  if (!buffer) return 0;
+  Loader loader(source, buffer.get());
+  return loader.run();
+}
+
+PackageSource memory_source(MemorySource* memory) {
+  int32_t size = int32_t(uint32_t(uint64_t(memory->size)));
+  return PackageSource{memory, size, read_memory};
+}

@@ -1,0 +1,102 @@
+#include "package/platform.h"
+
+#include <cstdlib>
+
+#include "base/text.h"
+
+namespace {
+
+HINSTANCE g_instance;
+bool g_platform_tested;
+bool g_nt_platform;
+char16_t* g_executable_path;
+bool g_executable_path_known;
+
+constexpr DWORD PATH_BLOCK = 262;
+constexpr DWORD PATH_LIMIT = 261;
+
+}  // namespace
+
+void set_instance_handle(HINSTANCE instance) { g_instance = instance; }
+HINSTANCE instance_handle() { return g_instance; }
+
+bool is_nt_platform() {
+  if (!g_platform_tested) {
+    g_platform_tested = true;
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    GetVersionExA(&info);
+    g_nt_platform = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  }
+  return g_nt_platform;
+}
+
+const char16_t* get_executable_path() {
+  if (g_executable_path_known) return g_executable_path;
+  g_executable_path_known = true;
+  if (is_nt_platform()) {
+    auto* path = static_cast<char16_t*>(std::calloc(PATH_BLOCK, sizeof(char16_t)));
+    if (path) GetModuleFileNameW(g_instance, as_wide(path), PATH_LIMIT);
+    g_executable_path = path;
+  } else {
+    auto* path = static_cast<char*>(std::calloc(PATH_BLOCK, 1));
+    if (path) {
+      GetModuleFileNameA(g_instance, path, PATH_LIMIT);
+      g_executable_path = ansi_to_wide(path);
+      std::free(path);
+    }
+  }
+  // A path that could not be had is an empty one: opening it fails cleanly.
+  if (!g_executable_path) g_executable_path = const_cast<char16_t*>(u"");
+  return g_executable_path;
+}
+
+char* wide_to_ansi(const char16_t* text) {
+  int bytes = WideCharToMultiByte(CP_ACP, 0, as_wide(text), -1, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return nullptr;
+  auto* block = static_cast<char*>(std::malloc(size_t(bytes) + 1));
+  if (!block) return nullptr;
+  if (!WideCharToMultiByte(CP_ACP, 0, as_wide(text), -1, block, bytes, nullptr, nullptr)) {
+    std::free(block);
+    return nullptr;
+  }
+  block[bytes] = 0;
+  return block;
+}
+
+char16_t* ansi_to_wide(const char* text) {
+  int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (units <= 0) return nullptr;
+  auto* block = static_cast<char16_t*>(std::malloc((size_t(units) + 1) * sizeof(char16_t)));
+  if (!block) return nullptr;
+  if (!MultiByteToWideChar(CP_ACP, 0, text, -1, as_wide(block), units)) {
+    std::free(block);
+    return nullptr;
+  }
+  block[units] = 0;
+  return block;
+}
+
+HANDLE platform_create_file(const char16_t* path, DWORD access, DWORD share, DWORD disposition,
+                            DWORD flags_and_attributes) {
+  if (is_nt_platform())
+    return CreateFileW(as_wide(path), access, share, nullptr, disposition, flags_and_attributes,
+                       nullptr);
+  char* ansi = wide_to_ansi(path);
+  if (!ansi) return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(ansi, access, share, nullptr, disposition, flags_and_attributes, nullptr);
+  std::free(ansi);
+  return file;
+}
+
+void reset_platform_cache() {
+  g_platform_tested = false;
+  g_nt_platform = false;
+  g_executable_path_known = false;
+  g_executable_path = nullptr;  // test paths are leaked on purpose: callers may hold them
+}
+
+void set_executable_path_for_test(const char16_t* path) {
+  g_executable_path = text::dup(path);
+  g_executable_path_known = true;
+}

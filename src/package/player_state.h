@@ -1,0 +1,77 @@
+// Process-wide values of the loaded package and the running player. Each
+// value has one writer; everyone else reads it through its getter. Strings
+// are malloc blocks; a string setter takes over the block it is given.
+#pragma once
+
+#include <cstdint>
+
+struct ResourceEntry {
+  char16_t* url;            // never null once loaded (may be empty)
+  char16_t* alternate_url;  // or null
+  char* post_key;           // base64 of the captured request body, or null
+  char16_t* content_type;   // or null
+  int32_t size;
+  int32_t data_offset;      // in the executable's own file
+};
+
+enum PlaybackMode : int32_t {
+  PLAYBACK_PAGE = 0,
+  PLAYBACK_VIDEO = 1,
+  PLAYBACK_PAGE_POST = 2,
+};
+
+ResourceEntry* resource_table();
+// The entry for index, or null when index is outside the table.
+const ResourceEntry* resource_entry(int32_t index);
+
+int32_t entry_count();
+void set_entry_count(int32_t count);
+
+int32_t playback_mode();
+void set_playback_mode(int32_t mode);
+
+uint32_t nominal_width();
+void set_nominal_width(uint32_t width);
+uint32_t nominal_height();
+void set_nominal_height(uint32_t height);
+
+const char16_t* flash_vars();
+void set_flash_vars(char16_t* text);
+const char16_t* movie_base();
+void set_movie_base(char16_t* text);
+
+int32_t required_swf_version();
+void set_required_swf_version(int32_t version);
+int32_t installed_flash_version();
+void set_installed_flash_version(int32_t version);
+
+// Owned by movie start; never freed by teardown.
+const char16_t* base_url();
+void set_base_url(char16_t* url);
+
+int32_t video_player_loading();
+void set_video_player_loading(int32_t loading);
+
+// Stores count, then allocates count zero-filled entries. Null when the
+// allocation fails (count stays stored) or count is not positive.
+ResourceEntry* alloc_resource_table(int32_t count);
+
+// Copy length units (or bytes) and the terminator that follows them in src
+// into a new block owned by the entry. Return the bytes copied, or -1 when
+// the block cannot be allocated or index is outside the table. The stored
+// terminator is always zero, whatever src held there.
+int32_t set_entry_url(const void* src, int32_t index, int32_t length);
+int32_t set_entry_alternate_url(const void* src, int32_t index, int32_t length);
+int32_t set_entry_content_type(const void* src, int32_t index, int32_t length);
+int32_t set_entry_post_key(const void* src, int32_t index, int32_t length);
+
+// Fills an entry from NUL-terminated texts; alternate URL becomes null,
+// the POST key is left alone. False when a copy cannot be allocated.
+bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content_type,
+                     int32_t size, int32_t data_offset);
+
+// Frees the table's strings, the table, FlashVars and Base.
+void free_player_state();
+
+// Test support: frees what free_player_state frees, then clears every value.
+void reset_player_state();
