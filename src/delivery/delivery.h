@@ -1,0 +1,19 @@
+// Resource delivery as the rest of the player sees it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Posted to the main window by a resource stream.
+constexpr UINT MSG_READ_NEXT_CHUNK = 0x8001;  // wParam: the ResourceMoniker
+constexpr UINT MSG_PLAYER_READY = 0x8002;
+
+class ResourceMoniker;
+
+// A new moniker for an entry index (-1: none) whose transfer is driven by
+// window; null when it cannot be allocated. Count starts at 0.
+ResourceMoniker* create_resource_moniker(int32_t index, HWND window);
+
+// Answers MSG_READ_NEXT_CHUNK. Safe for a moniker that no longer exists.
+void read_next_chunk(ResourceMoniker* moniker);
