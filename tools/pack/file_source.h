@@ -1,0 +1,33 @@
+// A package source over a file on disk, for the packer's commands.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "package/package_source.h"
+
+class FileSource {
+ public:
+  FileSource() = default;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+  ~FileSource();
+
+  // False with a message when the file cannot be opened.
+  bool open(const std::string& path, std::string* error);
+  PackageSource source();
+  int64_t size() const { return size_; }
+  int64_t bytes_read() const { return bytes_read_; }
+
+ private:
+  static int32_t read_at(void* context, int64_t offset, void* buf, int32_t len);
+
+  std::FILE* file_ = nullptr;
+  int64_t size_ = 0;
+  int64_t bytes_read_ = 0;
+};
+
+// Loads the package appended to the executable at path into the player
+// state. False with a message when the file can't be read or has no valid
+// package.
+bool load_player_exe(const std::string& path, std::string* error);
