@@ -1,0 +1,201 @@
+#include "manifest.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#define TOML_EXCEPTIONS 0
+#define TOML_ENABLE_FORMATTERS 0
+#include <toml++/toml.h>
+
+#include "base64.h"
+#include "utf.h"
+
+namespace pack {
+namespace {
+
+class Reader {
+ public:
+  Reader(const std::string& path, std::string* error) : path_(path), error_(error) {
+    size_t slash = path.find_last_of("/\\");
+    dir_ = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  }
+
+  bool fail(const toml::source_region& where, const std::string& message) {
+    *error_ = path_ + ":" + std::to_string(where.begin.line) + ": " + message;
+    return false;
+  }
+
+  // Rejects keys the manifest does not know, so typos don't pass silently.
+  bool known_keys(const toml::table& t, std::initializer_list<const char*> keys,
+                  const char* where) {
+    for (auto&& [k, v] : t) {
+      bool ok = false;
+      for (const char* name : keys) ok = ok || k.str() == name;
+      if (!ok) return fail(v.source(), std::string("unknown key \"") + std::string(k.str()) +
+                                           "\" in " + where);
+    }
+    return true;
+  }
+
+  bool text(const toml::table& t, const char* key, std::u16string* out, bool required) {
+    const toml::node* n = t.get(key);
+    if (!n) {
+      if (required) return fail(t.source(), std::string("missing \"") + key + "\"");
+      return true;
+    }
+    const auto* s = n->as_string();
+    if (!s) return fail(n->source(), std::string("\"") + key + "\" must be a string");
+    if (!utf8_to_utf16(s->get(), out)) return fail(n->source(), "invalid UTF-8");
+    return true;
+  }
+
+  bool number(const toml::table& t, const char* key, uint32_t* out) {
+    const toml::node* n = t.get(key);
+    if (!n) return true;
+    const auto* v = n->as_integer();
+    if (!v || v->get() < 0 || v->get() > INT32_MAX)
+      return fail(n->source(), std::string("\"") + key + "\" must be a whole number from 0");
+    *out = uint32_t(v->get());
+    return true;
+  }
+
+  bool file(const toml::node* n, const char* key, Data* out) {
+    const auto* s = n ? n->as_string() : nullptr;
+    if (!s) return fail(n->source(), std::string("\"") + key + "\" must be a file name");
+    std::string p = s->get();
+    if (p.empty()) return fail(n->source(), std::string("\"") + key + "\" is empty");
+    if (p[0] != '/' && !(p.size() > 1 && p[1] == ':')) p = dir_ + p;
+    struct stat st;
+    std::FILE* f = std::fopen(p.c_str(), "rb");
+    if (!f || stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (f) std::fclose(f);
+      return fail(n->source(), p + ": missing or unreadable");
+    }
+    std::fclose(f);
+    out->path = p;
+    out->size = int64_t(st.st_size);
+    return true;
+  }
+
+  bool required_file(const toml::table& t, const char* key, Data* out) {
+    const toml::node* n = t.get(key);
+    if (!n) return fail(t.source(), std::string("missing \"") + key + "\"");
+    return file(n, key, out);
+  }
+
+  bool entry(const toml::table& t, PageEntry* e) {
+    if (!known_keys(t, {"url", "alternate_url", "content_type", "post_body", "post_body_file",
+                        "post_key", "file"},
+                    "[[entry]]"))
+      return false;
+    if (!text(t, "url", &e->url, true) || !text(t, "alternate_url", &e->alternate_url, false) ||
+        !text(t, "content_type", &e->content_type, false) || !required_file(t, "file", &e->data))
+      return false;
+    int bodies = (t.get("post_body") ? 1 : 0) + (t.get("post_body_file") ? 1 : 0) +
+                 (t.get("post_key") ? 1 : 0);
+    if (bodies > 1)
+      return fail(t.source(), "give only one of post_body, post_body_file and post_key");
+    if (const toml::node* n = t.get("post_body")) {
+      const auto* s = n->as_string();
+      if (!s) return fail(n->source(), "\"post_body\" must be a string");
+      e->post_key = base64(s->get().data(), s->get().size());
+    } else if (const toml::node* n = t.get("post_body_file")) {
+      Data body;
+      if (!file(n, "post_body_file", &body)) return false;
+      std::string bytes;
+      if (!read_all(body.path, &bytes)) return fail(n->source(), body.path + ": unreadable");
+      e->post_key = base64(bytes.data(), bytes.size());
+    } else if (const toml::node* n = t.get("post_key")) {
+      const auto* s = n->as_string();
+      if (!s) return fail(n->source(), "\"post_key\" must be a string");
+      e->post_key = s->get();
+    }
+    return true;
+  }
+
+  static bool read_all(const std::string& path, std::string* out) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+  }
+
+  bool package(const toml::table& root, Package* pkg) {
+    if (!known_keys(root, {"mode", "width", "height", "flash_vars", "base", "entry", "video"},
+                    "the manifest"))
+      return false;
+    const toml::node* mode = root.get("mode");
+    if (!mode) return fail(root.source(), "missing \"mode\" (\"page\", \"page-post\" or \"video\")");
+    const auto* m = mode->as_string();
+    std::string name = m ? m->get() : "";
+    if (name == "page") {
+      pkg->mode = 0;
+    } else if (name == "video") {
+      pkg->mode = 1;
+    } else if (name == "page-post") {
+      pkg->mode = 2;
+    } else {
+      return fail(mode->source(), "\"mode\" must be \"page\", \"page-post\" or \"video\"");
+    }
+    if (!number(root, "width", &pkg->width) || !number(root, "height", &pkg->height)) return false;
+
+    if (pkg->mode == 1) {
+      for (const char* k : {"flash_vars", "base", "entry"})
+        if (const toml::node* n = root.get(k))
+          return fail(n->source(), std::string("\"") + k + "\" has no place in a video package");
+      const toml::node* v = root.get("video");
+      const toml::table* vt = v ? v->as_table() : nullptr;
+      if (!vt) return fail(root.source(), "a video package needs a [video] table");
+      if (!known_keys(*vt, {"player", "skin", "flv"}, "[video]")) return false;
+      return required_file(*vt, "player", &pkg->player) && required_file(*vt, "skin", &pkg->skin) &&
+             required_file(*vt, "flv", &pkg->video);
+    }
+
+    if (const toml::node* v = root.get("video"))
+      return fail(v->source(), "[video] belongs to a video package");
+    if (!text(root, "flash_vars", &pkg->flash_vars, false) || !text(root, "base", &pkg->base, false))
+      return false;
+    const toml::node* entries = root.get("entry");
+    const toml::array* list = entries ? entries->as_array() : nullptr;
+    if (!list || list->empty())
+      return fail(root.source(), "a page package needs at least one [[entry]], the first movie first");
+    for (const toml::node& n : *list) {
+      const toml::table* t = n.as_table();
+      if (!t) return fail(n.source(), "each entry must be an [[entry]] table");
+      pkg->entries.emplace_back();
+      if (!entry(*t, &pkg->entries.back())) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::string dir_;
+  std::string* error_;
+};
+
+}  // namespace
+
+bool read_manifest(const std::string& path, Package* package, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = path + ": cannot be opened";
+    return false;
+  }
+  std::fclose(f);
+  toml::parse_result parsed = toml::parse_file(path);
+  if (!parsed) {
+    const toml::parse_error& e = parsed.error();
+    *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    return false;
+  }
+  Reader reader(path, error);
+  return reader.package(parsed.table(), package);
+}
+
+}  // namespace pack

@@ -1,0 +1,14 @@
+// Reads a packing manifest (TOML) into a package description.
+#pragma once
+
+#include <string>
+
+#include "package_writer.h"
+
+namespace pack {
+
+// Paths in the manifest are relative to the manifest's folder. On failure
+// returns false with "FILE:LINE: message" in *error.
+bool read_manifest(const std::string& path, Package* package, std::string* error);
+
+}  // namespace pack

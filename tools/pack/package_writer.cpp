@@ -1,0 +1,203 @@
+#include "package_writer.h"
+
+#include <cstring>
+#include <memory>
+
+#include "package/package_format.h"
+
+namespace pack {
+namespace {
+
+constexpr int64_t PACKAGE_LIMIT = int64_t(1) << 31;
+
+int64_t align4(int64_t v) { return (v + 3) & ~int64_t(3); }
+
+int64_t wide_field(const std::u16string& s, bool required) {
+  if (s.empty() && !required) return 4;
+  return 4 + align4(2 * int64_t(s.size()) + 2);
+}
+
+int64_t key_field(const std::string& s) {
+  return s.empty() ? 4 : 4 + align4(int64_t(s.size()) + 1);
+}
+
+class Writer {
+ public:
+  explicit Writer(Sink* out) : out_(out) {}
+
+  bool ok() const { return ok_; }
+
+  void bytes(const void* p, size_t n) {
+    if (ok_ && n) ok_ = out_->write(p, n);
+  }
+  void u32(uint32_t v) {
+    uint8_t b[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+    bytes(b, 4);
+  }
+  void pad() {
+    static const uint8_t zeros[4] = {};
+    bytes(zeros, size_t(align4(out_->position()) - out_->position()));
+  }
+  void text(const std::u16string& s, bool required) {
+    u32(uint32_t(s.size()));
+    if (s.empty() && !required) return;
+    std::vector<uint8_t> b(s.size() * 2 + 2);
+    for (size_t i = 0; i < s.size(); ++i) {
+      b[2 * i] = uint8_t(s[i]);
+      b[2 * i + 1] = uint8_t(s[i] >> 8);
+    }
+    bytes(b.data(), b.size());
+    pad();
+  }
+  void key(const std::string& s) {
+    u32(uint32_t(s.size()));
+    if (s.empty()) return;
+    bytes(s.c_str(), s.size() + 1);
+    pad();
+  }
+  // Copies a file's bytes; false with error set when it can't be read whole.
+  void data(const Data& d, std::string* error) {
+    if (!ok_) return;
+    if (d.path.empty()) {
+      bytes(d.bytes.data(), d.bytes.size());
+      return;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(d.path.c_str(), "rb"), std::fclose);
+    if (!f) {
+      *error = d.path + ": cannot be opened";
+      ok_ = false;
+      return;
+    }
+    std::vector<uint8_t> buf(1 << 20);
+    int64_t left = d.size;
+    while (left > 0 && ok_) {
+      size_t want = size_t(left < int64_t(buf.size()) ? left : int64_t(buf.size()));
+      size_t got = std::fread(buf.data(), 1, want, f.get());
+      if (got != want) {
+        *error = d.path + ": changed or unreadable while packing";
+        ok_ = false;
+        return;
+      }
+      bytes(buf.data(), got);
+      left -= int64_t(got);
+    }
+  }
+
+ private:
+  Sink* out_;
+  bool ok_ = true;
+};
+
+}  // namespace
+
+bool MemorySink::write(const void* data, size_t n) {
+  auto* p = static_cast<const uint8_t*>(data);
+  bytes.insert(bytes.end(), p, p + n);
+  position_ += int64_t(n);
+  return true;
+}
+
+bool FileSink::write(const void* data, size_t n) {
+  if (std::fwrite(data, 1, n, file_) != n) return false;
+  position_ += int64_t(n);
+  return true;
+}
+
+std::string check_stub(const std::vector<uint8_t>& stub) {
+  int64_t n = int64_t(stub.size());
+  if (n < PACKAGE_SEARCH_START || n > PACKAGE_LAST_START)
+    return "the stub is " + std::to_string(n) + " bytes; a stub must be " +
+           std::to_string(PACKAGE_SEARCH_START) + " to " + std::to_string(PACKAGE_LAST_START) +
+           " bytes long";
+  uint32_t magic = package_magic();
+  for (int64_t p = PACKAGE_SEARCH_START; p + 4 <= n; ++p) {
+    uint32_t v = uint32_t(stub[p]) | uint32_t(stub[p + 1]) << 8 | uint32_t(stub[p + 2]) << 16 |
+                 uint32_t(stub[p + 3]) << 24;
+    if (v == magic)
+      return "the stub holds the package magic at offset " + std::to_string(p) +
+             "; the player would take it for its package";
+  }
+  return "";
+}
+
+std::string check_package(const Package& pkg, int64_t stub_size) {
+  int64_t pos = stub_size + 24;
+  auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
+  if (pkg.mode == 1) {
+    if (pkg.player.length() < 4) return "the player movie must be a SWF file of at least 4 bytes";
+    pos = align4(stub_size + 20) + 4 + align4(pkg.player.length()) + 4 +
+          align4(pkg.skin.length()) + 4 + pkg.video.length();
+  } else if (pkg.mode == 0 || pkg.mode == 2) {
+    if (pkg.entries.empty()) return "a page package needs at least one entry";
+    if (pkg.entries[0].data.length() < 4)
+      return "entry 1: the first movie must be a SWF file of at least 4 bytes";
+    for (size_t i = 0; i < pkg.entries.size(); ++i) {
+      const PageEntry& e = pkg.entries[i];
+      std::string which = "entry " + std::to_string(i + 1) + ": ";
+      if (e.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
+      int64_t lead = 4 + wide_field(e.url, true) + wide_field(e.alternate_url, false) +
+                     key_field(e.post_key) + wide_field(e.content_type, false);
+      if (too_long(lead))
+        return which + "its URLs, POST key and content type take " + std::to_string(lead) +
+               " bytes; the player reads at most " + std::to_string(PACKAGE_READ_SIZE);
+      pos = align4(pos) + lead;
+      if (i == 0) {
+        if (too_long(wide_field(pkg.flash_vars, false)))
+          return "FlashVars is longer than the player reads";
+        if (too_long(wide_field(pkg.base, false) + 4)) return "Base is longer than the player reads";
+        pos += wide_field(pkg.flash_vars, false) + wide_field(pkg.base, false);
+      }
+      pos += e.data.length();
+      if (pos >= PACKAGE_LIMIT) break;
+    }
+  } else {
+    return "mode must be 0 (page), 1 (video) or 2 (page with POST keys)";
+  }
+  if (pos >= PACKAGE_LIMIT)
+    return "the package would end at offset " + std::to_string(pos) +
+           ", past 2 GiB; the player cannot address it";
+  return "";
+}
+
+std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, Sink* out) {
+  std::string error = check_stub(stub);
+  if (error.empty()) error = check_package(pkg, int64_t(stub.size()));
+  if (!error.empty()) return error;
+
+  Writer w(out);
+  w.bytes(stub.data(), stub.size());
+  w.bytes("QZRB", 4);
+  w.u32(PACKAGE_HEADER_TAG);
+  w.u32(uint32_t(pkg.mode));
+  w.u32(pkg.width);
+  w.u32(pkg.height);
+  if (pkg.mode == 1) {
+    w.pad();
+    const Data* files[] = {&pkg.player, &pkg.skin, &pkg.video};
+    for (const Data* d : files) {
+      w.u32(uint32_t(d->length()));
+      w.data(*d, &error);
+      if (d != &pkg.video) w.pad();
+    }
+  } else {
+    w.u32(uint32_t(pkg.entries.size()));
+    for (size_t i = 0; i < pkg.entries.size(); ++i) {
+      const PageEntry& e = pkg.entries[i];
+      w.pad();
+      w.u32(uint32_t(e.data.length()));
+      w.text(e.url, true);
+      w.text(e.alternate_url, false);
+      w.key(e.post_key);
+      w.text(e.content_type, false);
+      if (i == 0) {
+        w.text(pkg.flash_vars, false);
+        w.text(pkg.base, false);
+      }
+      w.data(e.data, &error);
+    }
+  }
+  if (!w.ok() && error.empty()) error = "cannot write the output";
+  return error;
+}
+
+}  // namespace pack

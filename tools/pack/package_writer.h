@@ -1,0 +1,73 @@
+// Writes player executables: a stub followed by a package laid out exactly
+// as the player's loader reads it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace pack {
+
+// Bytes of one stored file: in memory, or read from a file when path is set.
+struct Data {
+  std::vector<uint8_t> bytes;
+  std::string path;
+  int64_t size = 0;  // of the file at path; bytes.size() otherwise
+  int64_t length() const { return path.empty() ? int64_t(bytes.size()) : size; }
+};
+
+struct PageEntry {
+  std::u16string url;
+  std::u16string alternate_url;  // empty: none
+  std::string post_key;          // base64 of the request body; empty: none
+  std::u16string content_type;   // empty: none
+  Data data;
+};
+
+struct Package {
+  int32_t mode = 0;  // 0 page, 1 video, 2 page with POST keys
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::u16string flash_vars;  // page modes, first movie
+  std::u16string base;
+  std::vector<PageEntry> entries;
+  Data player, skin, video;  // video mode
+};
+
+// Where a player goes; tracks the absolute position for the padding.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual bool write(const void* data, size_t n) = 0;
+  int64_t position() const { return position_; }
+
+ protected:
+  int64_t position_ = 0;
+};
+
+class MemorySink : public Sink {
+ public:
+  bool write(const void* data, size_t n) override;
+  std::vector<uint8_t> bytes;
+};
+
+class FileSink : public Sink {
+ public:
+  explicit FileSink(std::FILE* file) : file_(file) {}
+  bool write(const void* data, size_t n) override;
+
+ private:
+  std::FILE* file_;
+};
+
+// Empty when stub can carry a package; otherwise why not.
+std::string check_stub(const std::vector<uint8_t>& stub);
+
+// Empty when the package is one the player can load; otherwise why not.
+std::string check_package(const Package& package, int64_t stub_size);
+
+// Writes stub and package; empty on success, else an error message.
+std::string write_player(const std::vector<uint8_t>& stub, const Package& package, Sink* out);
+
+}  // namespace pack

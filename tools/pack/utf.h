@@ -1,0 +1,9 @@
+// UTF-8 <-> UTF-16 for the packer's text: manifests are UTF-8, packages hold UTF-16.
+#pragma once
+
+#include <string>
+
+// False when the text is not valid UTF-8.
+bool utf8_to_utf16(const std::string& in, std::u16string* out);
+// Lone surrogates become U+FFFD.
+std::string utf16_to_utf8(const std::u16string& in);
