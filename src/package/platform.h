@@ -26,6 +26,7 @@ int load_package();
 // Test support: forgets the cached platform test and path.
 void reset_platform_cache();
 void set_executable_path_for_test(const char16_t* path);
+void set_nt_platform_for_test(bool nt);
 
 inline const wchar_t* as_wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 inline wchar_t* as_wide(char16_t* s) { return reinterpret_cast<wchar_t*>(s); }

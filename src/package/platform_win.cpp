@@ -100,3 +100,8 @@ void set_executable_path_for_test(const char16_t* path) {
   g_executable_path = text::dup(path);
   g_executable_path_known = true;
 }
+
+void set_nt_platform_for_test(bool nt) {
+  g_platform_tested = true;
+  g_nt_platform = nt;
+}

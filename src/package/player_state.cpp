@@ -18,6 +18,7 @@ int32_t g_required_swf_version;
 int32_t g_installed_flash_version;
 char16_t* g_base_url;
 int32_t g_video_player_loading;
+uint32_t g_table_generation;
 
 ResourceEntry* entry_at(int32_t index) {
   if (!g_table || index < 0 || index >= g_entry_count) return nullptr;
@@ -32,6 +33,7 @@ int32_t copy_text(Char** field, const void* src, int32_t length) {
   int32_t bytes = (length + 1) * int32_t(sizeof(Char));
   auto* block = static_cast<Char*>(std::malloc(size_t(bytes)));
   if (!block) return -1;
+  ++g_table_generation;
   std::memcpy(block, src, size_t(bytes));
   block[length] = 0;
   std::free(*field);
@@ -45,7 +47,10 @@ ResourceEntry* resource_table() { return g_table; }
 const ResourceEntry* resource_entry(int32_t index) { return entry_at(index); }
 
 int32_t entry_count() { return g_entry_count; }
-void set_entry_count(int32_t count) { g_entry_count = count; }
+void set_entry_count(int32_t count) {
+  ++g_table_generation;
+  g_entry_count = count;
+}
 
 int32_t playback_mode() { return g_playback_mode; }
 void set_playback_mode(int32_t mode) { g_playback_mode = mode; }
@@ -71,7 +76,10 @@ void set_base_url(char16_t* url) { g_base_url = url; }
 int32_t video_player_loading() { return g_video_player_loading; }
 void set_video_player_loading(int32_t loading) { g_video_player_loading = loading; }
 
+uint32_t resource_table_generation() { return g_table_generation; }
+
 ResourceEntry* alloc_resource_table(int32_t count) {
+  ++g_table_generation;
   g_entry_count = count;
   g_table = count > 0 ? static_cast<ResourceEntry*>(std::calloc(size_t(count), sizeof(ResourceEntry)))
                       : nullptr;
@@ -102,6 +110,7 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
                      int32_t size, int32_t data_offset) {
   ResourceEntry* e = entry_at(index);
   if (!e) return false;
+  ++g_table_generation;
   if (set_entry_url(url, index, int32_t(text::length(url))) < 0) return false;
   std::free(e->alternate_url);
   e->alternate_url = nullptr;
@@ -113,6 +122,7 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
 }
 
 void free_player_state() {
+  ++g_table_generation;
   if (g_table) {
     for (int32_t i = 0; i < g_entry_count; ++i) {
       ResourceEntry& e = g_table[i];

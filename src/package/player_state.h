@@ -70,6 +70,10 @@ int32_t set_entry_post_key(const void* src, int32_t index, int32_t length);
 bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content_type,
                      int32_t size, int32_t data_offset);
 
+// Changes whenever the table is allocated, freed or written through the
+// setters above, so that lookups caching the table can tell it is stale.
+uint32_t resource_table_generation();
+
 // Frees the table's strings, the table, FlashVars and Base.
 void free_player_state();
 
