@@ -1,11 +1,83 @@
 #include <windows.h>
+#include <ole2.h>
 
+#include "host/movie.h"
+#include "main_window.h"
+#include "message_loop.h"
 #include "package/platform.h"
 #include "package/player_state.h"
+#include "settings.h"
+
+namespace {
+
+const char ERROR_CAPTION[] = "Tessivo Error";
+
+void show_error(const char* text) { MessageBoxA(nullptr, text, ERROR_CAPTION, MB_ICONERROR); }
+
+bool is_prog_id_registered(const wchar_t* prog_id) {
+  CLSID clsid;
+  return SUCCEEDED(CLSIDFromProgID(prog_id, &clsid));
+}
+
+int startup_show_command() {
+  STARTUPINFOA info = {};
+  info.cb = sizeof(info);
+  GetStartupInfoA(&info);
+  return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWDEFAULT;
+}
+
+// The movie's version byte, in the major-version position, against the
+// control's report; a byte of 128 or more is negative and always passes.
+bool movie_needs_newer_player() {
+  int32_t required = int32_t(uint32_t(required_swf_version()) << 16);
+  return required > installed_flash_version();
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   set_instance_handle(instance);
-  if (!load_package()) return -1;
+  if (OleInitialize(nullptr) != S_OK) return -1;
+
+  if (!is_prog_id_registered(L"MacromediaFlashPaper.MacromediaFlashPaper") &&
+      !is_prog_id_registered(L"ShockwaveFlash.ShockwaveFlash")) {
+    show_error("Adobe Flash Player is not installed");
+    OleUninitialize();
+    return -1;
+  }
+  if (!load_package()) {
+    show_error("Flash file is damaged, cannot play it");
+    OleUninitialize();
+    return -1;
+  }
+
+  register_main_window_class(instance);
+  HWND window = create_main_window(instance);
+  if (!window) {
+    free_player_state();
+    OleUninitialize();
+    return -1;
+  }
+  if (movie_needs_newer_player()) {
+    show_error(
+        "This Flash file requires a newer version of Adobe Flash Player. Please update your "
+        "player on http://www.adobe.com/go/getflashplayer.");
+    DestroyWindow(window);
+    free_player_state();
+    OleUninitialize();
+    return -1;
+  }
+
+  compute_size_presets();
+  init_menu_handles(window);
+  apply_initial_placement(window);
+  set_main_window_title(window);
+  start_movie(window);
+  ShowWindow(window, startup_show_command());
+  UpdateWindow(window);
+  run_message_loop();
+
   free_player_state();
+  OleUninitialize();
   return 0;
 }

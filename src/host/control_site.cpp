@@ -1,0 +1,161 @@
+#include "host/control_site.h"
+
+#include <new>
+
+#include <wrl/client.h>
+
+#include "base/win/hresult.h"
+#include "host/shockwave_flash.h"
+#include "package/player_state.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr DWORD CONTROL_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+}  // namespace
+
+HRESULT ControlSite::query(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
+    *out = static_cast<IOleClientSite*>(this);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceSite)) {
+    *out = static_cast<IOleInPlaceSite*>(this);
+  } else if (IsEqualIID(iid, DIID_FLASH_EVENTS)) {
+    *out = static_cast<IDispatch*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::GetContainer(IOleContainer** out) {
+  if (out) *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP ControlSite::GetWindow(HWND* out) {
+  if (!out) return E_POINTER;
+  *out = window_;
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                                           LPRECT position, LPRECT clip,
+                                           LPOLEINPLACEFRAMEINFO info) {
+  if (frame) *frame = static_cast<IOleInPlaceFrame*>(this);
+  if (document) *document = nullptr;
+  if (info) {
+    info->fMDIApp = FALSE;
+    info->hwndFrame = window_;
+    info->haccel = nullptr;
+    info->cAccelEntries = 0;
+  }
+  RECT client = {};
+  GetClientRect(window_, &client);
+  if (position) *position = client;
+  if (clip) *clip = client;
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::OnPosRectChange(LPCRECT rect) {
+  ComPtr<IOleInPlaceObject> in_place;
+  if (rect && control_ && SUCCEEDED(control_->QueryInterface(IID_PPV_ARGS(&in_place))))
+    in_place->SetObjectRects(rect, rect);
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                 UINT*) {
+  return S_OK;
+}
+
+HRESULT ControlSite::embed(IOleObject* control) {
+  control_ = control;
+  RETURN_IF_FAILED(control_->SetClientSite(static_cast<IOleClientSite*>(this)));
+  control_->SetHostNames(L"Tessivo", nullptr);
+
+  ComPtr<IShockwaveFlash> flash;
+  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&flash)));
+  long version = 0;
+  flash->FlashVersion(&version);
+  set_installed_flash_version(version);
+  flash.Reset();
+
+  RECT client = {};
+  GetClientRect(window_, &client);
+  RETURN_IF_FAILED(OleSetContainedObject(control_, TRUE));
+  RETURN_IF_FAILED(control_->DoVerb(OLEIVERB_SHOW, nullptr, static_cast<IOleClientSite*>(this), -1,
+                                    window_, &client));
+  if (playback_mode() != PLAYBACK_VIDEO) return S_OK;
+  return connect_events();
+}
+
+HRESULT ControlSite::connect_events() {
+  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&point_container_)));
+  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point_));
+  if (!point_) return E_FAIL;
+  return point_->Advise(static_cast<IDispatch*>(this), &cookie_);
+}
+
+void ControlSite::teardown() {
+  if (point_) {
+    if (cookie_) point_->Unadvise(cookie_);
+    point_->Release();
+    point_ = nullptr;
+  }
+  if (point_container_) {
+    point_container_->Release();
+    point_container_ = nullptr;
+  }
+  if (control_) {
+    control_->Close(OLECLOSE_NOSAVE);
+    control_->SetClientSite(nullptr);
+    control_->Release();
+    control_ = nullptr;
+  }
+}
+
+ControlSite* control_site_of(HWND window) {
+  return reinterpret_cast<ControlSite*>(GetWindowLongA(window, GWL_USERDATA));
+}
+
+int create_control_site(HWND window) {
+  void* block = GlobalAlloc(GMEM_FIXED, sizeof(ControlSite));
+  if (!block) return SITE_NO_MEMORY;
+  auto* site = new (block) ControlSite(window);
+
+  IClassFactory* factory = nullptr;
+  HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory,
+                                reinterpret_cast<void**>(&factory));
+  if (FAILED(hr) || !factory) {
+    GlobalFree(block);
+    return SITE_NO_CLASS;
+  }
+  IOleObject* control = nullptr;
+  hr = factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(&control));
+  factory->Release();
+  // A factory that claims success without an object has failed as well.
+  if (FAILED(hr) || !control) {
+    GlobalFree(block);
+    return SITE_NO_INSTANCE;
+  }
+
+  SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(site));
+  if (FAILED(site->embed(control))) {
+    destroy_control_site(window);
+    return SITE_EMBED_FAILED;
+  }
+  return SITE_CREATED;
+}
+
+void destroy_control_site(HWND window) {
+  ControlSite* site = control_site_of(window);
+  if (!site) return;
+  site->teardown();
+  SetWindowLongA(window, GWL_USERDATA, 0);
+  site->~ControlSite();
+  GlobalFree(site);
+}

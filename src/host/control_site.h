@@ -1,0 +1,119 @@
+// The OLE container side of the one embedded Flash control.
+#pragma once
+
+#include <ocidl.h>
+#include <oleidl.h>
+#include <windows.h>
+
+class ControlSite;
+
+// Every interface but the in-place frame answers the site's own table and
+// counts nothing: the site lives exactly as long as its window.
+template <class Interface>
+class SiteInterface : public Interface {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+// The frame is reached only through GetWindowContext and answers no queries.
+class FrameInterface : public IOleInPlaceFrame {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+};
+
+class ControlSite : public SiteInterface<IOleClientSite>,
+                    public SiteInterface<IOleInPlaceSite>,
+                    public FrameInterface,
+                    public SiteInterface<IDispatch> {
+ public:
+  explicit ControlSite(HWND window) : window_(window) {}
+
+  HRESULT query(REFIID iid, void** out);
+  IOleObject* control() const { return control_; }
+  // Creation steps from SetClientSite on; the site keeps the control.
+  HRESULT embed(IOleObject* control);
+  // Disconnects, closes and releases the control.
+  void teardown();
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_FAIL; }
+  STDMETHODIMP GetContainer(IOleContainer** out) override;
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleWindow, shared by the in-place site and the frame
+  STDMETHODIMP GetWindow(HWND* out) override;
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document,
+                                LPRECT position, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO info) override;
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+  STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+  STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+  STDMETHODIMP OnPosRectChange(LPCRECT rect) override;
+
+  // IOleInPlaceUIWindow, IOleInPlaceFrame
+  STDMETHODIMP GetBorder(LPRECT) override { return E_NOTIMPL; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return E_NOTIMPL; }
+
+  // IDispatch: the sink for the control's events.
+  STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                      UINT*) override;
+
+ private:
+  HRESULT connect_events();
+
+  IOleObject* control_ = nullptr;
+  HWND window_;
+  IConnectionPointContainer* point_container_ = nullptr;
+  IConnectionPoint* point_ = nullptr;
+  DWORD cookie_ = 0;
+};
+
+template <class Interface>
+STDMETHODIMP SiteInterface<Interface>::QueryInterface(REFIID iid, void** out) {
+  return static_cast<ControlSite*>(this)->query(iid, out);
+}
+
+// Results of create_control_site.
+enum : int {
+  SITE_CREATED = 0,
+  SITE_NO_MEMORY = -1,
+  SITE_NO_CLASS = -2,
+  SITE_NO_INSTANCE = -3,
+  SITE_EMBED_FAILED = -4,
+};
+
+// Instantiates the control, embeds it in place over the window's client area
+// and records its version; in video mode also connects its events.
+int create_control_site(HWND window);
+void destroy_control_site(HWND window);
+
+// The window's site, or null.
+ControlSite* control_site_of(HWND window);

@@ -1,0 +1,122 @@
+#include "geometry.h"
+
+#include <cstdlib>
+#include <cstring>
+
+int32_t mul_div(int32_t number, int32_t numerator, int32_t denominator) {
+  if (denominator == 0) return -1;
+  int64_t product = int64_t(number) * numerator;
+  int64_t half = (denominator < 0 ? -int64_t(denominator) : denominator) / 2;
+  bool negative = (product < 0) != (denominator < 0);
+  int64_t magnitude = (product < 0 ? -product : product) + half;
+  int64_t quotient = magnitude / (denominator < 0 ? -int64_t(denominator) : denominator);
+  if (negative) quotient = -quotient;
+  if (quotient > INT32_MAX || quotient < INT32_MIN) return -1;
+  return int32_t(quotient);
+}
+
+Size preset_size(SizePreset preset, uint32_t video_width, uint32_t video_height) {
+  switch (preset) {
+    case PRESET_50:
+      return {int32_t(video_width >> 1), int32_t(video_height >> 1)};
+    case PRESET_100:
+      return {int32_t(video_width), int32_t(video_height)};
+    default:
+      return {int32_t(video_width + video_width), int32_t(video_height + video_height)};
+  }
+}
+
+SizePreset matching_preset(int32_t width, int32_t height, uint32_t video_width,
+                           uint32_t video_height) {
+  for (int32_t p = PRESET_50; p <= PRESET_200; ++p) {
+    Size s = preset_size(SizePreset(p), video_width, video_height);
+    if (s.width == width && s.height == height) return SizePreset(p);
+  }
+  return PRESET_NONE;
+}
+
+Rect fit_video(int32_t width, int32_t height, uint32_t video_width, uint32_t video_height) {
+  Rect r = {0, 0, width, height};
+  if (video_width == 0 || video_height == 0 || width <= 0 || height <= 0) return r;
+  double video_ratio = double(video_width) / double(video_height);
+  double client_ratio = double(width) / double(height);
+  if (video_ratio > client_ratio) {
+    int32_t fitted = mul_div(width, int32_t(video_height), int32_t(video_width));
+    if (height > fitted && fitted >= 0) {
+      int32_t top = (height - fitted) / 2;
+      r = {0, top, width, top + fitted};
+    }
+  } else if (video_ratio < client_ratio) {
+    int32_t fitted = mul_div(height, int32_t(video_width), int32_t(video_height));
+    if (width > fitted && fitted >= 0) {
+      int32_t left = (width - fitted) / 2;
+      r = {left, 0, left + fitted, height};
+    }
+  }
+  return r;
+}
+
+int letterbox_bars(const Rect& video, int32_t width, int32_t height, Rect bars[2]) {
+  if (video.left == 0 && video.top == 0) return 0;
+  if (video.left != 0) {
+    bars[0] = {0, 0, video.left, height};
+    bars[1] = {video.right, 0, width, height};
+  } else {
+    bars[0] = {0, 0, width, video.top};
+    bars[1] = {0, video.bottom, width, height};
+  }
+  return 2;
+}
+
+int32_t clamp_left(int32_t x, const ScreenMetrics& screen) {
+  if (x > screen.virtual_width) {
+    // Whole steps of one primary screen, taken at once; without a usable
+    // screen width the edge goes to 0 rather than looping forever.
+    if (screen.screen_width > 0) {
+      int64_t over = int64_t(x) - screen.virtual_width;
+      int64_t steps = (over + screen.screen_width - 1) / screen.screen_width;
+      x = int32_t(int64_t(x) - steps * screen.screen_width);
+    } else {
+      x = 0;
+    }
+  }
+  return x < 0 ? 0 : x;
+}
+
+int32_t clamp_top(int32_t y, const ScreenMetrics& screen) {
+  return (y > screen.virtual_height || y < 0) ? 0 : y;
+}
+
+Rect clamp_window(int32_t x, int32_t y, int32_t width, int32_t height, const ScreenMetrics& screen) {
+  const int32_t vw = screen.virtual_width, vh = screen.virtual_height;
+  x = clamp_left(x, screen);
+  if (width > vw) width = vw;
+  y = clamp_top(y, screen);
+  if (height > vh) height = vh;
+  if (int64_t(x) + width > vw) x = vw - width;
+  if (x < 0) x = 0;
+  if (int64_t(y) + height > vh) y = vh - height;
+  if (y < 0) y = 0;
+  return {x, y, x + width, y + height};
+}
+
+char16_t* title_from_path(const char16_t* path) {
+  static const char16_t suffix[] = u" - Tessivo";
+  const char16_t* name = path;
+  for (const char16_t* p = path; *p; ++p)
+    if (*p == u'\\') name = p + 1;
+  size_t n = 0;
+  while (name[n]) ++n;
+  for (size_t i = n; i > 0; --i) {
+    if (name[i - 1] == u'.') {
+      n = i - 1;
+      break;
+    }
+  }
+  const size_t suffix_units = sizeof(suffix) / sizeof(suffix[0]);
+  auto* title = static_cast<char16_t*>(std::malloc((n + suffix_units) * sizeof(char16_t)));
+  if (!title) return nullptr;
+  std::memcpy(title, name, n * sizeof(char16_t));
+  std::memcpy(title + n, suffix, sizeof(suffix));
+  return title;
+}

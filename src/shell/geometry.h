@@ -1,0 +1,64 @@
+// The window's arithmetic, kept free of Windows calls so that it can be
+// checked on any platform: video fitting, letterbox bars, size presets,
+// placement clamps and the title.
+#pragma once
+
+#include <cstdint>
+
+struct Rect {
+  int32_t left, top, right, bottom;
+};
+
+inline bool operator==(const Rect& a, const Rect& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+struct Size {
+  int32_t width, height;
+};
+
+enum SizePreset : int32_t {
+  PRESET_NONE = 0,
+  PRESET_50 = 1,
+  PRESET_100 = 2,
+  PRESET_200 = 3,
+};
+
+// number * numerator / denominator rounded half away from zero, with a 64-bit
+// product; -1 when the denominator is 0 or the result does not fit, as the
+// system's MulDiv answers.
+int32_t mul_div(int32_t number, int32_t numerator, int32_t denominator);
+
+// Client size of a preset for a nominal video size; anything but 1 or 2 is 200%.
+Size preset_size(SizePreset preset, uint32_t video_width, uint32_t video_height);
+
+// The preset whose client size equals (width, height), first match from 50%
+// up; PRESET_NONE when none does.
+SizePreset matching_preset(int32_t width, int32_t height, uint32_t video_width,
+                           uint32_t video_height);
+
+// The largest centred rectangle of the video's aspect ratio in the client area;
+// the whole client area when either video dimension is 0 or the ratios match.
+Rect fit_video(int32_t width, int32_t height, uint32_t video_width, uint32_t video_height);
+
+// The two black bars beside a fitted video rectangle; returns their number:
+// 0 when the rectangle touches both the left and the top edge.
+int letterbox_bars(const Rect& video, int32_t width, int32_t height, Rect bars[2]);
+
+struct ScreenMetrics {
+  int32_t virtual_width, virtual_height, screen_width;
+};
+
+// Brings a saved left edge back onto the virtual screen: steps of one primary
+// screen leftwards while it lies beyond the right edge, then 0 when negative.
+int32_t clamp_left(int32_t x, const ScreenMetrics& screen);
+
+// A saved top edge beyond the virtual screen or negative becomes 0.
+int32_t clamp_top(int32_t y, const ScreenMetrics& screen);
+
+// A window rectangle of the given size at (x, y), kept inside the virtual
+// screen: cut to its size, then pushed back over its right and bottom edges.
+Rect clamp_window(int32_t x, int32_t y, int32_t width, int32_t height, const ScreenMetrics& screen);
+
+// "dir\\name.ext" -> "name - Tessivo": a new malloc block, or null.
+char16_t* title_from_path(const char16_t* path);

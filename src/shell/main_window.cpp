@@ -1,0 +1,220 @@
+#include "main_window.h"
+
+#include <cstdlib>
+
+#include <wrl/client.h>
+
+#include "delivery/delivery.h"
+#include "host/control_site.h"
+#include "host/movie.h"
+#include "package/platform.h"
+#include "package/player_state.h"
+#include "resource.h"
+#include "settings.h"
+
+using Microsoft::WRL::ComPtr;
+
+const wchar_t MAIN_WINDOW_CLASS[] = L"TessivoPlayer";
+
+namespace {
+
+LayoutState g_layout;
+
+// The menu-item structure as every system version knows it: without hbmpItem.
+constexpr UINT MENU_ITEM_INFO_LENGTH = offsetof(MENUITEMINFOA, hbmpItem);
+constexpr UINT SIZE_ITEMS[] = {IDM_SIZE_50, IDM_SIZE_100, IDM_SIZE_200};
+
+void set_item_state(UINT id, UINT state) {
+  MENUITEMINFOA info = {};
+  info.cbSize = MENU_ITEM_INFO_LENGTH;
+  info.fMask = MIIM_STATE;
+  info.fState = state;
+  SetMenuItemInfoA(g_layout.size_menu, id, FALSE, &info);
+}
+
+bool letterboxed() {
+  return playback_mode() == PLAYBACK_VIDEO && nominal_width() != 0 && nominal_height() != 0;
+}
+
+LRESULT default_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return is_nt_platform() ? DefWindowProcW(window, message, wparam, lparam)
+                          : DefWindowProcA(window, message, wparam, lparam);
+}
+
+LRESULT on_create(HWND window) { return create_control_site(window) == SITE_CREATED ? 0 : -1; }
+
+LRESULT on_destroy(HWND window) {
+  save_placement(window);
+  destroy_control_site(window);
+  PostQuitMessage(0);
+  return 1;
+}
+
+LRESULT on_size(HWND window, WPARAM type, LPARAM size) {
+  g_layout.last_size_type = int32_t(type);
+  g_layout.client_width = LOWORD(size);
+  g_layout.client_height = HIWORD(size);
+  layout_video(window, g_layout.client_width, g_layout.client_height);
+  return 0;
+}
+
+LRESULT on_erase_background(HDC dc) {
+  if (!letterboxed()) return 0;
+  Rect bars[2];
+  int count = letterbox_bars(g_layout.video_rect, g_layout.client_width, g_layout.client_height,
+                             bars);
+  auto* brush = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+  for (int i = 0; i < count; ++i) {
+    RECT r = {bars[i].left, bars[i].top, bars[i].right, bars[i].bottom};
+    FillRect(dc, &r, brush);
+  }
+  return 1;
+}
+
+void on_command(HWND window, UINT id) {
+  switch (id) {
+    case IDM_EXIT:
+      PostMessageA(window, WM_CLOSE, 0, 0);
+      break;
+    case IDM_SIZE_50:
+      apply_size_preset(window, PRESET_50);
+      break;
+    case IDM_SIZE_100:
+      apply_size_preset(window, PRESET_100);
+      break;
+    case IDM_SIZE_200:
+      apply_size_preset(window, PRESET_200);
+      break;
+  }
+}
+
+}  // namespace
+
+const LayoutState& layout_state() { return g_layout; }
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      return on_create(window);
+    case WM_DESTROY:
+      return on_destroy(window);
+    case WM_SIZE:
+      return on_size(window, wparam, lparam);
+    case WM_ERASEBKGND:
+      return on_erase_background(reinterpret_cast<HDC>(wparam));
+    case WM_COMMAND:
+      on_command(window, LOWORD(wparam));
+      break;
+    case MSG_READ_NEXT_CHUNK:
+      read_next_chunk(reinterpret_cast<ResourceMoniker*>(wparam));
+      break;
+    case MSG_PLAYER_READY:
+      on_player_ready(window);
+      break;
+  }
+  return default_proc(window, message, wparam, lparam);
+}
+
+void compute_size_presets() {
+  g_layout.virtual_width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  g_layout.virtual_height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  g_layout.screen_width = GetSystemMetrics(SM_CXSCREEN);
+  g_layout.video_width = nominal_width();
+  g_layout.video_height = nominal_height();
+  for (int32_t p = PRESET_50; p <= PRESET_200; ++p)
+    g_layout.presets[p - 1] = preset_size(SizePreset(p), g_layout.video_width, g_layout.video_height);
+}
+
+void init_menu_handles(HWND window) {
+  g_layout.main_menu = GetMenu(window);
+  g_layout.size_menu = GetSubMenu(g_layout.main_menu, 1);
+}
+
+void layout_video(HWND window, int32_t width, int32_t height) {
+  if (width == 0 || height == 0) return;
+  SizePreset preset = matching_preset(width, height, g_layout.video_width, g_layout.video_height);
+  if (preset) {
+    mark_preset(preset);
+  } else if (g_layout.preset_marked) {
+    clear_preset_marks();
+  }
+
+  ControlSite* site = control_site_of(window);
+  ComPtr<IOleInPlaceObject> in_place;
+  if (!site || !site->control() ||
+      FAILED(site->control()->QueryInterface(IID_PPV_ARGS(&in_place))))
+    return;
+  Rect r = letterboxed() ? fit_video(width, height, nominal_width(), nominal_height())
+                         : Rect{0, 0, width, height};
+  g_layout.video_rect = r;
+  RECT rect = {r.left, r.top, r.right, r.bottom};
+  in_place->SetObjectRects(&rect, &rect);
+}
+
+void clear_preset_marks() {
+  g_layout.preset_marked = false;
+  for (UINT id : SIZE_ITEMS) set_item_state(id, 0);
+}
+
+void mark_preset(int32_t preset) {
+  clear_preset_marks();
+  g_layout.preset_marked = true;
+  set_item_state(preset == PRESET_50 ? IDM_SIZE_50 : preset == PRESET_100 ? IDM_SIZE_100
+                                                                           : IDM_SIZE_200,
+                 MFS_CHECKED);
+}
+
+void gray_presets() {
+  clear_preset_marks();
+  for (UINT id : SIZE_ITEMS) set_item_state(id, MFS_GRAYED);
+}
+
+void register_main_window_class(HINSTANCE instance) {
+  if (is_nt_platform()) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = main_window_proc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_MAIN_ICON));
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    wc.lpszMenuName = MAKEINTRESOURCEW(IDR_MAIN_MENU);
+    wc.lpszClassName = MAIN_WINDOW_CLASS;
+    RegisterClassExW(&wc);
+  } else {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = main_window_proc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN_ICON));
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDR_MAIN_MENU);
+    wc.lpszClassName = "TessivoPlayer";
+    RegisterClassExA(&wc);
+  }
+}
+
+HWND create_main_window(HINSTANCE instance) {
+  if (is_nt_platform())
+    return CreateWindowExW(0, MAIN_WINDOW_CLASS, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                           CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExA(0, "TessivoPlayer", nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                         CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+}
+
+void platform_set_window_text(HWND window, const char16_t* text) {
+  if (is_nt_platform()) {
+    SendMessageW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    return;
+  }
+  char* ansi = wide_to_ansi(text);
+  if (!ansi) return;
+  SendMessageA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(ansi));
+  std::free(ansi);
+}
+
+void set_main_window_title(HWND window) {
+  char16_t* title = title_from_path(get_executable_path());
+  if (!title) return;
+  platform_set_window_text(window, title);
+  std::free(title);
+}

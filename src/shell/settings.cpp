@@ -1,0 +1,124 @@
+#include "settings.h"
+
+#include "geometry.h"
+#include "main_window.h"
+
+const char SETTINGS_KEY[] = "SOFTWARE\\Calventra\\Tessivo\\SWFPlay";
+
+namespace {
+
+// The structure's size on every version of the system that the player runs on.
+constexpr UINT PLACEMENT_LENGTH = 44;
+
+ScreenMetrics screen_metrics() {
+  const LayoutState& layout = layout_state();
+  return {layout.virtual_width, layout.virtual_height, layout.screen_width};
+}
+
+bool read_placement(HWND window, WINDOWPLACEMENT* placement) {
+  *placement = {};
+  placement->length = PLACEMENT_LENGTH;
+  return GetWindowPlacement(window, placement) != 0;
+}
+
+}  // namespace
+
+int32_t read_setting(const char* name, int32_t default_value) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return default_value;
+  // Shorter data leaves the high-order bytes 0.
+  BYTE data[4] = {};
+  DWORD size = sizeof(data);
+  LONG result = RegQueryValueExA(key, name, nullptr, nullptr, data, &size);
+  RegCloseKey(key);
+  if (result != ERROR_SUCCESS) return default_value;
+  return int32_t(uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 |
+                 uint32_t(data[3]) << 24);
+}
+
+void write_setting(const char* name, int32_t value) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return;
+  DWORD data = DWORD(value);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
+  RegCloseKey(key);
+}
+
+bool restore_placement(int32_t* x, int32_t* y, bool* maximised) {
+  int32_t saved_x = read_setting("x", -1);
+  int32_t saved_y = read_setting("y", -1);
+  int32_t saved_m = read_setting("m", -1);
+  if (saved_x == -1 && saved_y == -1 && saved_m == -1) return false;
+  ScreenMetrics screen = screen_metrics();
+  *x = clamp_left(saved_x, screen);
+  *y = clamp_top(saved_y, screen);
+  *maximised = saved_m != 0;
+  return true;
+}
+
+void save_placement(HWND window) {
+  WINDOWPLACEMENT placement;
+  read_placement(window, &placement);
+  write_setting("x", placement.rcNormalPosition.left);
+  write_setting("y", placement.rcNormalPosition.top);
+  write_setting("m", layout_state().last_size_type == SIZE_MAXIMIZED ? 1 : 0);
+}
+
+void place_window(HWND window, int32_t x, int32_t y, int32_t client_width, int32_t client_height,
+                  WINDOWPLACEMENT* placement) {
+  RECT client = {}, frame = {};
+  GetClientRect(window, &client);
+  GetWindowRect(window, &frame);
+  int32_t width = client_width + ((frame.right - frame.left) - (client.right - client.left));
+  int32_t height = client_height + ((frame.bottom - frame.top) - (client.bottom - client.top));
+  Rect r = clamp_window(x, y, width, height, screen_metrics());
+  placement->flags = 0;
+  placement->showCmd = SW_SHOWNORMAL;
+  placement->rcNormalPosition = {r.left, r.top, r.right, r.bottom};
+  SetWindowPlacement(window, placement);
+}
+
+void apply_size_preset(HWND window, int32_t preset) {
+  WINDOWPLACEMENT placement;
+  read_placement(window, &placement);
+  const LayoutState& layout = layout_state();
+  Size size = preset_size(SizePreset(preset), layout.video_width, layout.video_height);
+  place_window(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top, size.width,
+               size.height, &placement);
+}
+
+void apply_half_screen(HWND window) {
+  WINDOWPLACEMENT placement;
+  read_placement(window, &placement);
+  const LayoutState& layout = layout_state();
+  place_window(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top,
+               layout.virtual_width / 2, layout.virtual_height / 2, &placement);
+}
+
+void apply_initial_placement(HWND window) {
+  const LayoutState& layout = layout_state();
+  const bool has_half_size = layout.presets[0].width != 0 && layout.presets[0].height != 0;
+  int32_t x = 0, y = 0;
+  bool maximised = false;
+  if (!restore_placement(&x, &y, &maximised)) {
+    // Without a nominal size the 50% preset would be an empty client area.
+    if (has_half_size) {
+      apply_size_preset(window, PRESET_50);
+    } else {
+      gray_presets();
+      apply_half_screen(window);
+    }
+    return;
+  }
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  if (has_half_size) {
+    apply_size_preset(window, PRESET_100);
+  } else {
+    gray_presets();
+    apply_half_screen(window);
+  }
+  if (maximised) ShowWindowAsync(window, SW_MAXIMIZE);
+}
