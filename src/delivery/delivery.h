@@ -12,8 +12,13 @@ constexpr UINT MSG_PLAYER_READY = 0x8002;
 class ResourceMoniker;
 
 // A new moniker for an entry index (-1: none) whose transfer is driven by
-// window; null when it cannot be allocated. Count starts at 0.
+// window; null when it cannot be allocated. It comes with one reference,
+// which the caller owns: hand it to the control as is (see
+// resource_moniker_interface), or Release it.
 ResourceMoniker* create_resource_moniker(int32_t index, HWND window);
+
+// The moniker's IMoniker, without adding a reference.
+struct IMoniker* resource_moniker_interface(ResourceMoniker* moniker);
 
 // Answers MSG_READ_NEXT_CHUNK. Safe for a moniker that no longer exists.
 void read_next_chunk(ResourceMoniker* moniker);

@@ -1,0 +1,195 @@
+#include "delivery/resource_moniker.h"
+
+#include <new>
+
+#include <wrl/client.h>
+
+#include "base/text.h"
+#include "base/win/co_task_mem.h"
+#include "base/win/hresult.h"
+#include "delivery/resource_stream.h"
+#include "delivery/tracking.h"
+#include "package/platform.h"
+#include "package/player_state.h"
+
+using Microsoft::WRL::ComPtr;
+using delivery_detail::g_live;
+
+namespace {
+
+ResourceMoniker* g_live_head;
+
+}  // namespace
+
+ResourceMoniker::ResourceMoniker(int32_t index, HWND window) : index_(index), window_(window) {
+  next_live_ = g_live_head;
+  if (g_live_head) g_live_head->prev_live_ = this;
+  g_live_head = this;
+  ++g_live.monikers;
+}
+
+ResourceMoniker* create_resource_moniker(int32_t index, HWND window) {
+  void* block = GlobalAlloc(GMEM_FIXED, sizeof(ResourceMoniker));
+  if (!block) return nullptr;
+  return new (block) ResourceMoniker(index, window);
+}
+
+IMoniker* resource_moniker_interface(ResourceMoniker* moniker) { return moniker; }
+
+ResourceMoniker* ResourceMoniker::find_live(const void* address) {
+  for (ResourceMoniker* m = g_live_head; m; m = m->next_live_)
+    if (m == address) return m;
+  return nullptr;
+}
+
+ResourceMoniker* ResourceMoniker::find_by_timer(HWND window, UINT_PTR timer) {
+  for (ResourceMoniker* m = g_live_head; m; m = m->next_live_)
+    if (m->timer_ && m->timer_ == timer && m->window_ == window) return m;
+  return nullptr;
+}
+
+STDMETHODIMP ResourceMoniker::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IPersistStream ||
+      iid == IID_IMoniker || iid == IID_IAsyncMoniker) {
+    IMoniker* moniker = this;
+    *out = moniker;
+  } else if (iid == IID_IROTData) {
+    IROTData* data = this;
+    *out = data;
+  } else if (iid == IID_IBinding) {
+    IBinding* binding = this;
+    *out = binding;
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) ResourceMoniker::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
+
+STDMETHODIMP_(ULONG) ResourceMoniker::Release() {
+  LONG refs = InterlockedDecrement(&refs_);
+  if (refs == 0) destroy();
+  return refs > 0 ? ULONG(refs) : 0;
+}
+
+void ResourceMoniker::release_bind_info() {
+  // The medium and the custom verb stay with the callback that filled them.
+  if (bind_info_.szExtraInfo) CoTaskMemFree(bind_info_.szExtraInfo);
+  if (bind_info_.pUnk) bind_info_.pUnk->Release();
+  bind_info_.szExtraInfo = nullptr;
+  bind_info_.pUnk = nullptr;
+}
+
+void ResourceMoniker::destroy() {
+  // Unlinked first: nothing reached from here may find this moniker again.
+  if (prev_live_) prev_live_->next_live_ = next_live_;
+  else g_live_head = next_live_;
+  if (next_live_) next_live_->prev_live_ = prev_live_;
+  --g_live.monikers;
+
+  release_bind_info();
+  if (stream_) {
+    stream_->end_feed(E_ABORT);
+    stream_->Release();
+  }
+  if (callback_) callback_->Release();
+  disarm_timer();
+  if (file_) {
+    CloseHandle(file_);
+    --g_live.files;
+  }
+  this->~ResourceMoniker();
+  GlobalFree(this);
+}
+
+STDMETHODIMP ResourceMoniker::BindToStorage(IBindCtx* context, IMoniker*, REFIID, void** out) {
+  if (!context) return E_UNEXPECTED;
+  if (out) *out = nullptr;
+  // One transfer per moniker: its fields hold one.
+  if (state_ != TransferState::IDLE) return E_UNEXPECTED;
+  // The callback may drop the last outside reference from a notification.
+  ComPtr<IMoniker> self(this);
+
+  ComPtr<IUnknown> holder;
+  RETURN_IF_FAILED(context->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder));
+  if (!holder) return E_UNEXPECTED;
+  if (callback_) {
+    callback_->Release();
+    callback_ = nullptr;
+  }
+  IBindStatusCallback* callback = nullptr;
+  HRESULT hr = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
+  if (FAILED(hr)) return hr;
+  if (!callback) return E_NOINTERFACE;
+  callback_ = callback;
+
+  release_bind_info();
+  bind_info_ = {};
+  bind_info_.cbSize = sizeof(BINDINFO);
+  RETURN_IF_FAILED(callback_->GetBindInfo(&bind_flags_, &bind_info_));
+
+  const ResourceEntry* entry = resource_entry(index_);
+  if (!entry) {
+    callback_->OnStopBinding(INET_E_RESOURCE_NOT_FOUND, nullptr);
+    return INET_E_RESOURCE_NOT_FOUND;
+  }
+  return start_transfer();
+}
+
+HRESULT ResourceMoniker::start_transfer() {
+  const uint32_t size = uint32_t(resource_entry(index_)->size);
+  state_ = TransferState::DONE;  // until the first read is under way
+  IBinding* binding = this;
+  callback_->OnStartBinding(0, binding);
+
+  stream_ = create_resource_stream(size, window_, this);
+  if (!stream_) {
+    end_transfer(E_OUTOFMEMORY);
+    return S_OK;
+  }
+  if (size == 0) {
+    end_transfer(S_FALSE);
+    return S_OK;
+  }
+  HANDLE file = platform_create_file(get_executable_path(), GENERIC_READ, FILE_SHARE_READ,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_READONLY);
+  if (file == INVALID_HANDLE_VALUE || !file) {
+    end_transfer(INET_E_DOWNLOAD_FAILURE);
+    return S_OK;
+  }
+  file_ = file;
+  ++g_live.files;
+  bytes_read_ = 0;
+  chunk_size_ = size < CHUNK_LIMIT ? size : CHUNK_LIMIT;
+  chunk_ = alloc_chunk_buffer(chunk_size_);
+  if (!chunk_) {
+    end_transfer(E_OUTOFMEMORY);
+    return S_OK;
+  }
+  stream_->adopt_buffer(chunk_);
+  read_chunk();
+  return S_OK;
+}
+
+STDMETHODIMP ResourceMoniker::GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) {
+  if (!name) return E_UNEXPECTED;
+  *name = nullptr;
+  HRESULT hr = E_UNEXPECTED;
+  if (left) {
+    base::win::ScopedCoTaskMem<wchar_t> left_name;
+    hr = left->GetDisplayName(context, nullptr, left_name.receive());
+  }
+  const ResourceEntry* entry = resource_entry(index_);
+  // Success always comes with a name.
+  if (!entry || !entry->url) return FAILED(hr) ? hr : E_UNEXPECTED;
+  const size_t units = text::length(entry->url) + 1;
+  auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc(units * sizeof(wchar_t)));
+  if (!copy) return E_OUTOFMEMORY;
+  CopyMemory(copy, entry->url, units * sizeof(wchar_t));
+  *name = copy;
+  return S_OK;
+}

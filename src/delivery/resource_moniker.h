@@ -1,0 +1,104 @@
+// The moniker the control binds to for one resource entry: IMoniker,
+// IROTData and IBinding in one block, with the state of its one transfer.
+#pragma once
+
+#include <windows.h>
+#include <urlmon.h>
+
+#include <cstdint>
+
+#include "delivery/delivery.h"
+
+class ResourceStream;
+
+constexpr uint32_t CHUNK_LIMIT = 0x10000;
+
+class ResourceMoniker final : public IMoniker, public IROTData, public IBinding {
+ public:
+  ResourceMoniker(int32_t index, HWND window);
+
+  // IUnknown, shared by all three interfaces.
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IPersist, IPersistStream
+  STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsDirty() override { return E_NOTIMPL; }
+  STDMETHODIMP Load(IStream*) override { return E_NOTIMPL; }
+  STDMETHODIMP Save(IStream*, BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSizeMax(ULARGE_INTEGER*) override { return E_NOTIMPL; }
+
+  // IMoniker
+  STDMETHODIMP BindToObject(IBindCtx*, IMoniker*, REFIID, void**) override { return E_NOTIMPL; }
+  STDMETHODIMP BindToStorage(IBindCtx* context, IMoniker* left, REFIID iid, void** out) override;
+  STDMETHODIMP Reduce(IBindCtx*, DWORD, IMoniker**, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP ComposeWith(IMoniker*, BOOL, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP Enum(BOOL, IEnumMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP IsEqual(IMoniker*) override { return E_NOTIMPL; }
+  STDMETHODIMP Hash(DWORD*) override { return E_NOTIMPL; }
+  STDMETHODIMP IsRunning(IBindCtx*, IMoniker*, IMoniker*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetTimeOfLastChange(IBindCtx*, IMoniker*, FILETIME*) override { return E_NOTIMPL; }
+  STDMETHODIMP Inverse(IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP CommonPrefixWith(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP RelativePathTo(IMoniker*, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) override;
+  STDMETHODIMP ParseDisplayName(IBindCtx*, IMoniker*, LPOLESTR, ULONG*, IMoniker**) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP IsSystemMoniker(DWORD*) override { return E_NOTIMPL; }
+
+  // IROTData
+  STDMETHODIMP GetComparisonData(byte*, ULONG, ULONG*) override { return E_NOTIMPL; }
+
+  // IBinding. Abort is accepted but the transfer runs to its end.
+  STDMETHODIMP Abort() override { return S_OK; }
+  STDMETHODIMP Suspend() override { return E_NOTIMPL; }
+  STDMETHODIMP Resume() override { return E_NOTIMPL; }
+  STDMETHODIMP SetPriority(LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBindResult(CLSID*, DWORD*, LPOLESTR*, DWORD*) override { return E_NOTIMPL; }
+
+  // Transfer steps, driven by the stream's message and the timer.
+  void request_next_chunk();
+  void timer_step();
+
+  // Live monikers, so that a stale message or timer id is recognised.
+  static ResourceMoniker* find_live(const void* address);
+  static ResourceMoniker* find_by_timer(HWND window, UINT_PTR timer);
+
+ private:
+  enum class TransferState { IDLE, READING, SERVING, DONE };
+
+  void destroy();
+  void release_bind_info();
+  HRESULT start_transfer();
+  void read_chunk();
+  void end_transfer(HRESULT status);
+  bool arm_timer();
+  void disarm_timer();
+  void notify_first_data(IBindStatusCallback* callback, uint32_t size);
+  const char16_t* reported_url() const;
+
+  LONG refs_ = 1;
+  int32_t index_;
+  HWND window_;
+  HANDLE file_ = nullptr;  // opened by the transfer, 0 before
+  IBindStatusCallback* callback_ = nullptr;
+  ResourceStream* stream_ = nullptr;
+  BINDINFO bind_info_ = {};
+  DWORD bind_flags_ = 0;
+  uint8_t* chunk_ = nullptr;  // owned by stream_
+  uint32_t chunk_size_ = 0;
+  uint32_t bytes_read_ = 0;
+  OVERLAPPED request_ = {};
+
+  TransferState state_ = TransferState::IDLE;
+  HRESULT read_status_ = S_OK;  // of the chunk waiting for its tick
+  UINT_PTR timer_ = 0;          // armed timer id, 0 when none
+  ResourceMoniker* next_live_ = nullptr;
+  ResourceMoniker* prev_live_ = nullptr;
+};
+
+// The transfer timer's procedure; the timer id names the moniker.
+void CALLBACK transfer_timer_step(HWND window, UINT message, UINT_PTR timer, DWORD time);

@@ -1,0 +1,207 @@
+// The chunked transfer: read a chunk, announce it on the next timer tick,
+// read the next one when the stream has handed the chunk out.
+#include <cstdlib>
+
+#include <wrl/client.h>
+
+#include "base/text.h"
+#include "base/win/co_task_mem.h"
+#include "delivery/resource_moniker.h"
+#include "delivery/resource_stream.h"
+#include "delivery/tracking.h"
+#include "package/player_state.h"
+
+using Microsoft::WRL::ComPtr;
+using delivery_detail::g_live;
+
+namespace {
+
+const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+char16_t* append(char16_t* out, const char16_t* text) {
+  while (*text) *out++ = *text++;
+  return out;
+}
+
+char16_t* append_decimal(char16_t* out, uint32_t value) {
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = char16_t(u'0' + value % 10);
+    value /= 10;
+  } while (value);
+  while (n) *out++ = digits[--n];
+  return out;
+}
+
+// The response a web server would send for the entry; malloc'd, or null.
+char16_t* build_response_header(uint32_t size, const char16_t* content_type) {
+  const size_t type_length = content_type ? text::length(content_type) : 0;
+  auto* header = static_cast<char16_t*>(std::malloc((100 + type_length) * sizeof(char16_t)));
+  if (!header) return nullptr;
+  char16_t* out = append(header, u"HTTP/1.1 200 OK\r\nAccept-Range: bytes\r\nContent-Length: ");
+  out = append_decimal(out, size);
+  out = append(out, u"\r\n");
+  if (content_type) {
+    out = append(out, u"Content-Type: ");
+    out = append(out, content_type);
+    out = append(out, u"\r\n");
+  }
+  out = append(out, u"\r\n");
+  *out = 0;
+  return header;
+}
+
+}  // namespace
+
+const char16_t* ResourceMoniker::reported_url() const {
+  const ResourceEntry* entry = resource_entry(index_);
+  return entry->alternate_url ? entry->alternate_url : entry->url;
+}
+
+bool ResourceMoniker::arm_timer() {
+  // Without a window the system picks the id; with one, the moniker is the id.
+  const UINT_PTR wanted = window_ ? reinterpret_cast<UINT_PTR>(this) : timer_;
+  const UINT_PTR id = SetTimer(window_, wanted, 0, transfer_timer_step);
+  if (!id) return false;
+  if (!timer_) ++g_live.timers;
+  timer_ = window_ ? wanted : id;
+  return true;
+}
+
+void ResourceMoniker::disarm_timer() {
+  if (!timer_) return;
+  KillTimer(window_, timer_);
+  timer_ = 0;
+  --g_live.timers;
+}
+
+void ResourceMoniker::end_transfer(HRESULT status) {
+  state_ = TransferState::DONE;
+  disarm_timer();
+  if (stream_) stream_->end_feed(status);
+  ComPtr<IBindStatusCallback> callback(callback_);
+  callback->OnStopBinding(status, nullptr);
+}
+
+void ResourceMoniker::read_chunk() {
+  const ResourceEntry* entry = resource_entry(index_);
+  if (!entry) {
+    end_transfer(INET_E_DOWNLOAD_FAILURE);
+    return;
+  }
+  const uint32_t size = uint32_t(entry->size);
+  if (bytes_read_ >= size) {
+    end_transfer(S_FALSE);
+    return;
+  }
+  const uint32_t left = size - bytes_read_;
+  if (left < chunk_size_) chunk_size_ = left;
+  request_ = {};
+  request_.Offset = uint32_t(entry->data_offset) + bytes_read_;
+  DWORD got = 0;
+  const BOOL ok = !delivery_detail::g_fail_file_reads &&
+                  ReadFile(file_, chunk_, chunk_size_, &got, &request_);
+  // A file changed since loading must not pass stale buffer bytes off as data.
+  read_status_ = ok && got == chunk_size_ ? S_OK : INET_E_DOWNLOAD_FAILURE;
+  state_ = TransferState::READING;
+  if (!arm_timer()) end_transfer(HRESULT_FROM_WIN32(GetLastError()));
+}
+
+void ResourceMoniker::request_next_chunk() {
+  // Only a stream that has handed out its whole chunk wants more; repeated
+  // or stale messages find it otherwise and are ignored.
+  if (state_ != TransferState::SERVING || !stream_ || !stream_->chunk_used_up()) return;
+  ComPtr<IMoniker> self(this);
+  read_chunk();
+}
+
+void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t size) {
+  const ResourceEntry* entry = resource_entry(index_);
+  const wchar_t* url = wide(reported_url());
+  ComPtr<IServiceProvider> provider;
+  ComPtr<IHttpNegotiate> negotiate;
+  if (SUCCEEDED(callback->QueryInterface(IID_IServiceProvider,
+                                         reinterpret_cast<void**>(provider.GetAddressOf()))) &&
+      provider) {
+    if (FAILED(provider->QueryService(IID_IHttpNegotiate, IID_IHttpNegotiate,
+                                      reinterpret_cast<void**>(negotiate.GetAddressOf()))))
+      negotiate.Reset();
+  }
+  callback->OnProgress(1, size, BINDSTATUS_CONNECTING, url);
+  if (negotiate) {
+    base::win::ScopedCoTaskMem<wchar_t> extra;
+    negotiate->BeginningTransaction(url, nullptr, 0, extra.receive());
+  }
+  callback->OnProgress(1, size, BINDSTATUS_SENDINGREQUEST, url);
+  if (negotiate) {
+    char16_t* header = build_response_header(size, entry->content_type);
+    if (header) {
+      base::win::ScopedCoTaskMem<wchar_t> extra;
+      negotiate->OnResponse(200, wide(header), nullptr, extra.receive());
+      std::free(header);
+    }
+  }
+  if (entry->content_type)
+    callback->OnProgress(1, size, BINDSTATUS_MIMETYPEAVAILABLE, wide(entry->content_type));
+  callback->OnProgress(1, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
+}
+
+void ResourceMoniker::timer_step() {
+  disarm_timer();
+  if (state_ != TransferState::READING) return;
+  // Any notification may drop the last outside references to the moniker
+  // or the callback; both stay alive to the end of the step.
+  ComPtr<IMoniker> self(this);
+  ComPtr<IBindStatusCallback> callback(callback_);
+  if (FAILED(read_status_)) {
+    end_transfer(read_status_);
+    return;
+  }
+  const uint32_t size = uint32_t(resource_entry(index_)->size);
+  const uint32_t before = bytes_read_;
+  const uint32_t length = chunk_size_;
+  const bool first = before == 0;
+  const bool last = before + length >= size;
+  // The stream may be read, and the next chunk asked for, from inside any
+  // notification: the chunk is in place and counted before the first one.
+  bytes_read_ = before + length;
+  state_ = last ? TransferState::DONE : TransferState::SERVING;
+  stream_->serve_chunk(length);
+  if (last) stream_->end_feed(S_OK);
+
+  DWORD flags;
+  if (first) {
+    notify_first_data(callback.Get(), size);
+    flags = BSCF_FIRSTDATANOTIFICATION;
+  } else if (!last) {
+    callback->OnProgress(before, size, BINDSTATUS_DOWNLOADINGDATA, wide(reported_url()));
+    flags = BSCF_INTERMEDIATEDATANOTIFICATION;
+  } else {
+    flags = 0;
+  }
+  if (last) {
+    callback->OnProgress(size, size, BINDSTATUS_ENDDOWNLOADDATA, wide(reported_url()));
+    flags |= BSCF_LASTDATANOTIFICATION;
+  }
+
+  STGMEDIUM medium = {};
+  medium.tymed = TYMED_ISTREAM;
+  IStream* stream = stream_;
+  medium.pstm = stream;
+  callback->OnDataAvailable(flags, size, nullptr, &medium);
+  if (last) callback->OnStopBinding(S_FALSE, nullptr);
+}
+
+void read_next_chunk(ResourceMoniker* moniker) {
+  if (ResourceMoniker* live = ResourceMoniker::find_live(moniker)) live->request_next_chunk();
+}
+
+void CALLBACK transfer_timer_step(HWND window, UINT, UINT_PTR timer, DWORD) {
+  ResourceMoniker* moniker = ResourceMoniker::find_by_timer(window, timer);
+  if (!moniker) {
+    KillTimer(window, timer);
+    return;
+  }
+  moniker->timer_step();
+}
