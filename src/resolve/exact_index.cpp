@@ -1,0 +1,174 @@
+#include "resolve/exact_index.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "base/text.h"
+#include "package/player_state.h"
+
+namespace {
+
+// Below this size a walk costs no more than hashing.
+constexpr int32_t kMinIndexedEntries = 32;
+
+struct Slot {
+  uint32_t hash;
+  int32_t entry;  // -1 when free
+  int32_t alternate;
+};
+
+struct Map {
+  Slot* slots;
+  uint32_t mask;
+};
+
+struct Index {
+  bool built;
+  bool failed;  // out of memory for this table: walk until it changes
+  const ResourceEntry* table;
+  int32_t count;
+  uint32_t generation;
+  Map plain;
+  Map keyed;
+};
+
+Index g_index;
+bool g_enabled = true;
+
+uint32_t hash_text(uint32_t h, const char16_t* s) {
+  for (; *s; ++s) h = (h ^ text::fold(*s)) * 16777619u;
+  return h;
+}
+
+uint32_t hash_key(uint32_t h, const char* s) {
+  h = (h ^ 0xffu) * 16777619u;  // separates URL from key
+  for (; *s; ++s) h = (h ^ uint8_t(text::fold(*s))) * 16777619u;
+  return h;
+}
+
+const char16_t* slot_url(const Slot& s) {
+  const ResourceEntry& e = g_index.table[s.entry];
+  return s.alternate ? e.alternate_url : e.url;
+}
+
+bool map_alloc(Map* m, uint32_t wanted) {
+  uint32_t size = 16;
+  while (size < wanted * 2) {
+    if (size > (UINT32_MAX / 2) / sizeof(Slot)) return false;
+    size *= 2;
+  }
+  m->slots = static_cast<Slot*>(std::malloc(size_t(size) * sizeof(Slot)));
+  if (!m->slots) return false;
+  for (uint32_t i = 0; i < size; ++i) m->slots[i].entry = -1;
+  m->mask = size - 1;
+  return true;
+}
+
+void map_free(Map* m) {
+  std::free(m->slots);
+  m->slots = nullptr;
+  m->mask = 0;
+}
+
+// Inserts unless an equal text (and key) is already there: table order
+// means the first holder wins.
+void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, bool keyed) {
+  const ResourceEntry& e = g_index.table[entry];
+  const char16_t* url = alternate ? e.alternate_url : e.url;
+  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+    Slot& s = m->slots[i];
+    if (s.entry < 0) {
+      s.hash = h;
+      s.entry = entry;
+      s.alternate = alternate;
+      return;
+    }
+    if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
+        (!keyed || text::compare_nocase(g_index.table[s.entry].post_key, e.post_key) == 0))
+      return;
+  }
+}
+
+int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key) {
+  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+    const Slot& s = m->slots[i];
+    if (s.entry < 0) return -1;
+    if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
+        (!key || text::compare_nocase(g_index.table[s.entry].post_key, key) == 0))
+      return s.entry;
+  }
+}
+
+bool build() {
+  const ResourceEntry* table = g_index.table;
+  int32_t count = g_index.count;
+  uint32_t plain = 0, keyed = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const ResourceEntry& e = table[i];
+    uint32_t texts = (e.url ? 1u : 0u) + (e.alternate_url ? 1u : 0u);
+    plain += texts;
+    if (e.post_key) keyed += texts;
+  }
+  if (!map_alloc(&g_index.plain, plain)) return false;
+  if (keyed && !map_alloc(&g_index.keyed, keyed)) return false;
+  for (int32_t i = 0; i < count; ++i) {
+    const ResourceEntry& e = table[i];
+    for (int32_t alt = 0; alt < 2; ++alt) {
+      const char16_t* url = alt ? e.alternate_url : e.url;
+      if (!url) continue;
+      uint32_t h = hash_text(2166136261u, url);
+      map_insert(&g_index.plain, h, i, alt, false);
+      if (e.post_key) map_insert(&g_index.keyed, hash_key(h, e.post_key), i, alt, true);
+    }
+  }
+  return true;
+}
+
+bool index_current() {
+  return (g_index.built || g_index.failed) && g_index.table == resource_table() &&
+         g_index.count == entry_count() && g_index.generation == resource_table_generation();
+}
+
+}  // namespace
+
+void exact_index_drop() {
+  map_free(&g_index.plain);
+  map_free(&g_index.keyed);
+  g_index = Index{};
+}
+
+void exact_index_enable(bool enabled) {
+  g_enabled = enabled;
+  if (!enabled) exact_index_drop();
+}
+
+bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int32_t* pass) {
+  if (!g_enabled) return false;
+  if (!index_current()) {
+    exact_index_drop();
+    if (!resource_table() || entry_count() < kMinIndexedEntries) return false;
+    g_index.table = resource_table();
+    g_index.count = entry_count();
+    g_index.generation = resource_table_generation();
+    if (build()) {
+      g_index.built = true;
+    } else {
+      map_free(&g_index.plain);
+      map_free(&g_index.keyed);
+      g_index.failed = true;
+    }
+  }
+  if (!g_index.built) return false;
+  uint32_t h = hash_text(2166136261u, url);
+  if (key && g_index.keyed.slots) {
+    int32_t i = map_find(&g_index.keyed, hash_key(h, key), url, key);
+    if (i >= 0) {
+      *index = i;
+      *pass = 1;
+      return true;
+    }
+  }
+  *index = map_find(&g_index.plain, h, url, nullptr);
+  *pass = *index >= 0 ? 2 : 0;
+  return true;
+}
