@@ -1,0 +1,412 @@
+// player-driver: runs a player exe and drives it like a user, printing what
+// it sees. Invoked by run-player, which prepares the prefix and the display.
+//
+//   player-driver [setup options] EXE [steps]
+//
+// Setup options: --standin DLL, --register both|paper|none|broken|keep,
+// --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
+// Steps: start, wait, menu:ID, close, resize:WxH, maximize, capture:FILE,
+// fault, sleep:MS, end. Without steps: start, wait, end.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "png.h"
+
+namespace {
+
+const char CLSID_TEXT[] = "{D27CDB6E-AE6D-11CF-96B8-444553540000}";
+const char PAPER_PROGID[] = "MacromediaFlashPaper.MacromediaFlashPaper";
+const char FLASH_PROGID[] = "ShockwaveFlash.ShockwaveFlash";
+const char SETTINGS_KEY[] = "SOFTWARE\\Calventra\\Tessivo\\SWFPlay";
+const UINT STAGE_FAULT = WM_USER + 0x177;
+const UINT STAGE_MENU_STATES = WM_USER + 0x178;
+
+DWORD g_timeout_ms = 20000;
+PROCESS_INFORMATION g_process;
+HWND g_window;
+int g_run;
+
+void out(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void out(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
+
+std::string utf8(const wchar_t* s) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+  std::string r(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, s, -1, &r[0], n, nullptr, nullptr);
+  return r;
+}
+
+std::wstring wide(const char* s) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, s, -1, nullptr, 0);
+  std::wstring r(n > 0 ? n - 1 : 0, L'\0');
+  if (n > 1) MultiByteToWideChar(CP_UTF8, 0, s, -1, &r[0], n);
+  return r;
+}
+
+void set_string(HKEY root, const std::string& path, const char* name, const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr))
+    return;
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                 DWORD(value.size() + 1));
+  RegCloseKey(key);
+}
+
+void delete_tree(HKEY root, const std::string& path) { RegDeleteTreeA(root, path.c_str()); }
+
+void register_standin(const std::string& variant, const std::string& dll) {
+  const std::string classes = "Software\\Classes\\";
+  const std::string clsid = classes + "CLSID\\" + CLSID_TEXT;
+  delete_tree(HKEY_LOCAL_MACHINE, classes + PAPER_PROGID);
+  delete_tree(HKEY_LOCAL_MACHINE, classes + FLASH_PROGID);
+  delete_tree(HKEY_LOCAL_MACHINE, clsid);
+  if (variant == "none") return;
+  set_string(HKEY_LOCAL_MACHINE, classes + PAPER_PROGID + "\\CLSID", nullptr, CLSID_TEXT);
+  if (variant == "broken") return;  // a ProgID whose class is not there
+  if (variant == "both")
+    set_string(HKEY_LOCAL_MACHINE, classes + FLASH_PROGID + "\\CLSID", nullptr, CLSID_TEXT);
+  set_string(HKEY_LOCAL_MACHINE, clsid + "\\InprocServer32", nullptr, dll);
+  set_string(HKEY_LOCAL_MACHINE, clsid + "\\InprocServer32", "ThreadingModel", "Apartment");
+}
+
+std::string base_name(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void set_win98(const std::string& exe, bool on) {
+  std::string key = "Software\\Wine\\AppDefaults\\" + base_name(exe);
+  if (on)
+    set_string(HKEY_CURRENT_USER, key, "Version", "win98");
+  else
+    delete_tree(HKEY_CURRENT_USER, key);
+}
+
+void write_setting(const std::string& assignment) {
+  size_t eq = assignment.find('=');
+  if (eq == std::string::npos) return;
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr))
+    return;
+  DWORD value = DWORD(std::strtol(assignment.c_str() + eq + 1, nullptr, 0));
+  RegSetValueExA(key, assignment.substr(0, eq).c_str(), 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&value), sizeof value);
+  RegCloseKey(key);
+}
+
+void print_settings() {
+  out("settings:");
+  HKEY key;
+  bool open = RegOpenKeyExA(HKEY_CURRENT_USER, SETTINGS_KEY, 0, KEY_READ, &key) == 0;
+  for (const char* name : {"x", "y", "m", "svol"}) {
+    DWORD value = 0, size = sizeof value;
+    if (open && RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                                 &size) == 0)
+      out(" %s=%ld", name, long(value));
+    else
+      out(" %s=-", name);
+  }
+  if (open) RegCloseKey(key);
+  out("\n");
+}
+
+struct Found {
+  DWORD pid;
+  HWND main, dialog;
+};
+
+BOOL CALLBACK find_windows(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<Found*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != found->pid || !IsWindowVisible(window)) return TRUE;
+  wchar_t cls[64];
+  GetClassNameW(window, cls, 64);
+  if (!std::wcscmp(cls, L"#32770")) {
+    if (!found->dialog) found->dialog = window;
+  } else if (!found->main) {
+    found->main = window;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK collect_text(HWND child, LPARAM param) {
+  wchar_t cls[32];
+  GetClassNameW(child, cls, 32);
+  if (!_wcsicmp(cls, L"Static")) {
+    wchar_t text[1024];
+    if (GetWindowTextW(child, text, 1024) > 0) *reinterpret_cast<std::wstring*>(param) += text;
+  }
+  return TRUE;
+}
+
+void answer_dialog(HWND dialog) {
+  wchar_t caption[256] = {};
+  GetWindowTextW(dialog, caption, 256);
+  std::wstring text;
+  EnumChildWindows(dialog, collect_text, reinterpret_cast<LPARAM>(&text));
+  out("messagebox: caption=\"%s\" text=\"%s\"\n", utf8(caption).c_str(), utf8(text.c_str()).c_str());
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+}
+
+bool process_alive() { return WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT; }
+
+void print_exit() {
+  if (WaitForSingleObject(g_process.hProcess, g_timeout_ms) != WAIT_OBJECT_0) {
+    out("exit: timeout\n");
+    TerminateProcess(g_process.hProcess, 99);
+    WaitForSingleObject(g_process.hProcess, 5000);
+    return;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(g_process.hProcess, &code);
+  out("exit: %ld\n", long(code));
+}
+
+BOOL CALLBACK find_stage(HWND child, LPARAM param);
+
+const char* state_name(bool present, bool checked, bool grayed) {
+  if (!present) return "missing";
+  if (checked) return "checked";
+  if (grayed) return "grayed";
+  return "plain";
+}
+
+// Another process's menu cannot be read everywhere (Wine keeps menus per
+// process); the stand-in control, which lives in the player, reads it then.
+void print_menu_states() {
+  HMENU menu = GetMenu(g_window);
+  bool readable = GetMenuState(menu, 40001, MF_BYCOMMAND) != UINT(-1);
+  DWORD_PTR bits = 0;
+  HWND stage = nullptr;
+  if (!readable) {
+    EnumChildWindows(g_window, find_stage, reinterpret_cast<LPARAM>(&stage));
+    if (stage)
+      SendMessageTimeoutW(stage, STAGE_MENU_STATES, 0, 0, SMTO_ABORTIFHUNG, 5000, &bits);
+  }
+  out("menu:");
+  for (UINT i = 0; i < 4; ++i) {
+    UINT id = 40001 + i;
+    if (readable) {
+      UINT state = GetMenuState(menu, id, MF_BYCOMMAND);
+      out(" %u=%s", id, state_name(state != UINT(-1), state & MF_CHECKED, state & MF_GRAYED));
+    } else {
+      unsigned item = unsigned(bits >> (4 * i)) & 7;
+      out(" %u=%s", id, state_name(item & 1, item & 2, item & 4));
+    }
+  }
+  out("\n");
+}
+
+void report_window() {
+  wchar_t title[512] = {};
+  GetWindowTextW(g_window, title, 512);
+  RECT client = {}, frame = {};
+  GetClientRect(g_window, &client);
+  GetWindowRect(g_window, &frame);
+  out("title: %s\n", utf8(title).c_str());
+  out("client: %ldx%ld\n", client.right, client.bottom);
+  out("window: %ld,%ld,%ld,%ld\n", frame.left, frame.top, frame.right, frame.bottom);
+  out("maximized: %d\n", IsZoomed(g_window) ? 1 : 0);
+  print_menu_states();
+}
+
+// Waits until the main window shows, answering message boxes meanwhile.
+void wait_window() {
+  DWORD start = GetTickCount();
+  g_window = nullptr;
+  while (GetTickCount() - start < g_timeout_ms) {
+    Found found = {g_process.dwProcessId, nullptr, nullptr};
+    EnumWindows(find_windows, reinterpret_cast<LPARAM>(&found));
+    if (found.dialog) {
+      Sleep(100);  // let the text settle before reading it
+      answer_dialog(found.dialog);
+      Sleep(200);
+      continue;
+    }
+    if (found.main) {
+      g_window = found.main;
+      Sleep(300);  // queued placement requests and the first paint
+      report_window();
+      return;
+    }
+    if (!process_alive()) {
+      out("window: none\n");
+      return;
+    }
+    Sleep(50);
+  }
+  out("window: timeout\n");
+}
+
+void start(const std::wstring& exe) {
+  ++g_run;
+  out("run: %d\n", g_run);
+  if (g_process.hProcess) {
+    CloseHandle(g_process.hProcess);
+    CloseHandle(g_process.hThread);
+  }
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  std::wstring command = L"\"" + exe + L"\"";
+  if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &g_process)) {
+    out("start: failed %lu\n", GetLastError());
+    std::exit(3);
+  }
+}
+
+void end_run() {
+  if (g_window && process_alive()) PostMessageW(g_window, WM_CLOSE, 0, 0);
+  // A message box that comes up late still gets its OK.
+  DWORD start = GetTickCount();
+  while (process_alive() && GetTickCount() - start < g_timeout_ms) {
+    Found found = {g_process.dwProcessId, nullptr, nullptr};
+    EnumWindows(find_windows, reinterpret_cast<LPARAM>(&found));
+    if (found.dialog) answer_dialog(found.dialog);
+    Sleep(50);
+  }
+  print_exit();
+  g_window = nullptr;
+}
+
+void set_client_size(int width, int height) {
+  RECT r = {0, 0, width, height};
+  AdjustWindowRectEx(&r, GetWindowLongW(g_window, GWL_STYLE), GetMenu(g_window) != nullptr,
+                     GetWindowLongW(g_window, GWL_EXSTYLE));
+  SetWindowPos(g_window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+}
+
+void capture(const std::string& path) {
+  RECT client;
+  GetClientRect(g_window, &client);
+  POINT origin = {0, 0};
+  ClientToScreen(g_window, &origin);
+  int width = client.right, height = client.bottom;
+  SetForegroundWindow(g_window);
+  RedrawWindow(g_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Sleep(300);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+  GdiFlush();
+  std::vector<unsigned char> rgb(size_t(width) * height * 3);
+  auto* src = static_cast<const unsigned char*>(bits);
+  for (size_t i = 0; i < size_t(width) * height; ++i) {
+    rgb[i * 3] = src[i * 4 + 2];
+    rgb[i * 3 + 1] = src[i * 4 + 1];
+    rgb[i * 3 + 2] = src[i * 4];
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  bool ok = write_png(wide(path.c_str()).c_str(), width, height, rgb.data());
+  out("capture: %s %dx%d %s\n", path.c_str(), width, height, ok ? "ok" : "failed");
+}
+
+BOOL CALLBACK find_stage(HWND child, LPARAM param) {
+  wchar_t cls[64];
+  GetClassNameW(child, cls, 64);
+  if (!std::wcscmp(cls, L"TessivoStandinStage")) {
+    *reinterpret_cast<HWND*>(param) = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void run_step(const std::string& step, const std::wstring& exe) {
+  if (step == "start") return start(exe);
+  if (step == "wait") return wait_window();
+  if (step == "end") return end_run();
+  if (step.rfind("sleep:", 0) == 0) return Sleep(DWORD(std::atoi(step.c_str() + 6)));
+  if (!g_window || !process_alive()) {
+    out("step %s: no window\n", step.c_str());
+    return;
+  }
+  if (step.rfind("menu:", 0) == 0) {
+    PostMessageW(g_window, WM_COMMAND, WPARAM(std::atoi(step.c_str() + 5)), 0);
+    Sleep(400);
+    if (process_alive()) report_window();
+  } else if (step == "close") {
+    PostMessageW(g_window, WM_CLOSE, 0, 0);
+  } else if (step.rfind("resize:", 0) == 0) {
+    int w = 0, h = 0;
+    std::sscanf(step.c_str() + 7, "%dx%d", &w, &h);
+    set_client_size(w, h);
+    Sleep(300);
+    report_window();
+  } else if (step == "maximize") {
+    ShowWindow(g_window, SW_MAXIMIZE);
+    Sleep(300);
+    report_window();
+  } else if (step.rfind("capture:", 0) == 0) {
+    capture(step.substr(8));
+  } else if (step == "fault") {
+    HWND stage = nullptr;
+    EnumChildWindows(g_window, find_stage, reinterpret_cast<LPARAM>(&stage));
+    if (stage) PostMessageW(stage, STAGE_FAULT, 0, 0);
+    Sleep(500);
+    out("fault: %s alive=%d\n", stage ? "posted" : "no-stage", process_alive() ? 1 : 0);
+    if (process_alive()) report_window();
+  } else {
+    out("step %s: unknown\n", step.c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string variant = "keep", standin, exe;
+  bool win98 = false, keep_settings = false;
+  std::vector<std::string> settings, steps;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (exe.empty() && a == "--standin") standin = next();
+    else if (exe.empty() && a == "--register") variant = next();
+    else if (exe.empty() && a == "--win98") win98 = true;
+    else if (exe.empty() && a == "--keep-settings") keep_settings = true;
+    else if (exe.empty() && a == "--setting") settings.push_back(next());
+    else if (exe.empty() && a == "--timeout") g_timeout_ms = DWORD(std::atoi(next().c_str())) * 1000;
+    else if (exe.empty()) exe = a;
+    else steps.push_back(a);
+  }
+  if (exe.empty()) {
+    std::fprintf(stderr, "usage: player-driver [setup options] EXE [steps]\n");
+    return 2;
+  }
+  if (variant != "keep") register_standin(variant, standin);
+  set_win98(exe, win98);
+  if (!keep_settings) delete_tree(HKEY_CURRENT_USER, SETTINGS_KEY);
+  for (const std::string& s : settings) write_setting(s);
+  if (steps.empty()) steps = {"start", "wait", "end"};
+
+  std::wstring wexe = wide(exe.c_str());
+  for (const std::string& step : steps) run_step(step, wexe);
+  if (g_process.hProcess && process_alive()) end_run();
+  print_settings();
+  return 0;
+}

@@ -1,0 +1,380 @@
+#include "control.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "log.h"
+
+LONG g_server_refs;
+
+namespace {
+
+const wchar_t STAGE_CLASS[] = L"TessivoStandinStage";
+HINSTANCE g_module;
+
+// TESSIVO_TEST_FAIL names calls that answer E_FAIL, separated by commas.
+bool should_fail(const char* call) {
+  char list[512];
+  DWORD n = GetEnvironmentVariableA("TESSIVO_TEST_FAIL", list, sizeof list);
+  if (n == 0 || n >= sizeof list) return false;
+  size_t len = std::strlen(call);
+  for (char* p = list; *p;) {
+    char* end = std::strchr(p, ',');
+    size_t item = end ? size_t(end - p) : std::strlen(p);
+    if (item == len && std::strncmp(p, call, len) == 0) return true;
+    if (!end) break;
+    p = end + 1;
+  }
+  return false;
+}
+
+long flash_version_setting() {
+  wchar_t text[64];
+  DWORD n = GetEnvironmentVariableW(L"TESSIVO_TEST_FLASH_VERSION", text, 64);
+  if (n == 0 || n >= 64) return 0x000A0000;
+  if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
+    return long(std::wcstoul(text + 2, nullptr, 16));
+  return std::wcstol(text, nullptr, 10);
+}
+
+LRESULT CALLBACK stage_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(window, &ps);
+      HBRUSH brush = CreateSolidBrush(STAGE_COLOR);
+      FillRect(dc, &ps.rcPaint, brush);
+      DeleteObject(brush);
+      EndPaint(window, &ps);
+      return 0;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case MSG_STAGE_MENU_STATES: {
+      HMENU menu = GetMenu(GetAncestor(window, GA_ROOT));
+      LRESULT bits = 0;
+      for (UINT i = 0; i < 4; ++i) {
+        UINT state = GetMenuState(menu, 40001 + i, MF_BYCOMMAND);
+        if (state == UINT(-1)) continue;
+        LRESULT item = 1 | ((state & MF_CHECKED) ? 2 : 0) | ((state & MF_GRAYED) ? 4 : 0);
+        bits |= item << (4 * i);
+      }
+      return bits;
+    }
+    case MSG_STAGE_FAULT:
+      LogLine("StageFault");
+      *static_cast<volatile int*>(nullptr) = 1;
+      return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+void register_stage_class() {
+  WNDCLASSW wc = {};
+  if (GetClassInfoW(g_module, STAGE_CLASS, &wc)) return;
+  wc.lpfnWndProc = stage_proc;
+  wc.hInstance = g_module;
+  wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));
+  wc.lpszClassName = STAGE_CLASS;
+  RegisterClassW(&wc);
+}
+
+const wchar_t* interface_name(REFIID iid) {
+  if (IsEqualIID(iid, IID_IOleInPlaceSite)) return L"IOleInPlaceSite";
+  if (IsEqualIID(iid, IID_IOleClientSite)) return L"IOleClientSite";
+  if (IsEqualIID(iid, IID_IDispatch)) return L"IDispatch";
+  if (IsEqualIID(iid, IID_IServiceProvider)) return L"IServiceProvider";
+  if (IsEqualIID(iid, IID_IOleInPlaceFrame)) return L"IOleInPlaceFrame";
+  if (IsEqualIID(iid, DIID_FLASH_EVENTS)) return L"_IShockwaveFlashEvents";
+  return L"?";
+}
+
+}  // namespace
+
+void set_standin_module(HINSTANCE module) { g_module = module; }
+
+// ---- EventPoint
+
+STDMETHODIMP EventPoint::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
+    *out = static_cast<IConnectionPoint*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) EventPoint::AddRef() { return owner_->AddRef(); }
+STDMETHODIMP_(ULONG) EventPoint::Release() { return owner_->Release(); }
+
+STDMETHODIMP EventPoint::GetConnectionInterface(IID* iid) {
+  if (!iid) return E_POINTER;
+  *iid = DIID_FLASH_EVENTS;
+  return S_OK;
+}
+
+STDMETHODIMP EventPoint::GetConnectionPointContainer(IConnectionPointContainer** out) {
+  if (!out) return E_POINTER;
+  *out = owner_;
+  owner_->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+  IDispatch* dispatch = nullptr;
+  HRESULT hr = sink ? sink->QueryInterface(DIID_FLASH_EVENTS, reinterpret_cast<void**>(&dispatch))
+                    : E_POINTER;
+  LogLine("Advise").flag("sink", sink != nullptr).number("sink_hr", hr);
+  if (should_fail("Advise")) {
+    if (dispatch) dispatch->Release();
+    return E_FAIL;
+  }
+  if (FAILED(hr) || !cookie) return CONNECT_E_CANNOTCONNECT;
+  if (sink_) return CONNECT_E_ADVISELIMIT;
+  sink_ = dispatch;
+  *cookie = 1;
+  return S_OK;
+}
+
+STDMETHODIMP EventPoint::Unadvise(DWORD cookie) {
+  LogLine("Unadvise").number("cookie", cookie);
+  if (cookie != 1 || !sink_) return CONNECT_E_NOCONNECTION;
+  sink_->Release();
+  sink_ = nullptr;
+  return S_OK;
+}
+
+// ---- StandinControl
+
+StandinControl::StandinControl() : events_(this) { InterlockedIncrement(&g_server_refs); }
+
+StandinControl::~StandinControl() {
+  if (stage_) DestroyWindow(stage_);
+  if (site_) site_->Release();
+  InterlockedDecrement(&g_server_refs);
+}
+
+STDMETHODIMP StandinControl::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) {
+    *out = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceObject) || IsEqualIID(iid, IID_IOleWindow)) {
+    if (should_fail("IOleInPlaceObject")) return E_NOINTERFACE;
+    *out = static_cast<IOleInPlaceObject*>(this);
+  } else if (IsEqualIID(iid, __uuidof(IShockwaveFlash)) || IsEqualIID(iid, IID_IDispatch)) {
+    if (should_fail("IShockwaveFlash")) return E_NOINTERFACE;
+    *out = static_cast<IShockwaveFlash*>(this);
+  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
+    if (should_fail("IConnectionPointContainer")) return E_NOINTERFACE;
+    *out = static_cast<IConnectionPointContainer*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) StandinControl::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
+
+STDMETHODIMP_(ULONG) StandinControl::Release() {
+  LONG refs = InterlockedDecrement(&refs_);
+  if (refs == 0) {
+    LogLine("Destroyed");
+    delete this;
+  }
+  return ULONG(refs);
+}
+
+STDMETHODIMP StandinControl::SetClientSite(IOleClientSite* site) {
+  LogLine("SetClientSite").flag("site", site != nullptr);
+  if (should_fail("SetClientSite")) return E_FAIL;
+  if (site) site->AddRef();
+  if (site_) site_->Release();
+  site_ = site;
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::GetClientSite(IOleClientSite** out) {
+  if (!out) return E_POINTER;
+  *out = site_;
+  if (site_) site_->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::SetHostNames(LPCOLESTR container, LPCOLESTR object) {
+  LogLine("SetHostNames").text("container", container).text("object", object);
+  return should_fail("SetHostNames") ? E_FAIL : S_OK;
+}
+
+STDMETHODIMP StandinControl::Close(DWORD option) {
+  LogLine("Close").number("option", option);
+  InPlaceDeactivate();
+  return S_OK;
+}
+
+// What the container offers through its site, as a real control would ask.
+void StandinControl::probe_site() {
+  if (!site_) return;
+  for (REFIID iid : {IID_IOleInPlaceSite, IID_IDispatch, IID_IServiceProvider,
+                     IID_IOleInPlaceFrame, DIID_FLASH_EVENTS}) {
+    IUnknown* unknown = reinterpret_cast<IUnknown*>(0x1);
+    HRESULT hr = site_->QueryInterface(iid, reinterpret_cast<void**>(&unknown));
+    LogLine("SiteQuery").text("iid", interface_name(iid)).number("hr", hr).flag(
+        "object", unknown != nullptr);
+    if (SUCCEEDED(hr) && unknown) unknown->Release();
+  }
+}
+
+STDMETHODIMP StandinControl::DoVerb(LONG verb, LPMSG, IOleClientSite* active, LONG lindex,
+                                    HWND parent, LPCRECT rect) {
+  LogLine("DoVerb")
+      .number("verb", verb)
+      .flag("active_site", active != nullptr && active == site_)
+      .number("lindex", lindex)
+      .flag("parent", parent != nullptr)
+      .rect("rect", rect);
+  if (should_fail("DoVerb")) return E_FAIL;
+  if (verb != OLEIVERB_SHOW && verb != OLEIVERB_INPLACEACTIVATE) return OLEOBJ_E_INVALIDVERB;
+  probe_site();
+  IOleInPlaceSite* in_place = nullptr;
+  if (!site_ || FAILED(site_->QueryInterface(IID_IOleInPlaceSite,
+                                             reinterpret_cast<void**>(&in_place))))
+    return E_UNEXPECTED;
+  HWND site_window = nullptr;
+  in_place->GetWindow(&site_window);
+  HRESULT can = in_place->CanInPlaceActivate();
+  in_place->OnInPlaceActivate();
+  IOleInPlaceFrame* frame = nullptr;
+  IOleInPlaceUIWindow* document = reinterpret_cast<IOleInPlaceUIWindow*>(0x1);
+  RECT position = {}, clip = {};
+  OLEINPLACEFRAMEINFO info = {};
+  info.cb = sizeof(info);
+  HRESULT context = in_place->GetWindowContext(&frame, &document, &position, &clip, &info);
+  HRESULT frame_query = E_UNEXPECTED;
+  bool frame_out_kept = false;
+  if (frame) {
+    void* sentinel = reinterpret_cast<void*>(0x2);
+    frame_query = frame->QueryInterface(IID_IUnknown, &sentinel);
+    frame_out_kept = sentinel == reinterpret_cast<void*>(0x2);
+  }
+  LogLine("SiteContext")
+      .flag("window_matches", site_window == parent)
+      .number("can_activate", can)
+      .number("hr", context)
+      .flag("frame", frame != nullptr)
+      .flag("document_null", document == nullptr)
+      .flag("mdi", info.fMDIApp != FALSE)
+      .flag("frame_window_matches", info.hwndFrame == parent)
+      .number("accelerators", info.cAccelEntries)
+      .number("frame_query", frame_query)
+      .flag("frame_query_out_kept", frame_out_kept);
+  if (frame) frame->Release();
+  in_place->Release();
+  create_stage(parent, rect);
+  site_->ShowObject();
+  return S_OK;
+}
+
+void StandinControl::create_stage(HWND parent, LPCRECT rect) {
+  if (stage_) return;
+  register_stage_class();
+  RECT r = rect ? *rect : RECT{0, 0, 0, 0};
+  stage_ = CreateWindowExW(0, STAGE_CLASS, nullptr, WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, r.left,
+                           r.top, r.right - r.left, r.bottom - r.top, parent, nullptr, g_module,
+                           nullptr);
+}
+
+STDMETHODIMP StandinControl::GetUserClassID(CLSID* out) {
+  if (!out) return E_POINTER;
+  *out = CLSID_FLASH_CONTROL;
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::GetMiscStatus(DWORD, DWORD* out) {
+  if (!out) return E_POINTER;
+  *out = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+         OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::GetWindow(HWND* out) {
+  if (!out) return E_POINTER;
+  *out = stage_;
+  return stage_ ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP StandinControl::InPlaceDeactivate() {
+  if (!stage_) return S_OK;
+  DestroyWindow(stage_);
+  stage_ = nullptr;
+  IOleInPlaceSite* in_place = nullptr;
+  if (site_ &&
+      SUCCEEDED(site_->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&in_place)))) {
+    in_place->OnInPlaceDeactivate();
+    in_place->Release();
+  }
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::SetObjectRects(LPCRECT position, LPCRECT clip) {
+  LogLine("SetObjectRects").rect("position", position).rect("clip", clip);
+  if (stage_ && position)
+    MoveWindow(stage_, position->left, position->top, position->right - position->left,
+               position->bottom - position->top, TRUE);
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::GetTypeInfoCount(UINT* out) {
+  if (!out) return E_POINTER;
+  *out = 0;
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::put_ScaleMode(long mode) {
+  LogLine("put_ScaleMode").number("mode", mode);
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::put_Movie(BSTR url) {
+  LogLine("put_Movie").text("url", url);
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::FlashVersion(long* version) {
+  long value = flash_version_setting();
+  LogLine("FlashVersion").number("version", value);
+  if (!version) return E_POINTER;
+  *version = value;
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::put_Base(BSTR base) {
+  LogLine("put_Base").text("text", base);
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::put_FlashVars(BSTR vars) {
+  LogLine("put_FlashVars").text("text", vars);
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::CallFunction(BSTR request, BSTR* reply) {
+  LogLine("CallFunction").text("request", request);
+  if (reply) *reply = SysAllocString(L"<undefined/>");
+  return S_OK;
+}
+
+STDMETHODIMP StandinControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  LogLine("FindConnectionPoint").guid("iid", iid);
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (should_fail("FindConnectionPoint") || !IsEqualIID(iid, DIID_FLASH_EVENTS))
+    return CONNECT_E_NOCONNECTION;
+  *out = &events_;
+  events_.AddRef();
+  return S_OK;
+}
