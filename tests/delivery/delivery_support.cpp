@@ -1,0 +1,189 @@
+#include "delivery_support.h"
+
+#include <cstdio>
+
+int g_player_ready_messages;
+
+std::string narrow(const wchar_t* text) {
+  std::string out;
+  for (; text && *text; ++text) out += char(*text < 128 ? *text : '?');
+  return out;
+}
+
+void RecordingCallback::record(const std::string& call) {
+  if (dead) ++calls_after_death;
+  calls.push_back(call);
+}
+
+STDMETHODIMP RecordingCallback::QueryInterface(REFIID iid, void** out) {
+  *out = nullptr;
+  if (iid == IID_IUnknown || iid == IID_IBindStatusCallback)
+    *out = static_cast<IBindStatusCallback*>(this);
+  else if (iid == IID_IServiceProvider && options_.service_provider)
+    *out = static_cast<IServiceProvider*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP_(ULONG) RecordingCallback::AddRef() {
+  if (dead) ++calls_after_death;
+  return ULONG(++refs);
+}
+
+STDMETHODIMP_(ULONG) RecordingCallback::Release() {
+  if (dead) ++calls_after_death;
+  if (--refs == 0) dead = true;
+  return ULONG(refs);
+}
+
+STDMETHODIMP RecordingCallback::OnStartBinding(DWORD, IBinding* new_binding) {
+  record("OnStartBinding");
+  binding = new_binding;
+  binding->AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::OnProgress(ULONG progress, ULONG max, ULONG code, LPCWSTR text) {
+  char line[64];
+  std::snprintf(line, sizeof line, "OnProgress %lu/%lu %lu ", progress, max, code);
+  record(line + narrow(text));
+  return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::OnStopBinding(HRESULT status, LPCWSTR error) {
+  char line[64];
+  std::snprintf(line, sizeof line, "OnStopBinding 0x%08lx%s", static_cast<unsigned long>(status),
+                error ? " text" : "");
+  record(line);
+  stopped = true;
+  if (binding) binding->Release();
+  binding = nullptr;
+  return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
+  record("GetBindInfo");
+  *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
+  // The moniker owns what it is given here and must release it.
+  info->pUnk = static_cast<IBindStatusCallback*>(this);
+  AddRef();
+  info->szExtraInfo = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
+  if (info->szExtraInfo) lstrcpyW(info->szExtraInfo, L"xtr");
+  return S_OK;
+}
+
+HRESULT RecordingCallback::drain(IStream* stream) {
+  char buffer[0x10000 + 64];
+  ULONG size = options_.read_size < sizeof buffer ? options_.read_size : ULONG(sizeof buffer);
+  HRESULT hr;
+  for (;;) {
+    ULONG got = 0;
+    hr = stream->Read(buffer, size, &got);
+    if (hr != S_OK) break;
+    data.append(buffer, got);
+  }
+  last_read = hr;
+  return hr;
+}
+
+STDMETHODIMP RecordingCallback::OnDataAvailable(DWORD flags, DWORD size, FORMATETC*,
+                                                STGMEDIUM* medium) {
+  char line[64];
+  std::snprintf(line, sizeof line, "OnDataAvailable %lu %lu", flags, size);
+  record(line);
+  if (medium->tymed != TYMED_ISTREAM || !medium->pstm) return E_INVALIDARG;
+  if (options_.keep_stream && !kept_stream) {
+    kept_stream = medium->pstm;
+    kept_stream->AddRef();
+  }
+  if (options_.read_in_data) drain(medium->pstm);
+  if (options_.drop_moniker_in_last_data && (flags & BSCF_LASTDATANOTIFICATION)) {
+    if (binding) binding->Release();
+    binding = nullptr;
+    if (moniker) moniker->Release();
+    moniker = nullptr;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::QueryService(REFGUID service, REFIID iid, void** out) {
+  *out = nullptr;
+  if (options_.negotiate && service == IID_IHttpNegotiate && iid == IID_IHttpNegotiate) {
+    *out = static_cast<IHttpNegotiate*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD,
+                                                     LPWSTR* additional) {
+  record("BeginningTransaction " + narrow(url) + (headers ? " headers" : ""));
+  // A control may add headers; the moniker must free them.
+  *additional = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
+  if (*additional) lstrcpyW(*additional, L"X:1");
+  return S_OK;
+}
+
+STDMETHODIMP RecordingCallback::OnResponse(DWORD code, LPCWSTR headers, LPCWSTR request_headers,
+                                           LPWSTR* additional) {
+  record("OnResponse " + std::to_string(code) + (request_headers ? " request" : ""));
+  response = headers ? headers : L"(null)";
+  *additional = nullptr;
+  return S_OK;
+}
+
+namespace {
+
+LRESULT CALLBACK test_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == MSG_READ_NEXT_CHUNK) read_next_chunk(reinterpret_cast<ResourceMoniker*>(wparam));
+  if (message == MSG_PLAYER_READY) ++g_player_ready_messages;
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+HWND create_test_window() {
+  static ATOM atom = [] {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = test_window_proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"TessivoDeliveryTest";
+    return RegisterClassW(&wc);
+  }();
+  (void)atom;
+  return CreateWindowExW(0, L"TessivoDeliveryTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
+}
+
+void pump_pending() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+}
+
+std::u16string write_fixture_file(uint32_t size) {
+  wchar_t dir[MAX_PATH], path[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  GetTempFileNameW(dir, L"tsv", 0, path);
+  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  std::string bytes = fixture_bytes(0, size);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  return std::u16string(reinterpret_cast<const char16_t*>(path));
+}
+
+std::string fixture_bytes(uint32_t offset, uint32_t size) {
+  std::string bytes(size, '\0');
+  for (uint32_t i = 0; i < size; ++i) bytes[i] = fixture_byte(offset + i);
+  return bytes;
+}
+
+IBindCtx* make_bind_context(IBindStatusCallback* callback) {
+  IBindCtx* context = nullptr;
+  if (FAILED(CreateBindCtx(0, &context))) return nullptr;
+  context->RegisterObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), callback);
+  return context;
+}

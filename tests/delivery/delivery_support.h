@@ -1,0 +1,104 @@
+// Test doubles for resource delivery: a control-like bind-status callback
+// that records every call, a window that answers the stream's messages, a
+// message loop, and a fixture file standing in for the executable.
+#pragma once
+
+#include <windows.h>
+#include <urlmon.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "delivery/delivery.h"
+
+class RecordingCallback : public IBindStatusCallback, public IServiceProvider, public IHttpNegotiate {
+ public:
+  struct Options {
+    bool service_provider = true;    // offers IServiceProvider ...
+    bool negotiate = true;           // ... and through it IHttpNegotiate
+    bool read_in_data = true;        // reads the stream inside OnDataAvailable
+    ULONG read_size = 0x3001;        // bytes asked per Read
+    bool keep_stream = false;        // AddRefs the stream of the first OnDataAvailable
+    bool drop_moniker_in_last_data = false;  // releases binding and moniker there
+  };
+
+  explicit RecordingCallback(Options options) : options_(options) {}
+  RecordingCallback() : RecordingCallback(Options()) {}
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+  // IBindStatusCallback
+  STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
+  STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP OnProgress(ULONG progress, ULONG max, ULONG code, LPCWSTR text) override;
+  STDMETHODIMP OnStopBinding(HRESULT status, LPCWSTR error) override;
+  STDMETHODIMP GetBindInfo(DWORD* flags, BINDINFO* info) override;
+  STDMETHODIMP OnDataAvailable(DWORD flags, DWORD size, FORMATETC*, STGMEDIUM* medium) override;
+  STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
+  // IServiceProvider
+  STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override;
+  // IHttpNegotiate
+  STDMETHODIMP BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD,
+                                    LPWSTR* additional) override;
+  STDMETHODIMP OnResponse(DWORD code, LPCWSTR headers, LPCWSTR request_headers,
+                          LPWSTR* additional) override;
+
+  // Reads what the stream has now, as a control does; the last result.
+  HRESULT drain(IStream* stream);
+
+  // The control's own reference to the moniker, dropped where the options say.
+  IMoniker* moniker = nullptr;
+  IStream* kept_stream = nullptr;
+  IBinding* binding = nullptr;
+  std::vector<std::string> calls;
+  std::string data;
+  std::wstring response;
+  HRESULT last_read = S_OK;
+  bool stopped = false;
+  bool dead = false;            // count reached 0; the storage is the test's
+  int calls_after_death = 0;
+  LONG refs = 1;
+
+ private:
+  void record(const std::string& call);
+  Options options_;
+};
+
+// A window whose procedure answers MSG_READ_NEXT_CHUNK as the main window does.
+HWND create_test_window();
+extern int g_player_ready_messages;
+
+// Runs the message loop until done() or a generous deadline; returns done().
+template <typename Done>
+bool pump_until(Done done, DWORD deadline_ms = 20000) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > deadline_ms) return false;
+    MSG msg;
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    } else {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+  }
+  return true;
+}
+void pump_pending();
+
+// The byte at a position of the fixture file: no period near 64 KiB.
+inline char fixture_byte(uint32_t position) {
+  return char((position * 2654435761u) >> 23);
+}
+// Writes size fixture bytes to a new temporary file; its path.
+std::u16string write_fixture_file(uint32_t size);
+std::string fixture_bytes(uint32_t offset, uint32_t size);
+
+// A bind context holding callback under "_BSCB_Holder_".
+IBindCtx* make_bind_context(IBindStatusCallback* callback);
+
+std::string narrow(const wchar_t* text);

@@ -1,0 +1,524 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "delivery/delivery_testing.h"
+#include "delivery/resource_moniker.h"
+#include "delivery/resource_stream.h"
+#include "delivery_support.h"
+#include "package/platform.h"
+#include "package/player_state.h"
+
+namespace {
+
+constexpr uint32_t FILE_SIZE = 0x100000;
+constexpr const char* URL = "http://example.com/movie.swf";
+using Calls = std::vector<std::string>;
+
+std::u16string* g_fixture_path;
+
+class DeliveryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { g_fixture_path = new std::u16string(write_fixture_file(FILE_SIZE)); }
+  static void TearDownTestSuite() {
+    DeleteFileW(reinterpret_cast<const wchar_t*>(g_fixture_path->c_str()));
+  }
+
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    window_ = create_test_window();
+    ASSERT_NE(window_, nullptr);
+    reset_platform_cache();
+    set_executable_path_for_test(g_fixture_path->c_str());
+    ASSERT_NE(alloc_resource_table(4), nullptr);
+    g_player_ready_messages = 0;
+  }
+
+  void TearDown() override {
+    pump_pending();
+    const delivery_testing::LiveCounts live = delivery_testing::live_counts();
+    EXPECT_EQ(live.monikers, 0);
+    EXPECT_EQ(live.streams, 0);
+    EXPECT_EQ(live.buffers, 0);
+    EXPECT_EQ(live.files, 0);
+    EXPECT_EQ(live.timers, 0);
+    delivery_testing::fail_chunk_buffers(false);
+    delivery_testing::fail_file_reads(false);
+    set_video_player_loading(0);
+    DestroyWindow(window_);
+    reset_player_state();
+    reset_platform_cache();
+    CoUninitialize();
+  }
+
+  static void entry(int32_t index, uint32_t size, uint32_t offset,
+                    const char16_t* type = nullptr, const char16_t* alternate = nullptr) {
+    const std::u16string url(URL, URL + std::char_traits<char>::length(URL));
+    set_entry_url(url.c_str(), index, int32_t(url.size()));
+    if (type) set_entry_content_type(type, index, int32_t(std::char_traits<char16_t>::length(type)));
+    if (alternate)
+      set_entry_alternate_url(alternate, index,
+                              int32_t(std::char_traits<char16_t>::length(alternate)));
+    resource_table()[index].size = int32_t(size);
+    resource_table()[index].data_offset = int32_t(offset);
+  }
+
+  // A new moniker, bound; the callback holds the control's reference to it.
+  HRESULT bind(int32_t index, RecordingCallback& callback) {
+    callback.moniker = resource_moniker_interface(create_resource_moniker(index, window_));
+    IBindCtx* context = make_bind_context(&callback);
+    void* out = &callback;
+    HRESULT hr = callback.moniker->BindToStorage(context, nullptr, IID_IStream, &out);
+    EXPECT_EQ(out, nullptr);
+    context->Release();
+    return hr;
+  }
+
+  static bool finish(RecordingCallback& callback) {
+    return pump_until([&] { return callback.stopped; });
+  }
+
+  // Drops what the control would hold; the callback must be back to the test's reference.
+  static void release(RecordingCallback& callback) {
+    if (callback.binding) callback.binding->Release();
+    if (callback.moniker) callback.moniker->Release();
+    if (callback.kept_stream) callback.kept_stream->Release();
+    callback.binding = nullptr;
+    callback.moniker = nullptr;
+    callback.kept_stream = nullptr;
+    EXPECT_EQ(callback.refs, 1);
+    EXPECT_EQ(callback.calls_after_death, 0);
+  }
+
+  HWND window_ = nullptr;
+};
+
+Calls only(const Calls& calls, const std::vector<std::string>& prefixes) {
+  Calls out;
+  for (const std::string& call : calls)
+    for (const std::string& prefix : prefixes)
+      if (call.compare(0, prefix.size(), prefix) == 0) out.push_back(call);
+  return out;
+}
+
+// The data notifications and the progress that comes with later chunks.
+Calls data_calls(const Calls& calls) {
+  Calls out;
+  for (const std::string& call : calls) {
+    const size_t code = call.find(' ', call.find(' ') + 1) + 1;
+    if (call.compare(0, 15, "OnDataAvailable") == 0 ||
+        (call.compare(0, 10, "OnProgress") == 0 && (call.compare(code, 2, "5 ") == 0 ||
+                                                   call.compare(code, 2, "6 ") == 0)))
+      out.push_back(call);
+  }
+  return out;
+}
+
+TEST_F(DeliveryTest, OneChunkEntryCallSequence) {
+  const std::string url = URL;
+  for (const char16_t* type : {static_cast<const char16_t*>(nullptr), u"text/plain"}) {
+    entry(0, 0x8000, 0x1000, type);
+    RecordingCallback callback;
+    EXPECT_EQ(bind(0, callback), S_OK);
+    ASSERT_TRUE(finish(callback));
+    Calls expected = {"GetBindInfo", "OnStartBinding", "OnProgress 1/32768 2 " + url,
+                      "BeginningTransaction " + url, "OnProgress 1/32768 11 " + url, "OnResponse 200"};
+    if (type) expected.push_back("OnProgress 1/32768 13 text/plain");
+    expected.insert(expected.end(), {"OnProgress 1/32768 4 " + url,
+                                     "OnProgress 32768/32768 6 " + url, "OnDataAvailable 5 32768",
+                                     "OnStopBinding 0x00000001"});
+    EXPECT_EQ(callback.calls, expected);
+    EXPECT_TRUE(callback.data == fixture_bytes(0x1000, 0x8000));
+    EXPECT_EQ(callback.last_read, S_FALSE);
+    release(callback);
+    reset_player_state();
+    alloc_resource_table(1);
+  }
+}
+
+TEST_F(DeliveryTest, ChunkFlagsProgressAndTotals) {
+  const std::string u = std::string(" ") + URL;
+  const struct {
+    uint32_t size;
+    Calls later;  // data notifications and the progress after the first data
+  } cases[] = {
+      {0x20001, {"OnDataAvailable 1 131073", "OnProgress 65536/131073 5" + u,
+                 "OnDataAvailable 2 131073", "OnProgress 131073/131073 6" + u,
+                 "OnDataAvailable 4 131073"}},
+      {0x10000, {"OnProgress 65536/65536 6" + u, "OnDataAvailable 5 65536"}},
+      {0x10001, {"OnDataAvailable 1 65537", "OnProgress 65537/65537 6" + u,
+                 "OnDataAvailable 4 65537"}},
+      {1, {"OnProgress 1/1 6" + u, "OnDataAvailable 5 1"}},
+      {0, {}},
+  };
+  for (const auto& c : cases) {
+    entry(0, c.size, 3);
+    RecordingCallback callback;
+    EXPECT_EQ(bind(0, callback), S_OK);
+    ASSERT_TRUE(finish(callback));
+    EXPECT_EQ(data_calls(callback.calls), c.later) << c.size;
+    EXPECT_EQ(callback.calls.back(), "OnStopBinding 0x00000001");
+    if (c.size == 0) {
+      EXPECT_EQ(callback.calls, (Calls{"GetBindInfo", "OnStartBinding", "OnStopBinding 0x00000001"}));
+    }
+    EXPECT_TRUE(callback.data == fixture_bytes(3, c.size)) << c.size;
+    release(callback);
+  }
+}
+
+TEST_F(DeliveryTest, MissingEntryIsReportedOnce) {
+  entry(0, 10, 0);
+  for (int32_t index : {-1, 4, 1000}) {
+    RecordingCallback callback;
+    EXPECT_EQ(bind(index, callback), INET_E_RESOURCE_NOT_FOUND);
+    EXPECT_EQ(callback.calls, (Calls{"GetBindInfo", "OnStopBinding 0x800c0005"}));
+    pump_pending();
+    EXPECT_EQ(callback.calls.size(), 2u);
+    release(callback);
+  }
+}
+
+TEST_F(DeliveryTest, BindWithoutContextOrCallbackFailsQuietly) {
+  entry(0, 10, 0);
+  IMoniker* moniker = resource_moniker_interface(create_resource_moniker(0, window_));
+  EXPECT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IStream, nullptr), E_UNEXPECTED);
+  IBindCtx* empty = nullptr;
+  ASSERT_EQ(CreateBindCtx(0, &empty), S_OK);
+  EXPECT_TRUE(FAILED(moniker->BindToStorage(empty, nullptr, IID_IStream, nullptr)));
+  empty->Release();
+  moniker->Release();
+}
+
+TEST_F(DeliveryTest, AlternateUrlIsReportedAndDisplayNameIsTheUrl) {
+  entry(0, 100, 0, u"text/xml", u"http://alt.example/x");
+  RecordingCallback callback;
+  EXPECT_EQ(bind(0, callback), S_OK);
+  ASSERT_TRUE(finish(callback));
+  for (const std::string& call : only(callback.calls, {"OnProgress", "BeginningTransaction"}))
+    if (call.find(" 13 ") == std::string::npos) {
+      EXPECT_NE(call.find("http://alt.example/x"), std::string::npos) << call;
+    }
+  LPOLESTR name = nullptr;
+  EXPECT_EQ(callback.moniker->GetDisplayName(nullptr, nullptr, &name), S_OK);
+  EXPECT_EQ(narrow(name), URL);
+  CoTaskMemFree(name);
+  EXPECT_EQ(callback.moniker->GetDisplayName(nullptr, nullptr, nullptr), E_UNEXPECTED);
+  release(callback);
+}
+
+TEST_F(DeliveryTest, DisplayNameWithoutEntryIsNeverSuccess) {
+  IMoniker* left = nullptr;
+  ASSERT_EQ(CreateItemMoniker(L"!", L"left", &left), S_OK);
+  IMoniker* moniker = resource_moniker_interface(create_resource_moniker(-1, nullptr));
+  for (IMoniker* l : {static_cast<IMoniker*>(nullptr), left}) {
+    LPOLESTR name = reinterpret_cast<LPOLESTR>(1);
+    EXPECT_TRUE(FAILED(moniker->GetDisplayName(nullptr, l, &name)));
+    EXPECT_EQ(name, nullptr);
+  }
+  moniker->Release();
+  left->Release();
+}
+
+TEST_F(DeliveryTest, ResponseHeaderText) {
+  const struct {
+    const char16_t* type;
+    const wchar_t* header;
+  } cases[] = {
+      {u"text/xml", L"HTTP/1.1 200 OK\r\nAccept-Range: bytes\r\nContent-Length: 1234\r\n"
+                    L"Content-Type: text/xml\r\n\r\n"},
+      {nullptr, L"HTTP/1.1 200 OK\r\nAccept-Range: bytes\r\nContent-Length: 1234\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    reset_player_state();
+    alloc_resource_table(1);
+    entry(0, 1234, 0, c.type);
+    RecordingCallback callback;
+    bind(0, callback);
+    ASSERT_TRUE(finish(callback));
+    EXPECT_EQ(callback.response, c.header);
+    release(callback);
+  }
+}
+
+TEST_F(DeliveryTest, WithoutNegotiationOnlyTheResponseIsSkipped) {
+  entry(0, 100, 0);
+  RecordingCallback::Options no_provider, no_service;
+  no_provider.service_provider = false;
+  no_service.negotiate = false;
+  for (const auto& options : {no_provider, no_service}) {
+    RecordingCallback callback(options);
+    bind(0, callback);
+    ASSERT_TRUE(finish(callback));
+    EXPECT_EQ(only(callback.calls, {"BeginningTransaction", "OnResponse"}), Calls{});
+    EXPECT_EQ(only(callback.calls, {"OnProgress"}).size(), 4u);
+    EXPECT_TRUE(callback.data == fixture_bytes(0, 100));
+    release(callback);
+  }
+}
+
+TEST_F(DeliveryTest, StreamReadAndStat) {
+  entry(0, 100, 50);
+  for (int32_t loading : {0, 1}) {
+    set_video_player_loading(loading);
+    g_player_ready_messages = 0;
+    RecordingCallback::Options options;
+    options.read_in_data = false;
+    options.keep_stream = true;
+    RecordingCallback callback(options);
+    bind(0, callback);
+    ASSERT_TRUE(finish(callback));
+    IStream* stream = callback.kept_stream;
+    char buffer[1000];
+    ULONG got = 7;
+    EXPECT_EQ(stream->Read(nullptr, 10, &got), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(stream->Read(buffer, 0, &got), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(stream->Read(buffer, 10, nullptr), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(got, 7u);
+    EXPECT_EQ(stream->Stat(nullptr, STATFLAG_DEFAULT), STG_E_INVALIDPOINTER);
+    EXPECT_EQ(stream->Read(buffer, 30, &got), S_OK);
+    EXPECT_EQ(got, 30u);
+    EXPECT_EQ(stream->Read(buffer + 30, sizeof buffer, &got), S_OK);
+    EXPECT_EQ(got, 70u);
+    EXPECT_TRUE(std::string(buffer, 100) == fixture_bytes(50, 100));
+    EXPECT_EQ(stream->Read(buffer, 10, &got), S_FALSE);
+    EXPECT_EQ(got, 0u);
+    pump_pending();
+    EXPECT_EQ(g_player_ready_messages, loading);
+    release(callback);
+  }
+  set_video_player_loading(0);
+}
+
+TEST_F(DeliveryTest, StatGivesTheTotalBeforeAnyData) {
+  ResourceStream* stream = create_resource_stream(1234, window_, nullptr);
+  STATSTG stat;
+  std::memset(&stat, 0xcc, sizeof stat);
+  EXPECT_EQ(stream->Stat(&stat, STATFLAG_DEFAULT), S_OK);
+  EXPECT_EQ(stat.type, DWORD(STGTY_STREAM));
+  EXPECT_EQ(stat.cbSize.QuadPart, 1234u);
+  EXPECT_EQ(stat.pwcsName, nullptr);
+  IUnknown* out = nullptr;
+  EXPECT_EQ(stream->QueryInterface(IID_IMoniker, reinterpret_cast<void**>(&out)), E_NOINTERFACE);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(stream->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&out)), S_OK);
+  EXPECT_EQ(out, static_cast<IStream*>(stream));
+  out->Release();
+  stream->Release();
+}
+
+TEST_F(DeliveryTest, QueryInterfaceAnswersAndCounts) {
+  ResourceMoniker* resource = create_resource_moniker(0, window_);
+  IMoniker* moniker = resource;
+  const struct {
+    const IID* iid;
+    void* expected;
+  } cases[] = {
+      {&IID_IUnknown, moniker},
+      {&IID_IPersist, moniker},
+      {&IID_IPersistStream, moniker},
+      {&IID_IMoniker, moniker},
+      {&IID_IAsyncMoniker, moniker},
+      {&IID_IROTData, static_cast<IROTData*>(resource)},
+      {&IID_IBinding, static_cast<IBinding*>(resource)},
+      {&IID_IStream, nullptr},
+      {&IID_IBindStatusCallback, nullptr},
+  };
+  for (const auto& c : cases) {
+    void* out = &out;
+    EXPECT_EQ(moniker->QueryInterface(*c.iid, &out), c.expected ? S_OK : E_NOINTERFACE);
+    EXPECT_EQ(out, c.expected);
+    // A counted reference: releasing it must not end the moniker.
+    if (out) static_cast<IUnknown*>(out)->Release();
+    EXPECT_EQ(delivery_testing::live_counts().monikers, 1);
+  }
+  EXPECT_EQ(moniker->Release(), 0u);
+}
+
+TEST_F(DeliveryTest, AbortLetsTheTransferFinish) {
+  entry(0, 0x18000, 0);
+  RecordingCallback callback;
+  bind(0, callback);
+  ASSERT_NE(callback.binding, nullptr);
+  EXPECT_EQ(callback.binding->Abort(), S_OK);
+  ASSERT_TRUE(finish(callback));
+  EXPECT_TRUE(callback.data == fixture_bytes(0, 0x18000));
+  release(callback);
+}
+
+TEST_F(DeliveryTest, SecondBindIsRefusedAndTheFirstGoesOn) {
+  entry(0, 0x18000, 0);
+  RecordingCallback callback, second;
+  bind(0, callback);
+  IBindCtx* context = make_bind_context(&second);
+  EXPECT_EQ(callback.moniker->BindToStorage(context, nullptr, IID_IStream, nullptr), E_UNEXPECTED);
+  context->Release();
+  ASSERT_TRUE(finish(callback));
+  EXPECT_TRUE(callback.data == fixture_bytes(0, 0x18000));
+  EXPECT_TRUE(second.calls.empty());
+  release(callback);
+}
+
+TEST_F(DeliveryTest, EveryByteArrivesForManySizes) {
+  const uint32_t sizes[] = {2, 0x7fff, 0xffff, 0x10000, 0x10001, 0x1ffff, 0x30000, 0x4a3c1};
+  const ULONG read_sizes[] = {1, 0x1000, 0x10000, 0x10010};
+  int turn = 0;
+  for (uint32_t size : sizes) {
+    for (ULONG read_size : read_sizes) {
+      if (read_size == 1 && size > 0x20000) continue;
+      const uint32_t offset = (size * 7 + read_size) % (FILE_SIZE - size);
+      entry(0, size, offset);
+      RecordingCallback::Options options;
+      options.read_size = read_size;
+      RecordingCallback callback(options);
+      bind(0, callback);
+      ASSERT_TRUE(finish(callback));
+      EXPECT_TRUE(callback.data == fixture_bytes(offset, size)) << size << " " << read_size;
+      EXPECT_EQ(only(callback.calls, {"OnDataAvailable"}).size(), (size + 0xffff) / 0x10000);
+      release(callback);
+      ++turn;
+    }
+  }
+  EXPECT_GT(turn, 20);
+}
+
+TEST_F(DeliveryTest, HundredTransfersAtOnce) {
+  constexpr int N = 100;
+  reset_player_state();
+  alloc_resource_table(N);
+  std::vector<RecordingCallback> callbacks(N);
+  for (int i = 0; i < N; ++i) entry(i, uint32_t(i * 3001 + 1), uint32_t(i * 5003));
+  for (int i = 0; i < N; ++i) EXPECT_EQ(bind(i, callbacks[i]), S_OK);
+  EXPECT_EQ(delivery_testing::live_counts().files, N);
+  ASSERT_TRUE(pump_until([&] {
+    for (auto& c : callbacks)
+      if (!c.stopped) return false;
+    return true;
+  }));
+  for (int i = 0; i < N; ++i) {
+    EXPECT_TRUE(callbacks[i].data == fixture_bytes(uint32_t(i * 5003), uint32_t(i * 3001 + 1))) << i;
+    release(callbacks[i]);
+  }
+}
+
+// Mended faults.
+
+TEST_F(DeliveryTest, NextChunkMessageForAGoneMonikerIsIgnored) {
+  entry(0, 0x30000, 0);
+  entry(1, 0x30000, 0x40000);
+  RecordingCallback first;
+  bind(0, first);
+  ASSERT_TRUE(pump_until([&] { return !first.data.empty(); }));
+  // The stream has asked for the next chunk; the control walks away first.
+  release(first);
+  EXPECT_EQ(delivery_testing::live_counts().monikers, 0);
+  // A later moniker may take the freed place; the stale message must not drive it.
+  RecordingCallback second;
+  bind(1, second);
+  ASSERT_TRUE(finish(second));
+  EXPECT_TRUE(second.data == fixture_bytes(0x40000, 0x30000));
+  EXPECT_EQ(only(second.calls, {"OnDataAvailable"}).size(), 3u);
+  release(second);
+  // Nor may an address that never was, or no longer is, a moniker.
+  std::vector<unsigned char> junk(sizeof(ResourceMoniker) + 64, 0xa5);
+  read_next_chunk(reinterpret_cast<ResourceMoniker*>(junk.data()));
+  read_next_chunk(nullptr);
+  transfer_timer_step(window_, WM_TIMER, reinterpret_cast<UINT_PTR>(junk.data()), 0);
+}
+
+TEST_F(DeliveryTest, StreamKeptAfterMonikerReleaseReadsLiveData) {
+  entry(0, 0x20000, 0x100);
+  RecordingCallback::Options options;
+  options.read_in_data = false;
+  options.keep_stream = true;
+  RecordingCallback callback(options);
+  bind(0, callback);
+  ASSERT_TRUE(pump_until([&] { return callback.kept_stream != nullptr; }));
+  IStream* stream = callback.kept_stream;
+  callback.kept_stream = nullptr;
+  release(callback);
+  EXPECT_EQ(delivery_testing::live_counts().monikers, 0);
+  // Whatever takes the place of a freed chunk buffer must not show through.
+  void* reuse = GlobalAlloc(GMEM_FIXED, 0x10000);
+  std::memset(reuse, 0xee, 0x10000);
+  std::string got(0x10000, '\0');
+  ULONG n = 0;
+  EXPECT_EQ(stream->Read(&got[0], 0x10000, &n), S_OK);
+  EXPECT_EQ(n, 0x10000u);
+  EXPECT_TRUE(got == fixture_bytes(0x100, 0x10000));
+  // No more will come, and the stream says so instead of waiting.
+  EXPECT_EQ(stream->Read(&got[0], 0x10000, &n), E_ABORT);
+  EXPECT_EQ(n, 0u);
+  pump_pending();
+  GlobalFree(reuse);
+  stream->Release();
+}
+
+TEST_F(DeliveryTest, CallbackDroppedInLastDataStillGetsStopBinding) {
+  for (uint32_t size : {0x100u, 0x18000u}) {
+    entry(0, size, 0);
+    RecordingCallback::Options options;
+    options.drop_moniker_in_last_data = true;
+    RecordingCallback callback(options);
+    bind(0, callback);
+    callback.Release();  // from here the moniker holds the only references
+    ASSERT_TRUE(pump_until([&] { return callback.dead; }));
+    EXPECT_EQ(callback.calls_after_death, 0);
+    EXPECT_EQ(callback.calls.back(), "OnStopBinding 0x00000001");
+    EXPECT_TRUE(callback.data == fixture_bytes(0, size));
+  }
+}
+
+TEST_F(DeliveryTest, FailedOrShortReadEndsWithFailure) {
+  const struct {
+    uint32_t size, offset;
+    bool fail_reads;
+    uint32_t announced;  // bytes announced before the failure
+  } cases[] = {
+      {0x8000, FILE_SIZE - 100, false, 0},
+      {0x20000, FILE_SIZE - 0x10000 - 10, false, 0x10000},
+      {0x8000, 0, true, 0},
+  };
+  for (const auto& c : cases) {
+    entry(0, c.size, c.offset);
+    delivery_testing::fail_file_reads(c.fail_reads);
+    RecordingCallback::Options options;
+    options.keep_stream = true;
+    RecordingCallback callback(options);
+    EXPECT_EQ(bind(0, callback), S_OK);
+    ASSERT_TRUE(finish(callback));
+    EXPECT_EQ(callback.calls.back(), "OnStopBinding 0x800c0008") << c.offset;
+    EXPECT_EQ(only(callback.calls, {"OnDataAvailable"}).size(), c.announced / 0x10000);
+    EXPECT_TRUE(callback.data == fixture_bytes(c.offset, c.announced));
+    // A control reading on after the failure learns it from the stream too.
+    if (callback.kept_stream) {
+      EXPECT_EQ(callback.drain(callback.kept_stream), INET_E_DOWNLOAD_FAILURE);
+    }
+    release(callback);
+    delivery_testing::fail_file_reads(false);
+  }
+}
+
+TEST_F(DeliveryTest, UnallocatableChunkBufferEndsWithFailure) {
+  entry(0, 0x8000, 0);
+  delivery_testing::fail_chunk_buffers(true);
+  RecordingCallback callback;
+  EXPECT_EQ(bind(0, callback), S_OK);
+  EXPECT_EQ(callback.calls, (Calls{"GetBindInfo", "OnStartBinding", "OnStopBinding 0x8007000e"}));
+  pump_pending();
+  EXPECT_EQ(callback.calls.size(), 3u);
+  release(callback);
+}
+
+TEST_F(DeliveryTest, UnopenableFileEndsWithFailure) {
+  entry(0, 0x8000, 0);
+  reset_platform_cache();
+  set_executable_path_for_test(u"C:\\no\\such\\player.exe");
+  RecordingCallback callback;
+  EXPECT_EQ(bind(0, callback), S_OK);
+  EXPECT_EQ(callback.calls, (Calls{"GetBindInfo", "OnStartBinding", "OnStopBinding 0x800c0008"}));
+  release(callback);
+}
+
+}  // namespace
