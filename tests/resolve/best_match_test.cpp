@@ -44,6 +44,8 @@ TEST_F(BestMatchTest, Table) {
        2, MATCH_RULE_HOST},
       {u"http://www.example.test/v/a.swf", {{u"http://notexample.test/v/a.swf"}}, 0, MATCH_RULE_HOST},
       {u"http://www.example.test/v/a.swf", {{u"http://cdn.other.test/v/a.swf"}}, -1, MATCH_RULE_HOST},
+      // Equal ratios (1/2 and 2/4) go to the parameter winner.
+      {V "a.swf?a&bc", {{V "a.swf?bc"}, {V "a.swf?a&x"}}, 0, MATCH_RULE_PASS1},
       // Further edges.
       // A separator in the first position has no directory before it.
       {u"?a=1", {{u"x?a=1"}}, -1, MATCH_RULE_PASS1},

@@ -31,9 +31,15 @@ inline void load_table(const std::vector<Row>& rows) {
   ASSERT_NE(alloc_resource_table(int32_t(rows.size())), nullptr);
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
-    if (r.url) ASSERT_GE(set_entry_url(r.url, int32_t(i), u16len(r.url)), 0);
-    if (r.alternate) ASSERT_GE(set_entry_alternate_url(r.alternate, int32_t(i), u16len(r.alternate)), 0);
-    if (r.key) ASSERT_GE(set_entry_post_key(r.key, int32_t(i), int32_t(std::strlen(r.key))), 0);
+    if (r.url) {
+      ASSERT_GE(set_entry_url(r.url, int32_t(i), u16len(r.url)), 0);
+    }
+    if (r.alternate) {
+      ASSERT_GE(set_entry_alternate_url(r.alternate, int32_t(i), u16len(r.alternate)), 0);
+    }
+    if (r.key) {
+      ASSERT_GE(set_entry_post_key(r.key, int32_t(i), int32_t(std::strlen(r.key))), 0);
+    }
   }
 }
 

@@ -37,7 +37,9 @@ TEST_F(StrategyTest, SchemeFilter) {
       EXPECT_EQ(url_is_served(c.url), c.served) << narrow(c.url);
       int32_t index = 7;
       EXPECT_EQ(resolve_with_key(c.url, nullptr, &index), c.served) << narrow(c.url);
-      if (!c.served) EXPECT_EQ(index, -1);
+      if (!c.served) {
+        EXPECT_EQ(index, -1);
+      }
     }
   }
 }
