@@ -43,7 +43,9 @@ inline void load_table(const std::vector<Row>& rows) {
   }
 }
 
+// The setter takes the block over without freeing the one it replaces.
 inline void set_base(const char16_t* base) {
+  std::free(const_cast<char16_t*>(base_url()));
   set_base_url(base ? text::dup(base) : nullptr);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "resolve/resolve.h"
 #include "resolve_fixture.h"
@@ -201,6 +202,33 @@ TEST_F(StrategyTest, Base64TooLargeGivesMinusOne) {
   // The text would not fit in 32 bits; nothing is read from the input.
   EXPECT_EQ(base64_encode("", 0xffffffffu, &out), -1);
   EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(StrategyTest, HostileRequestsOfAnyUnits) {
+  std::vector<Row> rows = {{u""}, {nullptr}, {u"http://example.test/site/swf/a.swf?x=1", u""},
+                           {u"?", nullptr, "QQ=="}, {u"http://a.example.test/p"}};
+  load_table(rows);
+  set_playback_mode(PLAYBACK_PAGE_POST);
+  std::mt19937 rng(7);
+  const char16_t* bases[] = {u"http://example.test/site/swf/", u"h", u"", nullptr};
+  for (const char16_t* base : bases) {
+    set_base(base);
+    for (size_t length : {size_t(0), size_t(1), size_t(2), size_t(3), size_t(1000), size_t(100000)}) {
+      std::u16string req;
+      for (size_t i = 0; i < length; ++i) {
+        char16_t c = char16_t(rng());
+        const char16_t specials[] = u"/?&=@#:.\\\xffff\xd800\xdfff";
+        if (rng() % 2) c = specials[rng() % 12];
+        req += c ? c : u'x';
+      }
+      // Some requests start like the base URL so that relocation runs.
+      if (length > 40 && rng() % 2) req.replace(0, 20, u"http://example.test/");
+      int32_t index = 7;
+      resolve_with_key(req.c_str(), "QQ==", &index);
+      EXPECT_GE(index, -1);
+      EXPECT_LT(index, 5);
+    }
+  }
 }
 
 }  // namespace
