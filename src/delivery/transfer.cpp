@@ -105,7 +105,9 @@ void ResourceMoniker::read_chunk() {
   // A file changed since loading must not pass stale buffer bytes off as data.
   read_status_ = ok && got == chunk_size_ ? S_OK : INET_E_DOWNLOAD_FAILURE;
   state_ = TransferState::READING;
-  if (!arm_timer()) end_transfer(HRESULT_FROM_WIN32(GetLastError()));
+  // A timer still running from the last chunk keeps its rhythm: re-arming it
+  // would push the next tick a full period away.
+  if (!timer_ && !arm_timer()) end_transfer(HRESULT_FROM_WIN32(GetLastError()));
 }
 
 void ResourceMoniker::request_next_chunk() {
@@ -148,8 +150,12 @@ void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t 
 }
 
 void ResourceMoniker::timer_step() {
-  disarm_timer();
-  if (state_ != TransferState::READING) return;
+  // A tick that finds no chunk read means the control is not asking yet;
+  // the next read arms the timer again.
+  if (state_ != TransferState::READING) {
+    disarm_timer();
+    return;
+  }
   // Any notification may drop the last outside references to the moniker
   // or the callback; both stay alive to the end of the step.
   ComPtr<IMoniker> self(this);
@@ -167,6 +173,7 @@ void ResourceMoniker::timer_step() {
   // notification: the chunk is in place and counted before the first one.
   bytes_read_ = before + length;
   state_ = last ? TransferState::DONE : TransferState::SERVING;
+  if (last) disarm_timer();
   stream_->serve_chunk(length);
   if (last) stream_->end_feed(S_OK);
 

@@ -410,17 +410,22 @@ TEST_F(DeliveryTest, NextChunkMessageForAGoneMonikerIsIgnored) {
   RecordingCallback first;
   bind(0, first);
   ASSERT_TRUE(pump_until([&] { return !first.data.empty(); }));
-  // The stream has asked for the next chunk. A byte copy of the moniker
-  // stands for its freed block: same contents, no longer a moniker.
+  // Hold back the stream's request until the transfer has gone quiet.
+  MSG request;
+  ASSERT_TRUE(PeekMessageW(&request, window_, MSG_READ_NEXT_CHUNK, MSG_READ_NEXT_CHUNK, PM_REMOVE));
+  ASSERT_TRUE(pump_until([] { return delivery_testing::live_counts().timers == 0; }));
+  // A byte copy of the moniker stands for its freed block: same contents,
+  // no longer a moniker. Acting on it would read and arm a timer.
   std::vector<unsigned char> stale(sizeof(ResourceMoniker));
   std::memcpy(stale.data(), static_cast<ResourceMoniker*>(first.moniker), stale.size());
   read_next_chunk(reinterpret_cast<ResourceMoniker*>(stale.data()));
   transfer_timer_step(window_, WM_TIMER, reinterpret_cast<UINT_PTR>(stale.data()), 0);
   read_next_chunk(nullptr);
   EXPECT_EQ(delivery_testing::live_counts().timers, 0);
-  // The control walks away before its message is handled.
+  // The control walks away; its request arrives afterwards.
   release(first);
   EXPECT_EQ(delivery_testing::live_counts().monikers, 0);
+  PostMessageW(window_, request.message, request.wParam, request.lParam);
   // A later moniker may take the freed place; the stale message must not drive it.
   RecordingCallback second;
   bind(1, second);
