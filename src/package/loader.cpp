@@ -20,11 +20,16 @@ int32_t align_up4(int32_t value) {
 
 namespace {
 
-// Reads past the fields are read on demand only: the first request is small,
-// and a window grows to at most PACKAGE_READ_SIZE bytes. Its contents are
-// always the prefix of what one read of PACKAGE_READ_SIZE bytes at the same
-// offset would give, so every decision matches that read.
-constexpr int32_t FIRST_READ = 512;
+// Fields are read on demand: a window starts with a small read and grows to
+// at most PACKAGE_READ_SIZE bytes. Its contents are always a prefix of what
+// one read of PACKAGE_READ_SIZE bytes at the same offset would give, so
+// every decision matches that read. Bytes already in the window are reused
+// when the next window starts inside it.
+int32_t FIRST_READ = 512;
+// Entries this small sit close together: read ahead over several of them,
+// since each read costs more than the bytes it brings.
+constexpr int32_t SMALL_ENTRY = 4096;
+int32_t READ_AHEAD = 16384;
 
 int64_t align4(int64_t v) { return (v + 3) & ~int64_t(3); }
 
@@ -39,9 +44,16 @@ class ReadWindow {
 
   // One read at pos; false when it fails or yields 4 bytes or fewer.
   bool open(int64_t pos, int32_t first = FIRST_READ) {
+    if (filled_ > 0 && pos >= start_ && pos < start_ + filled_) {
+      int32_t skip = int32_t(pos - start_);
+      base_ += skip;
+      filled_ -= skip;
+    } else {
+      base_ = 0;
+      filled_ = 0;
+      at_end_ = false;
+    }
     start_ = pos;
-    filled_ = 0;
-    complete_ = false;
     return fill(first) && filled_ > 4;
   }
 
@@ -51,21 +63,30 @@ class ReadWindow {
     return fill(int32_t(end)) && filled_ >= end;
   }
 
-  const uint8_t* data() const { return buf_; }
+  const uint8_t* data() const { return buf_ + base_; }
   int32_t filled() const { return filled_; }
   int64_t start() const { return start_; }
 
  private:
   bool fill(int32_t upto) {
-    while (filled_ < upto && !complete_) {
+    if (upto > PACKAGE_READ_SIZE) upto = PACKAGE_READ_SIZE;
+    while (filled_ < upto && !at_end_) {
       int32_t target = filled_ + FIRST_READ > upto ? filled_ + FIRST_READ : upto;
       if (target < filled_ * 2) target = filled_ * 2;
       if (target > PACKAGE_READ_SIZE) target = PACKAGE_READ_SIZE;
+      if (base_ + target > PACKAGE_READ_SIZE) {
+        std::memmove(buf_, buf_ + base_, size_t(filled_));
+        base_ = 0;
+      }
       int32_t want = target - filled_;
-      int32_t got = source_.read_at(source_.context, start_ + filled_, buf_ + filled_, want);
-      if (got < 0 || got > want) return false;
+      int32_t got =
+          source_.read_at(source_.context, start_ + filled_, buf_ + base_ + filled_, want);
+      if (got < 0 || got > want) {
+        base_ = filled_ = 0;  // nothing of a failed read may be reused
+        return false;
+      }
       filled_ += got;
-      if (got < want || filled_ == PACKAGE_READ_SIZE) complete_ = true;
+      if (got < want) at_end_ = true;
     }
     return true;
   }
@@ -73,8 +94,9 @@ class ReadWindow {
   const PackageSource& source_;
   uint8_t* buf_;
   int64_t start_ = 0;
+  int32_t base_ = 0;  // where the window starts in the buffer
   int32_t filled_ = 0;
-  bool complete_ = false;
+  bool at_end_ = false;  // the file ends at start_ + filled_
 };
 
 struct FreeDeleter {
@@ -92,8 +114,7 @@ char16_t* copy_wide(const uint8_t* src, int32_t length) {
 
 class Loader {
  public:
-  Loader(const PackageSource& source, uint8_t* buffer)
-      : src_(source), buf_(buffer), window_(source, buffer) {}
+  Loader(const PackageSource& source, uint8_t* buffer) : src_(source), window_(source, buffer) {}
 
   int run() {
     if (src_.size <= PACKAGE_SEARCH_START) return 0;
@@ -103,15 +124,16 @@ class Loader {
     if (n <= 20) return 0;
     const int32_t magic = int32_t(package_magic());
     int32_t p = 0;
+    const uint8_t* buf = window_.data();
     for (; p < n - 20; ++p)
-      if (le32(buf_ + p) == magic) break;
+      if (le32(buf + p) == magic) break;
     if (p >= n - 20) return 0;
     m_ = int64_t(PACKAGE_SEARCH_START) + p;
 
-    int32_t mode = le32(buf_ + p + 8);
+    int32_t mode = le32(buf + p + 8);
     set_playback_mode(mode);
-    set_nominal_width(uint32_t(le32(buf_ + p + 12)));
-    set_nominal_height(uint32_t(le32(buf_ + p + 16)));
+    set_nominal_width(uint32_t(le32(buf + p + 12)));
+    set_nominal_height(uint32_t(le32(buf + p + 16)));
     switch (mode) {
       case PLAYBACK_PAGE:
       case PLAYBACK_PAGE_POST:
@@ -128,9 +150,9 @@ class Loader {
   // it, else from the file. A package may start so late that its last
   // header fields lie past that window; nothing past the file is assumed.
   bool header_value(int64_t offset, int32_t* value) {
-    int64_t rel = offset - PACKAGE_SEARCH_START;
-    if (window_.start() == PACKAGE_SEARCH_START && rel >= 0 && rel + 4 <= window_.filled()) {
-      *value = le32(buf_ + rel);
+    int64_t rel = offset - window_.start();
+    if (rel >= 0 && rel + 4 <= window_.filled()) {
+      *value = le32(window_.data() + rel);
       return true;
     }
     uint8_t bytes[4];
@@ -159,8 +181,9 @@ class Loader {
   // ends loading; the entry is then not counted.
   bool read_entry(int32_t c, int64_t* pos) {
     int64_t at = align4(*pos);
-    if (!window_.open(at) || !window_.need(8)) return false;
-    int32_t size = le32(buf_);
+    if (!window_.open(at, small_entries_ ? READ_AHEAD : FIRST_READ) || !window_.need(8))
+      return false;
+    int32_t size = le32(window_.data());
     int64_t off = 4;
     if (!read_wide(&off, c, set_entry_url, true)) return false;
     if (!read_wide(&off, c, set_entry_alternate_url, false)) return false;
@@ -172,6 +195,7 @@ class Loader {
     ResourceEntry& e = resource_table()[c];
     e.size = size;
     e.data_offset = int32_t(at);
+    small_entries_ = size < SMALL_ENTRY;
     at += size;
     if (at > src_.size) return false;
     *pos = at;
@@ -184,26 +208,26 @@ class Loader {
   // of length 0 has no text; the URL always has its terminator.
   bool read_wide(int64_t* off, int32_t c, WideSetter setter, bool required) {
     if (!window_.need(*off + 4)) return false;
-    int32_t length = le32(buf_ + *off);
+    int32_t length = le32(window_.data() + *off);
     *off += 4;
     if (length < 0) return false;
     if (length == 0 && !required) return true;
     int64_t bytes = 2 * int64_t(length) + 2;
     if (!window_.need(*off + bytes)) return false;
-    if (setter(buf_ + *off, c, length) < 0) return false;
+    if (setter(window_.data() + *off, c, length) < 0) return false;
     *off += align4(bytes);
     return true;
   }
 
   bool read_post_key(int64_t* off, int32_t c) {
     if (!window_.need(*off + 4)) return false;
-    int32_t length = le32(buf_ + *off);
+    int32_t length = le32(window_.data() + *off);
     *off += 4;
     if (length < 0) return false;
     if (length == 0) return true;
     int64_t bytes = int64_t(length) + 1;
     if (!window_.need(*off + bytes)) return false;
-    if (set_entry_post_key(buf_ + *off, c, length) < 0) return false;
+    if (set_entry_post_key(window_.data() + *off, c, length) < 0) return false;
     *off += align4(bytes);
     return true;
   }
@@ -221,19 +245,19 @@ class Loader {
     // Byte 3 of the data, which starts right after the Base field.
     int64_t version_off = (*at - base_at) + 3;
     if (!window_.need(version_off + 1)) return false;
-    set_required_swf_version(int32_t(int8_t(buf_[version_off])));
+    set_required_swf_version(int32_t(int8_t(window_.data()[version_off])));
     return true;
   }
 
   bool read_movie_text(int64_t* at, char16_t** out) {
     if (!window_.open(*at)) return false;
-    int32_t length = le32(buf_);
+    int32_t length = le32(window_.data());
     *at += 4;
     if (length < 0) return false;
     if (length == 0) return true;
     int64_t bytes = 2 * int64_t(length) + 2;
     if (!window_.need(4 + bytes)) return false;
-    *out = copy_wide(buf_ + 4, length);
+    *out = copy_wide(window_.data() + 4, length);
     if (!*out) return false;
     *at += align4(bytes);
     return true;
@@ -274,14 +298,14 @@ class Loader {
   bool video_size_at(int64_t t, int32_t* size) {
     if (src_.size <= t) return false;
     if (!window_.open(t)) return false;
-    *size = le32(buf_);
+    *size = le32(window_.data());
     return *size >= 0;
   }
 
   const PackageSource& src_;
-  uint8_t* buf_;
   ReadWindow window_;
   int64_t m_ = 0;
+  bool small_entries_ = false;
 };
 
 int32_t read_memory(void* context, int64_t offset, void* buf, int32_t len) {
@@ -302,6 +326,11 @@ int load_package_from(const PackageSource& source) {
   if (!buffer) return 0;
   Loader loader(source, buffer.get());
   return loader.run();
+}
+
+void set_loader_read_sizes_for_test(int32_t first, int32_t ahead) {
+  FIRST_READ = first;
+  READ_AHEAD = ahead;
 }
 
 PackageSource memory_source(MemorySource* memory) {

@@ -17,6 +17,10 @@ struct PackageSource {
 // loaded, 0 when there is none or it is damaged.
 int load_package_from(const PackageSource& source);
 
+// Test support: the sizes of a window's first read and of the read ahead
+// over small entries. Results must not depend on them.
+void set_loader_read_sizes_for_test(int32_t first, int32_t ahead);
+
 // A source over bytes in memory; counts the bytes it hands out.
 struct MemorySource {
   const uint8_t* data;
