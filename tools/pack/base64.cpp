@@ -1,23 +1,17 @@
 #include "base64.h"
 
-#include <cstdint>
+#include <cstdlib>
+
+#include "resolve/resolve.h"
 
 namespace pack {
 
+// The player's own encoder, so that stored keys match what it computes.
 std::string base64(const void* data, size_t n) {
-  static const char alphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  auto* p = static_cast<const uint8_t*>(data);
-  std::string out;
-  for (size_t i = 0; i < n; i += 3) {
-    uint32_t v = uint32_t(p[i]) << 16;
-    if (i + 1 < n) v |= uint32_t(p[i + 1]) << 8;
-    if (i + 2 < n) v |= p[i + 2];
-    out += alphabet[v >> 18];
-    out += alphabet[(v >> 12) & 63];
-    out += i + 1 < n ? alphabet[(v >> 6) & 63] : '=';
-    out += i + 2 < n ? alphabet[v & 63] : '=';
-  }
+  char* text = nullptr;
+  if (n > UINT32_MAX / 2 || base64_encode(data, uint32_t(n), &text) < 0) return std::string();
+  std::string out(text);
+  std::free(text);
   return out;
 }
 
