@@ -1,8 +1,79 @@
+// pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "commands.h"
+#include "explain_request.h"
+#include "file_source.h"
+#include "package/player_state.h"
+#include "utf.h"
 
-int command_explain(int, char**) {
-  std::fputs("explain: not available yet\n", stderr);
-  return 2;
+namespace {
+
+const char kUsage[] = "usage: pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n";
+
+bool read_file(const char* path, std::string* out) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
+  bool ok = !std::ferror(f);
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace
+
+int command_explain(int argc, char** argv) {
+  const char* exe = nullptr;
+  const char* url = nullptr;
+  bool json = false;
+  bool has_body = false;
+  std::string body;
+  for (int i = 0; i < argc; ++i) {
+    const char* a = argv[i];
+    if (!std::strcmp(a, "--json")) {
+      json = true;
+    } else if ((!std::strcmp(a, "--post") || !std::strcmp(a, "--post-file")) && i + 1 < argc) {
+      if (has_body) {
+        std::fputs("pack explain: give one POST body only\n", stderr);
+        return 2;
+      }
+      has_body = true;
+      if (a[6] == 0) {
+        body = argv[++i];
+      } else if (!read_file(argv[++i], &body)) {
+        std::fprintf(stderr, "pack explain: cannot read %s\n", argv[i]);
+        return 1;
+      }
+    } else if (!exe) {
+      exe = a;
+    } else if (!url) {
+      url = a;
+    } else {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+  }
+  if (!exe || !url) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::u16string request;
+  if (!utf8_to_utf16(url, &request)) {
+    std::fputs("pack explain: the URL is not valid UTF-8\n", stderr);
+    return 2;
+  }
+  std::string error;
+  if (!load_player_exe(exe, &error)) {
+    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    return 1;
+  }
+  ExplainResult r = explain_request(request, has_body ? &body : nullptr);
+  std::string out = json ? explain_json(r) : explain_text(r);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  reset_player_state();
+  return 0;
 }

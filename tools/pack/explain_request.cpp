@@ -1,0 +1,306 @@
+#include "explain_request.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "package/player_state.h"
+#include "resolve/resolve.h"
+#include "resolve/url_text.h"
+#include "utf.h"
+
+namespace {
+
+struct Collector {
+  ExplainResult* out;
+  int32_t attempt = 0;
+
+  static void on_event(void* context, const ResolveEvent* e) {
+    auto* self = static_cast<Collector*>(context);
+    ExplainResult* r = self->out;
+    switch (e->kind) {
+      case RESOLVE_EVENT_REFUSED:
+        r->refused = true;
+        break;
+      case RESOLVE_EVENT_EXACT:
+      case RESOLVE_EVENT_BEST_MATCH: {
+        ExplainLookup l{};
+        l.url = e->url;
+        l.best_match = e->kind == RESOLVE_EVENT_BEST_MATCH;
+        l.result = e->result;
+        l.exact_pass = e->exact_pass;
+        l.relative_attempt = self->attempt;
+        if (e->match) {
+          l.match = *e->match;
+          if (l.match.host_suffix)
+            l.host_suffix.assign(l.match.host_suffix, size_t(l.match.host_suffix_length));
+          l.match.host_suffix = nullptr;
+        }
+        r->lookups.push_back(l);
+        break;
+      }
+      case RESOLVE_EVENT_RELATIVE:
+        self->attempt = e->attempt;
+        r->joined.emplace_back(e->url);
+        break;
+      case RESOLVE_EVENT_RELOCATION:
+        r->relocation_tried = true;
+        r->relocated = e->result >= 0;
+        r->relocation_prefix = e->common_prefix;
+        r->relocation_rest = e->url;
+        break;
+      case RESOLVE_EVENT_NO_BASE:
+        r->no_base = true;
+        break;
+    }
+  }
+};
+
+const char* mode_name(int32_t mode) {
+  switch (mode) {
+    case 0: return "page";
+    case 1: return "video";
+    case 2: return "page-post";
+    default: return "unknown";
+  }
+}
+
+const char* rule_name(int32_t rule) {
+  switch (rule) {
+    case MATCH_RULE_PASS1: return "pass 1 (same address and separator)";
+    case MATCH_RULE_PASS2: return "pass 2 (same directory)";
+    case MATCH_RULE_EXTENSION: return "extension rule";
+    case MATCH_RULE_HOST: return "host rule";
+    default: return "no rule matched";
+  }
+}
+
+const char* rule_id(int32_t rule) {
+  switch (rule) {
+    case MATCH_RULE_PASS1: return "pass1";
+    case MATCH_RULE_PASS2: return "pass2";
+    case MATCH_RULE_EXTENSION: return "extension";
+    case MATCH_RULE_HOST: return "host";
+    default: return "none";
+  }
+}
+
+const char* pick_id(int32_t pick) {
+  switch (pick) {
+    case MATCH_PICK_PREFIX: return "prefix";
+    case MATCH_PICK_PARAMETER: return "parameter";
+    case MATCH_PICK_TOKEN: return "token";
+    default: return "none";
+  }
+}
+
+std::string u8(const std::u16string& s) { return utf16_to_utf8(s); }
+
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += char(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += char(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_u16(const std::u16string& s) { return json_string(u8(s)); }
+
+std::string decisive_kind(const ExplainResult& r) {
+  if (r.refused) return "refused";
+  if (r.decisive < 0) return "none";
+  const ExplainLookup& l = r.lookups[size_t(r.decisive)];
+  if (l.best_match) return "best-match";
+  return l.exact_pass == 1 ? "exact-with-key" : "exact";
+}
+
+std::string match_scores_text(const ExplainLookup& l) {
+  const MatchDetail& m = l.match;
+  char buf[512];
+  if (m.rule == MATCH_RULE_PASS1 || m.rule == MATCH_RULE_PASS2) {
+    std::snprintf(buf, sizeof buf,
+                  "separator '%s' at %d, %d piece(s) in %d characters; prefix winner %d "
+                  "(%d characters), parameter winner %d (%d piece(s)), token winner %d; "
+                  "picked the %s winner",
+                  u8(std::u16string(1, m.separator)).c_str(), m.separator_pos, m.piece_count,
+                  m.param_length, m.prefix_winner, m.prefix_length, m.param_winner, m.param_count,
+                  m.token_winner, pick_id(m.pick));
+    return buf;
+  }
+  if (m.rule == MATCH_RULE_HOST) return "host suffix \"" + u8(l.host_suffix) + "\"";
+  return "";
+}
+
+}  // namespace
+
+void install_player_base_url(ExplainResult* out) {
+  char16_t* base = nullptr;
+  if (movie_base()) {
+    base = wstr_ndup(movie_base(), int32_t(std::char_traits<char16_t>::length(movie_base())));
+    out->base_source = "package";
+  } else if (const ResourceEntry* first = resource_entry(0); first && first->url) {
+    base = url_directory(first->url);
+    out->base_source = base ? "first entry" : "none";
+  }
+  std::free(const_cast<char16_t*>(base_url()));
+  set_base_url(base);
+  out->has_base = base != nullptr;
+  out->base_url = base ? base : u"";
+}
+
+ExplainResult explain_request(const std::u16string& url, const std::string* body) {
+  ExplainResult r;
+  r.request = url;
+  r.mode = playback_mode();
+  install_player_base_url(&r);
+  char* key = nullptr;
+  // As the player: an empty body gives no key, and only mode 2 reads the body.
+  if (body && !body->empty() && base64_encode(body->data(), uint32_t(body->size()), &key) >= 0 &&
+      key) {
+    r.has_key = true;
+    r.key = key;
+  }
+  r.key_used = r.has_key && r.mode == PLAYBACK_PAGE_POST;
+
+  Collector collector{&r};
+  ResolveTrace trace{&Collector::on_event, &collector};
+  set_resolve_trace(&trace);
+  int32_t index = -1;
+  bool served = resolve_with_key(url.c_str(), r.key_used ? key : nullptr, &index);
+  set_resolve_trace(nullptr);
+  std::free(key);
+
+  r.refused = !served;
+  r.index = index;
+  if (index >= 0)
+    for (size_t i = r.lookups.size(); i-- > 0;)
+      if (r.lookups[i].result == index) {
+        r.decisive = int32_t(i);
+        break;
+      }
+  return r;
+}
+
+std::string explain_text(const ExplainResult& r) {
+  std::string s;
+  s += "request: " + u8(r.request) + "\n";
+  s += std::string("mode: ") + std::to_string(r.mode) + " (" + mode_name(r.mode) + ")\n";
+  s += "base url: " + (r.has_base ? u8(r.base_url) : std::string("none")) + " (" + r.base_source + ")\n";
+  if (r.has_key)
+    s += "post key: " + r.key + (r.key_used ? "" : " (not used: only mode 2 reads POST bodies)") + "\n";
+  if (r.refused) {
+    s += "answer: MK_E_SYNTAX: the scheme is not http:, https: or file:, or the URL is empty\n";
+    return s;
+  }
+  if (r.index < 0) {
+    s += "answer: S_OK with no entry (-1): the control is told the resource was not found\n";
+  } else {
+    const ResourceEntry* e = resource_entry(r.index);
+    s += "answer: S_OK with entry " + std::to_string(r.index) + ": " + u8(e->url) + "\n";
+    if (e->alternate_url) s += "  alternate url: " + u8(e->alternate_url) + "\n";
+    if (e->post_key) s += "  post key: " + std::string(e->post_key) + "\n";
+  }
+  if (r.decisive >= 0) {
+    const ExplainLookup& l = r.lookups[size_t(r.decisive)];
+    std::string why;
+    if (!l.best_match)
+      why = l.exact_pass == 1 ? "exact match of URL and POST key" : "exact match of the URL";
+    else
+      why = std::string("best match, ") + rule_name(l.match.rule);
+    s += "rule: " + why + "\n";
+    std::string scores = l.best_match ? match_scores_text(l) : "";
+    if (!scores.empty()) s += "  " + scores + "\n";
+    if (r.relocated)
+      s += "  after relocation under the base URL (common prefix of " +
+           std::to_string(r.relocation_prefix) + " characters, rest \"" + u8(r.relocation_rest) + "\")\n";
+    if (l.relative_attempt > 0)
+      s += "  relative attempt " + std::to_string(l.relative_attempt) + ": " +
+           u8(r.joined[size_t(l.relative_attempt - 1)]) + "\n";
+  } else if (r.mode == PLAYBACK_PAGE_POST) {
+    if (r.no_base) s += "rule: none; there is no base URL to join or relocate under\n";
+    else if (r.relocation_tried && !r.relocated)
+      s += "rule: none; relocation refused: the request shares only " +
+           std::to_string(r.relocation_prefix) + " characters with the base URL\n";
+    else
+      s += "rule: none matched\n";
+  } else {
+    s += "rule: none; modes 0 and 1 look up the URL exactly, nothing else\n";
+  }
+  s += "attempts:\n";
+  for (const ExplainLookup& l : r.lookups) {
+    s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + u8(l.url) + " -> " +
+         std::to_string(l.result);
+    if (l.best_match) s += std::string(" (") + rule_name(l.match.rule) + ")";
+    s += "\n";
+  }
+  return s;
+}
+
+std::string explain_json(const ExplainResult& r) {
+  std::string s = "{";
+  s += "\"request\":" + json_u16(r.request);
+  s += ",\"mode\":" + std::to_string(r.mode);
+  s += std::string(",\"mode_name\":\"") + mode_name(r.mode) + "\"";
+  s += ",\"base_url\":" + (r.has_base ? json_u16(r.base_url) : std::string("null"));
+  s += std::string(",\"base_source\":\"") + r.base_source + "\"";
+  s += ",\"post_key\":" + (r.has_key ? json_string(r.key) : std::string("null"));
+  s += std::string(",\"post_key_used\":") + (r.key_used ? "true" : "false");
+  s += std::string(",\"hresult\":\"") + (r.refused ? "MK_E_SYNTAX" : "S_OK") + "\"";
+  s += ",\"index\":" + std::to_string(r.index);
+  if (r.index >= 0) {
+    const ResourceEntry* e = resource_entry(r.index);
+    s += ",\"url\":" + json_u16(e->url);
+  }
+  s += ",\"rule\":{\"kind\":\"" + decisive_kind(r) + "\"";
+  if (r.decisive >= 0) {
+    const ExplainLookup& l = r.lookups[size_t(r.decisive)];
+    if (l.best_match) {
+      const MatchDetail& m = l.match;
+      s += std::string(",\"pass\":\"") + rule_id(m.rule) + "\"";
+      if (m.rule == MATCH_RULE_PASS1 || m.rule == MATCH_RULE_PASS2) {
+        s += ",\"separator\":" + json_u16(std::u16string(1, m.separator));
+        s += ",\"pieces\":" + std::to_string(m.piece_count);
+        s += ",\"parameter_length\":" + std::to_string(m.param_length);
+        s += ",\"prefix_winner\":" + std::to_string(m.prefix_winner);
+        s += ",\"prefix_length\":" + std::to_string(m.prefix_length);
+        s += ",\"parameter_winner\":" + std::to_string(m.param_winner);
+        s += ",\"parameter_count\":" + std::to_string(m.param_count);
+        s += ",\"token_winner\":" + std::to_string(m.token_winner);
+        s += std::string(",\"pick\":\"") + pick_id(m.pick) + "\"";
+      }
+      if (m.rule == MATCH_RULE_HOST) s += ",\"host_suffix\":" + json_u16(l.host_suffix);
+    }
+    if (l.relative_attempt > 0) {
+      s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
+      s += ",\"joined_url\":" + json_u16(r.joined[size_t(l.relative_attempt - 1)]);
+    }
+  }
+  if (r.relocation_tried) {
+    s += std::string(",\"relocation\":{\"relocated\":") + (r.relocated ? "true" : "false");
+    s += ",\"common_prefix\":" + std::to_string(r.relocation_prefix);
+    s += ",\"rest\":" + json_u16(r.relocation_rest) + "}";
+  }
+  if (r.no_base) s += ",\"no_base_url\":true";
+  s += "},\"attempts\":[";
+  for (size_t i = 0; i < r.lookups.size(); ++i) {
+    const ExplainLookup& l = r.lookups[i];
+    if (i) s += ",";
+    s += "{\"url\":" + json_u16(l.url);
+    s += std::string(",\"step\":\"") + (l.best_match ? "best-match" : "exact") + "\"";
+    s += ",\"result\":" + std::to_string(l.result);
+    if (l.best_match) s += std::string(",\"pass\":\"") + rule_id(l.match.rule) + "\"";
+    else s += ",\"keyed\":" + std::string(l.exact_pass == 1 ? "true" : "false");
+    if (l.relative_attempt > 0) s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
+    s += "}";
+  }
+  s += "]}\n";
+  return s;
+}
