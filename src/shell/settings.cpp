@@ -120,5 +120,8 @@ void apply_initial_placement(HWND window) {
     gray_presets();
     apply_half_screen(window);
   }
-  if (maximised) ShowWindowAsync(window, SW_MAXIMIZE);
+  // Queued so that it follows the start-up show state. ShowWindowAsync runs at
+  // once for the calling thread's own window on some systems (Wine), where
+  // the start-up ShowWindow would then undo it; a posted command always waits.
+  if (maximised) PostMessageA(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
 }
