@@ -1,0 +1,147 @@
+#include "shell/geometry.h"
+
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FitCase {
+  int32_t width, height;
+  uint32_t video_width, video_height;
+  Rect expected;
+};
+
+TEST(FitVideo, LargestCentredRectangleOfTheVideoRatio) {
+  const FitCase cases[] = {
+      {800, 480, 640, 480, {80, 0, 720, 480}},   // wider client: bars left and right
+      {640, 600, 640, 480, {0, 60, 640, 540}},   // taller client: bars top and bottom
+      {641, 480, 640, 480, {0, 0, 640, 480}},    // fitted width leaves left = 0
+      {640, 480, 640, 480, {0, 0, 640, 480}},    // equal ratios: whole client
+      {1280, 960, 640, 480, {0, 0, 1280, 960}},
+      {100, 101, 640, 480, {0, 13, 100, 88}},    // 75 rounded from 75.0, top (101-75)/2
+      {333, 100, 640, 480, {100, 0, 233, 100}},  // fitted 133.33 rounds to 133
+      {800, 480, 0, 480, {0, 0, 800, 480}},      // no nominal size: whole client
+      {800, 480, 640, 0, {0, 0, 800, 480}},
+  };
+  for (const FitCase& c : cases) {
+    Rect r = fit_video(c.width, c.height, c.video_width, c.video_height);
+    EXPECT_EQ(r, c.expected) << c.width << "x" << c.height << " video " << c.video_width << "x"
+                             << c.video_height << " got " << r.left << "," << r.top << ","
+                             << r.right << "," << r.bottom;
+  }
+}
+
+TEST(LetterboxBars, BesideTheVideoOrNone) {
+  struct Case {
+    Rect video;
+    int32_t width, height;
+    int count;
+    Rect first, second;
+  } cases[] = {
+      {{80, 0, 720, 480}, 800, 480, 2, {0, 0, 80, 480}, {720, 0, 800, 480}},
+      {{0, 60, 640, 540}, 640, 600, 2, {0, 0, 640, 60}, {0, 540, 640, 600}},
+      {{0, 0, 640, 480}, 641, 480, 0, {}, {}},
+  };
+  for (const Case& c : cases) {
+    Rect bars[2] = {};
+    ASSERT_EQ(letterbox_bars(c.video, c.width, c.height, bars), c.count);
+    if (c.count) {
+      EXPECT_EQ(bars[0], c.first);
+      EXPECT_EQ(bars[1], c.second);
+    }
+  }
+}
+
+TEST(Presets, SizesAndMatches) {
+  EXPECT_EQ(preset_size(PRESET_50, 641, 481).width, 320);
+  EXPECT_EQ(preset_size(PRESET_50, 641, 481).height, 240);
+  EXPECT_EQ(preset_size(PRESET_200, 640, 480).width, 1280);
+  EXPECT_EQ(preset_size(SizePreset(7), 640, 480).height, 960);  // anything else is 200%
+  const struct {
+    int32_t width, height;
+    uint32_t vw, vh;
+    SizePreset expected;
+  } cases[] = {
+      {320, 240, 640, 480, PRESET_50},   {640, 480, 640, 480, PRESET_100},
+      {1280, 960, 640, 480, PRESET_200}, {640, 479, 640, 480, PRESET_NONE},
+      {0, 240, 1, 480, PRESET_50},       // a nominal width of 1 halves to 0
+      {0, 0, 0, 0, PRESET_50},           // first match wins
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(matching_preset(c.width, c.height, c.vw, c.vh), c.expected)
+        << c.width << "x" << c.height;
+}
+
+TEST(MulDiv, RoundsHalfAwayFromZero) {
+  const struct {
+    int32_t a, b, c, expected;
+  } cases[] = {
+      {10, 1, 4, 3},       // 2.5 -> 3
+      {-10, 1, 4, -3},     // -2.5 -> -3
+      {7, 1, 2, 4},        {5, 1, 3, 2},
+      {1, 1, 0, -1},       // division by zero
+      {0x7FFFFFFF, 2, 1, -1},  // overflow
+      {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF},  // 64-bit product
+  };
+  for (const auto& c : cases) EXPECT_EQ(mul_div(c.a, c.b, c.c), c.expected) << c.a << "*" << c.b << "/" << c.c;
+}
+
+TEST(ClampWindow, EveryClampInOrder) {
+  const ScreenMetrics two_screens = {3840, 1080, 1920};
+  const ScreenMetrics one_screen = {1280, 1024, 1280};
+  const struct {
+    const char* name;
+    int32_t x, y, width, height;
+    ScreenMetrics screen;
+    Rect expected;
+  } cases[] = {
+      {"inside", 100, 50, 400, 300, one_screen, {100, 50, 500, 350}},
+      {"x beyond: one primary width back", 5000, 0, 700, 300, two_screens, {3080, 0, 3780, 300}},
+      {"then pushed left to the edge", 5000, 0, 800, 300, two_screens, {3040, 0, 3840, 300}},
+      {"far beyond: several steps", 9000, 0, 100, 100, two_screens, {3240, 0, 3340, 100}},
+      {"negative x", -30, 10, 100, 100, one_screen, {0, 10, 100, 110}},
+      {"negative y", 10, -5, 100, 100, one_screen, {10, 0, 110, 100}},
+      {"y beyond the screen", 10, 2000, 100, 100, one_screen, {10, 0, 110, 100}},
+      {"bottom pushed up", 10, 1000, 100, 100, one_screen, {10, 924, 110, 1024}},
+      {"larger than the screen", 300, 200, 3000, 2000, one_screen, {0, 0, 1280, 1024}},
+      {"no primary width: no endless loop", 5000, 0, 100, 100, {3840, 1080, 0}, {0, 0, 100, 100}},
+  };
+  for (const auto& c : cases) {
+    Rect r = clamp_window(c.x, c.y, c.width, c.height, c.screen);
+    EXPECT_EQ(r, c.expected) << c.name << ": " << r.left << "," << r.top << "," << r.right << ","
+                             << r.bottom;
+  }
+}
+
+TEST(ClampSaved, LeftAndTop) {
+  const ScreenMetrics screen = {3840, 1080, 1920};
+  EXPECT_EQ(clamp_left(5000, screen), 3080);
+  EXPECT_EQ(clamp_left(3840, screen), 3840);  // on the edge stays
+  EXPECT_EQ(clamp_left(-1, screen), 0);
+  EXPECT_EQ(clamp_top(-1, screen), 0);
+  EXPECT_EQ(clamp_top(1081, screen), 0);
+  EXPECT_EQ(clamp_top(1080, screen), 1080);
+}
+
+TEST(Title, FileNameWithoutItsLastExtension) {
+  const struct {
+    const char16_t* path;
+    const char16_t* title;
+  } cases[] = {
+      {u"C:\\games\\intro.exe", u"intro - Tessivo"},
+      {u"C:\\games\\a.b.exe", u"a.b - Tessivo"},
+      {u"C:\\dir.d\\noext", u"noext - Tessivo"},
+      {u"plain.exe", u"plain - Tessivo"},
+      {u"C:\\x\\.exe", u" - Tessivo"},
+  };
+  for (const auto& c : cases) {
+    char16_t* title = title_from_path(c.path);
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(std::u16string(title), std::u16string(c.title));
+    std::free(title);
+  }
+}
+
+}  // namespace
