@@ -28,6 +28,7 @@ const UINT STAGE_MENU_STATES = WM_USER + 0x178;
 
 DWORD g_timeout_ms = 20000;
 PROCESS_INFORMATION g_process;
+DWORD g_started;
 HWND g_window;
 int g_run;
 
@@ -238,6 +239,7 @@ void wait_window() {
     }
     if (found.main) {
       g_window = found.main;
+      out("shown-after-ms: %lu\n", GetTickCount() - g_started);
       Sleep(300);  // queued placement requests and the first paint
       report_window();
       return;
@@ -261,6 +263,7 @@ void start(const std::wstring& exe) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   std::wstring command = L"\"" + exe + L"\"";
+  g_started = GetTickCount();
   if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                       &g_process)) {
     out("start: failed %lu\n", GetLastError());
