@@ -160,10 +160,10 @@ int32_t resolve_in_post_mode(const char16_t* url, const char* key) {
 int32_t base64_encode(const void* data, uint32_t n, char** out) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   *out = nullptr;
-  // floor(4n/3) + 4 without overflowing 32 bits; the text must fit an int32.
-  uint64_t size = uint64_t(n) * 4 / 3 + 4;
-  if (size > uint64_t(INT32_MAX) || size > uint64_t(SIZE_MAX)) return -1;
-  auto* text = static_cast<char*>(std::malloc(size_t(size)));
+  // floor(4n/3) + 4, kept within 32 bits so that the length fits an int32.
+  if (n > uint32_t(INT32_MAX - 4) / 4 * 3) return -1;
+  uint32_t size = n / 3 * 4 + n % 3 * 4 / 3 + 4;
+  auto* text = static_cast<char*>(std::malloc(size));
   if (!text) return -1;
   const auto* in = static_cast<const uint8_t*>(data);
   size_t k = 0;
