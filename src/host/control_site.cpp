@@ -5,8 +5,11 @@
 #include <wrl/client.h>
 
 #include "base/win/hresult.h"
+#include "delivery/delivery.h"
+#include "host/fs_command.h"
 #include "host/shockwave_flash.h"
 #include "package/player_state.h"
+#include "resolve/resolve_win.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -24,6 +27,8 @@ HRESULT ControlSite::query(REFIID iid, void** out) {
     *out = static_cast<IOleInPlaceSite*>(this);
   } else if (IsEqualIID(iid, DIID_FLASH_EVENTS)) {
     *out = static_cast<IDispatch*>(this);
+  } else if (IsEqualIID(iid, IID_IServiceProvider)) {
+    *out = static_cast<IServiceProvider*>(this);
   } else {
     *out = nullptr;
     return E_NOINTERFACE;
@@ -67,8 +72,64 @@ STDMETHODIMP ControlSite::OnPosRectChange(LPCRECT rect) {
   return S_OK;
 }
 
-STDMETHODIMP ControlSite::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                 UINT*) {
+namespace {
+
+// A string argument's text (a null BSTR is the empty text); null when the
+// argument is no string.
+const char16_t* string_argument(const VARIANT& v) {
+  const BSTR* text = nullptr;
+  if (V_VT(&v) == VT_BSTR) {
+    text = &V_BSTR(&v);
+  } else if (V_VT(&v) == (VT_BSTR | VT_BYREF)) {
+    text = V_BSTRREF(&v);
+    if (!text) return nullptr;
+  } else {
+    return nullptr;
+  }
+  return *text ? reinterpret_cast<const char16_t*>(*text) : u"";
+}
+
+}  // namespace
+
+STDMETHODIMP ControlSite::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                 EXCEPINFO*, UINT*) {
+  if (id != DISPID_FS_COMMAND || !params || !params->rgvarg) return S_OK;
+  // Positional arguments come last in the array and in reverse order: the
+  // command is the last element, its argument text the one before it. A
+  // malformed event is dropped rather than read past its array.
+  if (params->cArgs < params->cNamedArgs || params->cArgs - params->cNamedArgs < 2) return S_OK;
+  const char16_t* command = string_argument(params->rgvarg[params->cArgs - 1]);
+  const char16_t* argument = string_argument(params->rgvarg[params->cArgs - 2]);
+  if (command && argument) handle_fs_command(command, argument);
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::QueryService(REFGUID, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IBindHost)) {
+    *out = static_cast<IBindHost*>(this);
+  } else if (IsEqualIID(iid, IID_IHlinkFrame)) {
+    *out = static_cast<IHlinkFrame*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  return S_OK;
+}
+
+STDMETHODIMP ControlSite::CreateMoniker(LPOLESTR name, IBindCtx* bind_context, IMoniker** out,
+                                        DWORD) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  int32_t index = -1;
+  RETURN_IF_FAILED(
+      resolve_request(reinterpret_cast<const char16_t*>(name), bind_context, &index));
+  // A missing entry still gets a moniker: binding it reports the resource as
+  // not found, as a server would.
+  ResourceMoniker* moniker = create_resource_moniker(index, index >= 0 ? window_ : nullptr);
+  if (!moniker) return E_UNEXPECTED;
+  // The moniker's first reference goes to the control as is.
+  *out = resource_moniker_interface(moniker);
   return S_OK;
 }
 

@@ -1,9 +1,13 @@
 // The OLE container side of the one embedded Flash control.
 #pragma once
 
+#include <windows.h>
+
+#include <hlink.h>
 #include <ocidl.h>
 #include <oleidl.h>
-#include <windows.h>
+#include <servprov.h>
+#include <urlmon.h>
 
 class ControlSite;
 
@@ -28,7 +32,10 @@ class FrameInterface : public IOleInPlaceFrame {
 class ControlSite : public SiteInterface<IOleClientSite>,
                     public SiteInterface<IOleInPlaceSite>,
                     public FrameInterface,
-                    public SiteInterface<IDispatch> {
+                    public SiteInterface<IDispatch>,
+                    public SiteInterface<IServiceProvider>,
+                    public SiteInterface<IBindHost>,
+                    public SiteInterface<IHlinkFrame> {
  public:
   explicit ControlSite(HWND window) : window_(window) {}
 
@@ -85,6 +92,30 @@ class ControlSite : public SiteInterface<IOleClientSite>,
   }
   STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                       UINT*) override;
+
+  // IServiceProvider: the bind host and the hyperlink frame, by interface id.
+  STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override;
+
+  // IBindHost: every URL the control wants is answered from the package.
+  STDMETHODIMP CreateMoniker(LPOLESTR name, IBindCtx* bind_context, IMoniker** out,
+                             DWORD reserved) override;
+  STDMETHODIMP MonikerBindToStorage(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                    void**) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP MonikerBindToObject(IMoniker*, IBindCtx*, IBindStatusCallback*, REFIID,
+                                   void**) override {
+    return E_NOTIMPL;
+  }
+
+  // IHlinkFrame: a movie never navigates away from the player.
+  STDMETHODIMP SetBrowseContext(IHlinkBrowseContext*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBrowseContext(IHlinkBrowseContext**) override { return E_NOTIMPL; }
+  STDMETHODIMP Navigate(DWORD, LPBC, IBindStatusCallback*, IHlink*) override { return S_OK; }
+  STDMETHODIMP OnNavigate(DWORD, IMoniker*, LPCWSTR, LPCWSTR, DWORD) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP UpdateHlink(ULONG, IMoniker*, LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
 
  private:
   HRESULT connect_events();

@@ -1,7 +1,156 @@
 #include "host/movie.h"
 
-// Playback comes with the request machinery; until then the control is
-// embedded and shown but is given no movie.
-void start_movie(HWND) {}
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
-void on_player_ready(HWND) {}
+#include <wrl/client.h>
+
+#include "base/text.h"
+#include "base/win/scoped_bstr.h"
+#include "host/control_site.h"
+#include "host/shockwave_flash.h"
+#include "package/package_format.h"
+#include "package/player_state.h"
+#include "resolve/url_text.h"
+#include "shell/main_window.h"
+#include "shell/settings.h"
+
+using base::win::ScopedBstr;
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr long SCALE_EXACT_FIT = 2;
+constexpr int32_t DEFAULT_VOLUME = 100;
+
+const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// The control's scripting interface, or null when the window has no control.
+ComPtr<IShockwaveFlash> flash_of(HWND window) {
+  ComPtr<IShockwaveFlash> flash;
+  ControlSite* site = control_site_of(window);
+  if (site && site->control()) site->control()->QueryInterface(IID_PPV_ARGS(&flash));
+  return flash;
+}
+
+char16_t* append(char16_t* out, const char16_t* text) {
+  size_t n = text::length(text);
+  std::memcpy(out, text, n * sizeof(char16_t));
+  return out + n;
+}
+
+// Signed decimal text of value into out, which holds at least 12 units.
+void format_decimal(int32_t value, char16_t* out) {
+  uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = char16_t(u'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (value < 0) *out++ = u'-';
+  while (n) *out++ = digits[--n];
+  *out = 0;
+}
+
+void start_page_movie(IShockwaveFlash* flash) {
+  const ResourceEntry* first = resource_entry(0);
+  const char16_t* base = movie_base();
+  char16_t* base_copy = base ? text::dup(base) : first ? url_directory(first->url) : nullptr;
+  // The base URL is ours: a replaced one is freed, never left behind.
+  char16_t* old = const_cast<char16_t*>(base_url());
+  set_base_url(base_copy);
+  if (old != base_copy) std::free(old);
+
+  if (flash_vars()) set_movie_property(flash, flash_vars(), MOVIE_PROPERTY_FLASH_VARS);
+  if (base) set_movie_property(flash, base, MOVIE_PROPERTY_BASE);
+  // The movie is named last: naming it starts the first request.
+  if (first) set_movie_property(flash, first->url, MOVIE_PROPERTY_MOVIE);
+}
+
+void start_video_player(HWND window, IShockwaveFlash* flash) {
+  if (nominal_width() != 0 && nominal_height() != 0) {
+    flash->put_ScaleMode(SCALE_EXACT_FIT);
+    const LayoutState& layout = layout_state();
+    layout_video(window, layout.client_width, layout.client_height);
+  }
+  set_video_player_loading(1);
+  set_movie_property(flash, VIDEO_PLAYER_URL, MOVIE_PROPERTY_MOVIE);
+}
+
+}  // namespace
+
+void set_movie_property(IShockwaveFlash* flash, const char16_t* text, MovieProperty property) {
+  ScopedBstr value(wide(text));
+  if (!value.get()) return;
+  switch (property) {
+    case MOVIE_PROPERTY_MOVIE:
+      flash->put_Movie(value.get());
+      break;
+    case MOVIE_PROPERTY_FLASH_VARS:
+      flash->put_FlashVars(value.get());
+      break;
+    case MOVIE_PROPERTY_BASE:
+      flash->put_Base(value.get());
+      break;
+  }
+}
+
+char16_t* build_invoke_request(const char16_t* name, const char16_t* argument) {
+  size_t name_length = text::length(name);
+  size_t argument_length = argument ? text::length(argument) : 0;
+  // The fixed text and the terminator fit in 100 units.
+  size_t units = name_length + argument_length + 100;
+  if (units < name_length || units > SIZE_MAX / sizeof(char16_t)) return nullptr;
+  auto* request = static_cast<char16_t*>(std::malloc(units * sizeof(char16_t)));
+  if (!request) return nullptr;
+  char16_t* out = append(request, u"<invoke name=\"");
+  out = append(out, name);
+  out = append(out, u"\" returntype=\"xml\"");
+  if (argument) {
+    out = append(out, u"><arguments><string>");
+    out = append(out, argument);
+    out = append(out, u"</string></arguments></invoke>");
+  } else {
+    out = append(out, u"/>");
+  }
+  *out = 0;
+  return request;
+}
+
+void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument) {
+  char16_t* text = build_invoke_request(name, argument);
+  if (!text) return;
+  ScopedBstr request(wide(text));
+  std::free(text);
+  if (!request.get()) return;
+  ScopedBstr reply;
+  flash->CallFunction(request.get(), reply.receive());
+}
+
+void start_movie(HWND window) {
+  ComPtr<IShockwaveFlash> flash = flash_of(window);
+  if (!flash) return;
+  switch (playback_mode()) {
+    case PLAYBACK_PAGE:
+    case PLAYBACK_PAGE_POST:
+      start_page_movie(flash.Get());
+      break;
+    case PLAYBACK_VIDEO:
+      start_video_player(window, flash.Get());
+      break;
+  }
+}
+
+void on_player_ready(HWND window) {
+  ComPtr<IShockwaveFlash> flash = flash_of(window);
+  if (!flash) return;
+  set_video_player_loading(0);
+  char16_t volume[12];
+  format_decimal(read_setting("svol", DEFAULT_VOLUME), volume);
+  call_movie_function(flash.Get(), u"FLVSetVolume", volume);
+  call_movie_function(flash.Get(), u"FLVSetSkin", VIDEO_SKIN_URL);
+  call_movie_function(flash.Get(), u"FLVSetVideo", VIDEO_FLV_URL);
+  call_movie_function(flash.Get(), u"FLVplay", nullptr);
+}

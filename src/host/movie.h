@@ -3,8 +3,28 @@
 
 #include <windows.h>
 
+struct IShockwaveFlash;
+
 // Names the first movie to the control; called once before the window shows.
 void start_movie(HWND window);
 
 // The player movie has arrived: script it (volume, skin, video, play).
 void on_player_ready(HWND window);
+
+enum MovieProperty : int {
+  MOVIE_PROPERTY_MOVIE = 1,
+  MOVIE_PROPERTY_FLASH_VARS = 2,
+  MOVIE_PROPERTY_BASE = 3,
+};
+
+// Hands text to the control as that property; the control's answer is not
+// looked at.
+void set_movie_property(IShockwaveFlash* flash, const char16_t* text, MovieProperty property);
+
+// The ExternalInterface request that calls name, with one string argument or
+// none; the argument goes in unescaped. A malloc block, or null when out of
+// memory.
+char16_t* build_invoke_request(const char16_t* name, const char16_t* argument);
+
+// Calls name in the movie; the reply is dropped.
+void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument);
