@@ -80,6 +80,15 @@ void register_stage_class() {
   RegisterClassW(&wc);
 }
 
+std::wstring between(const std::wstring& text, const wchar_t* open, const wchar_t* close) {
+  size_t start = text.find(open);
+  if (start == std::wstring::npos) return std::wstring();
+  start += std::wcslen(open);
+  size_t end = text.find(close, start);
+  if (end == std::wstring::npos) return std::wstring();
+  return text.substr(start, end - start);
+}
+
 const wchar_t* interface_name(REFIID iid) {
   if (IsEqualIID(iid, IID_IOleInPlaceSite)) return L"IOleInPlaceSite";
   if (IsEqualIID(iid, IID_IOleClientSite)) return L"IOleClientSite";
@@ -93,6 +102,7 @@ const wchar_t* interface_name(REFIID iid) {
 }  // namespace
 
 void set_standin_module(HINSTANCE module) { g_module = module; }
+HINSTANCE standin_module() { return g_module; }
 
 // ---- EventPoint
 
@@ -212,6 +222,7 @@ STDMETHODIMP StandinControl::SetHostNames(LPCOLESTR container, LPCOLESTR object)
 
 STDMETHODIMP StandinControl::Close(DWORD option) {
   LogLine("Close").number("option", option);
+  fetcher_.close();
   InPlaceDeactivate();
   return S_OK;
 }
@@ -341,6 +352,7 @@ STDMETHODIMP StandinControl::put_ScaleMode(long mode) {
 
 STDMETHODIMP StandinControl::put_Movie(BSTR url) {
   LogLine("put_Movie").text("url", url);
+  if (url && *url) fetcher_.queue(LoadKind::movie, url);
   return S_OK;
 }
 
@@ -363,9 +375,96 @@ STDMETHODIMP StandinControl::put_FlashVars(BSTR vars) {
 }
 
 STDMETHODIMP StandinControl::CallFunction(BSTR request, BSTR* reply) {
-  LogLine("CallFunction").text("request", request);
+  std::wstring text = request ? request : L"";
+  std::wstring name = between(text, L"<invoke name=\"", L"\"");
+  std::wstring argument = between(text, L"<string>", L"</string>");
+  LogLine("CallFunction")
+      .text("request", request)
+      .text("name", name.c_str())
+      .text("argument", argument.c_str());
+  // What a video player movie does with these: fetch the skin and the video.
+  if (name == L"FLVSetSkin" && !argument.empty()) fetcher_.queue(LoadKind::skin, argument);
+  if (name == L"FLVSetVideo" && !argument.empty()) fetcher_.queue(LoadKind::video, argument);
   if (reply) *reply = SysAllocString(L"<undefined/>");
   return S_OK;
+}
+
+IServiceProvider* StandinControl::site_services() {
+  IServiceProvider* services = nullptr;
+  HRESULT hr = site_ ? site_->QueryInterface(IID_IServiceProvider,
+                                             reinterpret_cast<void**>(&services))
+                     : E_UNEXPECTED;
+  if (FAILED(hr) || !services) {
+    LogLine("SiteServices").number("hr", hr);
+    return nullptr;
+  }
+  return services;
+}
+
+void StandinControl::fire_fs_command(const std::wstring& command, const std::wstring& argument) {
+  VARIANT args[2];
+  // The command is the event's first argument: the last in the array.
+  VariantInit(&args[0]);
+  VariantInit(&args[1]);
+  args[0].vt = VT_BSTR;
+  args[0].bstrVal = SysAllocString(argument.c_str());
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = SysAllocString(command.c_str());
+  DISPPARAMS params = {args, nullptr, 2, 0};
+  HRESULT hr = fire(DISPID_FS_COMMAND, &params);
+  VariantClear(&args[0]);
+  VariantClear(&args[1]);
+  LogLine("FSCommand")
+      .text("command", command.c_str())
+      .text("argument", argument.c_str())
+      .flag("sink", events_.sink() != nullptr)
+      .number("hr", hr);
+}
+
+void StandinControl::fire_odd_event(const char* kind) {
+  VARIANT args[2];
+  VariantInit(&args[0]);
+  VariantInit(&args[1]);
+  DISPPARAMS params = {args, nullptr, 0, 0};
+  DISPID id = DISPID_FS_COMMAND;
+  if (!std::strcmp(kind, "none")) {
+    params.rgvarg = nullptr;
+  } else if (!std::strcmp(kind, "one")) {
+    args[0].vt = VT_BSTR;
+    args[0].bstrVal = SysAllocString(L"volume");
+    params.cArgs = 1;
+  } else if (!std::strcmp(kind, "ints")) {
+    args[0].vt = VT_I4;
+    args[0].lVal = 33;
+    args[1].vt = VT_I4;
+    args[1].lVal = 7;
+    params.cArgs = 2;
+  } else {
+    id = -609;  // OnReadyStateChange
+    args[0].vt = VT_I4;
+    args[0].lVal = 4;
+    params.cArgs = 1;
+  }
+  HRESULT hr = fire(id, &params);
+  VariantClear(&args[0]);
+  VariantClear(&args[1]);
+  LogLine("OddEvent").text("kind", std::wstring(kind, kind + std::strlen(kind)).c_str()).number(
+      "dispid", id).number("hr", hr);
+}
+
+HRESULT StandinControl::fire(DISPID id, DISPPARAMS* params) {
+  IDispatch* sink = events_.sink();
+  if (!sink) return CONNECT_E_NOCONNECTION;
+  sink->AddRef();
+  VARIANT result;
+  VariantInit(&result);
+  EXCEPINFO exception = {};
+  UINT bad_arg = 0;
+  HRESULT hr = sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, params, &result,
+                            &exception, &bad_arg);
+  VariantClear(&result);
+  sink->Release();
+  return hr;
 }
 
 STDMETHODIMP StandinControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {

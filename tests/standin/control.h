@@ -8,6 +8,9 @@
 #include <oleidl.h>
 #include <windows.h>
 
+#include <string>
+
+#include "fetcher.h"
 #include "host/shockwave_flash.h"
 
 // The stage's colour: what a pixel test finds wherever the control shows.
@@ -125,6 +128,16 @@ class StandinControl final : public IOleObject,
   STDMETHODIMP put_FlashVars(BSTR vars) override;
   STDMETHODIMP CallFunction(BSTR request, BSTR* reply) override;
 
+  // The container's service provider, asked for afresh as a control does;
+  // null when the site has none.
+  IServiceProvider* site_services();
+  // Fires FSCommand (dispatch id 150) to the connected sink.
+  void fire_fs_command(const std::wstring& command, const std::wstring& argument);
+  // Fires an event the container must survive: "none" (FSCommand without
+  // arguments), "one" (one argument), "ints" (two numbers), "other" (another
+  // dispatch id).
+  void fire_odd_event(const char* kind);
+
   // IConnectionPointContainer
   STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
@@ -133,12 +146,16 @@ class StandinControl final : public IOleObject,
   ~StandinControl();
   void probe_site();
   void create_stage(HWND parent, LPCRECT rect);
+  HRESULT fire(DISPID id, DISPPARAMS* params);
 
   LONG refs_ = 1;
   IOleClientSite* site_ = nullptr;
   HWND stage_ = nullptr;
   EventPoint events_;
+  Fetcher fetcher_{this};
 };
+
+HINSTANCE standin_module();
 
 // Live objects and server locks, for DllCanUnloadNow.
 extern LONG g_server_refs;
