@@ -1,0 +1,135 @@
+#include "host/fake_control.h"
+
+#include "delivery/delivery_support.h"
+
+namespace {
+
+std::string text_of(const wchar_t* text) { return text ? narrow(text) : "(null)"; }
+
+}  // namespace
+
+STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
+  *out = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) {
+    *out = static_cast<IOleObject*>(this);
+  } else if (options_.flash && IsEqualIID(iid, __uuidof(IShockwaveFlash))) {
+    *out = static_cast<IShockwaveFlash*>(this);
+  } else if (options_.events && IsEqualIID(iid, IID_IConnectionPointContainer)) {
+    *out = static_cast<IConnectionPointContainer*>(this);
+  } else {
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::SetClientSite(IOleClientSite* site) {
+  log.push_back(site ? "SetClientSite(site)" : "SetClientSite(null)");
+  client_site = site;
+  return site ? options_.set_client_site : S_OK;
+}
+
+STDMETHODIMP FakeControl::SetHostNames(LPCOLESTR app, LPCOLESTR object) {
+  log.push_back("SetHostNames(" + text_of(app) + "," + text_of(object) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::Close(DWORD option) {
+  log.push_back("Close(" + std::to_string(option) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG index, HWND,
+                                 LPCRECT) {
+  log.push_back("DoVerb(" + std::to_string(verb) + "," + std::to_string(index) + "," +
+                (site == client_site ? "site" : "other") + ")");
+  return options_.do_verb;
+}
+
+STDMETHODIMP FakeControl::put_ScaleMode(long mode) {
+  log.push_back("put_ScaleMode(" + std::to_string(mode) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::put_Movie(BSTR url) {
+  log.push_back("put_Movie(" + text_of(url) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::FlashVersion(long* version) {
+  log.push_back("FlashVersion");
+  *version = options_.version;
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::put_Base(BSTR base) {
+  log.push_back("put_Base(" + text_of(base) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::put_FlashVars(BSTR vars) {
+  log.push_back("put_FlashVars(" + text_of(vars) + ")");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::CallFunction(BSTR request, BSTR* reply) {
+  log.push_back("CallFunction(" + text_of(request) + ")");
+  // A real control writes the reply slot; a caller must not rely on it.
+  if (!options_.reply.empty()) *reply = SysAllocString(options_.reply.c_str());
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  log.push_back(IsEqualIID(iid, DIID_FLASH_EVENTS) ? "FindConnectionPoint(events)"
+                                                   : "FindConnectionPoint(other)");
+  *out = nullptr;
+  if (FAILED(options_.find_point)) return options_.find_point;
+  *out = static_cast<IConnectionPoint*>(this);
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::Advise(IUnknown* unknown, DWORD* cookie) {
+  log.push_back("Advise");
+  *cookie = 0;
+  if (FAILED(options_.advise)) return options_.advise;
+  // As a real point does: ask the sink for the event interface and keep it.
+  if (FAILED(unknown->QueryInterface(DIID_FLASH_EVENTS, reinterpret_cast<void**>(&sink))))
+    return CONNECT_E_CANNOTCONNECT;
+  *cookie = COOKIE;
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::Unadvise(DWORD cookie) {
+  log.push_back("Unadvise(" + std::to_string(cookie) + ")");
+  if (cookie != COOKIE || !sink) return CONNECT_E_NOCONNECTION;
+  sink->Release();
+  sink = nullptr;
+  return S_OK;
+}
+
+STDMETHODIMP FakeFactory::QueryInterface(REFIID iid, void** out) {
+  *out = nullptr;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory))
+    return E_NOINTERFACE;
+  *out = static_cast<IClassFactory*>(this);
+  AddRef();
+  return S_OK;
+}
+
+STDMETHODIMP FakeFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+  *out = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  if (FAILED(create_result)) return create_result;
+  return control_->QueryInterface(iid, out);
+}
+
+ScopedClassRegistration::ScopedClassRegistration(IClassFactory* factory) {
+  if (FAILED(CoRegisterClassObject(CLSID_FLASH_CONTROL, factory, CLSCTX_INPROC_SERVER,
+                                   REGCLS_MULTIPLEUSE, &cookie_)))
+    cookie_ = 0;
+}
+
+ScopedClassRegistration::~ScopedClassRegistration() {
+  if (cookie_) CoRevokeClassObject(cookie_);
+}

@@ -1,0 +1,252 @@
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+#include "delivery/delivery_support.h"
+#include "host/control_site.h"
+#include "host/host_support.h"
+#include "host/movie.h"
+#include "package/package_format.h"
+#include "package/player_state.h"
+#include "shell/settings.h"
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+Log operator+(Log a, const Log& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string utf8(const char16_t* text) { return narrow(reinterpret_cast<const wchar_t*>(text)); }
+
+TEST(InvokeRequest, TextsAreBuiltExactly) {
+  const struct {
+    const char16_t* name;
+    const char16_t* argument;
+    const char16_t* expected;
+  } rows[] = {
+      {u"FLVplay", nullptr, u"<invoke name=\"FLVplay\" returntype=\"xml\"/>"},
+      {u"FLVSetVolume", u"100",
+       u"<invoke name=\"FLVSetVolume\" returntype=\"xml\"><arguments><string>100"
+       u"</string></arguments></invoke>"},
+      {u"FLVSetSkin", u"http://tessivo.invalid/vyos.swf",
+       u"<invoke name=\"FLVSetSkin\" returntype=\"xml\"><arguments><string>"
+       u"http://tessivo.invalid/vyos.swf</string></arguments></invoke>"},
+      // No escaping: the argument goes in as it is.
+      {u"f", u"a<b&c\"d",
+       u"<invoke name=\"f\" returntype=\"xml\"><arguments><string>a<b&c\"d"
+       u"</string></arguments></invoke>"},
+      {u"f", u"", u"<invoke name=\"f\" returntype=\"xml\"><arguments><string>"
+                  u"</string></arguments></invoke>"},
+      {u"", nullptr, u"<invoke name=\"\" returntype=\"xml\"/>"},
+  };
+  for (const auto& row : rows) {
+    char16_t* request = build_invoke_request(row.name, row.argument);
+    ASSERT_NE(request, nullptr);
+    EXPECT_EQ(std::u16string(request), std::u16string(row.expected)) << utf8(row.expected);
+    std::free(request);
+  }
+  // The fixed pieces: 14 + 18 + 2 without an argument, 14 + 18 + 20 + 30 with one.
+  char16_t* bare = build_invoke_request(u"n", nullptr);
+  char16_t* with = build_invoke_request(u"n", u"a");
+  EXPECT_EQ(text::length(bare), 14u + 1 + 18 + 2);
+  EXPECT_EQ(text::length(with), 14u + 1 + 18 + 20 + 1 + 30);
+  std::free(bare);
+  std::free(with);
+}
+
+class MovieStart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_player_state();
+    ASSERT_TRUE(registry_.ok());
+    g_layout_log = &control_.log;
+    g_layout_client_width = 800;
+    g_layout_client_height = 600;
+  }
+  void TearDown() override {
+    g_layout_log = nullptr;
+    reset_player_state();
+  }
+  // A site over control_ in the given mode; the creation calls are dropped
+  // from the log so that it holds only what playback does.
+  void embed(int32_t mode) {
+    set_playback_mode(mode);
+    window_ = std::make_unique<SiteWindow>(&control_);
+    ASSERT_EQ(window_->create(), SITE_CREATED);
+    control_.log.clear();
+    refs_ = control_.refs;
+  }
+  static void first_entry(const char16_t* url) {
+    ASSERT_NE(alloc_resource_table(1), nullptr);
+    ASSERT_TRUE(set_fixed_entry(0, url, SWF_CONTENT_TYPE, 10, 0));
+  }
+  std::string base() { return base_url() ? utf8(base_url()) : "(none)"; }
+
+  ScratchRegistry registry_;
+  FakeControl control_;
+  std::unique_ptr<SiteWindow> window_;
+  LONG refs_ = 0;
+};
+
+TEST_F(MovieStart, PageModesNameFlashVarsBaseThenMovie) {
+  const struct {
+    const char* name;
+    int32_t mode;
+    const char16_t* vars;
+    const char16_t* movie_base;
+    const char16_t* url;
+    Log log;
+    std::string base_url;
+  } rows[] = {
+      {"bare page", PLAYBACK_PAGE, nullptr, nullptr, u"http://site.test/dir/sub/movie.swf?x=1#f",
+       {"put_Movie(http://site.test/dir/sub/movie.swf?x=1#f)"}, "http://site.test/dir/sub/"},
+      {"FlashVars only", PLAYBACK_PAGE, u"a=1&b=2", nullptr, u"http://site.test/m.swf",
+       {"put_FlashVars(a=1&b=2)", "put_Movie(http://site.test/m.swf)"}, "http://site.test/"},
+      {"Base only", PLAYBACK_PAGE_POST, nullptr, u"http://cdn.test/assets", u"http://site.test/m.swf",
+       {"put_Base(http://cdn.test/assets)", "put_Movie(http://site.test/m.swf)"},
+       "http://cdn.test/assets"},
+      {"both", PLAYBACK_PAGE_POST, u"v=1", u"http://cdn.test/", u"http://site.test/d/m.swf",
+       {"put_FlashVars(v=1)", "put_Base(http://cdn.test/)", "put_Movie(http://site.test/d/m.swf)"},
+       "http://cdn.test/"},
+  };
+  for (const auto& row : rows) {
+    reset_player_state();
+    control_.log.clear();
+    first_entry(row.url);
+    if (row.vars) set_flash_vars(text::dup(row.vars));
+    if (row.movie_base) set_movie_base(text::dup(row.movie_base));
+    embed(row.mode);
+    start_movie(window_->window());
+    EXPECT_EQ(control_.log, row.log) << row.name;
+    EXPECT_EQ(base(), row.base_url) << row.name;
+    // A copy: the package's Base text stays the package's.
+    if (row.movie_base) EXPECT_NE(base_url(), movie_base()) << row.name;
+    EXPECT_EQ(video_player_loading(), 0) << row.name;
+    EXPECT_EQ(control_.refs, refs_) << row.name;
+    window_.reset();
+  }
+}
+
+TEST_F(MovieStart, VideoModeLaysOutOnlyWithAKnownSize) {
+  const std::string player = "put_Movie(" + utf8(VIDEO_PLAYER_URL) + ")";
+  const struct {
+    uint32_t width, height;
+    Log log;
+  } rows[] = {
+      {640, 480, {"put_ScaleMode(2)", "layout_video(800,600)", player}},
+      {0, 480, {player}},
+      {640, 0, {player}},
+      {0, 0, {player}},
+  };
+  for (const auto& row : rows) {
+    reset_player_state();
+    set_nominal_width(row.width);
+    set_nominal_height(row.height);
+    embed(PLAYBACK_VIDEO);
+    start_movie(window_->window());
+    EXPECT_EQ(control_.log, row.log) << row.width << "x" << row.height;
+    EXPECT_EQ(video_player_loading(), 1);
+    EXPECT_EQ(base_url(), nullptr);
+    EXPECT_EQ(control_.refs, refs_);
+    window_.reset();
+  }
+}
+
+TEST_F(MovieStart, NothingHappensWithoutTheScriptingInterfaceOrInAnUnknownMode) {
+  first_entry(u"http://site.test/m.swf");
+  embed(7);
+  start_movie(window_->window());
+  EXPECT_TRUE(control_.log.empty());
+  EXPECT_EQ(base_url(), nullptr);
+  EXPECT_EQ(control_.refs, refs_);
+  window_.reset();
+
+  embed(PLAYBACK_VIDEO);
+  control_.options().flash = false;
+  start_movie(window_->window());
+  set_video_player_loading(1);
+  on_player_ready(window_->window());
+  EXPECT_TRUE(control_.log.empty());
+  EXPECT_EQ(video_player_loading(), 1);  // untouched: nothing was scripted
+  EXPECT_EQ(control_.refs, refs_);
+  window_.reset();
+
+  HWND bare = create_test_window();
+  set_playback_mode(PLAYBACK_PAGE);
+  start_movie(bare);
+  on_player_ready(bare);
+  EXPECT_EQ(base_url(), nullptr);
+  DestroyWindow(bare);
+}
+
+class PlayerReady : public MovieStart {};
+
+Log scripted(const std::string& volume) {
+  return {"CallFunction(<invoke name=\"FLVSetVolume\" returntype=\"xml\"><arguments><string>" +
+              volume + "</string></arguments></invoke>)",
+          "CallFunction(<invoke name=\"FLVSetSkin\" returntype=\"xml\"><arguments><string>"
+          "http://tessivo.invalid/vyos.swf</string></arguments></invoke>)",
+          "CallFunction(<invoke name=\"FLVSetVideo\" returntype=\"xml\"><arguments><string>"
+          "http://tessivo.invalid/vyo.flv</string></arguments></invoke>)",
+          "CallFunction(<invoke name=\"FLVplay\" returntype=\"xml\"/>)"};
+}
+
+TEST_F(PlayerReady, ScriptsVolumeSkinVideoAndPlay) {
+  const struct {
+    bool stored;
+    int32_t volume;
+    std::string text;
+  } rows[] = {
+      {false, 0, "100"}, {true, -20, "-20"}, {true, 0, "0"}, {true, 75, "75"},
+      {true, INT32_MIN, "-2147483648"}, {true, INT32_MAX, "2147483647"},
+  };
+  for (const auto& row : rows) {
+    if (row.stored) write_setting("svol", row.volume);
+    embed(PLAYBACK_VIDEO);
+    set_video_player_loading(1);
+    on_player_ready(window_->window());
+    EXPECT_EQ(control_.log, scripted(row.text)) << row.text;
+    EXPECT_EQ(video_player_loading(), 0);
+    EXPECT_EQ(control_.refs, refs_);
+    window_.reset();
+  }
+}
+
+TEST_F(PlayerReady, EveryMessageScriptsAgainAndRepliesAreDropped) {
+  control_.options().reply = L"<string>ok</string>";
+  embed(PLAYBACK_VIDEO);
+  on_player_ready(window_->window());
+  on_player_ready(window_->window());
+  EXPECT_EQ(control_.log, scripted("100") + scripted("100"));
+  EXPECT_EQ(control_.refs, refs_);
+}
+
+TEST_F(PlayerReady, StoredVolumeFromTheMovieIsSentNextTime) {
+  embed(PLAYBACK_VIDEO);
+  IDispatch* sink = control_.sink;
+  ASSERT_NE(sink, nullptr);
+  VARIANT args[2];
+  VariantInit(&args[0]);
+  VariantInit(&args[1]);
+  V_VT(&args[0]) = V_VT(&args[1]) = VT_BSTR;
+  V_BSTR(&args[0]) = SysAllocString(L"42.9");
+  V_BSTR(&args[1]) = SysAllocString(L"volume");
+  DISPPARAMS params = {args, nullptr, 2, 0};
+  sink->Invoke(DISPID_FS_COMMAND, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+  VariantClear(&args[0]);
+  VariantClear(&args[1]);
+  on_player_ready(window_->window());
+  EXPECT_EQ(control_.log, scripted("42"));
+}
+
+}  // namespace
