@@ -6,7 +6,8 @@
 // Setup options: --standin DLL, --register both|paper|none|broken|keep,
 // --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
 // Steps: start, wait, menu:ID, close, resize:WxH, maximize, capture:FILE,
-// fault, sleep:MS, end. Without steps: start, wait, end.
+// fault, sleep:MS, until:PATTERN, readspeed:FILE, end. Without steps: start,
+// wait, end.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,6 +30,8 @@ const UINT STAGE_MENU_STATES = WM_USER + 0x178;
 DWORD g_timeout_ms = 20000;
 PROCESS_INFORMATION g_process;
 DWORD g_started;
+// Where this run's part of the stand-in's log starts.
+unsigned long long g_log_start;
 HWND g_window;
 int g_run;
 
@@ -253,6 +256,99 @@ void wait_window() {
   out("window: timeout\n");
 }
 
+std::wstring log_path() {
+  wchar_t path[MAX_PATH];
+  DWORD n = GetEnvironmentVariableW(L"TESSIVO_TEST_LOG", path, MAX_PATH);
+  return n && n < MAX_PATH ? std::wstring(path) : std::wstring();
+}
+
+unsigned long long log_size() {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  std::wstring path = log_path();
+  if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+// Whether the line holds the pattern's '*'-separated parts in order.
+bool line_matches(const std::string& line, const std::string& pattern) {
+  size_t at = 0, part = 0;
+  while (part <= pattern.size()) {
+    size_t star = pattern.find('*', part);
+    std::string piece = pattern.substr(part, star == std::string::npos ? std::string::npos
+                                                                         : star - part);
+    at = line.find(piece, at);
+    if (at == std::string::npos) return false;
+    at += piece.size();
+    if (star == std::string::npos) break;
+    part = star + 1;
+  }
+  return true;
+}
+
+bool log_has(const std::string& pattern) {
+  std::wstring path = log_path();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  std::string text;
+  LARGE_INTEGER offset;
+  offset.QuadPart = LONGLONG(g_log_start);
+  SetFilePointerEx(file, offset, nullptr, FILE_BEGIN);
+  char buffer[65536];
+  DWORD got;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+  CloseHandle(file);
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // a line still being written
+    if (line_matches(text.substr(start, end - start), pattern)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Waits until this run's log has a line matching the pattern, or the process
+// ends, or the timeout passes; a synchronisation point, not a measurement.
+void wait_for_log(const std::string& pattern) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (log_has(pattern)) {
+      out("until: found %s\n", pattern.c_str());
+      return;
+    }
+    if (!process_alive()) {
+      out("until: exited %s\n", pattern.c_str());
+      return;
+    }
+    if (GetTickCount() - start >= g_timeout_ms) {
+      out("until: timeout %s\n", pattern.c_str());
+      return;
+    }
+    Sleep(50);
+  }
+}
+
+// Reads a file in 64 KiB pieces, as the player reads its package.
+void read_speed(const std::string& path) {
+  HANDLE file = CreateFileW(wide(path.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    out("readspeed: cannot open %s\n", path.c_str());
+    return;
+  }
+  std::vector<char> buffer(0x10000);
+  unsigned long long total = 0;
+  LARGE_INTEGER frequency, begin, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&begin);
+  DWORD got;
+  while (ReadFile(file, buffer.data(), DWORD(buffer.size()), &got, nullptr) && got) total += got;
+  QueryPerformanceCounter(&end);
+  CloseHandle(file);
+  double seconds = double(end.QuadPart - begin.QuadPart) / double(frequency.QuadPart);
+  out("readspeed: %llu bytes %.3f ms\n", total, seconds * 1000.0);
+}
+
 void start(const std::wstring& exe) {
   ++g_run;
   out("run: %d\n", g_run);
@@ -263,7 +359,9 @@ void start(const std::wstring& exe) {
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   std::wstring command = L"\"" + exe + L"\"";
+  g_log_start = log_size();
   g_started = GetTickCount();
+  out("started-tick: %lu\n", g_started);
   if (!CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                       &g_process)) {
     out("start: failed %lu\n", GetLastError());
@@ -345,6 +443,8 @@ void run_step(const std::string& step, const std::wstring& exe) {
   if (step == "wait") return wait_window();
   if (step == "end") return end_run();
   if (step.rfind("sleep:", 0) == 0) return Sleep(DWORD(std::atoi(step.c_str() + 6)));
+  if (step.rfind("readspeed:", 0) == 0) return read_speed(step.substr(10));
+  if (step.rfind("until:", 0) == 0) return wait_for_log(step.substr(6));
   if (!g_window || !process_alive()) {
     out("step %s: no window\n", step.c_str());
     return;

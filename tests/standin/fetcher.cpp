@@ -45,18 +45,24 @@ std::string replace_all(std::string text, const std::string& from, const std::st
 }
 
 // hlink.dll is loaded when a movie first navigates; the import library is
-// not part of the cross toolchain.
+// not part of the cross toolchain. The target is made a URL moniker first:
+// parsing it as a display name would start a script engine for
+// "javascript:" and leave its server process running.
 IHlink* make_hlink(const std::wstring& url) {
-  using Create = HRESULT(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, IHlinkSite*, DWORD, IUnknown*,
+  using Create = HRESULT(WINAPI*)(IMoniker*, LPCWSTR, LPCWSTR, IHlinkSite*, DWORD, IUnknown*,
                                   REFIID, void**);
   static HMODULE module = LoadLibraryW(L"hlink.dll");
   if (!module) return nullptr;
   auto create = reinterpret_cast<Create>(
-      reinterpret_cast<void*>(GetProcAddress(module, "HlinkCreateFromString")));
-  IHlink* link = nullptr;
-  if (!create || FAILED(create(url.c_str(), nullptr, nullptr, nullptr, 0, nullptr, IID_IHlink,
-                               reinterpret_cast<void**>(&link))))
+      reinterpret_cast<void*>(GetProcAddress(module, "HlinkCreateFromMoniker")));
+  IMoniker* target = nullptr;
+  if (!create || FAILED(CreateURLMoniker(nullptr, url.c_str(), &target)) || !target)
     return nullptr;
+  IHlink* link = nullptr;
+  if (FAILED(create(target, nullptr, nullptr, nullptr, 0, nullptr, IID_IHlink,
+                    reinterpret_cast<void**>(&link))))
+    link = nullptr;
+  target->Release();
   return link;
 }
 
