@@ -176,6 +176,7 @@ class PageRequests(E2ETest):
             (site + "data/b.xml", data),
             ("HTTP://MOVIES.TEST/SITE/DATA/B.XML", data),  # ASCII case folds
             ("http://movies.test/other/c.txt", other),
+            ("http://movies.test/other/c.txt?v=2", other),  # the alternate URL
             ("data/b.xml", None),                         # no base-URL walk in this mode
             ("../other/c.txt", None),
             ("missing.txt", None),
@@ -189,14 +190,19 @@ class PageRequests(E2ETest):
             ("", "refused"),
             (site + "data/b.xml", data),                  # the movie goes on after failures
         ]
-        script = "".join(f"load {url}\n" for url, _ in cases) + "wait\nmark done\n"
+        script = ("".join(f"load {url}\n" for url, _ in cases)
+                  + "wait\nfscommand volume 40\nmark done\n")
         exe = self.pack("page.exe", [
             {"url": site + "movie.swf", "content_type": SWF_TYPE, "data": movie(script)},
             {"url": "images/a.png", "content_type": "image/png", "data": image},
             {"url": site + "data/b.xml", "content_type": "text/xml", "data": data},
-            {"url": "http://movies.test/other/c.txt", "data": other},
+            {"url": "http://movies.test/other/c.txt",
+             "alternate_url": "http://movies.test/other/c.txt?v=2", "data": other},
         ])
         run = self.play(exe)
+        # Page modes connect no event sink: the movie's commands go nowhere.
+        self.assertEqual([(e["sink"], run.settings["svol"]) for e in run.calls("FSCommand")],
+                         [(False, "-")])
         loads = Loads(run)
         # Only the movie is named: no FlashVars, no Base.
         self.assertEqual([e["call"] for e in run.log if e["call"].startswith("put_")],
