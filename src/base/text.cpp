@@ -73,4 +73,26 @@ const char16_t* find(const char16_t* s, const char16_t* needle) {
   return nullptr;
 }
 
+char16_t* append(char16_t* out, const char16_t* s) {
+  size_t n = length(s);
+  std::memcpy(out, s, n * sizeof(char16_t));
+  return out + n;
+}
+
+char16_t* append_decimal(char16_t* out, uint32_t value) {
+  char16_t digits[10];
+  int n = 0;
+  do {
+    digits[n++] = char16_t(u'0' + value % 10);
+    value /= 10;
+  } while (value);
+  while (n) *out++ = digits[--n];
+  return out;
+}
+
+char16_t* append_decimal(char16_t* out, int32_t value) {
+  if (value < 0) *out++ = u'-';
+  return append_decimal(out, value < 0 ? 0u - uint32_t(value) : uint32_t(value));
+}
+
 }  // namespace text

@@ -31,4 +31,10 @@ const char16_t* find(const char16_t* s, char16_t c);
 const char16_t* find_last(const char16_t* s, char16_t c);
 const char16_t* find(const char16_t* s, const char16_t* needle);
 
+// Copy s without its terminator to out; return the end of the copy.
+char16_t* append(char16_t* out, const char16_t* s);
+// Decimal digits of value (at most 11 units) to out; return their end.
+char16_t* append_decimal(char16_t* out, uint32_t value);
+char16_t* append_decimal(char16_t* out, int32_t value);
+
 }  // namespace text

@@ -9,6 +9,7 @@
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
+#include "package/platform.h"
 #include "package/player_state.h"
 
 using Microsoft::WRL::ComPtr;
@@ -16,23 +17,8 @@ using delivery_detail::g_live;
 
 namespace {
 
-const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-
-char16_t* append(char16_t* out, const char16_t* text) {
-  while (*text) *out++ = *text++;
-  return out;
-}
-
-char16_t* append_decimal(char16_t* out, uint32_t value) {
-  char16_t digits[10];
-  int n = 0;
-  do {
-    digits[n++] = char16_t(u'0' + value % 10);
-    value /= 10;
-  } while (value);
-  while (n) *out++ = digits[--n];
-  return out;
-}
+using text::append;
+using text::append_decimal;
 
 // The response a web server would send for the entry; malloc'd, or null.
 char16_t* build_response_header(uint32_t size, const char16_t* content_type) {
@@ -120,7 +106,7 @@ void ResourceMoniker::request_next_chunk() {
 
 void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t size) {
   const ResourceEntry* entry = resource_entry(index_);
-  const wchar_t* url = wide(reported_url());
+  const wchar_t* url = as_wide(reported_url());
   ComPtr<IServiceProvider> provider;
   ComPtr<IHttpNegotiate> negotiate;
   if (SUCCEEDED(callback->QueryInterface(IID_IServiceProvider,
@@ -140,12 +126,12 @@ void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t 
     char16_t* header = build_response_header(size, entry->content_type);
     if (header) {
       base::win::ScopedCoTaskMem<wchar_t> extra;
-      negotiate->OnResponse(200, wide(header), nullptr, extra.receive());
+      negotiate->OnResponse(200, as_wide(header), nullptr, extra.receive());
       std::free(header);
     }
   }
   if (entry->content_type)
-    callback->OnProgress(1, size, BINDSTATUS_MIMETYPEAVAILABLE, wide(entry->content_type));
+    callback->OnProgress(1, size, BINDSTATUS_MIMETYPEAVAILABLE, as_wide(entry->content_type));
   callback->OnProgress(1, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
 }
 
@@ -182,13 +168,13 @@ void ResourceMoniker::timer_step() {
     notify_first_data(callback.Get(), size);
     flags = BSCF_FIRSTDATANOTIFICATION;
   } else if (!last) {
-    callback->OnProgress(before, size, BINDSTATUS_DOWNLOADINGDATA, wide(reported_url()));
+    callback->OnProgress(before, size, BINDSTATUS_DOWNLOADINGDATA, as_wide(reported_url()));
     flags = BSCF_INTERMEDIATEDATANOTIFICATION;
   } else {
     flags = 0;
   }
   if (last) {
-    callback->OnProgress(size, size, BINDSTATUS_ENDDOWNLOADDATA, wide(reported_url()));
+    callback->OnProgress(size, size, BINDSTATUS_ENDDOWNLOADDATA, as_wide(reported_url()));
     flags |= BSCF_LASTDATANOTIFICATION;
   }
 

@@ -34,25 +34,7 @@ ComPtr<IShockwaveFlash> flash_of(HWND window) {
   return flash;
 }
 
-char16_t* append(char16_t* out, const char16_t* text) {
-  size_t n = text::length(text);
-  std::memcpy(out, text, n * sizeof(char16_t));
-  return out + n;
-}
-
-// Signed decimal text of value into out, which holds at least 12 units.
-void format_decimal(int32_t value, char16_t* out) {
-  uint32_t magnitude = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
-  char16_t digits[10];
-  int n = 0;
-  do {
-    digits[n++] = char16_t(u'0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *out++ = u'-';
-  while (n) *out++ = digits[--n];
-  *out = 0;
-}
+using text::append;
 
 void start_page_movie(IShockwaveFlash* flash) {
   const ResourceEntry* first = resource_entry(0);
@@ -148,7 +130,7 @@ void on_player_ready(HWND window) {
   if (!flash) return;
   set_video_player_loading(0);
   char16_t volume[12];
-  format_decimal(read_setting("svol", DEFAULT_VOLUME), volume);
+  *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;
   call_movie_function(flash.Get(), u"FLVSetVolume", volume);
   call_movie_function(flash.Get(), u"FLVSetSkin", VIDEO_SKIN_URL);
   call_movie_function(flash.Get(), u"FLVSetVideo", VIDEO_FLV_URL);

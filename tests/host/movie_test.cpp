@@ -130,7 +130,9 @@ TEST_F(MovieStart, PageModesNameFlashVarsBaseThenMovie) {
     EXPECT_EQ(control_.log, row.log) << row.name;
     EXPECT_EQ(base(), row.base_url) << row.name;
     // A copy: the package's Base text stays the package's.
-    if (row.movie_base) EXPECT_NE(base_url(), movie_base()) << row.name;
+    if (row.movie_base) {
+      EXPECT_NE(base_url(), movie_base()) << row.name;
+    }
     EXPECT_EQ(video_player_loading(), 0) << row.name;
     EXPECT_EQ(control_.refs, refs_) << row.name;
     window_.reset();
