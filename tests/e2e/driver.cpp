@@ -391,31 +391,30 @@ void set_client_size(int width, int height) {
                SWP_NOMOVE | SWP_NOZORDER);
 }
 
-void capture(const std::string& path) {
+// The client area as RGB rows, read from the screen.
+std::vector<unsigned char> grab_client(int* width, int* height) {
   RECT client;
   GetClientRect(g_window, &client);
   POINT origin = {0, 0};
   ClientToScreen(g_window, &origin);
-  int width = client.right, height = client.bottom;
-  SetForegroundWindow(g_window);
-  RedrawWindow(g_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  Sleep(300);
+  *width = client.right;
+  *height = client.bottom;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biWidth = *width;
+  info.bmiHeader.biHeight = -*height;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+  BitBlt(memory, 0, 0, *width, *height, screen, origin.x, origin.y, SRCCOPY);
   GdiFlush();
-  std::vector<unsigned char> rgb(size_t(width) * height * 3);
+  std::vector<unsigned char> rgb(size_t(*width) * *height * 3);
   auto* src = static_cast<const unsigned char*>(bits);
-  for (size_t i = 0; i < size_t(width) * height; ++i) {
+  for (size_t i = 0; bits && i < size_t(*width) * *height; ++i) {
     rgb[i * 3] = src[i * 4 + 2];
     rgb[i * 3 + 1] = src[i * 4 + 1];
     rgb[i * 3 + 2] = src[i * 4];
@@ -424,6 +423,26 @@ void capture(const std::string& path) {
   DeleteObject(bitmap);
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
+  return rgb;
+}
+
+void capture(const std::string& path) {
+  SetForegroundWindow(g_window);
+  RedrawWindow(g_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  // A busy machine may paint late: the picture is taken once two grabs agree.
+  int width = 0, height = 0;
+  Sleep(300);
+  std::vector<unsigned char> rgb = grab_client(&width, &height);
+  for (int tries = 0; tries < 20; ++tries) {
+    Sleep(250);
+    int w = 0, h = 0;
+    std::vector<unsigned char> again = grab_client(&w, &h);
+    bool same = again == rgb && w == width && h == height;
+    rgb.swap(again);
+    width = w;
+    height = h;
+    if (same) break;
+  }
   bool ok = write_png(wide(path.c_str()).c_str(), width, height, rgb.data());
   out("capture: %s %dx%d %s\n", path.c_str(), width, height, ok ? "ok" : "failed");
 }
