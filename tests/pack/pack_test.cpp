@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "package/package_format.h"
+#include "package/package_source.h"
 #include "package/player_state.h"
 #include "package_writer.h"
 #include "file_source.h"
@@ -126,6 +127,23 @@ TEST_F(PackTest, ErrorsLeaveNoOutput) {
     EXPECT_FALSE(fs::exists(path("out.exe"))) << c.what;
     EXPECT_FALSE(fs::exists(path("out.exe.part"))) << c.what;
   }
+}
+
+TEST(PackageChecks, VideoPackageWithEmptyFlvIsRefused) {
+  // The loader rejects a video package whose FLV is empty, so the packer must not write one.
+  pack::Package pkg;
+  pkg.mode = 1;
+  pkg.player.bytes = {'F', 'W', 'S', 9, 0, 0};
+  pkg.skin.bytes = {1, 2, 3};
+  std::vector<uint8_t> stub(PACKAGE_SEARCH_START, 0);
+  pack::MemorySink sink;
+  EXPECT_NE(pack::write_player(stub, pkg, &sink).find("FLV"), std::string::npos);
+  pkg.video.bytes = {7};
+  pack::MemorySink one;
+  ASSERT_EQ(pack::write_player(stub, pkg, &one), "");
+  MemorySource memory{one.bytes.data(), int64_t(one.bytes.size()), 0, 0};
+  EXPECT_EQ(load_package_from(memory_source(&memory)), 1);
+  reset_player_state();
 }
 
 TEST(PackageChecks, PackagePastTwoGigabytesIsRefused) {

@@ -125,6 +125,8 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
   auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
   if (pkg.mode == 1) {
     if (pkg.player.length() < 4) return "the player movie must be a SWF file of at least 4 bytes";
+    // The player reads the FLV's size field only when a byte follows it.
+    if (pkg.video.length() < 1) return "the FLV file is empty; the player cannot load it";
     pos = align4(stub_size + 20) + 4 + align4(pkg.player.length()) + 4 +
           align4(pkg.skin.length()) + 4 + pkg.video.length();
   } else if (pkg.mode == 0 || pkg.mode == 2) {
