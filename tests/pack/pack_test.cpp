@@ -146,6 +146,25 @@ TEST(PackageChecks, VideoPackageWithEmptyFlvIsRefused) {
   reset_player_state();
 }
 
+TEST(PackageChecks, TextsHoldingNulAreRefused) {
+  // The player would keep only what comes before the NUL.
+  const std::u16string nul(u"http://example.test/a\0b", 22);
+  for (int field = 0; field < 6; ++field) {
+    pack::Package pkg;
+    pack::PageEntry e;
+    e.url = u"http://example.test/m.swf";
+    e.data.bytes = {'F', 'W', 'S', 9};
+    if (field == 0) e.url = nul;
+    if (field == 1) e.alternate_url = nul;
+    if (field == 2) e.post_key = std::string("YQ==\0Yg==", 9);
+    if (field == 3) e.content_type = nul;
+    if (field == 4) pkg.flash_vars = nul;
+    if (field == 5) pkg.base = nul;
+    pkg.entries.push_back(e);
+    EXPECT_NE(pack::check_package(pkg, 40000).find("NUL"), std::string::npos) << field;
+  }
+}
+
 TEST(PackageChecks, PackagePastTwoGigabytesIsRefused) {
   pack::Package pkg;
   pack::PageEntry e;

@@ -17,6 +17,11 @@ int64_t wide_field(const std::u16string& s, bool required) {
   return 4 + align4(2 * int64_t(s.size()) + 2);
 }
 
+template <typename Text>
+bool has_nul(const Text& s) {
+  return s.find(typename Text::value_type(0)) != Text::npos;
+}
+
 int64_t key_field(const std::string& s) {
   return s.empty() ? 4 : 4 + align4(int64_t(s.size()) + 1);
 }
@@ -137,6 +142,10 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
       const PageEntry& e = pkg.entries[i];
       std::string which = "entry " + std::to_string(i + 1) + ": ";
       if (e.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
+      // The player keeps each text up to its first NUL: a NUL inside would cut it short.
+      if (has_nul(e.url) || has_nul(e.alternate_url) || has_nul(e.post_key) ||
+          has_nul(e.content_type))
+        return which + "a URL, POST key or content type holds a NUL character";
       int64_t lead = 4 + wide_field(e.url, true) + wide_field(e.alternate_url, false) +
                      key_field(e.post_key) + wide_field(e.content_type, false);
       if (too_long(lead))
@@ -147,6 +156,8 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
         if (too_long(wide_field(pkg.flash_vars, false)))
           return "FlashVars is longer than the player reads";
         if (too_long(wide_field(pkg.base, false) + 4)) return "Base is longer than the player reads";
+        if (has_nul(pkg.flash_vars) || has_nul(pkg.base))
+          return "FlashVars or Base holds a NUL character";
         pos += wide_field(pkg.flash_vars, false) + wide_field(pkg.base, false);
       }
       pos += e.data.length();
