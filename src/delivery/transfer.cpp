@@ -93,7 +93,11 @@ void ResourceMoniker::read_chunk() {
   state_ = TransferState::READING;
   // A timer still running from the last chunk keeps its rhythm: re-arming it
   // would push the next tick a full period away.
-  if (!timer_ && !arm_timer()) end_transfer(HRESULT_FROM_WIN32(GetLastError()));
+  if (!timer_ && !arm_timer()) {
+    // A failure must never read as success, even without a last error.
+    DWORD error = GetLastError();
+    end_transfer(error ? HRESULT_FROM_WIN32(error) : E_FAIL);
+  }
 }
 
 void ResourceMoniker::request_next_chunk() {
