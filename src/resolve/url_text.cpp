@@ -26,6 +26,8 @@ const char16_t* scheme_colon(const char16_t* url) {
 char16_t* wstr_ndup(const char16_t* src, int32_t n) {
   if (n < 0) n = 0;
   size_t count = size_t(n);
+  // With 32-bit sizes, INT32_MAX units and a terminator overflow the byte count.
+  if (count > SIZE_MAX / sizeof(char16_t) - 1) return nullptr;
   auto* d = static_cast<char16_t*>(std::malloc((count + 1) * sizeof(char16_t)));
   if (!d) return nullptr;
   size_t i = 0;
