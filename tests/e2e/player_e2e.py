@@ -15,6 +15,8 @@ import tempfile
 import unittest
 import zlib
 
+import own_display
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = None
 STAGE = (0x22, 0xB0, 0x4C)
@@ -298,6 +300,7 @@ def main():
     parser.add_argument("--pack", required=True, help="packer command line")
     parser.add_argument("--prefix", required=True)
     ARGS, rest = parser.parse_known_args()
+    own_display.start(ARGS.prefix)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

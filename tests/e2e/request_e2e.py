@@ -18,6 +18,8 @@ import tempfile
 import unittest
 import zlib
 
+import own_display
+
 from player_e2e import Run
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -539,6 +541,7 @@ def main():
     parser.add_argument("--pack", required=True, help="packer command line")
     parser.add_argument("--prefix", required=True)
     ARGS, rest = parser.parse_known_args()
+    own_display.start(ARGS.prefix)
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 
