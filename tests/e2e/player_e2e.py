@@ -4,7 +4,6 @@ with the stand-in control through run-player.
 
     player_e2e.py --stub STUB.exe --tools BUILD/tests --pack "PACK COMMAND"
 """
-import argparse
 import json
 import os
 import shlex
@@ -15,7 +14,7 @@ import tempfile
 import unittest
 import zlib
 
-import own_display
+import suite
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = None
@@ -292,17 +291,5 @@ class PlayerTest(unittest.TestCase):
         self.assertEqual(first["exit"], "0")
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--stub", required=True)
-    parser.add_argument("--tools", required=True)
-    parser.add_argument("--pack", required=True, help="packer command line")
-    parser.add_argument("--prefix", required=True)
-    ARGS, rest = parser.parse_known_args()
-    own_display.start(ARGS.prefix)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    suite.run(sys.modules[__name__])

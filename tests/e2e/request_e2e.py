@@ -7,7 +7,6 @@ whose test movies fetch URLs, navigate and send commands (see run-player
     request_e2e.py --stub STUB.exe --tools BUILD/tests --pack "PACK COMMAND"
         --prefix DIR [unittest arguments, e.g. PageRequests]
 """
-import argparse
 import os
 import random
 import shlex
@@ -18,7 +17,7 @@ import tempfile
 import unittest
 import zlib
 
-import own_display
+import suite
 
 from player_e2e import Run
 
@@ -533,17 +532,5 @@ class VideoPlayback(E2ETest):
                                  invoke("FLVSetVolume", "100" if before == "-" else before))
 
 
-def main():
-    global ARGS
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--stub", required=True)
-    parser.add_argument("--tools", required=True)
-    parser.add_argument("--pack", required=True, help="packer command line")
-    parser.add_argument("--prefix", required=True)
-    ARGS, rest = parser.parse_known_args()
-    own_display.start(ARGS.prefix)
-    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
-
-
 if __name__ == "__main__":
-    main()
+    suite.run(sys.modules[__name__])

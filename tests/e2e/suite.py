@@ -1,13 +1,16 @@
-"""Gives an end-to-end test its own X server.
+"""What every end-to-end suite shares: its arguments and its own X server.
 
 Tests that run beside each other must not share a screen: a capture reads the
 screen, and another test's player window could lie on top of the one being
 captured. Xvfb picks a free display number itself (-displayfd), so parallel
 tests never race for one.
 """
+import argparse
 import atexit
 import os
 import subprocess
+import sys
+import unittest
 
 
 def _stop_wineserver(prefix):
@@ -19,7 +22,7 @@ def _stop_wineserver(prefix):
                    stderr=subprocess.DEVNULL, check=False)
 
 
-def start(prefix):
+def start_display(prefix):
     """Starts Xvfb, points DISPLAY at it and stops both at exit."""
     read_end, write_end = os.pipe()
     server = subprocess.Popen(
@@ -47,3 +50,15 @@ def start(prefix):
         server.terminate()
         server.wait()
     atexit.register(stop)
+
+
+def run(module):
+    """Parses the suite's arguments into module.ARGS and runs its tests."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--stub", required=True)
+    parser.add_argument("--tools", required=True)
+    parser.add_argument("--pack", required=True, help="packer command line")
+    parser.add_argument("--prefix", required=True)
+    module.ARGS, rest = parser.parse_known_args()
+    start_display(module.ARGS.prefix)
+    unittest.main(module=module, argv=[sys.argv[0]] + rest, verbosity=2)
