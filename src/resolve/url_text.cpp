@@ -60,9 +60,10 @@ char16_t* url_strip_query(const char16_t* url) {
   size_t n = text::length(url);
   const char16_t* q = text::find(url, u'?');
   if (q && q != url) n = size_t(q - url);
-  for (size_t i = 1; i < n; ++i)
+  // Only the first '#' counts: one in the first place keeps the whole text.
+  for (size_t i = 0; i < n; ++i)
     if (url[i] == u'#') {
-      n = i;
+      if (i != 0) n = i;
       break;
     }
   return dup_n(url, n);

@@ -21,6 +21,7 @@ TEST(UrlDirectory, Table) {
       {u"/movie.swf", u"/movie.swf/"},
       {u"?a/b", u"?a/"},
       {u"#a/b", u"#a/"},
+      {u"#a/b#c/d", u"#a/b#c/"},
       {u"C:\\d\\m.swf", u"C:\\d\\m.swf/"},
       {u"\\\\srv\\share\\m.swf", u"\\\\srv\\share\\m.swf/"},
       {u"http:///", u"http:///"},
@@ -43,7 +44,7 @@ TEST(UrlDirectory, Table) {
 TEST(UrlStripQuery, Table) {
   const struct { const char16_t* in; const char16_t* out; } cases[] = {
       {u"a?b#c", u"a"}, {u"a#b?c", u"a"}, {u"?a#b", u"?a"}, {u"#a?b", u"#a"},
-      {u"?#", u"?"}, {u"a", u"a"}, {u"", u""},
+      {u"?#", u"?"}, {u"#a#b", u"#a#b"}, {u"#a?b#c", u"#a"}, {u"a", u"a"}, {u"", u""},
   };
   for (const auto& c : cases) EXPECT_EQ(take(url_strip_query(c.in)), narrow(c.out)) << narrow(c.in);
 }
