@@ -68,6 +68,12 @@ int letterbox_bars(const Rect& video, int32_t width, int32_t height, Rect bars[2
   return 2;
 }
 
+ScreenMetrics desktop_metrics(int32_t virtual_width, int32_t virtual_height, int32_t screen_width,
+                              int32_t screen_height) {
+  if (virtual_width <= 0 || virtual_height <= 0) return {screen_width, screen_height, screen_width};
+  return {virtual_width, virtual_height, screen_width};
+}
+
 int32_t clamp_left(int32_t x, const ScreenMetrics& screen) {
   if (x > screen.virtual_width) {
     // Whole steps of one primary screen, taken at once; without a usable

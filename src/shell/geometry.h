@@ -49,6 +49,12 @@ struct ScreenMetrics {
   int32_t virtual_width, virtual_height, screen_width;
 };
 
+// The desktop the window is kept on. Systems from before multiple monitors
+// answer 0 for the virtual screen: the primary screen is the whole desktop
+// there, and a zero-sized desktop would shrink the window to nothing.
+ScreenMetrics desktop_metrics(int32_t virtual_width, int32_t virtual_height, int32_t screen_width,
+                              int32_t screen_height);
+
 // Brings a saved left edge back onto the virtual screen: steps of one primary
 // screen leftwards while it lies beyond the right edge, then 0 when negative.
 int32_t clamp_left(int32_t x, const ScreenMetrics& screen);

@@ -116,9 +116,12 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
 }
 
 void compute_size_presets() {
-  g_layout.virtual_width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  g_layout.virtual_height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  g_layout.screen_width = GetSystemMetrics(SM_CXSCREEN);
+  ScreenMetrics desktop =
+      desktop_metrics(GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN),
+                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  g_layout.virtual_width = desktop.virtual_width;
+  g_layout.virtual_height = desktop.virtual_height;
+  g_layout.screen_width = desktop.screen_width;
   g_layout.video_width = nominal_width();
   g_layout.video_height = nominal_height();
   for (int32_t p = PRESET_50; p <= PRESET_200; ++p)

@@ -125,6 +125,23 @@ TEST(ClampSaved, LeftAndTop) {
   EXPECT_EQ(clamp_top(1080, screen), 1080);
 }
 
+TEST(DesktopMetrics, WithoutVirtualScreenThePrimaryScreenKeepsTheWindow) {
+  const struct {
+    int32_t vw, vh, sw, sh;
+    Rect window;  // a 328x274 window saved at (200, 100)
+  } cases[] = {
+      {0, 0, 1024, 768, {200, 100, 528, 374}},       // no virtual-screen metrics
+      {0, 1080, 1024, 768, {200, 100, 528, 374}},    // half of them
+      {3840, 1080, 1920, 1080, {200, 100, 528, 374}},
+      {1024, 768, 1024, 768, {200, 100, 528, 374}},
+      {300, 200, 300, 200, {0, 0, 300, 200}},        // cut to a small desktop
+  };
+  for (const auto& c : cases) {
+    ScreenMetrics desktop = desktop_metrics(c.vw, c.vh, c.sw, c.sh);
+    EXPECT_EQ(clamp_window(200, 100, 328, 274, desktop), c.window) << c.vw << "x" << c.vh;
+  }
+}
+
 TEST(Title, FileNameWithoutItsLastExtension) {
   const struct {
     const char16_t* path;
