@@ -55,22 +55,31 @@ void place_window(HWND window, int32_t x, int32_t y, int32_t client_width, int32
   SetWindowPlacement(window, placement);
 }
 
-void apply_size_preset(HWND window, int32_t preset) {
+namespace {
+
+Size client_size_of(int32_t preset) {
+  const LayoutState& layout = layout_state();
+  return preset_size(SizePreset(preset), layout.video_width, layout.video_height);
+}
+
+Size half_screen() {
+  const LayoutState& layout = layout_state();
+  return {layout.virtual_width / 2, layout.virtual_height / 2};
+}
+
+// Keeps the normal rectangle's corner and gives the window a new client size.
+void resize_in_place(HWND window, Size size) {
   WINDOWPLACEMENT placement;
   read_placement(window, &placement);
-  const LayoutState& layout = layout_state();
-  Size size = preset_size(SizePreset(preset), layout.video_width, layout.video_height);
   place_window(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top, size.width,
                size.height, &placement);
 }
 
-void apply_half_screen(HWND window) {
-  WINDOWPLACEMENT placement;
-  read_placement(window, &placement);
-  const LayoutState& layout = layout_state();
-  place_window(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top,
-               layout.virtual_width / 2, layout.virtual_height / 2, &placement);
-}
+}  // namespace
+
+void apply_size_preset(HWND window, int32_t preset) { resize_in_place(window, client_size_of(preset)); }
+
+void apply_half_screen(HWND window) { resize_in_place(window, half_screen()); }
 
 void apply_initial_placement(HWND window) {
   const LayoutState& layout = layout_state();
@@ -87,13 +96,15 @@ void apply_initial_placement(HWND window) {
     }
     return;
   }
-  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  if (has_half_size) {
-    apply_size_preset(window, PRESET_100);
-  } else {
-    gray_presets();
-    apply_half_screen(window);
-  }
+  // The saved corner is the normal rectangle's, in workspace coordinates: the
+  // system moves them by a taskbar at the left or top. Placed back through the
+  // placement it stays where it was; moving the window there in screen
+  // coordinates would shift it by the taskbar's width on every run.
+  if (!has_half_size) gray_presets();
+  WINDOWPLACEMENT placement;
+  read_placement(window, &placement);
+  Size size = has_half_size ? client_size_of(PRESET_100) : half_screen();
+  place_window(window, x, y, size.width, size.height, &placement);
   // Queued so that it follows the start-up show state. ShowWindowAsync runs at
   // once for the calling thread's own window on some systems (Wine), where
   // the start-up ShowWindow would then undo it; a posted command always waits.
