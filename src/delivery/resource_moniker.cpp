@@ -2,17 +2,15 @@
 
 #include <new>
 
-#include <wrl/client.h>
-
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
 #include "base/win/hresult.h"
+#include "delivery/held_ref.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
 #include "package/platform.h"
 #include "package/player_state.h"
 
-using Microsoft::WRL::ComPtr;
 using delivery_detail::g_live;
 
 namespace {
@@ -112,17 +110,19 @@ STDMETHODIMP ResourceMoniker::BindToStorage(IBindCtx* context, IMoniker*, REFIID
   // One transfer per moniker: its fields hold one.
   if (state_ != TransferState::IDLE) return E_UNEXPECTED;
   // The callback may drop the last outside reference from a notification.
-  ComPtr<IMoniker> self(this);
+  HeldRef<IMoniker> self(this);
 
-  ComPtr<IUnknown> holder;
-  RETURN_IF_FAILED(context->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &holder));
+  IUnknown* found = nullptr;
+  HRESULT hr = context->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &found);
+  HeldRef<IUnknown> holder(SUCCEEDED(hr) ? found : nullptr, ADOPT_HOLD);
+  RETURN_IF_FAILED(hr);
   if (!holder) return E_UNEXPECTED;
   if (callback_) {
     callback_->Release();
     callback_ = nullptr;
   }
   IBindStatusCallback* callback = nullptr;
-  HRESULT hr = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
+  hr = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
   if (FAILED(hr)) return hr;
   if (!callback) return E_NOINTERFACE;
   callback_ = callback;

@@ -2,17 +2,15 @@
 // read the next one when the stream has handed the chunk out.
 #include <cstdlib>
 
-#include <wrl/client.h>
-
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
+#include "delivery/held_ref.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
 #include "package/platform.h"
 #include "package/player_state.h"
 
-using Microsoft::WRL::ComPtr;
 using delivery_detail::g_live;
 
 namespace {
@@ -66,7 +64,7 @@ void ResourceMoniker::end_transfer(HRESULT status) {
   state_ = TransferState::DONE;
   disarm_timer();
   if (stream_) stream_->end_feed(status);
-  ComPtr<IBindStatusCallback> callback(callback_);
+  HeldRef<IBindStatusCallback> callback(callback_);
   callback->OnStopBinding(status, nullptr);
 }
 
@@ -104,22 +102,21 @@ void ResourceMoniker::request_next_chunk() {
   // Only a stream that has handed out its whole chunk wants more; repeated
   // or stale messages find it otherwise and are ignored.
   if (state_ != TransferState::SERVING || !stream_ || !stream_->chunk_used_up()) return;
-  ComPtr<IMoniker> self(this);
+  HeldRef<IMoniker> self(this);
   read_chunk();
 }
 
 void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t size) {
   const ResourceEntry* entry = resource_entry(index_);
   const wchar_t* url = as_wide(reported_url());
-  ComPtr<IServiceProvider> provider;
-  ComPtr<IHttpNegotiate> negotiate;
-  if (SUCCEEDED(callback->QueryInterface(IID_IServiceProvider,
-                                         reinterpret_cast<void**>(provider.GetAddressOf()))) &&
-      provider) {
-    if (FAILED(provider->QueryService(IID_IHttpNegotiate, IID_IHttpNegotiate,
-                                      reinterpret_cast<void**>(negotiate.GetAddressOf()))))
-      negotiate.Reset();
-  }
+  // What a failed call leaves in its out pointer is not ours to release.
+  void* out = nullptr;
+  if (FAILED(callback->QueryInterface(IID_IServiceProvider, &out))) out = nullptr;
+  HeldRef<IServiceProvider> provider(static_cast<IServiceProvider*>(out), ADOPT_HOLD);
+  out = nullptr;
+  if (provider && FAILED(provider->QueryService(IID_IHttpNegotiate, IID_IHttpNegotiate, &out)))
+    out = nullptr;
+  HeldRef<IHttpNegotiate> negotiate(static_cast<IHttpNegotiate*>(out), ADOPT_HOLD);
   callback->OnProgress(1, size, BINDSTATUS_CONNECTING, url);
   if (negotiate) {
     base::win::ScopedCoTaskMem<wchar_t> extra;
@@ -148,8 +145,8 @@ void ResourceMoniker::timer_step() {
   }
   // Any notification may drop the last outside references to the moniker
   // or the callback; both stay alive to the end of the step.
-  ComPtr<IMoniker> self(this);
-  ComPtr<IBindStatusCallback> callback(callback_);
+  HeldRef<IMoniker> self(this);
+  HeldRef<IBindStatusCallback> callback(callback_);
   if (FAILED(read_status_)) {
     end_transfer(read_status_);
     return;

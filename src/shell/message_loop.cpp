@@ -2,6 +2,7 @@
 
 #include <setjmp.h>
 
+#include "delivery/delivery.h"
 #include "package/platform.h"
 
 // GCC has no __try for 32-bit targets, so the guard is a handler frame of our
@@ -39,6 +40,7 @@ EXCEPTION_DISPOSITION __cdecl guard_handler(EXCEPTION_RECORD* record, void* fram
 }  // namespace
 
 bool dispatch_guarded(const MSG* msg) {
+  const uint32_t holds = transfer_hold_depth();
   GuardFrame frame;
   frame.record.Next = chain_head();
   frame.record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&guard_handler);
@@ -54,6 +56,9 @@ bool dispatch_guarded(const MSG* msg) {
   }
   // After a longjmp the unwind has left our frame at the head again.
   set_chain_head(frame.record.Next);
+  // Holds still listed belong to transfer steps that an exception left,
+  // whether it reached our frame or a handler further in caught it.
+  release_transfer_holds(holds);
   return handled;
 }
 

@@ -1,6 +1,7 @@
 #include "delivery_support.h"
 
 #include <cstdio>
+#include <cstring>
 
 int g_player_ready_messages;
 
@@ -13,6 +14,16 @@ std::string narrow(const wchar_t* text) {
 void RecordingCallback::record(const std::string& call) {
   if (dead) ++calls_after_death;
   calls.push_back(call);
+}
+
+void RecordingCallback::fault_if_asked(const char* method) {
+  if (faulted || !options_.fault_in || std::strcmp(options_.fault_in, method) != 0) return;
+  faulted = true;
+  if (options_.access_violation) {
+    int* volatile nowhere = nullptr;
+    *nowhere = 1;
+  }
+  RaiseException(0xE0545301, 0, 0, nullptr);
 }
 
 STDMETHODIMP RecordingCallback::QueryInterface(REFIID iid, void** out) {
@@ -40,6 +51,7 @@ STDMETHODIMP_(ULONG) RecordingCallback::Release() {
 
 STDMETHODIMP RecordingCallback::OnStartBinding(DWORD, IBinding* new_binding) {
   record("OnStartBinding");
+  fault_if_asked("OnStartBinding");
   binding = new_binding;
   binding->AddRef();
   return S_OK;
@@ -49,6 +61,7 @@ STDMETHODIMP RecordingCallback::OnProgress(ULONG progress, ULONG max, ULONG code
   char line[64];
   std::snprintf(line, sizeof line, "OnProgress %lu/%lu %lu ", progress, max, code);
   record(line + narrow(text));
+  fault_if_asked("OnProgress");
   return S_OK;
 }
 
@@ -57,6 +70,7 @@ STDMETHODIMP RecordingCallback::OnStopBinding(HRESULT status, LPCWSTR error) {
   std::snprintf(line, sizeof line, "OnStopBinding 0x%08lx%s", static_cast<unsigned long>(status),
                 error ? " text" : "");
   record(line);
+  fault_if_asked("OnStopBinding");
   stopped = true;
   if (binding) binding->Release();
   binding = nullptr;
@@ -65,6 +79,7 @@ STDMETHODIMP RecordingCallback::OnStopBinding(HRESULT status, LPCWSTR error) {
 
 STDMETHODIMP RecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   record("GetBindInfo");
+  fault_if_asked("GetBindInfo");
   *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
   // The moniker owns what it is given here and must release it.
   info->pUnk = static_cast<IBindStatusCallback*>(this);
@@ -93,6 +108,7 @@ STDMETHODIMP RecordingCallback::OnDataAvailable(DWORD flags, DWORD size, FORMATE
   char line[64];
   std::snprintf(line, sizeof line, "OnDataAvailable %lu %lu", flags, size);
   record(line);
+  fault_if_asked("OnDataAvailable");
   if (medium->tymed != TYMED_ISTREAM || !medium->pstm) return E_INVALIDARG;
   if (options_.keep_stream && !kept_stream) {
     kept_stream = medium->pstm;
@@ -121,6 +137,7 @@ STDMETHODIMP RecordingCallback::QueryService(REFGUID service, REFIID iid, void**
 STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD,
                                                      LPWSTR* additional) {
   record("BeginningTransaction " + narrow(url) + (headers ? " headers" : ""));
+  fault_if_asked("BeginningTransaction");
   // A control may add headers; the moniker must free them.
   *additional = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
   if (*additional) lstrcpyW(*additional, L"X:1");
@@ -130,6 +147,7 @@ STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR header
 STDMETHODIMP RecordingCallback::OnResponse(DWORD code, LPCWSTR headers, LPCWSTR request_headers,
                                            LPWSTR* additional) {
   record("OnResponse " + std::to_string(code) + (request_headers ? " request" : ""));
+  fault_if_asked("OnResponse");
   response = headers ? headers : L"(null)";
   *additional = nullptr;
   return S_OK;
@@ -137,9 +155,12 @@ STDMETHODIMP RecordingCallback::OnResponse(DWORD code, LPCWSTR headers, LPCWSTR 
 
 namespace {
 
+constexpr UINT MSG_TEST_RUN = WM_APP + 1;
+
 LRESULT CALLBACK test_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == MSG_READ_NEXT_CHUNK) read_next_chunk(reinterpret_cast<ResourceMoniker*>(wparam));
   if (message == MSG_PLAYER_READY) ++g_player_ready_messages;
+  if (message == MSG_TEST_RUN) reinterpret_cast<void (*)(void*)>(wparam)(reinterpret_cast<void*>(lparam));
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
@@ -160,7 +181,12 @@ HWND create_test_window() {
 
 void pump_pending() {
   MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) dispatch_guarded(&msg);
+}
+
+void run_in_message(HWND window, void (*fn)(void*), void* arg) {
+  PostMessageW(window, MSG_TEST_RUN, reinterpret_cast<WPARAM>(fn), reinterpret_cast<LPARAM>(arg));
+  pump_pending();
 }
 
 std::u16string write_fixture_file(uint32_t size) {

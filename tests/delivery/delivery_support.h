@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "delivery/delivery.h"
+#include "shell/message_loop.h"
 
 class RecordingCallback : public IBindStatusCallback, public IServiceProvider, public IHttpNegotiate {
  public:
@@ -21,6 +22,8 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
     ULONG read_size = 0x3001;        // bytes asked per Read
     bool keep_stream = false;        // AddRefs the stream of the first OnDataAvailable
     bool drop_moniker_in_last_data = false;  // releases binding and moniker there
+    const char* fault_in = nullptr;  // this method raises the first time it is called ...
+    bool access_violation = false;   // ... by writing through a null pointer, else RaiseException
   };
 
   explicit RecordingCallback(Options options) : options_(options) {}
@@ -60,11 +63,13 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
   HRESULT last_read = S_OK;
   bool stopped = false;
   bool dead = false;            // count reached 0; the storage is the test's
+  bool faulted = false;
   int calls_after_death = 0;
   LONG refs = 1;
 
  private:
   void record(const std::string& call);
+  void fault_if_asked(const char* method);
   Options options_;
 };
 
@@ -80,8 +85,7 @@ bool pump_until(Done done, DWORD deadline_ms = 20000) {
     if (GetTickCount() - start > deadline_ms) return false;
     MSG msg;
     if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
+      dispatch_guarded(&msg);
     } else {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
@@ -89,6 +93,9 @@ bool pump_until(Done done, DWORD deadline_ms = 20000) {
   return true;
 }
 void pump_pending();
+
+// Runs fn(arg) inside a message of window, under the player's exception guard.
+void run_in_message(HWND window, void (*fn)(void*), void* arg);
 
 // The byte at a position of the fixture file: no period near 64 KiB.
 inline char fixture_byte(uint32_t position) {

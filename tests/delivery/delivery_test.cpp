@@ -478,6 +478,47 @@ TEST_F(DeliveryTest, CallbackDroppedInLastDataStillGetsStopBinding) {
   }
 }
 
+// A control that faults inside a notification: the loop abandons that
+// message, and nothing the transfer held across the call stays held.
+TEST_F(DeliveryTest, FaultInANotificationLeavesNothingHeld) {
+  const char* methods[] = {"OnStartBinding", "GetBindInfo",     "OnProgress",   "BeginningTransaction",
+                           "OnResponse",     "OnDataAvailable", "OnStopBinding"};
+  for (bool access_violation : {false, true}) {
+    for (const char* method : methods) {
+      SCOPED_TRACE(std::string(method) + (access_violation ? " access violation" : " raise"));
+      entry(0, 0x20001, 0);
+      RecordingCallback::Options options;
+      options.fault_in = method;
+      options.access_violation = access_violation;
+      RecordingCallback callback(options);
+      // The control's own frame is abandoned too: what it holds is made outside.
+      callback.moniker = resource_moniker_interface(create_resource_moniker(0, window_));
+      IBindCtx* context = make_bind_context(&callback);
+      struct Bind {
+        IMoniker* moniker;
+        IBindCtx* context;
+      } call = {callback.moniker, context};
+      run_in_message(
+          window_,
+          [](void* p) {
+            auto* b = static_cast<Bind*>(p);
+            void* out = nullptr;
+            b->moniker->BindToStorage(b->context, nullptr, IID_IStream, &out);
+          },
+          &call);
+      ASSERT_TRUE(pump_until([&] { return callback.faulted; }));
+      pump_until([] { return delivery_testing::live_counts().timers == 0; }, 500);
+      EXPECT_EQ(transfer_hold_depth(), 0u);
+      context->Release();
+      release(callback);
+      pump_pending();
+      EXPECT_EQ(delivery_testing::live_counts().monikers, 0);
+      EXPECT_EQ(delivery_testing::live_counts().files, 0);
+      EXPECT_EQ(delivery_testing::live_counts().buffers, 0);
+    }
+  }
+}
+
 TEST_F(DeliveryTest, FailedOrShortReadEndsWithFailure) {
   const struct {
     uint32_t size, offset;
