@@ -23,8 +23,3 @@ struct IMoniker* resource_moniker_interface(ResourceMoniker* moniker);
 // Answers MSG_READ_NEXT_CHUNK. Safe for a moniker that no longer exists.
 void read_next_chunk(ResourceMoniker* moniker);
 
-// Transfer code holds references while it calls into the control. A frame
-// that an exception leaves never gives its holds back: take the depth before
-// dispatching a message and pass it to release_transfer_holds afterwards.
-uint32_t transfer_hold_depth();
-void release_transfer_holds(uint32_t depth);

@@ -4,13 +4,15 @@
 
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
+#include "base/win/held_ref.h"
 #include "base/win/hresult.h"
-#include "delivery/held_ref.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
 #include "package/platform.h"
 #include "package/player_state.h"
 
+using base::win::ADOPT_HOLD;
+using base::win::HeldRef;
 using delivery_detail::g_live;
 
 namespace {

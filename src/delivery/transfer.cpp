@@ -4,13 +4,15 @@
 
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
-#include "delivery/held_ref.h"
+#include "base/win/held_ref.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
 #include "package/platform.h"
 #include "package/player_state.h"
 
+using base::win::ADOPT_HOLD;
+using base::win::HeldRef;
 using delivery_detail::g_live;
 
 namespace {
@@ -43,12 +45,13 @@ const char16_t* ResourceMoniker::reported_url() const {
   return entry->alternate_url ? entry->alternate_url : entry->url;
 }
 
+// Only while disarmed. Without a window the system picks the id; with one,
+// the moniker is the id.
 bool ResourceMoniker::arm_timer() {
-  // Without a window the system picks the id; with one, the moniker is the id.
-  const UINT_PTR wanted = window_ ? reinterpret_cast<UINT_PTR>(this) : timer_;
+  const UINT_PTR wanted = window_ ? reinterpret_cast<UINT_PTR>(this) : 0;
   const UINT_PTR id = SetTimer(window_, wanted, 0, transfer_timer_step);
   if (!id) return false;
-  if (!timer_) ++g_live.timers;
+  ++g_live.timers;
   timer_ = window_ ? wanted : id;
   return true;
 }
@@ -64,8 +67,8 @@ void ResourceMoniker::end_transfer(HRESULT status) {
   state_ = TransferState::DONE;
   disarm_timer();
   if (stream_) stream_->end_feed(status);
-  HeldRef<IBindStatusCallback> callback(callback_);
-  callback->OnStopBinding(status, nullptr);
+  // Every caller holds the moniker, and the moniker holds the callback.
+  callback_->OnStopBinding(status, nullptr);
 }
 
 void ResourceMoniker::read_chunk() {
@@ -144,9 +147,10 @@ void ResourceMoniker::timer_step() {
     return;
   }
   // Any notification may drop the last outside references to the moniker
-  // or the callback; both stay alive to the end of the step.
+  // or the callback; the moniker, and through it the callback, stay alive to
+  // the end of the step.
   HeldRef<IMoniker> self(this);
-  HeldRef<IBindStatusCallback> callback(callback_);
+  IBindStatusCallback* callback = callback_;
   if (FAILED(read_status_)) {
     end_transfer(read_status_);
     return;
@@ -166,7 +170,7 @@ void ResourceMoniker::timer_step() {
 
   DWORD flags;
   if (first) {
-    notify_first_data(callback.Get(), size);
+    notify_first_data(callback, size);
     flags = BSCF_FIRSTDATANOTIFICATION;
   } else if (!last) {
     callback->OnProgress(before, size, BINDSTATUS_DOWNLOADINGDATA, as_wide(reported_url()));

@@ -29,7 +29,7 @@ class FrameInterface : public IOleInPlaceFrame {
   STDMETHODIMP_(ULONG) Release() override { return 1; }
 };
 
-class ControlSite : public SiteInterface<IOleClientSite>,
+class ControlSite final : public SiteInterface<IOleClientSite>,
                     public SiteInterface<IOleInPlaceSite>,
                     public FrameInterface,
                     public SiteInterface<IDispatch>,

@@ -11,8 +11,9 @@
 #include "host/control_site.h"
 #include "host/shockwave_flash.h"
 #include "package/package_format.h"
+#include "package/platform.h"
 #include "package/player_state.h"
-#include "resolve/url_text.h"
+#include "resolve/resolve.h"
 #include "shell/main_window.h"
 #include "shell/settings.h"
 
@@ -23,8 +24,6 @@ namespace {
 
 constexpr long SCALE_EXACT_FIT = 2;
 constexpr int32_t DEFAULT_VOLUME = 100;
-
-const wchar_t* wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 // The control's scripting interface, or null when the window has no control.
 ComPtr<IShockwaveFlash> flash_of(HWND window) {
@@ -39,11 +38,10 @@ using text::append;
 void start_page_movie(IShockwaveFlash* flash) {
   const ResourceEntry* first = resource_entry(0);
   const char16_t* base = movie_base();
-  char16_t* base_copy = base ? text::dup(base) : first ? url_directory(first->url) : nullptr;
   // The base URL is ours: a replaced one is freed, never left behind.
   char16_t* old = const_cast<char16_t*>(base_url());
-  set_base_url(base_copy);
-  if (old != base_copy) std::free(old);
+  set_base_url(page_base_url());
+  std::free(old);
 
   if (flash_vars()) set_movie_property(flash, flash_vars(), MOVIE_PROPERTY_FLASH_VARS);
   if (base) set_movie_property(flash, base, MOVIE_PROPERTY_BASE);
@@ -64,7 +62,7 @@ void start_video_player(HWND window, IShockwaveFlash* flash) {
 }  // namespace
 
 void set_movie_property(IShockwaveFlash* flash, const char16_t* text, MovieProperty property) {
-  ScopedBstr value(wide(text));
+  ScopedBstr value(as_wide(text));
   if (!value.get()) return;
   switch (property) {
     case MOVIE_PROPERTY_MOVIE:
@@ -104,7 +102,7 @@ char16_t* build_invoke_request(const char16_t* name, const char16_t* argument) {
 void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument) {
   char16_t* text = build_invoke_request(name, argument);
   if (!text) return;
-  ScopedBstr request(wide(text));
+  ScopedBstr request(as_wide(text));
   std::free(text);
   if (!request.get()) return;
   ScopedBstr reply;

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/text.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/player_state.h"
@@ -103,15 +104,6 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
-// A copy of a stored wide string with its terminator forced to zero.
-char16_t* copy_wide(const uint8_t* src, int32_t length) {
-  auto* block = static_cast<char16_t*>(std::malloc((size_t(length) + 1) * 2));
-  if (!block) return nullptr;
-  std::memcpy(block, src, (size_t(length) + 1) * 2);
-  block[length] = 0;
-  return block;
-}
-
 class Loader {
  public:
   Loader(const PackageSource& source, uint8_t* buffer) : src_(source), window_(source, buffer) {}
@@ -171,7 +163,8 @@ class Loader {
     int32_t counted = 0;
     while (counted < declared && read_entry(counted, &pos)) ++counted;
     if (counted < declared) {
-      discard_entry(counted);
+      // The entry that was not counted must not keep what it had parsed.
+      free_entry_strings(&resource_table()[counted]);
       set_entry_count(counted);
     }
     return counted >= 1 ? 1 : 0;
@@ -185,13 +178,13 @@ class Loader {
       return false;
     int32_t size = le32(window_.data());
     int64_t off = 4;
-    if (!read_wide(&off, c, set_entry_url, true)) return false;
-    if (!read_wide(&off, c, set_entry_alternate_url, false)) return false;
-    if (!read_post_key(&off, c)) return false;
-    if (!read_wide(&off, c, set_entry_content_type, false)) return false;
+    if (size < 0) return false;
+    if (!read_text(&off, c, set_entry_url, true, 2)) return false;
+    if (!read_text(&off, c, set_entry_alternate_url, false, 2)) return false;
+    if (!read_text(&off, c, set_entry_post_key, false, 1)) return false;
+    if (!read_text(&off, c, set_entry_content_type, false, 2)) return false;
     at += off;
     if (c == 0 && !read_first_movie_fields(&at)) return false;
-    if (size < 0) return false;
     ResourceEntry& e = resource_table()[c];
     e.size = size;
     e.data_offset = int32_t(at);
@@ -202,32 +195,20 @@ class Loader {
     return true;
   }
 
-  using WideSetter = int32_t (*)(const void*, int32_t, int32_t);
+  using TextSetter = int32_t (*)(const void*, int32_t, int32_t);
 
-  // A length field and its text at window offset *off. An optional string
-  // of length 0 has no text; the URL always has its terminator.
-  bool read_wide(int64_t* off, int32_t c, WideSetter setter, bool required) {
+  // A length field and its text of units of unit_size bytes at window offset
+  // *off. An optional string of length 0 has no text; the URL always has its
+  // terminator.
+  bool read_text(int64_t* off, int32_t c, TextSetter setter, bool required, int32_t unit_size) {
     if (!window_.need(*off + 4)) return false;
     int32_t length = le32(window_.data() + *off);
     *off += 4;
     if (length < 0) return false;
     if (length == 0 && !required) return true;
-    int64_t bytes = 2 * int64_t(length) + 2;
+    int64_t bytes = unit_size * (int64_t(length) + 1);
     if (!window_.need(*off + bytes)) return false;
     if (setter(window_.data() + *off, c, length) < 0) return false;
-    *off += align4(bytes);
-    return true;
-  }
-
-  bool read_post_key(int64_t* off, int32_t c) {
-    if (!window_.need(*off + 4)) return false;
-    int32_t length = le32(window_.data() + *off);
-    *off += 4;
-    if (length < 0) return false;
-    if (length == 0) return true;
-    int64_t bytes = int64_t(length) + 1;
-    if (!window_.need(*off + bytes)) return false;
-    if (set_entry_post_key(window_.data() + *off, c, length) < 0) return false;
     *off += align4(bytes);
     return true;
   }
@@ -257,21 +238,11 @@ class Loader {
     if (length == 0) return true;
     int64_t bytes = 2 * int64_t(length) + 2;
     if (!window_.need(4 + bytes)) return false;
-    *out = copy_wide(window_.data() + 4, length);
+    // The stored terminator is not trusted: the copy ends in a zero of its own.
+    *out = text::dup(reinterpret_cast<const char16_t*>(window_.data() + 4), size_t(length));
     if (!*out) return false;
     *at += align4(bytes);
     return true;
-  }
-
-  // An entry that was not counted must not keep what it had parsed.
-  static void discard_entry(int32_t c) {
-    ResourceEntry* table = resource_table();
-    ResourceEntry& e = table[c];
-    std::free(e.url);
-    std::free(e.alternate_url);
-    std::free(e.post_key);
-    std::free(e.content_type);
-    e = ResourceEntry{};
   }
 
   int load_video() {

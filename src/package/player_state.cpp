@@ -1,7 +1,6 @@
 #include "package/player_state.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "base/text.h"
 
@@ -30,15 +29,12 @@ ResourceEntry* entry_at(int32_t index) {
 template <typename Char>
 int32_t copy_text(Char** field, const void* src, int32_t length) {
   if (length < 0 || length > (INT32_MAX / int32_t(sizeof(Char))) - 1) return -1;
-  int32_t bytes = (length + 1) * int32_t(sizeof(Char));
-  auto* block = static_cast<Char*>(std::malloc(size_t(bytes)));
+  Char* block = text::dup(static_cast<const Char*>(src), size_t(length));
   if (!block) return -1;
   ++g_table_generation;
-  std::memcpy(block, src, size_t(bytes));
-  block[length] = 0;
   std::free(*field);
   *field = block;
-  return bytes;
+  return (length + 1) * int32_t(sizeof(Char));
 }
 
 }  // namespace
@@ -110,7 +106,6 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
                      int32_t size, int32_t data_offset) {
   ResourceEntry* e = entry_at(index);
   if (!e) return false;
-  ++g_table_generation;
   if (set_entry_url(url, index, int32_t(text::length(url))) < 0) return false;
   std::free(e->alternate_url);
   e->alternate_url = nullptr;
@@ -121,16 +116,18 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
   return true;
 }
 
+void free_entry_strings(ResourceEntry* e) {
+  std::free(e->url);
+  std::free(e->alternate_url);
+  std::free(e->post_key);
+  std::free(e->content_type);
+  *e = ResourceEntry{};
+}
+
 void free_player_state() {
   ++g_table_generation;
   if (g_table) {
-    for (int32_t i = 0; i < g_entry_count; ++i) {
-      ResourceEntry& e = g_table[i];
-      std::free(e.url);
-      std::free(e.alternate_url);
-      std::free(e.post_key);
-      std::free(e.content_type);
-    }
+    for (int32_t i = 0; i < g_entry_count; ++i) free_entry_strings(&g_table[i]);
     std::free(g_table);
   }
   std::free(g_flash_vars);

@@ -75,6 +75,9 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
 uint32_t resource_table_generation();
 
 // Frees the table's strings, the table, FlashVars and Base.
+// Frees an entry's strings and clears every field of it.
+void free_entry_strings(ResourceEntry* e);
+
 void free_player_state();
 
 // Test support: frees what free_player_state frees, then clears every value.

@@ -1,10 +1,10 @@
 #include "resolve/exact_index.h"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "base/text.h"
 #include "package/player_state.h"
+#include "resolve/resolve.h"
 
 namespace {
 
@@ -131,21 +131,21 @@ bool index_current() {
 
 }  // namespace
 
-void exact_index_drop() {
+void drop_exact_index() {
   map_free(&g_index.plain);
   map_free(&g_index.keyed);
   g_index = Index{};
 }
 
-void exact_index_enable(bool enabled) {
+void set_exact_index_enabled(bool enabled) {
   g_enabled = enabled;
-  if (!enabled) exact_index_drop();
+  if (!enabled) drop_exact_index();
 }
 
 bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int32_t* pass) {
   if (!g_enabled) return false;
   if (!index_current()) {
-    exact_index_drop();
+    drop_exact_index();
     if (!resource_table() || entry_count() < kMinIndexedEntries) return false;
     g_index.table = resource_table();
     g_index.count = entry_count();

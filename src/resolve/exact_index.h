@@ -8,5 +8,3 @@
 // True with *index (or -1) when the index answers; false when it is not
 // available (disabled, small table, or out of memory), and the caller walks.
 bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int32_t* pass);
-void exact_index_drop();
-void exact_index_enable(bool enabled);

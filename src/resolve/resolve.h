@@ -29,6 +29,11 @@ bool url_is_served(const char16_t* url);
 // otherwise true with the entry index, or -1, in *index.
 bool resolve_with_key(const char16_t* url, const char* key, int32_t* index);
 
+// The base URL that a page movie's relative requests are joined to: a copy of
+// the package's Base, else the directory of the first entry's URL. A new
+// malloc block, or null when there is neither.
+char16_t* page_base_url();
+
 // The exact lookup keeps an index over the table, rebuilt when the table
 // changes. Dropping it frees its memory; the next lookup rebuilds it.
 void drop_exact_index();

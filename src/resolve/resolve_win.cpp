@@ -4,8 +4,12 @@
 
 #include <cstdlib>
 
+#include "base/win/held_ref.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
+
+using base::win::ADOPT_HOLD;
+using base::win::HeldRef;
 
 namespace {
 
@@ -17,38 +21,35 @@ static_assert(sizeof(void*) != 4 || sizeof(BINDINFO) == 84, "BINDINFO layout");
 
 char* read_post_key(IBindCtx* bind_context) {
   if (!bind_context) return nullptr;
-  IUnknown* holder = nullptr;
-  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), &holder)) || !holder)
-    return nullptr;
-  IBindStatusCallback* callback = nullptr;
-  if (FAILED(holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback))) ||
-      !callback) {
-    holder->Release();
-    return nullptr;
-  }
+  // Held so that a fault inside the control's calls gives them back too.
+  IUnknown* found = nullptr;
+  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), &found))) return nullptr;
+  HeldRef<IUnknown> holder(found, ADOPT_HOLD);
+  if (!holder) return nullptr;
+  void* out = nullptr;
+  if (FAILED(holder->QueryInterface(IID_IBindStatusCallback, &out))) return nullptr;
+  HeldRef<IBindStatusCallback> callback(static_cast<IBindStatusCallback*>(out), ADOPT_HOLD);
+  if (!callback) return nullptr;
   DWORD flags = 0;
   BINDINFO info;
   ZeroMemory(&info, sizeof info);
   info.cbSize = sizeof info;
+  if (FAILED(callback->GetBindInfo(&flags, &info))) return nullptr;
   char* key = nullptr;
-  if (SUCCEEDED(callback->GetBindInfo(&flags, &info))) {
-    if (info.dwBindVerb == BINDVERB_POST && info.stgmedData.tymed == TYMED_HGLOBAL &&
-        info.cbstgmedData > 0) {
-      if (void* body = GlobalLock(info.stgmedData.hGlobal)) {
-        // A length beyond the block would read past its end.
-        SIZE_T size = GlobalSize(info.stgmedData.hGlobal);
-        DWORD length = info.cbstgmedData;
-        if (size < length) length = DWORD(size);
-        if (length > 0) base64_encode(body, length, &key);
-        GlobalUnlock(info.stgmedData.hGlobal);
-      }
+  if (info.dwBindVerb == BINDVERB_POST && info.stgmedData.tymed == TYMED_HGLOBAL &&
+      info.cbstgmedData > 0) {
+    if (void* body = GlobalLock(info.stgmedData.hGlobal)) {
+      // A length beyond the block would read past its end.
+      SIZE_T size = GlobalSize(info.stgmedData.hGlobal);
+      DWORD length = info.cbstgmedData;
+      if (size < length) length = DWORD(size);
+      if (length > 0) base64_encode(body, length, &key);
+      GlobalUnlock(info.stgmedData.hGlobal);
     }
-    // The medium stays with the caller; the extra text and pUnk are ours.
-    if (info.szExtraInfo) CoTaskMemFree(info.szExtraInfo);
-    if (info.pUnk) info.pUnk->Release();
   }
-  callback->Release();
-  holder->Release();
+  // The medium stays with the caller; the extra text and pUnk are ours.
+  if (info.szExtraInfo) CoTaskMemFree(info.szExtraInfo);
+  if (info.pUnk) info.pUnk->Release();
   return key;
 }
 

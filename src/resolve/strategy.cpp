@@ -25,7 +25,7 @@ int32_t walk_exact(const char16_t* url, const char* key, int32_t* pass) {
   if (key) {
     for (int32_t i = 0; i < count; ++i) {
       const ResourceEntry& e = table[i];
-      if (!e.post_key || !key_equal_nocase(e.post_key, key)) continue;
+      if (!key_equal_nocase(e.post_key, key)) continue;
       if (equal_nocase(e.url, url) || equal_nocase(e.alternate_url, url)) {
         *pass = 1;
         return i;
@@ -65,8 +65,6 @@ bool scheme_is(const char16_t* url, int32_t length, const char* scheme) {
 void set_resolve_trace(const ResolveTrace* trace) { g_trace = trace; }
 const ResolveTrace* resolve_trace() { return g_trace; }
 
-void drop_exact_index() { exact_index_drop(); }
-void set_exact_index_enabled(bool enabled) { exact_index_enable(enabled); }
 
 int32_t find_exact_entry(const char16_t* url, const char* key) {
   if (!url) return -1;
@@ -199,6 +197,12 @@ bool url_is_served(const char16_t* url) {
   if (length < 0 || url_is_windows_path(url)) return true;
   return scheme_is(url, length, "http:") || scheme_is(url, length, "https:") ||
          scheme_is(url, length, "file:");
+}
+
+char16_t* page_base_url() {
+  if (const char16_t* base = movie_base()) return text::dup(base);
+  const ResourceEntry* first = resource_entry(0);
+  return first && first->url ? url_directory(first->url) : nullptr;
 }
 
 bool resolve_with_key(const char16_t* url, const char* key, int32_t* index) {

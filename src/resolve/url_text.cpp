@@ -10,8 +10,6 @@ namespace {
 const char16_t kFileScheme[] = u"file:";
 const char16_t kRootPath[] = u"/";
 
-char16_t* dup_n(const char16_t* s, size_t n) { return text::dup(s, n); }
-
 // The ":" that ends a scheme: the first ":" when no "/" comes before it.
 const char16_t* scheme_colon(const char16_t* url) {
   for (const char16_t* p = url; *p; ++p) {
@@ -66,7 +64,7 @@ char16_t* url_strip_query(const char16_t* url) {
       if (i != 0) n = i;
       break;
     }
-  return dup_n(url, n);
+  return text::dup(url, n);
 }
 
 char16_t* url_directory(const char16_t* url) {
@@ -108,10 +106,10 @@ int32_t url_scheme_length(const char16_t* url) {
 
 char16_t* url_scheme(const char16_t* url) {
   if (!url) return nullptr;
-  if (url_is_windows_path(url)) return dup_n(kFileScheme, 5);
+  if (url_is_windows_path(url)) return text::dup(kFileScheme, 5);
   const char16_t* colon = scheme_colon(url);
   if (!colon) return nullptr;
-  char16_t* s = dup_n(url, size_t(colon - url) + 1);
+  char16_t* s = text::dup(url, size_t(colon - url) + 1);
   if (s)
     for (char16_t* p = s; *p; ++p) *p = text::fold(*p);
   return s;
@@ -167,7 +165,7 @@ void url_split(const char16_t* url, char16_t** scheme, char16_t** host, char16_t
   *scheme = *host = *path = nullptr;
   UrlParts v;
   url_split_view(url, &v);
-  if (v.scheme) *scheme = dup_n(v.scheme, v.scheme_len);
-  if (v.host) *host = dup_n(v.host, v.host_len);
-  if (v.path) *path = dup_n(v.path, v.path_len);
+  if (v.scheme) *scheme = text::dup(v.scheme, v.scheme_len);
+  if (v.host) *host = text::dup(v.host, v.host_len);
+  if (v.path) *path = text::dup(v.path, v.path_len);
 }

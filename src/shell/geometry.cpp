@@ -3,13 +3,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/text.h"
+
 int32_t mul_div(int32_t number, int32_t numerator, int32_t denominator) {
   if (denominator == 0) return -1;
   int64_t product = int64_t(number) * numerator;
-  int64_t half = (denominator < 0 ? -int64_t(denominator) : denominator) / 2;
+  const int64_t divisor = denominator < 0 ? -int64_t(denominator) : denominator;
   bool negative = (product < 0) != (denominator < 0);
-  int64_t magnitude = (product < 0 ? -product : product) + half;
-  int64_t quotient = magnitude / (denominator < 0 ? -int64_t(denominator) : denominator);
+  int64_t magnitude = (product < 0 ? -product : product) + divisor / 2;
+  int64_t quotient = magnitude / divisor;
   if (negative) quotient = -quotient;
   if (quotient > INT32_MAX || quotient < INT32_MIN) return -1;
   return int32_t(quotient);
@@ -108,17 +110,10 @@ Rect clamp_window(int32_t x, int32_t y, int32_t width, int32_t height, const Scr
 
 char16_t* title_from_path(const char16_t* path) {
   static const char16_t suffix[] = u" - Tessivo";
-  const char16_t* name = path;
-  for (const char16_t* p = path; *p; ++p)
-    if (*p == u'\\') name = p + 1;
-  size_t n = 0;
-  while (name[n]) ++n;
-  for (size_t i = n; i > 0; --i) {
-    if (name[i - 1] == u'.') {
-      n = i - 1;
-      break;
-    }
-  }
+  const char16_t* slash = text::find_last(path, u'\\');
+  const char16_t* name = slash ? slash + 1 : path;
+  const char16_t* dot = text::find_last(name, u'.');
+  const size_t n = dot ? size_t(dot - name) : text::length(name);
   const size_t suffix_units = sizeof(suffix) / sizeof(suffix[0]);
   auto* title = static_cast<char16_t*>(std::malloc((n + suffix_units) * sizeof(char16_t)));
   if (!title) return nullptr;

@@ -15,6 +15,7 @@
 using Microsoft::WRL::ComPtr;
 
 const wchar_t MAIN_WINDOW_CLASS[] = L"TessivoPlayer";
+const char MAIN_WINDOW_CLASS_ANSI[] = "TessivoPlayer";
 
 namespace {
 
@@ -191,7 +192,7 @@ void register_main_window_class(HINSTANCE instance) {
     wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_MAIN_ICON));
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     wc.lpszMenuName = MAKEINTRESOURCEA(IDR_MAIN_MENU);
-    wc.lpszClassName = "TessivoPlayer";
+    wc.lpszClassName = MAIN_WINDOW_CLASS_ANSI;
     RegisterClassExA(&wc);
   }
 }
@@ -200,7 +201,7 @@ HWND create_main_window(HINSTANCE instance) {
   if (is_nt_platform())
     return CreateWindowExW(0, MAIN_WINDOW_CLASS, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                            CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
-  return CreateWindowExA(0, "TessivoPlayer", nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+  return CreateWindowExA(0, MAIN_WINDOW_CLASS_ANSI, nullptr, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                          CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
 }
 

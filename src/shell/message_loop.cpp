@@ -2,7 +2,8 @@
 
 #include <setjmp.h>
 
-#include "delivery/delivery.h"
+#include "base/win/held_ref.h"
+
 #include "package/platform.h"
 
 // GCC has no __try for 32-bit targets, so the guard is a handler frame of our
@@ -40,7 +41,7 @@ EXCEPTION_DISPOSITION __cdecl guard_handler(EXCEPTION_RECORD* record, void* fram
 }  // namespace
 
 bool dispatch_guarded(const MSG* msg) {
-  const uint32_t holds = transfer_hold_depth();
+  const uint32_t holds = base::win::held_ref_depth();
   GuardFrame frame;
   frame.record.Next = chain_head();
   frame.record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&guard_handler);
@@ -56,9 +57,9 @@ bool dispatch_guarded(const MSG* msg) {
   }
   // After a longjmp the unwind has left our frame at the head again.
   set_chain_head(frame.record.Next);
-  // Holds still listed belong to transfer steps that an exception left,
-  // whether it reached our frame or a handler further in caught it.
-  release_transfer_holds(holds);
+  // References still listed belong to frames that an exception left, whether
+  // it reached our frame or a handler further in caught it.
+  base::win::release_held_refs(holds);
   return handled;
 }
 

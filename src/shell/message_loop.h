@@ -8,6 +8,6 @@
 void run_message_loop();
 
 // Translates and dispatches one message under the guard; false when the
-// handling was abandoned because of an exception. References that transfer
-// code held inside it and never gave back are released after it.
+// handling was abandoned because of an exception. References held
+// inside it and never given back are released after it.
 bool dispatch_guarded(const MSG* msg);

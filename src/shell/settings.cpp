@@ -1,6 +1,5 @@
 #include "settings.h"
 
-#include "geometry.h"
 #include "main_window.h"
 
 namespace {
@@ -13,10 +12,11 @@ ScreenMetrics screen_metrics() {
   return {layout.virtual_width, layout.virtual_height, layout.screen_width};
 }
 
-bool read_placement(HWND window, WINDOWPLACEMENT* placement) {
+// A placement that can't be read stays zeroed, with its length set.
+void read_placement(HWND window, WINDOWPLACEMENT* placement) {
   *placement = {};
   placement->length = PLACEMENT_LENGTH;
-  return GetWindowPlacement(window, placement) != 0;
+  GetWindowPlacement(window, placement);
 }
 
 }  // namespace

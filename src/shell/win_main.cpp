@@ -19,13 +19,6 @@ bool is_prog_id_registered(const wchar_t* prog_id) {
   return SUCCEEDED(CLSIDFromProgID(prog_id, &clsid));
 }
 
-int startup_show_command() {
-  STARTUPINFOA info = {};
-  info.cb = sizeof(info);
-  GetStartupInfoA(&info);
-  return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWDEFAULT;
-}
-
 // The movie's version byte, in the major-version position, against the
 // control's report; a byte of 128 or more is negative and always passes.
 bool movie_needs_newer_player() {
@@ -33,39 +26,40 @@ bool movie_needs_newer_player() {
   return required > installed_flash_version();
 }
 
+// Every failed start ends alike; a partly loaded package is freed too.
+int fail_start() {
+  free_player_state();
+  OleUninitialize();
+  return -1;
+}
+
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+// The C runtime passes the start-up show state: STARTUPINFO's when it holds
+// STARTF_USESHOWWINDOW, else SW_SHOWDEFAULT.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   set_instance_handle(instance);
   if (OleInitialize(nullptr) != S_OK) return -1;
 
   if (!is_prog_id_registered(L"MacromediaFlashPaper.MacromediaFlashPaper") &&
       !is_prog_id_registered(L"ShockwaveFlash.ShockwaveFlash")) {
     show_error("Adobe Flash Player is not installed");
-    OleUninitialize();
-    return -1;
+    return fail_start();
   }
   if (!load_package()) {
     show_error("Flash file is damaged, cannot play it");
-    OleUninitialize();
-    return -1;
+    return fail_start();
   }
 
   register_main_window_class(instance);
   HWND window = create_main_window(instance);
-  if (!window) {
-    free_player_state();
-    OleUninitialize();
-    return -1;
-  }
+  if (!window) return fail_start();
   if (movie_needs_newer_player()) {
     show_error(
         "This Flash file requires a newer version of Adobe Flash Player. Please update your "
         "player on http://www.adobe.com/go/getflashplayer.");
     DestroyWindow(window);
-    free_player_state();
-    OleUninitialize();
-    return -1;
+    return fail_start();
   }
 
   compute_size_presets();
@@ -73,7 +67,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   apply_initial_placement(window);
   set_main_window_title(window);
   start_movie(window);
-  ShowWindow(window, startup_show_command());
+  ShowWindow(window, show_command);
   UpdateWindow(window);
   run_message_loop();
 

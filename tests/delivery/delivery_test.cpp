@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/held_ref.h"
 #include "delivery/delivery_testing.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
@@ -508,7 +509,7 @@ TEST_F(DeliveryTest, FaultInANotificationLeavesNothingHeld) {
           &call);
       ASSERT_TRUE(pump_until([&] { return callback.faulted; }));
       pump_until([] { return delivery_testing::live_counts().timers == 0; }, 500);
-      EXPECT_EQ(transfer_hold_depth(), 0u);
+      EXPECT_EQ(base::win::held_ref_depth(), 0u);
       context->Release();
       release(callback);
       pump_pending();

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/held_ref.h"
 #include "delivery/delivery_support.h"
 #include "delivery/delivery_testing.h"
 #include "host/control_site.h"
@@ -328,6 +329,38 @@ TEST_F(BindHost, FoundEntryIsDeliveredThroughTheSiteWindow) {
   moniker->Release();
   pump_pending();
   EXPECT_EQ(live(), 0);
+}
+
+// Reading the POST key calls into the control; a fault there abandons the
+// request, and the references taken on the way come back.
+TEST_F(BindHost, FaultWhileReadingThePostKeyLeavesNothingHeld) {
+  set_playback_mode(PLAYBACK_PAGE_POST);
+  for (bool access_violation : {false, true}) {
+    RecordingCallback::Options options;
+    options.fault_in = "GetBindInfo";
+    options.access_violation = access_violation;
+    RecordingCallback callback(options);
+    IBindCtx* context = make_bind_context(&callback);
+    struct Request {
+      IBindHost* host;
+      IBindCtx* context;
+      IMoniker* moniker;
+    } request = {host(), context, nullptr};
+    run_in_message(
+        window_,
+        [](void* p) {
+          auto* r = static_cast<Request*>(p);
+          r->host->CreateMoniker(const_cast<LPOLESTR>(L"http://example.test/a/data.txt"),
+                                 r->context, &r->moniker, 0);
+        },
+        &request);
+    EXPECT_TRUE(callback.faulted) << access_violation;
+    EXPECT_EQ(request.moniker, nullptr) << access_violation;
+    EXPECT_EQ(base::win::held_ref_depth(), 0u) << access_violation;
+    context->Release();
+    EXPECT_EQ(callback.refs, 1) << access_violation;
+    EXPECT_EQ(live(), 0) << access_violation;
+  }
 }
 
 }  // namespace

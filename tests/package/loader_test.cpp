@@ -137,28 +137,28 @@ TEST_F(LoaderTest, PackageAtTheLastPossibleOffsetLoads) {
 TEST_F(LoaderTest, DamagedPackages) {
   pack::Package good = page({u"http://example.test/a.swf", u"b.xml"});
   Bytes base = build(good);
-  const size_t M = PACKAGE_SEARCH_START;
+  constexpr size_t M = PACKAGE_SEARCH_START;
   const struct {
     const char* what;
     std::function<void(Bytes*)> damage;
   } cases[] = {
       {"exactly 32768 bytes", [](Bytes* b) { b->resize(PACKAGE_SEARCH_START); }},
-      {"no magic", [M](Bytes* b) { (*b)[M] = 'X'; }},
+      {"no magic", [](Bytes* b) { (*b)[M] = 'X'; }},
       {"first read of 20 bytes", [](Bytes* b) { b->resize(PACKAGE_SEARCH_START + 20); }},
-      {"mode 3", [M](Bytes* b) { put32(b, M + 8, 3); }},
-      {"mode -1", [M](Bytes* b) { put32(b, M + 8, -1); }},
-      {"no entries", [M](Bytes* b) { put32(b, M + 20, 0); }},
-      {"negative count", [M](Bytes* b) { put32(b, M + 20, -5); }},
+      {"mode 3", [](Bytes* b) { put32(b, M + 8, 3); }},
+      {"mode -1", [](Bytes* b) { put32(b, M + 8, -1); }},
+      {"no entries", [](Bytes* b) { put32(b, M + 20, 0); }},
+      {"negative count", [](Bytes* b) { put32(b, M + 20, -5); }},
       {"header only", [](Bytes* b) { b->resize(PACKAGE_SEARCH_START + 24); }},
       {"first entry cut", [](Bytes* b) { b->resize(PACKAGE_SEARCH_START + 30); }},
       // the second entry takes 132 bytes; the first movie's 64 bytes end right before it
       {"first data one byte short", [](Bytes* b) { b->resize(b->size() - 132 - 1); }},
-      {"URL longer than the read", [M](Bytes* b) { put32(b, M + 28, 70000); }},
-      {"URL past the file", [M](Bytes* b) { put32(b, M + 28, 40000); }},
-      {"negative URL length", [M](Bytes* b) { put32(b, M + 28, -1); }},
-      {"huge URL length", [M](Bytes* b) { put32(b, M + 28, INT32_MAX); }},
-      {"negative first size", [M](Bytes* b) { put32(b, M + 24, -8); }},
-      {"first size past 2 GiB", [M](Bytes* b) { put32(b, M + 24, INT32_MAX); }},
+      {"URL longer than the read", [](Bytes* b) { put32(b, M + 28, 70000); }},
+      {"URL past the file", [](Bytes* b) { put32(b, M + 28, 40000); }},
+      {"negative URL length", [](Bytes* b) { put32(b, M + 28, -1); }},
+      {"huge URL length", [](Bytes* b) { put32(b, M + 28, INT32_MAX); }},
+      {"negative first size", [](Bytes* b) { put32(b, M + 24, -8); }},
+      {"first size past 2 GiB", [](Bytes* b) { put32(b, M + 24, INT32_MAX); }},
   };
   for (const auto& c : cases) {
     Bytes file = base;

@@ -124,7 +124,9 @@ TEST(WstrNdup, PadsShortSourceAndTerminates) {
   EXPECT_EQ(take(wstr_ndup(u"abcdef", 3)), "abc");
   EXPECT_EQ(take(wstr_ndup(u"abc", 0)), "");
   // On the 32-bit player the largest count's block size does not fit a size_t.
-  if (sizeof(size_t) == 4) EXPECT_EQ(wstr_ndup(u"ab", INT32_MAX), nullptr);
+  if (sizeof(size_t) == 4) {
+    EXPECT_EQ(wstr_ndup(u"ab", INT32_MAX), nullptr);
+  }
 }
 
 }  // namespace

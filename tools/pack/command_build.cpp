@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "file_source.h"
 #include "manifest.h"
 #include "package_writer.h"
 
@@ -14,21 +15,6 @@ namespace {
 int fail(const std::string& message) {
   std::fprintf(stderr, "pack: %s\n", message.c_str());
   return 1;
-}
-
-bool read_file(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  uint8_t buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  if (!ok) *error = path + ": read error";
-  return ok;
 }
 
 }  // namespace
@@ -51,7 +37,7 @@ int command_pack(int argc, char** argv) {
 
   std::string error;
   std::vector<uint8_t> stub;
-  if (!read_file(stub_path, &stub, &error)) return fail(error);
+  if (!read_whole_file(stub_path, &stub, &error)) return fail(error);
   error = pack::check_stub(stub);
   if (!error.empty()) return fail(stub_path + ": " + error);
 
@@ -67,7 +53,10 @@ int command_pack(int argc, char** argv) {
   error = pack::write_player(stub, package, &sink);
   if (std::fclose(f) != 0 && error.empty()) error = temp + ": write error";
   if (error.empty()) {
+#ifdef _WIN32
+    // Only the Windows C library's rename refuses to replace a file.
     std::remove(out_path.c_str());
+#endif
     if (std::rename(temp.c_str(), out_path.c_str()) != 0)
       error = out_path + ": " + std::strerror(errno);
   }

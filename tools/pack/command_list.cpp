@@ -3,21 +3,13 @@
 
 #include "commands.h"
 #include "file_source.h"
+#include "manifest.h"
 #include "package/player_state.h"
 #include "utf.h"
 
 namespace {
 
 std::string show(const char16_t* s) { return s ? "\"" + utf16_to_utf8(s) + "\"" : "-"; }
-
-const char* mode_name(int32_t mode) {
-  switch (mode) {
-    case 0: return "page";
-    case 1: return "video";
-    case 2: return "page-post";
-    default: return "?";
-  }
-}
 
 }  // namespace
 
@@ -31,7 +23,7 @@ int command_list(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
     return 1;
   }
-  std::printf("mode: %d (%s)\n", playback_mode(), mode_name(playback_mode()));
+  std::printf("mode: %d (%s)\n", playback_mode(), pack::mode_name(playback_mode()));
   std::printf("nominal size: %u x %u\n", nominal_width(), nominal_height());
   std::printf("required player version: %d\n", required_swf_version());
   std::printf("flash vars: %s\n", show(flash_vars()).c_str());

@@ -13,17 +13,6 @@ namespace {
 
 const char kUsage[] = "usage: pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n";
 
-bool read_file(const char* path, std::string* out) {
-  std::FILE* f = std::fopen(path, "rb");
-  if (!f) return false;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 }  // namespace
 
 int command_explain(int argc, char** argv) {
@@ -44,9 +33,12 @@ int command_explain(int argc, char** argv) {
       has_body = true;
       if (a[6] == 0) {
         body = argv[++i];
-      } else if (!read_file(argv[++i], &body)) {
-        std::fprintf(stderr, "pack explain: cannot read %s\n", argv[i]);
-        return 1;
+      } else {
+        std::string error;
+        if (!read_whole_file(argv[++i], &body, &error)) {
+          std::fprintf(stderr, "pack explain: %s\n", error.c_str());
+          return 1;
+        }
       }
     } else if (!exe) {
       exe = a;

@@ -5,7 +5,8 @@
 
 #include "package/player_state.h"
 #include "resolve/resolve.h"
-#include "resolve/url_text.h"
+#include "base64.h"
+#include "manifest.h"
 #include "utf.h"
 
 namespace {
@@ -55,15 +56,6 @@ struct Collector {
   }
 };
 
-const char* mode_name(int32_t mode) {
-  switch (mode) {
-    case 0: return "page";
-    case 1: return "video";
-    case 2: return "page-post";
-    default: return "unknown";
-  }
-}
-
 const char* rule_name(int32_t rule) {
   switch (rule) {
     case MATCH_RULE_PASS1: return "pass 1 (same address and separator)";
@@ -93,8 +85,6 @@ const char* pick_id(int32_t pick) {
   }
 }
 
-std::string u8(const std::u16string& s) { return utf16_to_utf8(s); }
-
 std::string json_string(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -112,7 +102,7 @@ std::string json_string(const std::string& s) {
   return out + "\"";
 }
 
-std::string json_u16(const std::u16string& s) { return json_string(u8(s)); }
+std::string json_u16(const std::u16string& s) { return json_string(utf16_to_utf8(s)); }
 
 std::string decisive_kind(const ExplainResult& r) {
   if (r.refused) return "refused";
@@ -130,26 +120,21 @@ std::string match_scores_text(const ExplainLookup& l) {
                   "separator '%s' at %d, %d piece(s) in %d characters; prefix winner %d "
                   "(%d characters), parameter winner %d (%d piece(s)), token winner %d; "
                   "picked the %s winner",
-                  u8(std::u16string(1, m.separator)).c_str(), m.separator_pos, m.piece_count,
+                  utf16_to_utf8(std::u16string(1, m.separator)).c_str(), m.separator_pos, m.piece_count,
                   m.param_length, m.prefix_winner, m.prefix_length, m.param_winner, m.param_count,
                   m.token_winner, pick_id(m.pick));
     return buf;
   }
-  if (m.rule == MATCH_RULE_HOST) return "host suffix \"" + u8(l.host_suffix) + "\"";
+  if (m.rule == MATCH_RULE_HOST) return "host suffix \"" + utf16_to_utf8(l.host_suffix) + "\"";
   return "";
 }
 
 }  // namespace
 
 void install_player_base_url(ExplainResult* out) {
-  char16_t* base = nullptr;
-  if (movie_base()) {
-    base = wstr_ndup(movie_base(), int32_t(std::char_traits<char16_t>::length(movie_base())));
-    out->base_source = "package";
-  } else if (const ResourceEntry* first = resource_entry(0); first && first->url) {
-    base = url_directory(first->url);
-    out->base_source = base ? "first entry" : "none";
-  }
+  // Only page movies get a base URL; the video player never joins one.
+  char16_t* base = playback_mode() == PLAYBACK_VIDEO ? nullptr : page_base_url();
+  if (base) out->base_source = movie_base() ? "package" : "first entry";
   std::free(const_cast<char16_t*>(base_url()));
   set_base_url(base);
   out->has_base = base != nullptr;
@@ -161,12 +146,10 @@ ExplainResult explain_request(const std::u16string& url, const std::string* body
   r.request = url;
   r.mode = playback_mode();
   install_player_base_url(&r);
-  char* key = nullptr;
   // As the player: an empty body gives no key, and only mode 2 reads the body.
-  if (body && !body->empty() && base64_encode(body->data(), uint32_t(body->size()), &key) >= 0 &&
-      key) {
-    r.has_key = true;
-    r.key = key;
+  if (body && !body->empty()) {
+    r.key = pack::base64(body->data(), body->size());
+    r.has_key = !r.key.empty();
   }
   r.key_used = r.has_key && r.mode == PLAYBACK_PAGE_POST;
 
@@ -174,9 +157,8 @@ ExplainResult explain_request(const std::u16string& url, const std::string* body
   ResolveTrace trace{&Collector::on_event, &collector};
   set_resolve_trace(&trace);
   int32_t index = -1;
-  bool served = resolve_with_key(url.c_str(), r.key_used ? key : nullptr, &index);
+  bool served = resolve_with_key(url.c_str(), r.key_used ? r.key.c_str() : nullptr, &index);
   set_resolve_trace(nullptr);
-  std::free(key);
 
   r.refused = !served;
   r.index = index;
@@ -191,9 +173,9 @@ ExplainResult explain_request(const std::u16string& url, const std::string* body
 
 std::string explain_text(const ExplainResult& r) {
   std::string s;
-  s += "request: " + u8(r.request) + "\n";
-  s += std::string("mode: ") + std::to_string(r.mode) + " (" + mode_name(r.mode) + ")\n";
-  s += "base url: " + (r.has_base ? u8(r.base_url) : std::string("none")) + " (" + r.base_source + ")\n";
+  s += "request: " + utf16_to_utf8(r.request) + "\n";
+  s += std::string("mode: ") + std::to_string(r.mode) + " (" + pack::mode_name(r.mode) + ")\n";
+  s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) + " (" + r.base_source + ")\n";
   if (r.has_key)
     s += "post key: " + r.key + (r.key_used ? "" : " (not used: only mode 2 reads POST bodies)") + "\n";
   if (r.refused) {
@@ -204,8 +186,8 @@ std::string explain_text(const ExplainResult& r) {
     s += "answer: S_OK with no entry (-1): the control is told the resource was not found\n";
   } else {
     const ResourceEntry* e = resource_entry(r.index);
-    s += "answer: S_OK with entry " + std::to_string(r.index) + ": " + u8(e->url) + "\n";
-    if (e->alternate_url) s += "  alternate url: " + u8(e->alternate_url) + "\n";
+    s += "answer: S_OK with entry " + std::to_string(r.index) + ": " + utf16_to_utf8(e->url) + "\n";
+    if (e->alternate_url) s += "  alternate url: " + utf16_to_utf8(e->alternate_url) + "\n";
     if (e->post_key) s += "  post key: " + std::string(e->post_key) + "\n";
   }
   if (r.decisive >= 0) {
@@ -220,10 +202,10 @@ std::string explain_text(const ExplainResult& r) {
     if (!scores.empty()) s += "  " + scores + "\n";
     if (r.relocated)
       s += "  after relocation under the base URL (common prefix of " +
-           std::to_string(r.relocation_prefix) + " characters, rest \"" + u8(r.relocation_rest) + "\")\n";
+           std::to_string(r.relocation_prefix) + " characters, rest \"" + utf16_to_utf8(r.relocation_rest) + "\")\n";
     if (l.relative_attempt > 0)
       s += "  relative attempt " + std::to_string(l.relative_attempt) + ": " +
-           u8(r.joined[size_t(l.relative_attempt - 1)]) + "\n";
+           utf16_to_utf8(r.joined[size_t(l.relative_attempt - 1)]) + "\n";
   } else if (r.mode == PLAYBACK_PAGE_POST) {
     if (r.no_base) s += "rule: none; there is no base URL to join or relocate under\n";
     else if (r.relocation_tried && !r.relocated)
@@ -236,7 +218,7 @@ std::string explain_text(const ExplainResult& r) {
   }
   s += "attempts:\n";
   for (const ExplainLookup& l : r.lookups) {
-    s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + u8(l.url) + " -> " +
+    s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + utf16_to_utf8(l.url) + " -> " +
          std::to_string(l.result);
     if (l.best_match) s += std::string(" (") + rule_name(l.match.rule) + ")";
     s += "\n";
@@ -248,7 +230,7 @@ std::string explain_json(const ExplainResult& r) {
   std::string s = "{";
   s += "\"request\":" + json_u16(r.request);
   s += ",\"mode\":" + std::to_string(r.mode);
-  s += std::string(",\"mode_name\":\"") + mode_name(r.mode) + "\"";
+  s += std::string(",\"mode_name\":\"") + pack::mode_name(r.mode) + "\"";
   s += ",\"base_url\":" + (r.has_base ? json_u16(r.base_url) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
   s += ",\"post_key\":" + (r.has_key ? json_string(r.key) : std::string("null"));

@@ -27,6 +27,25 @@ int64_t tell_end(std::FILE* f) {
 
 }  // namespace
 
+template <typename Bytes>
+bool read_whole_file(const std::string& path, Bytes* out, std::string* error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->insert(out->end(), buf, buf + n);
+  const bool ok = !std::ferror(f);
+  std::fclose(f);
+  if (!ok) *error = path + ": read error";
+  return ok;
+}
+
+template bool read_whole_file(const std::string&, std::string*, std::string*);
+template bool read_whole_file(const std::string&, std::vector<uint8_t>*, std::string*);
+
 FileSource::~FileSource() {
   if (file_) std::fclose(file_);
 }
@@ -54,7 +73,6 @@ int32_t FileSource::read_at(void* context, int64_t offset, void* buf, int32_t le
   if (offset < 0 || len < 0 || !seek(self->file_, offset)) return -1;
   size_t got = std::fread(buf, 1, size_t(len), self->file_);
   if (got < size_t(len) && std::ferror(self->file_)) return -1;
-  self->bytes_read_ += int64_t(got);
   return int32_t(got);
 }
 

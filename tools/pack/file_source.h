@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "package/package_source.h"
 
@@ -17,15 +19,18 @@ class FileSource {
   bool open(const std::string& path, std::string* error);
   PackageSource source();
   int64_t size() const { return size_; }
-  int64_t bytes_read() const { return bytes_read_; }
 
  private:
   static int32_t read_at(void* context, int64_t offset, void* buf, int32_t len);
 
   std::FILE* file_ = nullptr;
   int64_t size_ = 0;
-  int64_t bytes_read_ = 0;
 };
+
+// Reads a whole file into out (std::string or std::vector<uint8_t>); false
+// with "PATH: reason" in error.
+template <typename Bytes>
+bool read_whole_file(const std::string& path, Bytes* out, std::string* error);
 
 // Loads the package appended to the executable at path into the player
 // state. False with a message when the file can't be read or has no valid

@@ -9,6 +9,8 @@
 #include <toml++/toml.h>
 
 #include "base64.h"
+#include "package/player_state.h"
+#include "file_source.h"
 #include "utf.h"
 
 namespace pack {
@@ -61,20 +63,23 @@ class Reader {
   }
 
   bool file(const toml::node* n, const char* key, Data* out) {
-    const auto* s = n ? n->as_string() : nullptr;
+    const auto* s = n->as_string();
     if (!s) return fail(n->source(), std::string("\"") + key + "\" must be a file name");
     std::string p = s->get();
     if (p.empty()) return fail(n->source(), std::string("\"") + key + "\" is empty");
     if (p[0] != '/' && !(p.size() > 1 && p[1] == ':')) p = dir_ + p;
+#ifndef _WIN32
+    // A folder opens for reading here; on Windows fopen refuses it.
     struct stat st;
-    std::FILE* f = std::fopen(p.c_str(), "rb");
-    if (!f || stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      if (f) std::fclose(f);
+    if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
       return fail(n->source(), p + ": missing or unreadable");
-    }
-    std::fclose(f);
+#endif
+    // The size as the packer reads the file, in 64 bits on every platform.
+    FileSource source;
+    std::string error;
+    if (!source.open(p, &error)) return fail(n->source(), p + ": missing or unreadable");
     out->path = p;
-    out->size = int64_t(st.st_size);
+    out->size = source.size();
     return true;
   }
 
@@ -103,8 +108,8 @@ class Reader {
     } else if (const toml::node* n = t.get("post_body_file")) {
       Data body;
       if (!file(n, "post_body_file", &body)) return false;
-      std::string bytes;
-      if (!read_all(body.path, &bytes)) return fail(n->source(), body.path + ": unreadable");
+      std::string bytes, error;
+      if (!read_whole_file(body.path, &bytes, &error)) return fail(n->source(), error);
       e->post_key = base64(bytes.data(), bytes.size());
     } else if (const toml::node* n = t.get("post_key")) {
       const auto* s = n->as_string();
@@ -114,17 +119,6 @@ class Reader {
     return true;
   }
 
-  static bool read_all(const std::string& path, std::string* out) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-  }
-
   bool package(const toml::table& root, Package* pkg) {
     if (!known_keys(root, {"mode", "width", "height", "flash_vars", "base", "entry", "video"},
                     "the manifest"))
@@ -132,19 +126,15 @@ class Reader {
     const toml::node* mode = root.get("mode");
     if (!mode) return fail(root.source(), "missing \"mode\" (\"page\", \"page-post\" or \"video\")");
     const auto* m = mode->as_string();
-    std::string name = m ? m->get() : "";
-    if (name == "page") {
-      pkg->mode = 0;
-    } else if (name == "video") {
-      pkg->mode = 1;
-    } else if (name == "page-post") {
-      pkg->mode = 2;
-    } else {
+    const std::string name = m ? m->get() : "";
+    pkg->mode = -1;
+    for (int32_t k : {PLAYBACK_PAGE, PLAYBACK_VIDEO, PLAYBACK_PAGE_POST})
+      if (name == mode_name(k)) pkg->mode = k;
+    if (pkg->mode < 0)
       return fail(mode->source(), "\"mode\" must be \"page\", \"page-post\" or \"video\"");
-    }
     if (!number(root, "width", &pkg->width) || !number(root, "height", &pkg->height)) return false;
 
-    if (pkg->mode == 1) {
+    if (pkg->mode == PLAYBACK_VIDEO) {
       for (const char* k : {"flash_vars", "base", "entry"})
         if (const toml::node* n = root.get(k))
           return fail(n->source(), std::string("\"") + k + "\" has no place in a video package");
@@ -180,6 +170,15 @@ class Reader {
 };
 
 }  // namespace
+
+const char* mode_name(int32_t mode) {
+  switch (mode) {
+    case PLAYBACK_PAGE: return "page";
+    case PLAYBACK_VIDEO: return "video";
+    case PLAYBACK_PAGE_POST: return "page-post";
+    default: return "unknown";
+  }
+}
 
 bool read_manifest(const std::string& path, Package* package, std::string* error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");

@@ -11,4 +11,8 @@ namespace pack {
 // returns false with "FILE:LINE: message" in *error.
 bool read_manifest(const std::string& path, Package* package, std::string* error);
 
+// The manifest's name of a playback mode ("page", "video", "page-post"), or
+// "unknown".
+const char* mode_name(int32_t mode);
+
 }  // namespace pack

@@ -1,9 +1,9 @@
 #include "package_writer.h"
 
-#include <cstring>
 #include <memory>
 
 #include "package/package_format.h"
+#include "package/player_state.h"
 
 namespace pack {
 namespace {
@@ -60,7 +60,7 @@ class Writer {
     bytes(s.c_str(), s.size() + 1);
     pad();
   }
-  // Copies a file's bytes; false with error set when it can't be read whole.
+  // Copies a file's bytes; sets error when it can't be read whole.
   void data(const Data& d, std::string* error) {
     if (!ok_) return;
     if (d.path.empty()) {
@@ -128,13 +128,13 @@ std::string check_stub(const std::vector<uint8_t>& stub) {
 std::string check_package(const Package& pkg, int64_t stub_size) {
   int64_t pos = stub_size + 24;
   auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
-  if (pkg.mode == 1) {
+  if (pkg.mode == PLAYBACK_VIDEO) {
     if (pkg.player.length() < 4) return "the player movie must be a SWF file of at least 4 bytes";
     // The player reads the FLV's size field only when a byte follows it.
     if (pkg.video.length() < 1) return "the FLV file is empty; the player cannot load it";
     pos = align4(stub_size + 20) + 4 + align4(pkg.player.length()) + 4 +
           align4(pkg.skin.length()) + 4 + pkg.video.length();
-  } else if (pkg.mode == 0 || pkg.mode == 2) {
+  } else if (pkg.mode == PLAYBACK_PAGE || pkg.mode == PLAYBACK_PAGE_POST) {
     if (pkg.entries.empty()) return "a page package needs at least one entry";
     if (pkg.entries[0].data.length() < 4)
       return "entry 1: the first movie must be a SWF file of at least 4 bytes";
@@ -179,12 +179,12 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
 
   Writer w(out);
   w.bytes(stub.data(), stub.size());
-  w.bytes("QZRB", 4);
+  w.u32(package_magic());
   w.u32(PACKAGE_HEADER_TAG);
   w.u32(uint32_t(pkg.mode));
   w.u32(pkg.width);
   w.u32(pkg.height);
-  if (pkg.mode == 1) {
+  if (pkg.mode == PLAYBACK_VIDEO) {
     w.pad();
     const Data* files[] = {&pkg.player, &pkg.skin, &pkg.video};
     for (const Data* d : files) {
