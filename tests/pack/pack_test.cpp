@@ -1,11 +1,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "carried_stub.h"
 #include "commands.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
@@ -33,37 +35,66 @@ class PackTest : public ::testing::Test {
     reset_player_state();
   }
 
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string path(const std::string& name) const { return (dir_ / fs::u8path(name)).u8string(); }
   void write(const std::string& name, const std::string& bytes) {
-    std::ofstream(path(name), std::ios::binary) << bytes;
+    std::ofstream(dir_ / fs::u8path(name), std::ios::binary) << bytes;
+  }
+  std::string read(const std::string& name) {
+    std::ifstream f(dir_ / fs::u8path(name), std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
   }
 
-  // Runs "pack build" and captures what it printed on stderr.
-  int build(const std::string& manifest, const std::string& stub = "stub.exe") {
-    write("manifest.toml", manifest);
-    std::string s = path(stub), o = path("out.exe"), m = path("manifest.toml");
-    std::vector<std::string> args = {"--stub", s, "-o", o, m};
+  // Runs a subcommand, keeping what it printed.
+  int run(int (*command)(int, char**), std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
+    std::fflush(stdout);
     std::fflush(stderr);
+    ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    int rc = command_pack(int(argv.size()), argv.data());
+    int rc = command(int(argv.size()), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    output_ = ::testing::internal::GetCapturedStdout();
     errors_ = ::testing::internal::GetCapturedStderr();
     return rc;
   }
 
+  // Runs "pack build" on manifest text, with --stub unless stub is empty.
+  int build(const std::string& manifest, const std::string& stub = "stub.exe",
+            std::vector<std::string> extra = {}) {
+    write("manifest.toml", manifest);
+    std::vector<std::string> args = {"-o", path("out.exe"), path("manifest.toml")};
+    if (!stub.empty()) args.insert(args.end(), {"--stub", path(stub)});
+    args.insert(args.end(), extra.begin(), extra.end());
+    return run(command_pack, args);
+  }
+
+  // No output and no temporary file beside it.
+  void expect_nothing_written(const std::string& what) {
+    EXPECT_FALSE(fs::exists(path("out.exe"))) << what;
+    for (const auto& f : fs::directory_iterator(dir_))
+      EXPECT_EQ(f.path().extension().string().find(".part"), std::string::npos) << what << ": " << f.path();
+  }
+
   fs::path dir_;
-  std::string errors_;
+  std::string output_, errors_;
 };
 
 const char kGood[] =
     "mode = \"page-post\"\nwidth = 320\nheight = 240\nflash_vars = \"a=1\"\n"
     "[[entry]]\nurl = \"http://example.test/m.swf\"\nfile = \"movie.swf\"\n"
     "content_type = \"application/x-shockwave-flash\"\n"
-    "[[entry]]\nurl = \"http://example.test/d.php\"\npost_body = \"id=5\"\nfile = \"data.xml\"\n";
+    "[[entry]]\nurl = \"http://example.test/d.php\"\npost_body = \"id=5\"\nfile = \"data.xml\"\n"
+    "content_type = \"text/xml\"\n";
+
+const std::string kMovie = "[[entry]]\nurl = \"http://example.test/m.swf\"\nfile = \"movie.swf\"\ncontent_type = \"\"\n";
 
 TEST_F(PackTest, BuildThenLoadGivesTheManifestsEntries) {
   ASSERT_EQ(build(kGood), 0) << errors_;
+  EXPECT_EQ(errors_, "");
   std::string error;
   ASSERT_TRUE(load_player_exe(path("out.exe"), &error)) << error;
   EXPECT_EQ(playback_mode(), 2);
@@ -74,12 +105,11 @@ TEST_F(PackTest, BuildThenLoadGivesTheManifestsEntries) {
   EXPECT_STREQ(resource_table()[1].post_key, "aWQ9NQ==");
   EXPECT_EQ(resource_table()[1].size, 7);
   EXPECT_EQ(required_swf_version(), 9);
-  EXPECT_FALSE(fs::exists(path("out.exe.part")));
 }
 
 TEST_F(PackTest, VideoManifest) {
-  write("skin.swf", "FWS\x08skin");
-  write("movie.flv", std::string(5000, 'v'));
+  write("skin.swf", "CWS\x08skin");
+  write("movie.flv", "FLV" + std::string(5000, 'v'));
   ASSERT_EQ(build("mode = \"video\"\nwidth = 640\nheight = 480\n[video]\nplayer = \"movie.swf\"\n"
                   "skin = \"skin.swf\"\nflv = \"movie.flv\"\n"),
             0)
@@ -88,45 +118,229 @@ TEST_F(PackTest, VideoManifest) {
   ASSERT_TRUE(load_player_exe(path("out.exe"), &error)) << error;
   EXPECT_EQ(playback_mode(), 1);
   ASSERT_EQ(entry_count(), 3);
-  EXPECT_EQ(resource_table()[2].size, 5000);
+  EXPECT_EQ(resource_table()[2].size, 5003);
 }
 
-TEST_F(PackTest, ErrorsLeaveNoOutput) {
+// Every refusal and warning: the exit code, the message with its manifest
+// line, and no output unless the build succeeds.
+TEST_F(PackTest, RefusalsAndWarnings) {
   write("big-stub.exe", std::string(PACKAGE_LAST_START + 1, '\0'));
   write("short-stub.exe", std::string(PACKAGE_SEARCH_START - 1, '\0'));
   write("magic-stub.exe", std::string(33000, '\0') + "QZRB" + std::string(100, '\0'));
+  write("page.html", "<html>");
+  write("skin.swf", "FWS\x08skin");
+  write("movie.flv", "FLV\x01");
+  const std::string video = "mode = \"video\"\n[video]\nplayer = \"movie.swf\"\n";
+  const std::string pp = "mode = \"page-post\"\n" + kMovie;
   const struct {
-    const char* what;
     std::string manifest;
-    std::string stub;
+    int rc;
+    const char* message;
+    std::string stub = "stub.exe";
+    std::vector<std::string> extra = {};
+  } cases[] = {
+      {kGood, 1, "stub is 163820 bytes", "big-stub.exe"},
+      {kGood, 1, "stub is 32767 bytes", "short-stub.exe"},
+      {kGood, 1, "magic at offset 33000", "magic-stub.exe"},
+      {kGood, 1, "none.exe", "none.exe"},
+      {"mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"nope.swf\"\n", 1, "manifest.toml:4: error: "},
+      {"mode = \"page\"\n\n[[entry]\n", 1, "manifest.toml:3: error: "},
+      {"mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"movie.swf\"\nurll = 1\n", 1,
+       "manifest.toml:5: error: unknown key \"urll\""},
+      {"mode = \"web\"\n", 1, "manifest.toml:1: "},
+      {"mode = \"page\"\n", 1, "at least one [[entry]]"},
+      {pp + "post_body = \"x\"\npost_key = \"eA==\"\n", 1, "only one of"},
+      {"mode = \"page\"\n[[entry]]\nurl = \"" + std::string(70000, 'u') + "\"\nfile = \"movie.swf\"\n", 1,
+       "reads at most 131072"},
+      {"mode = \"page\"\n[[entry]]\nurl = \"\"\nfile = \"movie.swf\"\n", 1,
+       "manifest.toml:3: error: entry 0: the URL is empty"},
+      {"mode = \"page\"\n[[entry]]\nurl = \"http://x.test/p.html\"\nfile = \"page.html\"\n", 1,
+       "manifest.toml:4: error: entry 0: the first movie is not a SWF"},
+      {pp + "[[entry]]\nurl = \"HTTP://EXAMPLE.test/M.swf\"\nfile = \"data.xml\"\n", 1,
+       "manifest.toml:7: error: entry 1: the URL \"HTTP://EXAMPLE.test/M.swf\" is already served by entry 0 (line 3)"},
+      {pp + "[[entry]]\nurl = \"http://example.test/d\"\nalternate_url = \"http://example.test/m.SWF\"\n"
+       "file = \"data.xml\"\n", 1, ":8: error: entry 1: the alternate URL"},
+      {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"a\"\nfile = \"data.xml\"\n",
+       1, "entry 1: the URL"},
+      // page-post tells bodies apart, page does not.
+      {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"b\"\nfile = \"data.xml\"\n",
+       0, ""},
+      {"mode = \"page\"\n" + kMovie + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\n"
+       "post_body = \"b\"\nfile = \"data.xml\"\n", 1, "entry 1: the URL"},
+      {pp + "post_key = \"not base64!\"\n", 1, "manifest.toml:6: error: entry 0: post_key \"not base64!\" is not base64"},
+      {pp + "post_key = \"eA=x\"\n", 1, "is not base64"},
+      {"mode = \"page\"\nwidth = 40000\n" + kMovie, 1, "manifest.toml:2: error: \"width\" is 40000"},
+      {"mode = \"page\"\nheight = 32768\n" + kMovie, 1, "\"height\" is 32768"},
+      {"mode = \"page\"\nheight = 32767\n" + kMovie, 0, ""},
+      {video + "skin = \"movie.swf\"\nflv = \"movie.swf\"\n", 1, "manifest.toml:5: error: the video is not an FLV"},
+      {video + "skin = \"page.html\"\nflv = \"movie.flv\"\n", 1, "manifest.toml:4: error: the skin movie is not a SWF"},
+      {"mode = \"video\"\n[video]\nplayer = \"movie.flv\"\nskin = \"skin.swf\"\nflv = \"movie.flv\"\n", 1,
+       "error: the video player movie is not a SWF"},
+      {pp + "[[entry]]\nurl = \"data.xml\"\nfile = \"data.xml\"\ncontent_type = \"\"\n", 0,
+       "manifest.toml:7: warning: entry 1: the URL \"data.xml\" has no scheme"},
+      {pp + "[[entry]]\nurl = \"data.xml\"\nfile = \"data.xml\"\ncontent_type = \"\"\n", 1, "(--strict)", "stub.exe",
+       {"--strict"}},
+      {"mode = \"page\"\n" + kMovie + "post_body = \"a\"\n", 0, "warning: entry 0: a POST body in mode \"page\""},
+      {pp + "[[entry]]\nurl = \"http://example.test/d.xml\"\nfile = \"data.xml\"\n", 0,
+       "manifest.toml:8: warning: entry 1: no content type given; using text/xml"},
+      {pp + "[[entry]]\nurl = \"http://example.test/d.xml\"\nfile = \"data.xml\"\n", 1, "1 warning(s) (--strict)",
+       "stub.exe", {"--strict"}},
+  };
+  for (const auto& c : cases) {
+    fs::remove(path("out.exe"));
+    int rc = build(c.manifest, c.stub, c.extra);
+    std::string what = c.manifest.substr(0, 200) + " " + c.stub;
+    EXPECT_EQ(rc, c.rc) << what << "\n" << errors_;
+    EXPECT_NE(errors_.find(c.message), std::string::npos) << what << "\n" << errors_;
+    if (c.rc != 0) expect_nothing_written(what);
+    else EXPECT_TRUE(fs::exists(path("out.exe"))) << what;
+  }
+}
+
+TEST_F(PackTest, UsageErrorsNameTheOption) {
+  const struct {
+    int (*command)(int, char**);
+    std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {"stub too long", kGood, "big-stub.exe", "stub is 163820 bytes"},
-      {"stub too short", kGood, "short-stub.exe", "stub is 32767 bytes"},
-      {"magic in the stub", kGood, "magic-stub.exe", "magic at offset 33000"},
-      {"missing stub", kGood, "none.exe", "none.exe"},
-      {"missing data file", "mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"nope.swf\"\n",
-       "stub.exe", "manifest.toml:4: "},
-      {"syntax error", "mode = \"page\"\n\n[[entry]\n", "stub.exe", "manifest.toml:3: "},
-      {"unknown key", "mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"movie.swf\"\nurll = 1\n",
-       "stub.exe", "manifest.toml:5: unknown key \"urll\""},
-      {"bad mode", "mode = \"web\"\n", "stub.exe", "manifest.toml:1: "},
-      {"no entries", "mode = \"page\"\n", "stub.exe", "at least one [[entry]]"},
-      {"first movie too short", "mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"data.xml\"\n"
-       "content_type = \"x\"\n", "stub.exe", ""},
-      {"two bodies", "mode = \"page-post\"\n[[entry]]\nurl = \"a\"\nfile = \"movie.swf\"\n"
-       "post_body = \"x\"\npost_key = \"eA==\"\n", "stub.exe", "only one of"},
-      {"URL longer than the player reads",
-       "mode = \"page\"\n[[entry]]\nurl = \"" + std::string(70000, 'u') + "\"\nfile = \"movie.swf\"\n",
-       "stub.exe", "reads at most 131072"},
+      {command_pack, {"manifest.toml"}, "missing -o"},
+      {command_pack, {"-o", "x.exe"}, "missing MANIFEST"},
+      {command_pack, {"-o"}, "-o needs a file name"},
+      {command_pack, {"--sub", "s.exe"}, "unknown option --sub"},
+      {command_list, {}, "missing PLAYER.exe"},
+      {command_list, {"--jsn", "a.exe"}, "unknown option --jsn"},
+      {command_explain, {"a.exe"}, "missing URL"},
+      {command_explain, {"a.exe", "u", "--post"}, "--post needs a value"},
   };
-  write("data.xml", "<a>");  // shorter than a SWF header
   for (const auto& c : cases) {
-    EXPECT_NE(build(c.manifest, c.stub), 0) << c.what;
-    EXPECT_NE(errors_.find(c.message), std::string::npos) << c.what << ": " << errors_;
-    EXPECT_FALSE(fs::exists(path("out.exe"))) << c.what;
-    EXPECT_FALSE(fs::exists(path("out.exe.part"))) << c.what;
+    EXPECT_EQ(run(c.command, c.args), 2) << c.message;
+    EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
   }
+  for (auto* command : {command_pack, command_list, command_explain}) {
+    EXPECT_EQ(run(command, {"--help"}), 0);
+    EXPECT_NE(output_.find("Exit codes"), std::string::npos);
+  }
+}
+
+// -o may not name an input, by any path to it; nothing is touched.
+TEST_F(PackTest, OutputNamingAnInputIsRefused) {
+  write("manifest.toml", kGood);
+  fs::create_directories(dir_ / "sub");
+  std::error_code no_symlink, no_hard_link;  // links may be missing under Wine
+  fs::create_symlink(dir_ / "movie.swf", dir_ / "link.swf", no_symlink);
+  fs::create_hard_link(dir_ / "data.xml", dir_ / "hard.xml", no_hard_link);
+  const struct {
+    std::string out;
+    const char* message;
+  } cases[] = {
+      {path("manifest.toml"), "it is the manifest"},
+      {path("stub.exe"), "it is the stub"},
+      {path("movie.swf"), "it is the file of entry 0"},
+      {path("sub/../movie.swf"), "it is the file of entry 0"},
+      {path("link.swf"), "it is the file of entry 0"},
+      {path("hard.xml"), "it is the file of entry 1"},
+      {path("missing/out.exe"), "folder " },
+  };
+  for (const auto& c : cases) {
+    if ((no_symlink && c.out == path("link.swf")) || (no_hard_link && c.out == path("hard.xml"))) continue;
+    std::string before = fs::exists(c.out) ? read(fs::path(c.out).lexically_relative(dir_).string()) : "";
+    EXPECT_EQ(run(command_pack, {"--stub", path("stub.exe"), "-o", c.out, path("manifest.toml")}), 1) << c.out;
+    EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
+    if (!before.empty()) EXPECT_EQ(read(fs::path(c.out).lexically_relative(dir_).string()), before);
+  }
+  EXPECT_NE(errors_.find("cannot write " + path("missing/out.exe") + ": folder " + path("missing") +
+                         " does not exist"),
+            std::string::npos)
+      << errors_;
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+}
+
+TEST_F(PackTest, PackedPlayerIsNoStub) {
+  ASSERT_EQ(build(kGood), 0) << errors_;
+  fs::rename(path("out.exe"), path("player.exe"));
+  EXPECT_EQ(build(kGood, "player.exe"), 1);
+  EXPECT_NE(errors_.find("player.exe is already a packed player; give the bare stub"), std::string::npos) << errors_;
+}
+
+TEST_F(PackTest, ContentTypeFromTheExtensionAndListJson) {
+  write("pic.PNG", "png");
+  ASSERT_EQ(build("mode = \"page-post\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\nfile = \"movie.swf\"\n"
+                  "[[entry]]\nurl = \"http://example.test/p\"\nfile = \"pic.PNG\"\n"
+                  "[[entry]]\nurl = \"http://example.test/d\"\nfile = \"data.xml\"\ncontent_type = \"\"\n"),
+            0);
+  EXPECT_EQ(run(command_list, {"--json", path("out.exe")}), 0) << errors_;
+  EXPECT_NE(output_.find("\"index\":0,\"url\":\"http://example.test/m.swf\",\"alternate_url\":null,"
+                         "\"post_key\":null,\"content_type\":\"application/x-shockwave-flash\""),
+            std::string::npos)
+      << output_;
+  EXPECT_NE(output_.find("\"content_type\":\"image/png\""), std::string::npos) << output_;
+  EXPECT_NE(output_.find("\"url\":\"http://example.test/d\",\"alternate_url\":null,\"post_key\":null,"
+                         "\"content_type\":null"),
+            std::string::npos)
+      << output_;
+  EXPECT_EQ(run(command_list, {path("out.exe")}), 0);
+  EXPECT_NE(output_.find("content type: \"image/png\""), std::string::npos) << output_;
+}
+
+// list tells what the player does with a damaged or cut player.
+TEST_F(PackTest, ListOnDamagedPlayers) {
+  ASSERT_EQ(build(kGood), 0) << errors_;
+  const std::string whole = read("out.exe");
+  const struct {
+    std::string bytes;
+    int rc;
+    const char* message;
+  } cases[] = {
+      {whole.substr(0, whole.size() - 1), 0, "the package declares 2 entries, 1 are present; the player serves the 1"},
+      {whole.substr(0, 40100), 1, "the player refuses this package: the first entry"},
+      {whole.substr(0, 40000), 1, "the player refuses this package: no package follows the stub"},
+      {whole.substr(0, 30000), 1, "the player refuses this package: the file is 30000 bytes"},
+  };
+  for (const auto& c : cases) {
+    write("cut.exe", c.bytes);
+    EXPECT_EQ(run(command_list, {path("cut.exe")}), c.rc) << c.message;
+    EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
+    if (c.rc == 0) EXPECT_NE(output_.find("entries: 1 (the package declares 2)"), std::string::npos) << output_;
+  }
+}
+
+TEST_F(PackTest, ExplainExitsOneWhenThePlayerAnswersNothing) {
+  ASSERT_EQ(build(kGood), 0) << errors_;
+  EXPECT_EQ(run(command_explain, {path("out.exe"), "http://example.test/m.swf"}), 0);
+  EXPECT_NE(output_.find("why: exact match"), std::string::npos) << output_;
+  EXPECT_EQ(run(command_explain, {path("out.exe"), "http://other.test/x.swf"}), 1);
+  EXPECT_NE(output_.find("answer: nothing"), std::string::npos) << output_;
+  EXPECT_EQ(run(command_explain, {path("out.exe"), "ftp://example.test/m.swf", "--json"}), 1);
+  EXPECT_EQ(run(command_explain, {path("none.exe"), "http://example.test/m.swf"}), 1);
+}
+
+TEST_F(PackTest, NonAsciiPathsWork) {
+  fs::create_directories(dir_ / fs::u8path(u8"захват é"));
+  write(u8"захват é/фильм.swf", std::string("FWS\x0a") + std::string(20, 'x'));
+  write(u8"захват é/manifest.toml",
+        u8"mode = \"page\"\n[[entry]]\nurl = \"http://example.test/фильм.swf\"\nfile = \"фильм.swf\"\n");
+  ASSERT_EQ(run(command_pack, {"--stub", path("stub.exe"), "-o", path(u8"игра ü.exe"),
+                               path(u8"захват é/manifest.toml")}),
+            0)
+      << errors_;
+  EXPECT_EQ(run(command_list, {path(u8"игра ü.exe")}), 0) << errors_;
+  EXPECT_NE(output_.find(u8"http://example.test/фильм.swf"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("required player version: 10"), std::string::npos) << output_;
+}
+
+// The packer carries its stub: no --stub needed, and --version names it.
+TEST_F(PackTest, CarriedStub) {
+  EXPECT_EQ(pack::sha256_hex(reinterpret_cast<const uint8_t*>("abc"), 3),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(pack::sha256_hex(reinterpret_cast<const uint8_t*>(std::string(56, 'a').data()), 56),
+            "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
+  if (pack::carried_stub_size() == 0) GTEST_SKIP() << "built without a stub to carry";
+  EXPECT_EQ(build(kGood, ""), 0) << errors_;
+  std::string player = read("out.exe");
+  ASSERT_GT(player.size(), pack::carried_stub_size());
+  EXPECT_EQ(player.compare(0, pack::carried_stub_size(),
+                           reinterpret_cast<const char*>(pack::carried_stub_data()), pack::carried_stub_size()),
+            0);
 }
 
 TEST(PackageChecks, VideoPackageWithEmptyFlvIsRefused) {

@@ -1,72 +1,71 @@
-#include <sys/stat.h>
-
+// pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
+#include "build.h"
 #include "commands.h"
-#include "file_source.h"
 #include "manifest.h"
-#include "package_writer.h"
 
 namespace {
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "pack: %s\n", message.c_str());
-  return 1;
-}
+const char kHelp[] =
+    "usage: pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml\n"
+    "\n"
+    "Makes a player: the stub followed by the package that MANIFEST describes\n"
+    "(see pack --help for the manifest). Every problem is reported with the\n"
+    "manifest's line before anything is written.\n"
+    "\n"
+    "  -o OUT.exe      the player to write; it is written whole or not at all,\n"
+    "                  and may not be one of the inputs\n"
+    "  --stub STUB.exe another player stub than the one this packer carries\n"
+    "  --strict        warnings refuse the build too\n"
+    "\n"
+    "Exit codes: 0 written (perhaps with warnings), 1 refused or failed,\n"
+    "2 usage error.\n";
 
 }  // namespace
 
+int usage_error(const char* command, const std::string& message) {
+  std::fprintf(stderr, "pack %s: %s (see pack %s --help)\n", command, message.c_str(), command);
+  return 2;
+}
+
+bool is_help(const char* arg) { return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"); }
+
 int command_pack(int argc, char** argv) {
-  std::string stub_path, out_path, manifest_path;
+  pack::BuildOptions options;
+  std::string manifest;
   for (int i = 0; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--stub") && i + 1 < argc) {
-      stub_path = argv[++i];
-    } else if (!std::strcmp(argv[i], "-o") && i + 1 < argc) {
-      out_path = argv[++i];
-    } else if (argv[i][0] == '-' || !manifest_path.empty()) {
-      return fail(std::string("unexpected argument \"") + argv[i] + "\" (try pack --help)");
+    const char* a = argv[i];
+    if (is_help(a)) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    const bool out = !std::strcmp(a, "-o") || !std::strcmp(a, "--output");
+    if (out || !std::strcmp(a, "--stub")) {
+      if (i + 1 >= argc) return usage_error("build", std::string(a) + " needs a file name");
+      (out ? options.out_path : options.stub_path) = argv[++i];
+    } else if (!std::strcmp(a, "--strict")) {
+      options.strict = true;
+    } else if (a[0] == '-' && a[1]) {
+      return usage_error("build", std::string("unknown option ") + a);
+    } else if (!manifest.empty()) {
+      return usage_error("build", std::string("one manifest only; \"") + a + "\" is a second");
     } else {
-      manifest_path = argv[i];
+      manifest = a;
     }
   }
-  if (stub_path.empty() || out_path.empty() || manifest_path.empty())
-    return fail("usage: pack build --stub STUB.exe -o OUT.exe MANIFEST.toml");
-
-  std::string error;
-  std::vector<uint8_t> stub;
-  if (!read_whole_file(stub_path, &stub, &error)) return fail(error);
-  error = pack::check_stub(stub);
-  if (!error.empty()) return fail(stub_path + ": " + error);
+  if (options.out_path.empty()) return usage_error("build", "missing -o OUT.exe");
+  if (manifest.empty()) return usage_error("build", "missing MANIFEST.toml");
 
   pack::Package package;
-  if (!pack::read_manifest(manifest_path, &package, &error)) return fail(error);
-
-  // Written beside the target and renamed at the end, so that a failure
-  // never leaves a partial player behind.
-  std::string temp = out_path + ".part";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return fail(temp + ": " + std::strerror(errno));
-  pack::FileSink sink(f);
-  error = pack::write_player(stub, package, &sink);
-  if (std::fclose(f) != 0 && error.empty()) error = temp + ": write error";
-  if (error.empty()) {
-#ifdef _WIN32
-    // Only the Windows C library's rename refuses to replace a file.
-    std::remove(out_path.c_str());
-#endif
-    if (std::rename(temp.c_str(), out_path.c_str()) != 0)
-      error = out_path + ": " + std::strerror(errno);
+  std::string error;
+  if (!pack::read_manifest(manifest, &package, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
   }
-  if (!error.empty()) {
-    std::remove(temp.c_str());
-    return fail(error);
-  }
-#ifndef _WIN32
-  chmod(out_path.c_str(), 0755);
-#endif
-  std::printf("%s: %lld bytes\n", out_path.c_str(), static_cast<long long>(sink.position()));
-  return 0;
+  options.source = manifest;
+  options.manifest_path = manifest;
+  return pack::build_player_file(std::move(package), options);
 }

@@ -11,7 +11,18 @@
 
 namespace {
 
-const char kUsage[] = "usage: pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n";
+const char kHelp[] =
+    "usage: pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
+    "\n"
+    "Tells which entry the player answers a request with, by which rule, and\n"
+    "every URL it tried on the way, by running the player's own lookup.\n"
+    "\n"
+    "  --post BODY       the request's POST body (page-post looks it up as a key)\n"
+    "  --post-file FILE  the POST body from a file\n"
+    "  --json            the answer and the rule's precise terms and scores\n"
+    "\n"
+    "Exit codes: 0 an entry answers, 1 the player answers with nothing (or\n"
+    "refuses the URL, or the player file cannot be read), 2 usage error.\n";
 
 }  // namespace
 
@@ -23,13 +34,15 @@ int command_explain(int argc, char** argv) {
   std::string body;
   for (int i = 0; i < argc; ++i) {
     const char* a = argv[i];
+    if (is_help(a)) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
     if (!std::strcmp(a, "--json")) {
       json = true;
-    } else if ((!std::strcmp(a, "--post") || !std::strcmp(a, "--post-file")) && i + 1 < argc) {
-      if (has_body) {
-        std::fputs("pack explain: give one POST body only\n", stderr);
-        return 2;
-      }
+    } else if (!std::strcmp(a, "--post") || !std::strcmp(a, "--post-file")) {
+      if (i + 1 >= argc) return usage_error("explain", std::string(a) + " needs a value");
+      if (has_body) return usage_error("explain", "give one POST body only");
       has_body = true;
       if (a[6] == 0) {
         body = argv[++i];
@@ -40,24 +53,20 @@ int command_explain(int argc, char** argv) {
           return 1;
         }
       }
+    } else if (a[0] == '-' && a[1]) {
+      return usage_error("explain", std::string("unknown option ") + a);
     } else if (!exe) {
       exe = a;
     } else if (!url) {
       url = a;
     } else {
-      std::fputs(kUsage, stderr);
-      return 2;
+      return usage_error("explain", std::string("unexpected argument \"") + a + "\"");
     }
   }
-  if (!exe || !url) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (!exe) return usage_error("explain", "missing PLAYER.exe");
+  if (!url) return usage_error("explain", "missing URL");
   std::u16string request;
-  if (!utf8_to_utf16(url, &request)) {
-    std::fputs("pack explain: the URL is not valid UTF-8\n", stderr);
-    return 2;
-  }
+  if (!utf8_to_utf16(url, &request)) return usage_error("explain", "the URL is not valid UTF-8");
   std::string error;
   if (!load_player_exe(exe, &error)) {
     std::fprintf(stderr, "pack: %s\n", error.c_str());
@@ -67,5 +76,5 @@ int command_explain(int argc, char** argv) {
   std::string out = json ? explain_json(r) : explain_text(r);
   std::fwrite(out.data(), 1, out.size(), stdout);
   reset_player_state();
-  return 0;
+  return r.refused || r.index < 0 ? 1 : 0;
 }

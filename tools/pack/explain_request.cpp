@@ -56,16 +56,6 @@ struct Collector {
   }
 };
 
-const char* rule_name(int32_t rule) {
-  switch (rule) {
-    case MATCH_RULE_PASS1: return "pass 1 (same address and separator)";
-    case MATCH_RULE_PASS2: return "pass 2 (same directory)";
-    case MATCH_RULE_EXTENSION: return "extension rule";
-    case MATCH_RULE_HOST: return "host rule";
-    default: return "no rule matched";
-  }
-}
-
 const char* rule_id(int32_t rule) {
   switch (rule) {
     case MATCH_RULE_PASS1: return "pass1";
@@ -112,23 +102,6 @@ std::string decisive_kind(const ExplainResult& r) {
   return l.exact_pass == 1 ? "exact-with-key" : "exact";
 }
 
-std::string match_scores_text(const ExplainLookup& l) {
-  const MatchDetail& m = l.match;
-  char buf[512];
-  if (m.rule == MATCH_RULE_PASS1 || m.rule == MATCH_RULE_PASS2) {
-    std::snprintf(buf, sizeof buf,
-                  "separator '%s' at %d, %d piece(s) in %d characters; prefix winner %d "
-                  "(%d characters), parameter winner %d (%d piece(s)), token winner %d; "
-                  "picked the %s winner",
-                  utf16_to_utf8(std::u16string(1, m.separator)).c_str(), m.separator_pos, m.piece_count,
-                  m.param_length, m.prefix_winner, m.prefix_length, m.param_winner, m.param_count,
-                  m.token_winner, pick_id(m.pick));
-    return buf;
-  }
-  if (m.rule == MATCH_RULE_HOST) return "host suffix \"" + utf16_to_utf8(l.host_suffix) + "\"";
-  return "";
-}
-
 }  // namespace
 
 void install_player_base_url(ExplainResult* out) {
@@ -171,22 +144,58 @@ ExplainResult explain_request(const std::u16string& url, const std::string* body
   return r;
 }
 
+namespace {
+
+// A best match in plain words; the precise scores stay in --json.
+std::string best_match_words(const ExplainLookup& l) {
+  const MatchDetail& m = l.match;
+  std::string s = "best match: ";
+  switch (m.rule) {
+    case MATCH_RULE_PASS1: s += "same address up to the query"; break;
+    case MATCH_RULE_PASS2: s += "same folder"; break;
+    case MATCH_RULE_EXTENSION: return s + "a stored URL that is the request plus a query or fragment";
+    case MATCH_RULE_HOST:
+      return s + "same path on another host ending in " + utf16_to_utf8(l.host_suffix);
+    default: return s + "none";
+  }
+  switch (m.pick) {
+    case MATCH_PICK_PARAMETER:
+      return s + ", " + std::to_string(m.param_count) + " of " + std::to_string(m.piece_count) +
+             " query values equal";
+    case MATCH_PICK_PREFIX:
+      return s + ", the query agrees in its first " + std::to_string(m.prefix_length) + " of " +
+             std::to_string(m.param_length) + " characters";
+    case MATCH_PICK_TOKEN: return s + ", the first stored query of letters and digits only";
+    default: return s;
+  }
+}
+
+std::string lookup_result(int32_t result) {
+  return result < 0 ? "nothing" : "entry " + std::to_string(result);
+}
+
+}  // namespace
+
 std::string explain_text(const ExplainResult& r) {
   std::string s;
   s += "request: " + utf16_to_utf8(r.request) + "\n";
-  s += std::string("mode: ") + std::to_string(r.mode) + " (" + pack::mode_name(r.mode) + ")\n";
-  s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) + " (" + r.base_source + ")\n";
+  s += std::string("mode: ") + pack::mode_name(r.mode) +
+       (r.mode == PLAYBACK_PAGE_POST ? " (exact lookups, relative walks, best matches, POST keys)\n"
+                                     : " (exact lookups only)\n");
+  if (r.mode == PLAYBACK_PAGE_POST)
+    s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) +
+         (r.has_base ? std::string(" (from the ") + (std::string(r.base_source) == "package" ? "package's Base" : "first entry's folder") + ")" : "") + "\n";
   if (r.has_key)
-    s += "post key: " + r.key + (r.key_used ? "" : " (not used: only mode 2 reads POST bodies)") + "\n";
+    s += "post body key: " + r.key + (r.key_used ? "" : " (ignored: only page-post looks at POST bodies)") + "\n";
   if (r.refused) {
-    s += "answer: MK_E_SYNTAX: the scheme is not http:, https: or file:, or the URL is empty\n";
+    s += "answer: refused; the player serves only http:, https: and file: URLs and relative ones, never an empty URL\n";
     return s;
   }
   if (r.index < 0) {
-    s += "answer: S_OK with no entry (-1): the control is told the resource was not found\n";
+    s += "answer: nothing; the player tells the movie the file was not found\n";
   } else {
     const ResourceEntry* e = resource_entry(r.index);
-    s += "answer: S_OK with entry " + std::to_string(r.index) + ": " + utf16_to_utf8(e->url) + "\n";
+    s += "answer: entry " + std::to_string(r.index) + ": " + utf16_to_utf8(e->url) + "\n";
     if (e->alternate_url) s += "  alternate url: " + utf16_to_utf8(e->alternate_url) + "\n";
     if (e->post_key) s += "  post key: " + std::string(e->post_key) + "\n";
   }
@@ -194,34 +203,34 @@ std::string explain_text(const ExplainResult& r) {
     const ExplainLookup& l = r.lookups[size_t(r.decisive)];
     std::string why;
     if (!l.best_match)
-      why = l.exact_pass == 1 ? "exact match of URL and POST key" : "exact match of the URL";
+      why = l.exact_pass == 1 ? "exact match of the URL and the POST body"
+                              : "exact match (letter case aside)";
     else
-      why = std::string("best match, ") + rule_name(l.match.rule);
-    s += "rule: " + why + "\n";
-    std::string scores = l.best_match ? match_scores_text(l) : "";
-    if (!scores.empty()) s += "  " + scores + "\n";
+      why = best_match_words(l);
+    s += "why: " + why + "\n";
     if (r.relocated)
-      s += "  after relocation under the base URL (common prefix of " +
-           std::to_string(r.relocation_prefix) + " characters, rest \"" + utf16_to_utf8(r.relocation_rest) + "\")\n";
+      s += "  after moving the request under the base URL (they share the first " +
+           std::to_string(r.relocation_prefix) + " characters; the rest is \"" +
+           utf16_to_utf8(r.relocation_rest) + "\")\n";
     if (l.relative_attempt > 0)
-      s += "  relative attempt " + std::to_string(l.relative_attempt) + ": " +
+      s += "  relative request joined to the base URL, relative attempt " +
+           std::to_string(l.relative_attempt) + ": " +
            utf16_to_utf8(r.joined[size_t(l.relative_attempt - 1)]) + "\n";
   } else if (r.mode == PLAYBACK_PAGE_POST) {
-    if (r.no_base) s += "rule: none; there is no base URL to join or relocate under\n";
+    if (r.no_base) s += "why: there is no base URL to join the request to or move it under\n";
     else if (r.relocation_tried && !r.relocated)
-      s += "rule: none; relocation refused: the request shares only " +
-           std::to_string(r.relocation_prefix) + " characters with the base URL\n";
+      s += "why: no stored URL matches, and the request shares only " +
+           std::to_string(r.relocation_prefix) + " characters with the base URL, too few to move it under it\n";
     else
-      s += "rule: none matched\n";
+      s += "why: no stored URL matches, exactly or best\n";
   } else {
-    s += "rule: none; modes 0 and 1 look up the URL exactly, nothing else\n";
+    s += "why: no stored URL equals the request; mode " + std::string(pack::mode_name(r.mode)) +
+         " looks up exact URLs only (page-post also tries relative walks and best matches)\n";
   }
-  s += "attempts:\n";
+  s += "tried:\n";
   for (const ExplainLookup& l : r.lookups) {
-    s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + utf16_to_utf8(l.url) + " -> " +
-         std::to_string(l.result);
-    if (l.best_match) s += std::string(" (") + rule_name(l.match.rule) + ")";
-    s += "\n";
+    s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + utf16_to_utf8(l.url) +
+         " -> " + lookup_result(l.result) + "\n";
   }
   return s;
 }

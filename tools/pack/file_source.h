@@ -34,5 +34,9 @@ bool read_whole_file(const std::string& path, Bytes* out, std::string* error);
 
 // Loads the package appended to the executable at path into the player
 // state. False with a message when the file can't be read or has no valid
-// package.
+// package: "PATH: the player refuses this package: why".
 bool load_player_exe(const std::string& path, std::string* error);
+
+// The entry count a loaded page package declares in its header (the player
+// serves fewer when the file ends early); -1 when unknown.
+int32_t declared_entry_count(const std::string& path);

@@ -1,40 +1,60 @@
 // pack: makes Tessivo player executables from captured files, and reads them.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#include "paths.h"
+#endif
+
+#include "carried_stub.h"
 #include "commands.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: pack COMMAND [ARGS]\n"
+    "usage: pack COMMAND [ARGS]   (pack COMMAND --help for each)\n"
     "\n"
     "Commands:\n"
-    "  build --stub STUB.exe -o OUT.exe MANIFEST.toml\n"
-    "        Appends the package that MANIFEST describes to the player stub.\n"
-    "  list PLAYER.exe\n"
-    "        Prints the package inside a player executable.\n"
+    "  build -o OUT.exe MANIFEST.toml [--stub STUB.exe] [--strict]\n"
+    "        Makes a player: the package that MANIFEST describes, appended to the\n"
+    "        player stub this packer carries (or to STUB.exe).\n"
+    "  list PLAYER.exe [--json]\n"
+    "        Prints the package inside a player.\n"
     "  explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
     "        Tells what the player would answer for a request, and why.\n"
     "\n"
+    "  pack --version   the packer's version and the stub it carries\n"
+    "\n"
+    "Page modes (choose one per player):\n"
+    "  page       the player serves a request only when an entry stores exactly\n"
+    "             its URL (letter case aside); POST bodies are ignored.\n"
+    "  page-post  also joins relative requests to the base URL and walks up its\n"
+    "             folders, takes the best match when no URL is equal (same\n"
+    "             folder, most query values alike, other host) and tells POST\n"
+    "             requests apart by their bodies. Recommended for captures.\n"
+    "  video      a video player movie, its skin and one FLV; no entries.\n"
+    "\n"
     "A manifest (TOML, paths relative to the manifest's folder):\n"
     "\n"
-    "  mode = \"page\"            # \"page\", \"page-post\" (requests keyed by POST body) or \"video\"\n"
-    "  width = 640               # nominal video size in pixels (0 or absent: none)\n"
+    "  mode = \"page-post\"       # see the page modes above\n"
+    "  width = 640               # nominal video size in pixels, at most 32767 (0 or absent: none)\n"
     "  height = 480\n"
     "  flash_vars = \"lang=en\"    # FlashVars and Base of the first movie (optional)\n"
     "  base = \"http://example.test/site/\"\n"
     "\n"
-    "  [[entry]]                 # the first entry is the first movie\n"
+    "  [[entry]]                 # entry 0 is the first movie (a SWF file)\n"
     "  url = \"http://example.test/site/main.swf\"\n"
-    "  content_type = \"application/x-shockwave-flash\"\n"
-    "  file = \"main.swf\"\n"
+    "  file = \"main.swf\"         # content type from the extension when none is given\n"
     "\n"
     "  [[entry]]\n"
     "  url = \"http://example.test/site/data.php\"\n"
     "  alternate_url = \"http://example.test/site/data.php?v=2\"\n"
-    "  post_body = \"id=5\"        # or post_body_file = \"body.bin\", or post_key = \"aWQ9NQ==\"\n"
-    "  content_type = \"text/xml\"\n"
+    "  post_body = \"id=5\"        # or post_body_file = \"body.bin\", or post_key = \"aWQ9NQ==\" (base64)\n"
+    "  content_type = \"text/xml\" # \"\" for none\n"
     "  file = \"data-5.xml\"\n"
     "\n"
     "A video manifest:\n"
@@ -48,30 +68,60 @@ const char kUsage[] =
     "  flv = \"movie.flv\"\n"
     "\n"
     "Example:\n"
-    "  pack build --stub tessivo-stub.exe -o intro.exe capture/manifest.toml\n"
-    "  pack list intro.exe\n";
+    "  pack build -o intro.exe capture/manifest.toml\n"
+    "  pack list intro.exe\n"
+    "\n"
+    "Exit codes: 0 done, 1 refused or failed (explain: also when the player\n"
+    "answers with nothing), 2 usage error.\n";
+
+int version(int, char**) {
+  std::printf("pack %s\n", TESSIVO_PACK_VERSION);
+  if (pack::carried_stub_size() == 0)
+    std::printf("carried stub: none (give --stub to build)\n");
+  else
+    std::printf("carried stub: %zu bytes, sha256 %s\n", pack::carried_stub_size(),
+                pack::sha256_hex(pack::carried_stub_data(), pack::carried_stub_size()).c_str());
+  return 0;
+}
 
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
 };
 
+// One row per subcommand.
 const Command kCommands[] = {
     {"build", command_pack},
     {"list", command_list},
     {"explain", command_explain},
+    {"--version", version},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h") ||
-      !std::strcmp(argv[1], "help")) {
+#ifdef _WIN32
+  // Arguments as UTF-8 from the wide command line, whatever the code page.
+  std::vector<std::string> utf8;
+  int wargc = 0;
+  if (wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc)) {
+    for (int i = 0; i < wargc; ++i) utf8.push_back(pack::narrow(wargv[i]));
+    LocalFree(wargv);
+  }
+  std::vector<char*> args;
+  for (std::string& a : utf8) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  if (wargc > 0) {
+    argc = wargc;
+    argv = args.data();
+  }
+#endif
+  if (argc < 2 || is_help(argv[1]) || !std::strcmp(argv[1], "help")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
   for (const Command& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
-  std::fprintf(stderr, "pack: unknown command \"%s\" (try pack --help)\n", argv[1]);
+  std::fprintf(stderr, "pack: unknown command \"%s\" (see pack --help)\n", argv[1]);
   return 2;
 }

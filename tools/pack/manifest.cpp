@@ -1,7 +1,5 @@
 #include "manifest.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #define TOML_EXCEPTIONS 0
@@ -11,6 +9,7 @@
 #include "base64.h"
 #include "package/player_state.h"
 #include "file_source.h"
+#include "paths.h"
 #include "utf.h"
 
 namespace pack {
@@ -24,7 +23,7 @@ class Reader {
   }
 
   bool fail(const toml::source_region& where, const std::string& message) {
-    *error_ = path_ + ":" + std::to_string(where.begin.line) + ": " + message;
+    *error_ = path_ + ":" + std::to_string(where.begin.line) + ": error: " + message;
     return false;
   }
 
@@ -52,9 +51,15 @@ class Reader {
     return true;
   }
 
-  bool number(const toml::table& t, const char* key, uint32_t* out) {
+  static int32_t line_of(const toml::table& t, const char* key) {
+    const toml::node* n = t.get(key);
+    return n ? int32_t(n->source().begin.line) : 0;
+  }
+
+  bool number(const toml::table& t, const char* key, uint32_t* out, int32_t* line) {
     const toml::node* n = t.get(key);
     if (!n) return true;
+    *line = int32_t(n->source().begin.line);
     const auto* v = n->as_integer();
     if (!v || v->get() < 0 || v->get() > INT32_MAX)
       return fail(n->source(), std::string("\"") + key + "\" must be a whole number from 0");
@@ -68,18 +73,18 @@ class Reader {
     std::string p = s->get();
     if (p.empty()) return fail(n->source(), std::string("\"") + key + "\" is empty");
     if (p[0] != '/' && !(p.size() > 1 && p[1] == ':')) p = dir_ + p;
-#ifndef _WIN32
-    // A folder opens for reading here; on Windows fopen refuses it.
-    struct stat st;
-    if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-      return fail(n->source(), p + ": missing or unreadable");
-#endif
+    switch (path_kind(p)) {
+      case PathKind::file: break;
+      case PathKind::missing: return fail(n->source(), p + ": no such file");
+      default: return fail(n->source(), p + ": not a file");
+    }
     // The size as the packer reads the file, in 64 bits on every platform.
     FileSource source;
     std::string error;
     if (!source.open(p, &error)) return fail(n->source(), p + ": missing or unreadable");
     out->path = p;
     out->size = source.size();
+    out->line = int32_t(n->source().begin.line);
     return true;
   }
 
@@ -97,6 +102,12 @@ class Reader {
     if (!text(t, "url", &e->url, true) || !text(t, "alternate_url", &e->alternate_url, false) ||
         !text(t, "content_type", &e->content_type, false) || !required_file(t, "file", &e->data))
       return false;
+    e->content_type_given = t.get("content_type") != nullptr;
+    e->line = int32_t(t.source().begin.line);
+    e->url_line = line_of(t, "url");
+    e->alternate_url_line = line_of(t, "alternate_url");
+    for (const char* k : {"post_body", "post_body_file", "post_key"})
+      if (int32_t l = line_of(t, k)) e->post_line = l;
     int bodies = (t.get("post_body") ? 1 : 0) + (t.get("post_body_file") ? 1 : 0) +
                  (t.get("post_key") ? 1 : 0);
     if (bodies > 1)
@@ -110,6 +121,7 @@ class Reader {
       if (!file(n, "post_body_file", &body)) return false;
       std::string bytes, error;
       if (!read_whole_file(body.path, &bytes, &error)) return fail(n->source(), error);
+      e->post_body_path = body.path;
       e->post_key = base64(bytes.data(), bytes.size());
     } else if (const toml::node* n = t.get("post_key")) {
       const auto* s = n->as_string();
@@ -132,7 +144,9 @@ class Reader {
       if (name == mode_name(k)) pkg->mode = k;
     if (pkg->mode < 0)
       return fail(mode->source(), "\"mode\" must be \"page\", \"page-post\" or \"video\"");
-    if (!number(root, "width", &pkg->width) || !number(root, "height", &pkg->height)) return false;
+    if (!number(root, "width", &pkg->width, &pkg->width_line) ||
+        !number(root, "height", &pkg->height, &pkg->height_line))
+      return false;
 
     if (pkg->mode == PLAYBACK_VIDEO) {
       for (const char* k : {"flash_vars", "base", "entry"})
@@ -181,16 +195,14 @@ const char* mode_name(int32_t mode) {
 }
 
 bool read_manifest(const std::string& path, Package* package, std::string* error) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = path + ": cannot be opened";
-    return false;
-  }
-  std::fclose(f);
-  toml::parse_result parsed = toml::parse_file(path);
+  std::string text;
+  if (!read_whole_file(path, &text, error)) return false;
+  // Read here rather than by the TOML library, so that the path goes
+  // through the packer's own (wide on Windows) file opening.
+  toml::parse_result parsed = toml::parse(text, path);
   if (!parsed) {
     const toml::parse_error& e = parsed.error();
-    *error = path + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
+    *error = path + ":" + std::to_string(e.source().begin.line) + ": error: " + std::string(e.description());
     return false;
   }
   Reader reader(path, error);

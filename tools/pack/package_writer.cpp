@@ -4,6 +4,7 @@
 
 #include "package/package_format.h"
 #include "package/player_state.h"
+#include "paths.h"
 
 namespace pack {
 namespace {
@@ -67,7 +68,7 @@ class Writer {
       bytes(d.bytes.data(), d.bytes.size());
       return;
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(d.path.c_str(), "rb"), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(open_file(d.path, "rb"), std::fclose);
     if (!f) {
       *error = d.path + ": cannot be opened";
       ok_ = false;
@@ -137,10 +138,10 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
   } else if (pkg.mode == PLAYBACK_PAGE || pkg.mode == PLAYBACK_PAGE_POST) {
     if (pkg.entries.empty()) return "a page package needs at least one entry";
     if (pkg.entries[0].data.length() < 4)
-      return "entry 1: the first movie must be a SWF file of at least 4 bytes";
+      return "entry 0: the first movie must be a SWF file of at least 4 bytes";
     for (size_t i = 0; i < pkg.entries.size(); ++i) {
       const PageEntry& e = pkg.entries[i];
-      std::string which = "entry " + std::to_string(i + 1) + ": ";
+      std::string which = "entry " + std::to_string(i) + ": ";
       if (e.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
       // The player keeps each text up to its first NUL: a NUL inside would cut it short.
       if (has_nul(e.url) || has_nul(e.alternate_url) || has_nul(e.post_key) ||

@@ -14,6 +14,7 @@ struct Data {
   std::vector<uint8_t> bytes;
   std::string path;
   int64_t size = 0;  // of the file at path; bytes.size() otherwise
+  int32_t line = 0;  // the manifest line that names it; 0 for none
   int64_t length() const { return path.empty() ? int64_t(bytes.size()) : size; }
 };
 
@@ -22,7 +23,13 @@ struct PageEntry {
   std::u16string alternate_url;  // empty: none
   std::string post_key;          // base64 of the request body; empty: none
   std::u16string content_type;   // empty: none
+  // False: none was given, and the packer takes one from the file's
+  // extension (an explicit empty type keeps none).
+  bool content_type_given = true;
   Data data;
+  std::string post_body_path;  // the file the POST body was read from, if any
+  // Manifest lines, for messages; 0 for none.
+  int32_t line = 0, url_line = 0, alternate_url_line = 0, post_line = 0;
 };
 
 struct Package {
@@ -33,6 +40,7 @@ struct Package {
   std::u16string base;
   std::vector<PageEntry> entries;
   Data player, skin, video;  // video mode
+  int32_t width_line = 0, height_line = 0;
 };
 
 // Where a player goes; tracks the absolute position for the padding.

@@ -7,3 +7,6 @@
 bool utf8_to_utf16(const std::string& in, std::u16string* out);
 // Lone surrogates become U+FFFD.
 std::string utf16_to_utf8(const std::u16string& in);
+
+// A JSON string literal of UTF-8 text.
+std::string json_quote(const std::string& utf8);
