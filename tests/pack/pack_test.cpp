@@ -162,6 +162,9 @@ TEST_F(PackTest, RefusalsAndWarnings) {
        "file = \"data.xml\"\n", 1, ":8: error: entry 1: the alternate URL"},
       {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"a\"\nfile = \"data.xml\"\n",
        1, "entry 1: the URL"},
+      // A request without a body finds the earlier entry first.
+      {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\nfile = \"data.xml\"\n", 1,
+       "entry 1: the URL"},
       // page-post tells bodies apart, page does not.
       {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"b\"\nfile = \"data.xml\"\n",
        0, ""},
