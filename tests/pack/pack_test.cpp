@@ -195,8 +195,11 @@ TEST_F(PackTest, RefusalsAndWarnings) {
     std::string what = c.manifest.substr(0, 200) + " " + c.stub;
     EXPECT_EQ(rc, c.rc) << what << "\n" << errors_;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << what << "\n" << errors_;
-    if (c.rc != 0) expect_nothing_written(what);
-    else EXPECT_TRUE(fs::exists(path("out.exe"))) << what;
+    if (c.rc != 0) {
+      expect_nothing_written(what);
+    } else {
+      EXPECT_TRUE(fs::exists(path("out.exe"))) << what;
+    }
   }
 }
 
@@ -249,7 +252,9 @@ TEST_F(PackTest, OutputNamingAnInputIsRefused) {
     std::string before = fs::exists(c.out) ? read(fs::path(c.out).lexically_relative(dir_).string()) : "";
     EXPECT_EQ(run(command_pack, {"--stub", path("stub.exe"), "-o", c.out, path("manifest.toml")}), 1) << c.out;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
-    if (!before.empty()) EXPECT_EQ(read(fs::path(c.out).lexically_relative(dir_).string()), before);
+    if (!before.empty()) {
+      EXPECT_EQ(read(fs::path(c.out).lexically_relative(dir_).string()), before);
+    }
   }
   EXPECT_NE(errors_.find("cannot write " + path("missing/out.exe") + ": folder " + path("missing") +
                          " does not exist"),
@@ -303,7 +308,9 @@ TEST_F(PackTest, ListOnDamagedPlayers) {
     write("cut.exe", c.bytes);
     EXPECT_EQ(run(command_list, {path("cut.exe")}), c.rc) << c.message;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
-    if (c.rc == 0) EXPECT_NE(output_.find("entries: 1 (the package declares 2)"), std::string::npos) << output_;
+    if (c.rc == 0) {
+      EXPECT_NE(output_.find("entries: 1 (the package declares 2)"), std::string::npos) << output_;
+    }
   }
 }
 
