@@ -156,9 +156,15 @@ TEST_F(PackTest, RefusalsAndWarnings) {
        "manifest.toml:3: error: entry 0: the URL is empty"},
       {"mode = \"page\"\n[[entry]]\nurl = \"http://x.test/p.html\"\nfile = \"page.html\"\n", 1,
        "manifest.toml:4: error: entry 0: the first movie is not a SWF"},
-      {pp + "[[entry]]\nurl = \"HTTP://EXAMPLE.test/M.swf\"\nfile = \"data.xml\"\n", 1,
+      {"mode = \"page\"\n" + kMovie + "[[entry]]\nurl = \"HTTP://EXAMPLE.test/M.swf\"\nfile = \"data.xml\"\n", 1,
        "manifest.toml:7: error: entry 1: the URL \"HTTP://EXAMPLE.test/M.swf\" is already served by entry 0 (line 3)"},
-      {pp + "[[entry]]\nurl = \"http://example.test/d\"\nalternate_url = \"http://example.test/m.SWF\"\n"
+      {"mode = \"page\"\n" + kMovie + "[[entry]]\nurl = \"http://example.test/d\"\n"
+       "alternate_url = \"http://example.test/m.SWF\"\nfile = \"data.xml\"\n", 1, ":8: error: entry 1: the alternate URL"},
+      // page-post's best match tells letter case apart; the same text it does not.
+      {pp + "[[entry]]\nurl = \"http://example.test/M.swf\"\nfile = \"data.xml\"\n", 0,
+       ":7: warning: entry 1: the URL \"http://example.test/M.swf\" is already served by entry 0 (line 3); "
+       "the player compares URLs ignoring letter case, so this entry is found only by a best match"},
+      {pp + "[[entry]]\nurl = \"http://example.test/d\"\nalternate_url = \"http://example.test/m.swf\"\n"
        "file = \"data.xml\"\n", 1, ":8: error: entry 1: the alternate URL"},
       {pp + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"a\"\nfile = \"data.xml\"\n",
        1, "entry 1: the URL"},

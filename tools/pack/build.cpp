@@ -1,6 +1,8 @@
 #include "build.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "carried_stub.h"
 #include "checks.h"
@@ -105,6 +107,7 @@ int build_player_file(Package pkg, const BuildOptions& o) {
   if (!out.open(o.out_path, &error)) return fail(error);
   FileSink sink(out.file());
   error = write_player(stub, pkg, &sink);
+  if (error == "cannot write the output") error = "cannot write " + o.out_path + ": " + std::strerror(errno);
   if (!error.empty()) return fail("no player written: " + error);
   if (!out.commit(&error)) return fail(error);
   std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),

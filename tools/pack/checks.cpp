@@ -74,6 +74,7 @@ struct Seen {
   int32_t entry;
   int32_t line;
   std::string key;  // folded
+  const std::u16string* text;
 };
 
 }  // namespace
@@ -171,7 +172,9 @@ void check_manifest(const Package& pkg, std::vector<Note>* notes) {
 
     // The player finds the first entry whose URL or alternate URL equals the
     // request, ignoring letter case (in page-post the POST key first), so a
-    // later entry with the same text and key is never served for it.
+    // later entry with the same text and key is never served for it. Only
+    // page-post's best match compares letter case, and may still reach a
+    // later entry that differs in case alone.
     const std::string key = keyed ? fold(e.post_key) : std::string();
     const std::pair<const std::u16string*, int32_t> urls[] = {
         {&e.url, url_line}, {&e.alternate_url, or_line(e.alternate_url_line, e.line)}};
@@ -181,16 +184,17 @@ void check_manifest(const Package& pkg, std::vector<Note>* notes) {
       std::vector<Seen>& earlier = seen[fold(text)];
       for (const Seen& s : earlier) {
         if (s.entry == n || (!key.empty() && s.key != key)) continue;
+        const bool reachable = keyed && *s.text != text;
         notes->push_back(note(
-            true, urls[u].second, n,
+            !reachable, urls[u].second, n,
             std::string(u ? "the alternate URL" : "the URL") + " \"" + utf16_to_utf8(text) +
                 "\" is already served by entry " + std::to_string(s.entry) + " (line " +
-                std::to_string(s.line) + "); the player compares URLs ignoring letter case, so this entry "
-                "is never served for it",
+                std::to_string(s.line) + "); the player compares URLs ignoring letter case, so this entry " +
+                (reachable ? "is found only by a best match for other URLs" : "is never served for it"),
             keyed ? "remove one, or give them different POST bodies" : "remove one of the two entries"));
         break;
       }
-      earlier.push_back({n, urls[u].second, key});
+      earlier.push_back({n, urls[u].second, key, &text});
     }
   }
 }
