@@ -40,7 +40,7 @@ const char kUsage[] =
     "\n"
     "A manifest (TOML, paths relative to the manifest's folder):\n"
     "\n"
-    "  mode = \"page-post\"       # see the page modes above\n"
+    "  mode = \"page-post\"        # see the page modes above\n"
     "  width = 640               # nominal video size in pixels, at most 32767 (0 or absent: none)\n"
     "  height = 480\n"
     "  flash_vars = \"lang=en\"    # FlashVars and Base of the first movie (optional)\n"

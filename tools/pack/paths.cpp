@@ -147,8 +147,14 @@ bool AtomicOutput::open(const std::string& path, std::string* error) {
     return false;
   }
   watch_interrupts();
-  std::string prefix = folder.empty() ? "" : folder + (folder.back() == '/' || folder.back() == '\\' ? "" : "/");
-  std::string name = path.substr(prefix.size() > path.size() ? path.size() : prefix.size());
+#ifdef _WIN32
+  const size_t cut = path.find_last_of(":/\\");
+#else
+  const size_t cut = path.rfind('/');
+#endif
+  // The folder as written, so the temporary name sits beside the output.
+  const std::string prefix = cut == std::string::npos ? "" : path.substr(0, cut + 1);
+  const std::string name = path.substr(prefix.size());
   for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
 #ifdef _WIN32
     std::string temp = prefix + "." + name + "." + std::to_string(GetCurrentProcessId()) + "-" +
