@@ -296,6 +296,20 @@ TEST_F(PackTest, ContentTypeFromTheExtensionAndListJson) {
   EXPECT_NE(output_.find("content type: \"image/png\""), std::string::npos) << output_;
 }
 
+// A capture without types names the first ten and counts the rest.
+TEST_F(PackTest, ContentTypeWarningsAreCapped) {
+  std::string manifest = "mode = \"page-post\"\n";
+  for (int i = 0; i < 13; ++i)
+    manifest += "[[entry]]\nurl = \"http://example.test/" + std::to_string(i) + ".swf\"\nfile = \"movie.swf\"\n";
+  ASSERT_EQ(build(manifest), 0) << errors_;
+  size_t named = 0;
+  for (size_t at = errors_.find("no content type given"); at != std::string::npos;
+       at = errors_.find("no content type given", at + 1))
+    ++named;
+  EXPECT_EQ(named, 10u) << errors_;
+  EXPECT_NE(errors_.find("3 more entries without a content type"), std::string::npos) << errors_;
+}
+
 // list tells what the player does with a damaged or cut player.
 TEST_F(PackTest, ListOnDamagedPlayers) {
   ASSERT_EQ(build(kGood), 0) << errors_;

@@ -92,6 +92,9 @@ bool is_flv(const Data& data) {
 
 void fill_content_types(Package* pkg, std::vector<Note>* notes) {
   if (pkg->mode == PLAYBACK_VIDEO) return;
+  // A capture without types would bury every other message under one line per entry.
+  const size_t shown = 10;
+  size_t filled = 0;
   for (size_t i = 0; i < pkg->entries.size(); ++i) {
     PageEntry& e = pkg->entries[i];
     if (e.content_type_given) continue;
@@ -100,12 +103,18 @@ void fill_content_types(Package* pkg, std::vector<Note>* notes) {
     if (!type) continue;
     utf8_to_utf16(type, &e.content_type);
     e.content_type_given = true;
+    if (++filled > shown) continue;
     notes->push_back(note(false, or_line(e.data.line, e.line), int32_t(i),
                           std::string("no content type given; using ") + type + " from the extension ." +
                               extension_of(name),
                           std::string("write content_type = \"") + type +
                               "\" to say so, or content_type = \"\" for none"));
   }
+  if (filled > shown)
+    notes->push_back(note(false, 0, -1,
+                          std::to_string(filled - shown) +
+                              " more entries without a content type took theirs from the extension",
+                          "`pack list` shows every entry's type"));
 }
 
 void check_manifest(const Package& pkg, std::vector<Note>* notes) {

@@ -18,7 +18,8 @@ struct Note {
 };
 
 // Gives every entry without a content type the one its file's extension
-// (else its URL's) tells, with a warning for each.
+// (else its URL's) tells, with a warning for each of the first ten and one
+// for the rest.
 void fill_content_types(Package* package, std::vector<Note>* notes);
 
 // Appends what is wrong with the package to notes.
