@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "file_source.h"
 #include "manifest.h"
+#include "package/flash_version.h"
 #include "package/player_state.h"
 #include "utf.h"
 
@@ -25,7 +26,9 @@ int command_list(int argc, char** argv) {
   }
   std::printf("mode: %d (%s)\n", playback_mode(), pack::mode_name(playback_mode()));
   std::printf("nominal size: %u x %u\n", nominal_width(), nominal_height());
-  std::printf("required player version: %d\n", required_swf_version());
+  char needs[64];
+  describe_required_player(required_swf_version(), needs, sizeof needs);
+  std::printf("first movie: %s\n", needs);
   std::printf("flash vars: %s\n", show(flash_vars()).c_str());
   std::printf("base: %s\n", show(movie_base()).c_str());
   std::printf("entries: %d\n", entry_count());

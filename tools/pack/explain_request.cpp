@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "package/flash_version.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 #include "base64.h"
@@ -175,6 +176,9 @@ std::string explain_text(const ExplainResult& r) {
   std::string s;
   s += "request: " + utf16_to_utf8(r.request) + "\n";
   s += std::string("mode: ") + std::to_string(r.mode) + " (" + pack::mode_name(r.mode) + ")\n";
+  char needs[64];
+  describe_required_player(required_swf_version(), needs, sizeof needs);
+  s += std::string("first movie: ") + needs + "\n";
   s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) + " (" + r.base_source + ")\n";
   if (r.has_key)
     s += "post key: " + r.key + (r.key_used ? "" : " (not used: only mode 2 reads POST bodies)") + "\n";
@@ -231,6 +235,10 @@ std::string explain_json(const ExplainResult& r) {
   s += "\"request\":" + json_u16(r.request);
   s += ",\"mode\":" + std::to_string(r.mode);
   s += std::string(",\"mode_name\":\"") + pack::mode_name(r.mode) + "\"";
+  const int32_t first = first_flash_version(required_swf_version());
+  s += ",\"swf_version\":" + std::to_string(required_swf_version() & 0xFF);
+  s += ",\"needs_flash_player\":\"" + std::to_string(first > 0 ? first >> 16 : 0) + "." +
+       std::to_string(first > 0 ? first & 0xFFFF : 0) + "\"";
   s += ",\"base_url\":" + (r.has_base ? json_u16(r.base_url) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
   s += ",\"post_key\":" + (r.has_key ? json_string(r.key) : std::string("null"));
