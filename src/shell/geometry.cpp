@@ -111,7 +111,8 @@ Rect clamp_window(int32_t x, int32_t y, int64_t width, int64_t height, const Scr
 
 Rect window_for_client(int32_t x, int32_t y, Extent client_size, const Rect& window,
                        const Rect& client, const ScreenMetrics& screen) {
-  const int64_t frame_width = int64_t(window.right) - window.left - (int64_t(client.right) - client.left);
+  const int64_t frame_width =
+      int64_t(window.right) - window.left - (int64_t(client.right) - client.left);
   const int64_t frame_height =
       int64_t(window.bottom) - window.top - (int64_t(client.bottom) - client.top);
   return clamp_window(x, y, client_size.width + frame_width, client_size.height + frame_height,

@@ -70,11 +70,6 @@ void resize_in_place(HWND window, Extent size) {
 
 void apply_size_preset(HWND window, int32_t preset) { resize_in_place(window, client_size_of(preset)); }
 
-void apply_half_screen(HWND window) {
-  const LayoutState& layout = layout_state();
-  resize_in_place(window, {layout.virtual_width / 2, layout.virtual_height / 2});
-}
-
 void apply_initial_placement(HWND window) {
   const LayoutState& layout = layout_state();
   int32_t x = 0, y = 0;
