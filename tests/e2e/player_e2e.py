@@ -200,9 +200,14 @@ class PlayerTest(unittest.TestCase):
                 else:
                     self.assertEqual(first["messages"], [])
                     self.assertEqual(first["exit"], "0")
-        listed = subprocess.run(shlex.split(ARGS.pack) + ["list", self.pack("movie.exe", version=12)],
-                                check=True, stdout=subprocess.PIPE, text=True).stdout
-        self.assertIn("SWF 12, needs Flash Player 10.3 or later", listed)
+        exe = self.pack("movie.exe", version=12)
+        for command in (["list", exe], ["explain", exe, "http://movies.test/x"]):
+            out = subprocess.run(shlex.split(ARGS.pack) + command, check=True,
+                                 stdout=subprocess.PIPE, text=True).stdout
+            self.assertIn("SWF 12, needs Flash Player 10.3 or later", out)
+        out = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/x", "--json"],
+                             check=True, stdout=subprocess.PIPE, text=True).stdout
+        self.assertEqual(json.loads(out)["needs_flash_player"], "10.3")
 
     # --- window
 
