@@ -5,9 +5,9 @@
 
 #include "base/text.h"
 
-int32_t mul_div(int32_t number, int32_t numerator, int32_t denominator) {
+int32_t mul_div(int64_t number, int64_t numerator, int64_t denominator) {
   if (denominator == 0) return -1;
-  int64_t product = int64_t(number) * numerator;
+  int64_t product = number * numerator;
   const int64_t divisor = denominator < 0 ? -int64_t(denominator) : denominator;
   bool negative = (product < 0) != (denominator < 0);
   int64_t magnitude = (product < 0 ? -product : product) + divisor / 2;
@@ -17,21 +17,22 @@ int32_t mul_div(int32_t number, int32_t numerator, int32_t denominator) {
   return int32_t(quotient);
 }
 
-Size preset_size(SizePreset preset, uint32_t video_width, uint32_t video_height) {
+Extent preset_size(SizePreset preset, uint32_t video_width, uint32_t video_height) {
+  const int64_t w = video_width, h = video_height;
   switch (preset) {
     case PRESET_50:
-      return {int32_t(video_width >> 1), int32_t(video_height >> 1)};
+      return {w >> 1, h >> 1};
     case PRESET_100:
-      return {int32_t(video_width), int32_t(video_height)};
+      return {w, h};
     default:
-      return {int32_t(video_width + video_width), int32_t(video_height + video_height)};
+      return {w + w, h + h};
   }
 }
 
 SizePreset matching_preset(int32_t width, int32_t height, uint32_t video_width,
                            uint32_t video_height) {
   for (int32_t p = PRESET_50; p <= PRESET_200; ++p) {
-    Size s = preset_size(SizePreset(p), video_width, video_height);
+    Extent s = preset_size(SizePreset(p), video_width, video_height);
     if (s.width == width && s.height == height) return SizePreset(p);
   }
   return PRESET_NONE;
@@ -43,13 +44,13 @@ Rect fit_video(int32_t width, int32_t height, uint32_t video_width, uint32_t vid
   double video_ratio = double(video_width) / double(video_height);
   double client_ratio = double(width) / double(height);
   if (video_ratio > client_ratio) {
-    int32_t fitted = mul_div(width, int32_t(video_height), int32_t(video_width));
+    int32_t fitted = mul_div(width, video_height, video_width);
     if (height > fitted && fitted >= 0) {
       int32_t top = (height - fitted) / 2;
       r = {0, top, width, top + fitted};
     }
   } else if (video_ratio < client_ratio) {
-    int32_t fitted = mul_div(height, int32_t(video_width), int32_t(video_height));
+    int32_t fitted = mul_div(height, video_width, video_height);
     if (width > fitted && fitted >= 0) {
       int32_t left = (width - fitted) / 2;
       r = {left, 0, left + fitted, height};
@@ -95,17 +96,44 @@ int32_t clamp_top(int32_t y, const ScreenMetrics& screen) {
   return (y > screen.virtual_height || y < 0) ? 0 : y;
 }
 
-Rect clamp_window(int32_t x, int32_t y, int32_t width, int32_t height, const ScreenMetrics& screen) {
+Rect clamp_window(int32_t x, int32_t y, int64_t width, int64_t height, const ScreenMetrics& screen) {
   const int32_t vw = screen.virtual_width, vh = screen.virtual_height;
   x = clamp_left(x, screen);
   if (width > vw) width = vw;
   y = clamp_top(y, screen);
   if (height > vh) height = vh;
-  if (int64_t(x) + width > vw) x = vw - width;
+  if (x + width > vw) x = int32_t(vw - width);
   if (x < 0) x = 0;
-  if (int64_t(y) + height > vh) y = vh - height;
+  if (y + height > vh) y = int32_t(vh - height);
   if (y < 0) y = 0;
-  return {x, y, x + width, y + height};
+  return {x, y, int32_t(x + width), int32_t(y + height)};
+}
+
+Rect window_for_client(int32_t x, int32_t y, Extent client_size, const Rect& window,
+                       const Rect& client, const ScreenMetrics& screen) {
+  const int64_t frame_width =
+      int64_t(window.right) - window.left - (int64_t(client.right) - client.left);
+  const int64_t frame_height =
+      int64_t(window.bottom) - window.top - (int64_t(client.bottom) - client.top);
+  return clamp_window(x, y, client_size.width + frame_width, client_size.height + frame_height,
+                      screen);
+}
+
+bool placement_from_settings(int32_t saved_x, int32_t saved_y, int32_t saved_m,
+                             const ScreenMetrics& screen, int32_t* x, int32_t* y, bool* maximised) {
+  if (saved_x == -1 && saved_y == -1 && saved_m == -1) return false;
+  *x = clamp_left(saved_x, screen);
+  *y = clamp_top(saved_y, screen);
+  *maximised = saved_m != 0;
+  return true;
+}
+
+StartSize start_client_size(bool restored, uint32_t video_width, uint32_t video_height,
+                            const ScreenMetrics& screen) {
+  const Extent half = preset_size(PRESET_50, video_width, video_height);
+  if (half.width == 0 || half.height == 0)
+    return {{screen.virtual_width / 2, screen.virtual_height / 2}, true};
+  return {preset_size(restored ? PRESET_100 : PRESET_50, video_width, video_height), false};
 }
 
 char16_t* title_from_path(const char16_t* path) {

@@ -17,7 +17,7 @@ struct LayoutState {
   HMENU main_menu, size_menu;
   bool preset_marked;
   uint32_t video_width, video_height;  // the nominal size the presets come from
-  Size presets[3];                     // 50%, 100%, 200%
+  Extent presets[3];                   // 50%, 100%, 200%
   Rect video_rect;
 };
 

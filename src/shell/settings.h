@@ -19,8 +19,7 @@ void save_placement(HWND window);
 
 // Gives the window a client size at (x, y), restored and inside the virtual
 // screen; placement is what GetWindowPlacement just read.
-void place_window(HWND window, int32_t x, int32_t y, int32_t client_width, int32_t client_height,
+void place_window(HWND window, int32_t x, int32_t y, int64_t client_width, int64_t client_height,
                   WINDOWPLACEMENT* placement);
 void apply_size_preset(HWND window, int32_t preset);
-void apply_half_screen(HWND window);
 void apply_initial_placement(HWND window);

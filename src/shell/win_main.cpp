@@ -4,6 +4,7 @@
 #include "host/movie.h"
 #include "main_window.h"
 #include "message_loop.h"
+#include "package/flash_version.h"
 #include "package/platform.h"
 #include "package/player_state.h"
 #include "settings.h"
@@ -17,13 +18,6 @@ void show_error(const char* text) { MessageBoxA(nullptr, text, ERROR_CAPTION, MB
 bool is_prog_id_registered(const wchar_t* prog_id) {
   CLSID clsid;
   return SUCCEEDED(CLSIDFromProgID(prog_id, &clsid));
-}
-
-// The movie's version byte, in the major-version position, against the
-// control's report; a byte of 128 or more is negative and always passes.
-bool movie_needs_newer_player() {
-  int32_t required = int32_t(uint32_t(required_swf_version()) << 16);
-  return required > installed_flash_version();
 }
 
 // Every failed start ends alike; a partly loaded package is freed too.
@@ -54,7 +48,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   register_main_window_class(instance);
   HWND window = create_main_window(instance);
   if (!window) return fail_start();
-  if (movie_needs_newer_player()) {
+  if (needs_newer_player(required_swf_version(), installed_flash_version())) {
     show_error(
         "This Flash file requires a newer version of Adobe Flash Player. Please update your "
         "player on http://www.adobe.com/go/getflashplayer.");

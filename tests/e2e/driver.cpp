@@ -5,10 +5,13 @@
 //
 // Setup options: --standin DLL, --register both|paper|none|broken|keep,
 // --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
-// Steps: start, wait, menu:ID, close, resize:WxH, maximize, capture:FILE,
-// fault, sleep:MS, until:PATTERN, readspeed:FILE, end. Without steps: start,
-// wait, end.
+// Steps: start, wait, menu:ID, close, resize:WxH, maximize, minimize,
+// capture:FILE, fault, sleep:MS, until:PATTERN, readspeed:FILE, end. Without
+// steps: start, wait, end.
+//
+// Arguments are read as wide text and kept as UTF-8, so any file name works.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -89,12 +92,20 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Wine finds the key by the exe's wide name, which the ANSI calls may not hold.
 void set_win98(const std::string& exe, bool on) {
-  std::string key = "Software\\Wine\\AppDefaults\\" + base_name(exe);
-  if (on)
-    set_string(HKEY_CURRENT_USER, key, "Version", "win98");
-  else
-    delete_tree(HKEY_CURRENT_USER, key);
+  std::wstring key = L"Software\\Wine\\AppDefaults\\" + wide(base_name(exe).c_str());
+  if (!on) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    return;
+  }
+  HKEY k;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k,
+                      nullptr))
+    return;
+  static const wchar_t version[] = L"win98";
+  RegSetValueExW(k, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof version);
+  RegCloseKey(k);
 }
 
 void write_setting(const std::string& assignment) {
@@ -480,8 +491,8 @@ void run_step(const std::string& step, const std::wstring& exe) {
     set_client_size(w, h);
     Sleep(300);
     report_window();
-  } else if (step == "maximize") {
-    ShowWindow(g_window, SW_MAXIMIZE);
+  } else if (step == "maximize" || step == "minimize") {
+    ShowWindow(g_window, step == "maximize" ? SW_MAXIMIZE : SW_MINIMIZE);
     Sleep(300);
     report_window();
   } else if (step.rfind("capture:", 0) == 0) {
@@ -500,13 +511,19 @@ void run_step(const std::string& step, const std::wstring& exe) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
+  int argc = 0;
+  wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!wargv) return 2;
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(utf8(wargv[i]));
+  LocalFree(wargv);
   std::string variant = "keep", standin, exe;
   bool win98 = false, keep_settings = false;
   std::vector<std::string> settings, steps;
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    std::string a = args[size_t(i)];
+    auto next = [&]() -> std::string { return i + 1 < argc ? args[size_t(++i)] : ""; };
     if (exe.empty() && a == "--standin") standin = next();
     else if (exe.empty() && a == "--register") variant = next();
     else if (exe.empty() && a == "--win98") win98 = true;

@@ -171,17 +171,22 @@ class PlayerTest(unittest.TestCase):
 
     def test_version_check(self):
         cases = [
-            # movie version, installed version, refused
+            # movie version, installed version (None: the stand-in's 32.0), refused
             (9, "0x00080000", True),
             (9, "0x0008FFFF", True),
             (9, "0x00090000", False),
             (1, "0", True),
             (200, "0", False),
+            # from SWF 11 on the byte is no player version: SWF 12 is 10.3
+            (12, "0x000A0002", True),
+            (12, "0x000A0003", False),
+            (38, None, False),  # made for 27.0
         ]
         for movie, installed, refused in cases:
             with self.subTest(movie=movie, installed=installed):
-                run = self.play(self.pack("movie.exe", version=movie),
-                                "--flash-version", installed)
+                exe = self.pack("movie.exe", version=movie)
+                options = ["--flash-version", installed] if installed else []
+                run = self.play(exe, *options)
                 first = run.runs[0]
                 if refused:
                     self.assertEqual(first["messages"],
@@ -195,6 +200,14 @@ class PlayerTest(unittest.TestCase):
                 else:
                     self.assertEqual(first["messages"], [])
                     self.assertEqual(first["exit"], "0")
+        exe = self.pack("movie.exe", version=12)
+        for command in (["list", exe], ["explain", exe, "http://movies.test/x"]):
+            out = subprocess.run(shlex.split(ARGS.pack) + command, check=True,
+                                 stdout=subprocess.PIPE, text=True).stdout
+            self.assertIn("SWF 12, needs Flash Player 10.3 or later", out)
+        out = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/x", "--json"],
+                             check=True, stdout=subprocess.PIPE, text=True).stdout
+        self.assertEqual(json.loads(out)["needs_flash_player"], "10.3")
 
     # --- window
 
@@ -221,6 +234,47 @@ class PlayerTest(unittest.TestCase):
 
         run = self.play(exe, "--maximize", "--second-start")
         self.assertEqual(run.runs[1]["reports"][0]["maximized"], "1")
+
+    def test_saved_placement(self):
+        exe = self.pack("movie.exe")
+        corner = ["--setting", "x=100", "--setting", "y=50"]
+        cases = [
+            # name, options, maximised at start, settings saved at the end
+            ("restored", corner + ["--setting", "m=0"], "0", ("100", "50", "0")),
+            ("no m: maximised", corner, "1", ("100", "50", "1")),
+            ("minimised after maximised", corner + ["--setting", "m=1", "--minimize"], "1",
+             ("100", "50", "0")),
+        ]
+        for name, options, maximized, saved in cases:
+            with self.subTest(name):
+                run = self.play(exe, *options)
+                report = run.runs[0]["reports"][0]
+                self.assertEqual(report["maximized"], maximized)
+                if maximized == "0":
+                    left, top, right, bottom = map(int, report["window"].split(","))
+                    self.assertEqual((left, top), (100, 50))
+                    self.assertEqual(report["client"], "640x480")
+                self.assertEqual((run.settings["x"], run.settings["y"], run.settings["m"]), saved)
+
+    def test_no_nominal_size_grays_the_sizes_and_takes_half_the_screen(self):
+        run = self.play(self.pack("movie.exe", width=0, height=0), "--second-start")
+        for start in run.runs:  # without and with a saved placement
+            report = start["reports"][0]
+            self.assertEqual(report["client"], "640x512")
+            states = menu_states(report)
+            self.assertEqual([states[i] for i in ("40002", "40003", "40004")], ["grayed"] * 3)
+
+    def test_nominal_sizes_beyond_31_bits_keep_a_usable_window(self):
+        packed = bytearray(read(self.pack("movie.exe")))
+        magic = packed.find(b"QZRB", 32768)
+        for width, height in [(0x7FFFFFFF, 0x7FFFFFFF), (0x7FFFFFFF, 0xFFFFFFFF)]:
+            with self.subTest(width=width, height=height):
+                packed[magic + 12:magic + 20] = struct.pack("<II", width, height)
+                run = self.play(self.write("huge.exe", bytes(packed)), "--menu", "100")
+                for report in run.runs[0]["reports"]:  # at start, then at 100%
+                    self.assertEqual(report["window"], "0,0,1280,1024")
+                    w, h = map(int, report["client"].split("x"))
+                    self.assertGreater(min(w, h), 400)
 
     def test_marks_follow_the_presets(self):
         run = self.play(self.pack("movie.exe"), "--menu", "200", "--resize", "500x300",
@@ -289,6 +343,16 @@ class PlayerTest(unittest.TestCase):
         self.assertEqual(first["messages"], [])
         self.assertEqual(first["reports"][0]["title"], "old - Tessivo")
         self.assertEqual(first["exit"], "0")
+
+    def test_any_file_name(self):
+        # Renamed after packing: the name is the player's business, not the packer's.
+        exe = self.write("Café – level 1.exe", read(self.pack("movie.exe")))
+        for options in ([], ["--win98"]):
+            with self.subTest(options=options):
+                first = self.play(exe, *options).runs[0]
+                self.assertEqual(first["messages"], [])
+                self.assertEqual(first["reports"][0]["title"], "Café – level 1 - Tessivo")
+                self.assertEqual(first["exit"], "0")
 
 
 if __name__ == "__main__":

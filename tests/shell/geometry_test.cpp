@@ -24,6 +24,9 @@ TEST(FitVideo, LargestCentredRectangleOfTheVideoRatio) {
       {333, 100, 640, 480, {100, 0, 233, 100}},  // fitted 133.33 rounds to 133
       {800, 480, 0, 480, {0, 0, 800, 480}},      // no nominal size: whole client
       {800, 480, 640, 0, {0, 0, 800, 480}},
+      // nominal sizes beyond 31 bits keep their ratio (about 1:2 here)
+      {800, 600, 0x7FFFFFFF, 0xFFFFFFFF, {250, 0, 550, 600}},
+      {600, 800, 0xFFFFFFFF, 0x7FFFFFFF, {0, 250, 600, 550}},
   };
   for (const FitCase& c : cases) {
     Rect r = fit_video(c.width, c.height, c.video_width, c.video_height);
@@ -59,6 +62,9 @@ TEST(Presets, SizesAndMatches) {
   EXPECT_EQ(preset_size(PRESET_50, 641, 481).height, 240);
   EXPECT_EQ(preset_size(PRESET_200, 640, 480).width, 1280);
   EXPECT_EQ(preset_size(SizePreset(7), 640, 480).height, 960);  // anything else is 200%
+  EXPECT_EQ(preset_size(PRESET_200, 0xFFFFFFFF, 0x80000000).width, 0x1FFFFFFFEll);
+  EXPECT_EQ(preset_size(PRESET_200, 0xFFFFFFFF, 0x80000000).height, 0x100000000ll);
+  EXPECT_EQ(preset_size(PRESET_100, 0xFFFFFFFF, 1).width, 0xFFFFFFFFll);
   const struct {
     int32_t width, height;
     uint32_t vw, vh;
@@ -68,6 +74,8 @@ TEST(Presets, SizesAndMatches) {
       {1280, 960, 640, 480, PRESET_200}, {640, 479, 640, 480, PRESET_NONE},
       {0, 240, 1, 480, PRESET_50},       // a nominal width of 1 halves to 0
       {0, 0, 0, 0, PRESET_50},           // first match wins
+      // twice these would be 640 x 480 in 32 bits
+      {640, 480, 0x80000140, 0x800000F0, PRESET_NONE},
   };
   for (const auto& c : cases)
     EXPECT_EQ(matching_preset(c.width, c.height, c.vw, c.vh), c.expected)
@@ -112,6 +120,79 @@ TEST(ClampWindow, EveryClampInOrder) {
     Rect r = clamp_window(c.x, c.y, c.width, c.height, c.screen);
     EXPECT_EQ(r, c.expected) << c.name << ": " << r.left << "," << r.top << "," << r.right << ","
                              << r.bottom;
+  }
+}
+
+TEST(WindowForClient, FrameAddedThenCutToTheScreen) {
+  const ScreenMetrics screen = {1280, 1024, 1280};
+  const Rect window = {0, 0, 1288, 1053}, client = {0, 0, 1280, 1000};  // an 8 x 53 frame
+  const struct {
+    const char* name;
+    int32_t x, y;
+    Extent client;
+    Rect expected;
+  } cases[] = {
+      {"fits", 100, 50, {640, 480}, {100, 50, 748, 583}},
+      {"pushed back inside", 1000, 900, {640, 480}, {632, 491, 1280, 1024}},
+      {"largest nominal size", 100, 50, {0x7FFFFFFF, 0x7FFFFFFF}, {0, 0, 1280, 1024}},
+      {"damaged header's 200%", 100, 50, {0xFFFFFFFEll, 0x1FFFFFFFEll}, {0, 0, 1280, 1024}},
+      {"a 50% preset of 2^31 - 1", 0, 0, {0x3FFFFFFF, 0x7FFFFFFF}, {0, 0, 1280, 1024}},
+  };
+  for (const auto& c : cases) {
+    Rect r = window_for_client(c.x, c.y, c.client, window, client, screen);
+    EXPECT_EQ(r, c.expected) << c.name << ": " << r.left << "," << r.top << "," << r.right << ","
+                             << r.bottom;
+  }
+}
+
+TEST(PlacementFromSettings, SavedCornerAndMaximised) {
+  const ScreenMetrics screen = {3840, 1080, 1920};
+  const struct {
+    int32_t x, y, m;
+    bool restored;
+    int32_t expected_x, expected_y;
+    bool maximised;
+  } cases[] = {
+      {-1, -1, -1, false, 0, 0, false},  // nothing saved
+      {100, 50, 0, true, 100, 50, false},
+      {100, 50, 1, true, 100, 50, true},
+      {100, 50, -1, true, 100, 50, true},  // "m" missing beside a corner: maximised
+      {100, 50, 7, true, 100, 50, true},
+      {-1, -1, 0, true, 0, 0, false},      // only "m" saved: top-left corner
+      {5000, 1081, 0, true, 3080, 0, false},
+  };
+  for (const auto& c : cases) {
+    int32_t x = -99, y = -99;
+    bool maximised = false;
+    ASSERT_EQ(placement_from_settings(c.x, c.y, c.m, screen, &x, &y, &maximised), c.restored)
+        << c.x << "," << c.y << "," << c.m;
+    if (!c.restored) continue;
+    EXPECT_EQ(x, c.expected_x) << c.x;
+    EXPECT_EQ(y, c.expected_y) << c.y;
+    EXPECT_EQ(maximised, c.maximised) << c.m;
+  }
+}
+
+TEST(StartClientSize, PresetByRunHalfScreenWithoutNominalSize) {
+  const ScreenMetrics screen = {1281, 1024, 1281};
+  const struct {
+    bool restored;
+    uint32_t vw, vh;
+    int64_t width, height;
+    bool grayed;
+  } cases[] = {
+      {false, 640, 480, 320, 240, false},  // first run: 50%
+      {true, 640, 480, 640, 480, false},   // later runs: 100%
+      {false, 0, 0, 640, 512, true},       // no nominal size: half the screen, grayed
+      {true, 0, 0, 640, 512, true},
+      {true, 1, 480, 640, 512, true},      // a 50% width of 0 is no size either
+      {false, 640, 1, 640, 512, true},
+  };
+  for (const auto& c : cases) {
+    StartSize s = start_client_size(c.restored, c.vw, c.vh, screen);
+    EXPECT_EQ(s.client.width, c.width) << c.vw << "x" << c.vh << " restored " << c.restored;
+    EXPECT_EQ(s.client.height, c.height) << c.vw << "x" << c.vh << " restored " << c.restored;
+    EXPECT_EQ(s.grayed, c.grayed) << c.vw << "x" << c.vh;
   }
 }
 

@@ -29,10 +29,11 @@ bool should_fail(const char* call) {
   return false;
 }
 
+// Flash Player 32.0, the last release and the one users still have.
 long flash_version_setting() {
   wchar_t text[64];
   DWORD n = GetEnvironmentVariableW(L"TESSIVO_TEST_FLASH_VERSION", text, 64);
-  if (n == 0 || n >= 64) return 0x000A0000;
+  if (n == 0 || n >= 64) return 0x00200000;
   if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
     return long(std::wcstoul(text + 2, nullptr, 16));
   return std::wcstol(text, nullptr, 10);

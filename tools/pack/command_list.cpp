@@ -4,8 +4,10 @@
 #include <string>
 
 #include "commands.h"
+#include "explain_request.h"
 #include "file_source.h"
 #include "manifest.h"
+#include "package/flash_version.h"
 #include "package/player_state.h"
 #include "utf.h"
 
@@ -58,12 +60,13 @@ int command_list(int argc, char** argv) {
     s += ",\"mode_name\":\"" + std::string(pack::mode_name(playback_mode())) + "\"";
     s += ",\"width\":" + std::to_string(nominal_width()) + ",\"height\":" + std::to_string(nominal_height());
     s += ",\"required_player_version\":" + std::to_string(required_swf_version());
+    s += required_player_json();
     s += ",\"flash_vars\":" + json(flash_vars()) + ",\"base\":" + json(movie_base());
     s += ",\"declared_entries\":" + std::to_string(declared) + ",\"entries\":[";
   } else {
     s += "mode: " + std::to_string(playback_mode()) + " (" + pack::mode_name(playback_mode()) + ")\n";
     s += "nominal size: " + std::to_string(nominal_width()) + " x " + std::to_string(nominal_height()) + "\n";
-    s += "required player version: " + std::to_string(required_swf_version()) + "\n";
+    s += "first movie: " + required_player_text() + "\n";
     s += "flash vars: " + show(flash_vars()) + "\n";
     s += "base: " + show(movie_base()) + "\n";
     s += "entries: " + std::to_string(entry_count());

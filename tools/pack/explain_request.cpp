@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "package/flash_version.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 #include "base64.h"
@@ -176,12 +177,26 @@ std::string lookup_result(int32_t result) {
 
 }  // namespace
 
+std::string required_player_text() {
+  char needs[64];
+  describe_required_player(required_swf_version(), needs, sizeof needs);
+  return needs;
+}
+
+std::string required_player_json() {
+  const int32_t first = first_flash_version(required_swf_version());
+  return ",\"swf_version\":" + std::to_string(required_swf_version() & 0xFF) +
+         ",\"needs_flash_player\":\"" + std::to_string(first > 0 ? first >> 16 : 0) + "." +
+         std::to_string(first > 0 ? first & 0xFFFF : 0) + "\"";
+}
+
 std::string explain_text(const ExplainResult& r) {
   std::string s;
   s += "request: " + utf16_to_utf8(r.request) + "\n";
   s += std::string("mode: ") + pack::mode_name(r.mode) +
        (r.mode == PLAYBACK_PAGE_POST ? " (exact lookups, relative walks, best matches, POST keys)\n"
                                      : " (exact lookups only)\n");
+  s += "first movie: " + required_player_text() + "\n";
   if (r.mode == PLAYBACK_PAGE_POST)
     s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) +
          (r.has_base ? std::string(" (from the ") + (std::string(r.base_source) == "package" ? "package's Base" : "first entry's folder") + ")" : "") + "\n";
@@ -240,6 +255,7 @@ std::string explain_json(const ExplainResult& r) {
   s += "\"request\":" + json_u16(r.request);
   s += ",\"mode\":" + std::to_string(r.mode);
   s += std::string(",\"mode_name\":\"") + pack::mode_name(r.mode) + "\"";
+  s += required_player_json();
   s += ",\"base_url\":" + (r.has_base ? json_u16(r.base_url) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
   s += ",\"post_key\":" + (r.has_key ? json_string(r.key) : std::string("null"));

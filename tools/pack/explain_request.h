@@ -52,3 +52,9 @@ ExplainResult explain_request(const std::u16string& url, const std::string* body
 
 std::string explain_text(const ExplainResult& r);
 std::string explain_json(const ExplainResult& r);
+
+// The loaded first movie's SWF version and the first player that plays it:
+// "SWF 12, needs Flash Player 10.3 or later", and the same as JSON fields
+// (",\"swf_version\":12,\"needs_flash_player\":\"10.3\"").
+std::string required_player_text();
+std::string required_player_json();
