@@ -16,6 +16,9 @@ const char kUsage[] =
     "        Prints the package inside a player executable.\n"
     "  explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
     "        Tells what the player would answer for a request, and why.\n"
+    "  import CAPTURE... -o OUT.exe --stub STUB.exe [--manifest DIR] [...]\n"
+    "        Makes a player from WARC, WACZ, HAR files or mirrored folders\n"
+    "        (pack import --help).\n"
     "\n"
     "A manifest (TOML, paths relative to the manifest's folder):\n"
     "\n"
@@ -60,6 +63,7 @@ const Command kCommands[] = {
     {"build", command_pack},
     {"list", command_list},
     {"explain", command_explain},
+    {"import", command_import},
 };
 
 }  // namespace
