@@ -406,7 +406,10 @@ void Importer::add_wacz(const std::string& path) {
       Reader reader(in.get());
       std::string line;
       int n = 0;
-      while (start_page_.empty() && reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)")) {
+      bool more = true;
+      while (start_page_.empty() && more) {
+        more = reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)");
+        if (line.empty()) continue;
         ++n;
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded())

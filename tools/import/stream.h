@@ -82,8 +82,8 @@ class Reader {
   explicit Reader(Input* input) : input_(input), buf_(1 << 16) {}
   int64_t offset() const { return offset_; }
   Input* input() const { return input_; }
-  // A line without its CR LF or LF; false at the end of the stream. A line
-  // longer than limit throws, as does one cut off by the end.
+  // A line without its CR LF or LF; false when the stream ends before a
+  // line feed (out then holds what there was). A longer line than limit throws.
   bool line(std::string* out, size_t limit, const std::string& what);
   // Exactly n bytes appended to out, or false when the stream ends first
   // (out then holds what there was).

@@ -41,7 +41,8 @@ std::string lower_text(std::string s) {
 bool add_header_line(const std::string& line, Headers* headers) {
   if ((line[0] == ' ' || line[0] == '\t') && !headers->empty()) {
     std::string more = trim(line);
-    if (!more.empty()) headers->back().second += " " + more;
+    std::string& value = headers->back().second;
+    if (!more.empty()) value += (value.empty() ? "" : " ") + more;
     return true;
   }
   size_t colon = line.find(':');
@@ -163,11 +164,15 @@ std::string WarcRecord::target_uri() const {
 bool read_warc_record(Reader* reader, const std::string& name, WarcRecord* record) {
   std::string line;
   // Records are separated by blank lines; tolerate extra ones.
-  do {
-    if (!reader->line(&line, LINE_LIMIT, name)) return false;
-  } while (line.empty());
-  record->offset = reader->offset() - int64_t(line.size()) - 1;
   auto where = [&](int64_t at) { return name + ": at byte " + std::to_string(at) + ": "; };
+  bool whole;
+  do {
+    record->offset = reader->offset();
+    whole = reader->line(&line, LINE_LIMIT, name);
+    if (!whole && line.empty()) return false;
+  } while (line.empty());
+  if (!whole && line.compare(0, 5, "WARC/") == 0)
+    throw ImportError(where(record->offset) + "the header block has no blank line at its end");
   if (line.compare(0, 5, "WARC/") != 0)
     throw ImportError(where(record->offset) + "not a WARC record (expected \"WARC/1.0\" or \"WARC/1.1\")");
   record->version = line.substr(5);
