@@ -184,6 +184,7 @@ TEST(Urls, JoinAndMirroredNames) {
       {"h.test/g/data.php@id=1", "http://h.test/g/data.php?id=1"},
       {"h.test/g/icon@2x.png", "http://h.test/g/icon@2x.png"},
       {"h.test/my file.txt", "http://h.test/my%20file.txt"},
+      {"h.test+8080/a+1.txt", "http://h.test:8080/a+1.txt"},
   };
   for (const auto& n : names) EXPECT_EQ(folder_url("http", n.rel), n.url) << n.rel;
 }

@@ -156,6 +156,12 @@ std::string folder_url(const std::string& scheme, const std::string& rel) {
         path.find('.', name_at) < at)
       path[at] = '?';
   }
+  // Where a file name cannot hold ':', wget writes a port as "HOST+PORT".
+  size_t host_end = path.find('/');
+  size_t plus = path.rfind('+', host_end);
+  if (plus != std::string::npos && plus + 1 < host_end &&
+      path.find_first_not_of("0123456789", plus + 1) == host_end)
+    path[plus] = ':';
   std::string out = scheme + "://";
   for (char c : path) {
     if (c == ' ') out += "%20";
@@ -522,7 +528,7 @@ void Importer::add_folder(const std::string& path) {
     Item item;
     item.url = folder_url(options_.scheme, rel);
     item.where = where;
-    item.content_type = type_by_extension(rel);
+    item.content_type = type_by_extension(item.url);
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
     item.file = (fs::path(options_.work_dir) / payload_name(item.url)).string();
