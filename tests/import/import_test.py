@@ -427,6 +427,44 @@ class ImportTest(unittest.TestCase):
         self.assertNoOutput()
 
 
+    def test_revisits_and_requests_written_after_their_responses(self):
+        def record(kind, uri, block, *headers):
+            head = "".join(f"{h}\r\n" for h in headers)
+            return (f"WARC/1.1\r\nWARC-Type: {kind}\r\nWARC-Target-URI: {uri}\r\n{head}"
+                    f"Content-Length: {len(block)}\r\n\r\n").encode() + block + b"\r\n\r\n"
+
+        swf = b"FWS\x0a" + struct.pack("<I", 12) + b"body"
+        ok = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n"
+        not_modified = b"HTTP/1.1 304 Not Modified\r\n\r\n"
+        date = "WARC-Date: 2026-01-02T03:04:05Z"
+        warc = b"".join([
+            record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA"),
+            # Same payload by digest, and by target URI and date.
+            record("revisit", "http://r.test/b.swf", ok, "WARC-Payload-Digest: sha1:AAA"),
+            record("revisit", "http://r.test/c.swf", not_modified,
+                   "WARC-Refers-To-Target-URI: <http://r.test/a.swf>",
+                   "WARC-Refers-To-Date: 2026-01-02T03:04:05Z"),
+            record("revisit", "http://r.test/d.swf", ok, "WARC-Payload-Digest: sha1:BBB"),
+            # A response before its request, which names it.
+            record("response", "http://r.test/p", b"HTTP/1.1 200 OK\r\n\r\nanswer",
+                   "WARC-Record-ID: <urn:uuid:r1>"),
+            record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
+                   "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
+        ])
+        path = self.out + ".warc"
+        self.addCleanup(os.remove, path)
+        with open(path, "wb") as f:
+            f.write(warc)
+        result = self.run_import([path], exe=False)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        summary = json.loads(result.stdout)
+        got = {(e["url"], e["post_key"]): e["size"] for e in summary["entries"]}
+        self.assertEqual(got, {("http://r.test/a.swf", ""): 12, ("http://r.test/b.swf", ""): 12,
+                               ("http://r.test/c.swf", ""): 12,
+                               ("http://r.test/p", post_key("k=v")): 6})
+        self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1})
+
+
 class RoundTrip(unittest.TestCase):
     """import -> pack list -> the player under Wine serves every captured file."""
 

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+#ifdef TESSIVO_HAVE_BROTLI
+#include <brotli/encode.h>
+#endif
+
 #include "capture.h"
 #include "html.h"
 #include "stream.h"
@@ -133,6 +137,25 @@ TEST(HttpBody, CodingsAndCompleteness) {
     EXPECT_EQ(complete, c.complete) << c.name;
   }
 }
+
+#ifdef TESSIVO_HAVE_BROTLI
+TEST(HttpBody, Brotli) {
+  const std::string text = "brotli-coded body, brotli-coded body";
+  std::vector<uint8_t> coded(text.size() + 64);
+  size_t n = coded.size();
+  ASSERT_TRUE(BrotliEncoderCompress(5, 22, BROTLI_MODE_TEXT, text.size(),
+                                    reinterpret_cast<const uint8_t*>(text.data()), &n, coded.data()));
+  coded.resize(n);
+  bool complete = true;
+  std::vector<uint8_t> data = coded;
+  EXPECT_EQ(decode_content("br", &data, &complete, 1 << 20), "");
+  EXPECT_EQ(std::string(data.begin(), data.end()), text);
+  EXPECT_TRUE(complete);
+  data.assign(coded.begin(), coded.end() - 2);
+  EXPECT_EQ(decode_content("br", &data, &complete, 1 << 20), "");
+  EXPECT_FALSE(complete);
+}
+#endif
 
 TEST(Embedding, ObjectEmbedAndParams) {
   struct Case {
