@@ -239,7 +239,7 @@ void Importer::add_warc(Input* input, const std::string& name, const FileInput* 
   int shown = -1;
   int64_t index = 0;
   while (read_warc_record(&reader, name, &record)) {
-    warc_record(record, name, index++, &requests, first_item);
+    warc_record(record, name, index++, &requests);
     if (show) {
       int pct = int(progress_file->position() * 100 / progress_file->size());
       if (pct != shown) {
@@ -273,7 +273,7 @@ void Importer::add_warc(Input* input, const std::string& name, const FileInput* 
 }
 
 void Importer::warc_record(const WarcRecord& record, const std::string& name, int64_t index,
-                           std::vector<Request>* requests, size_t) {
+                           std::vector<Request>* requests) {
   const std::string type = record.type();
   const std::string where = name + ": record at byte " + std::to_string(record.offset);
   const std::string uri = record.target_uri();

@@ -85,7 +85,7 @@ class Importer {
   void add_har(const std::string& path);
   void add_folder(const std::string& path);
   void warc_record(const WarcRecord& record, const std::string& name, int64_t index,
-                   std::vector<Request>* requests, size_t first_item);
+                   std::vector<Request>* requests);
   void response(const std::string& url, const std::vector<uint8_t>& block, size_t body_at,
                 const HttpMessage& http, const std::string& where, Item item);
   void bad(const std::string& where, const std::string& why);
