@@ -220,8 +220,11 @@ void Importer::add(const std::string& path) {
     std::unique_ptr<FileInput> file(new FileInput(path));
     const FileInput* progress = file.get();
     std::unique_ptr<Input> in(std::move(file));
-    if (!is("WARC/")) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, path));
-    return add_warc(in.get(), path, progress);
+    if (is("WARC/")) return add_warc(in.get(), path, progress);
+    // Record offsets then count in the uncompressed stream; zlib's faults
+    // name the gzip member's offset in the file.
+    in.reset(new InflateInput(std::move(in), InflateInput::GZIP, path));
+    return add_warc(in.get(), path + " (uncompressed)", progress);
   }
   if (is("PK\x03\x04") || is("PK\x05\x06")) return add_wacz(path);
   size_t k = is("\xEF\xBB\xBF") ? 3 : 0;
