@@ -362,7 +362,7 @@ class ImportTest(unittest.TestCase):
                          ("given by --start", 320, 200, "page", "a=1&b=café"))
 
     def test_faulty_captures_fail_naming_file_and_place(self):
-        d = self.out_fixture = tempfile.mkdtemp(prefix="import-bad-")
+        d = tempfile.mkdtemp(prefix="import-bad-")
         self.addCleanup(shutil.rmtree, d, True)
         with open(FIX.gz[0], "rb") as f:
             gz = f.read()
