@@ -200,12 +200,12 @@ Importer::Payload Importer::store(const std::string& url, const uint8_t* data, s
   return p;
 }
 
-void Importer::bad(const std::string& where, const std::string& why) {
+void Importer::bad(const std::string& where, const std::string& why, const char* kind) {
   std::string text = where + ": " + why;
   if (options_.strict) throw ImportError(text + " (--strict)");
   result_.warnings.push_back(text + "; record skipped");
   if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s; record skipped\n", text.c_str());
-  skip("bad record");
+  skip(kind);
 }
 
 void Importer::add(const std::string& path) {
@@ -305,7 +305,7 @@ void Importer::warc_record(const WarcRecord& record, const std::string& name, in
       bool complete;
       std::string e2 = decode_body(http, record.block.data() + http.body_offset,
                                    record.block.size() - http.body_offset, &body, &complete);
-      if (!e2.empty()) return bad(where, "request body: " + e2);
+      if (!e2.empty()) return bad(where, "request body: " + e2, "undecodable");
       if (!body.empty()) r.key = pack::base64(body.data(), body.size());
     }
     requests->push_back(r);
@@ -388,7 +388,7 @@ void Importer::response(const std::string& url, const std::vector<uint8_t>& bloc
   std::vector<uint8_t> body;
   bool complete;
   std::string error = decode_body(http, block.data() + body_at, block.size() - body_at, &body, &complete);
-  if (!error.empty()) return bad(where, error);
+  if (!error.empty()) return bad(where, error, "undecodable");
   if (!complete) return skip("incomplete");
   if (s == 206) {
     // Only a range that is the whole file.
@@ -493,7 +493,7 @@ void Importer::add_har(const std::string& path) {
       if (content.value("encoding", std::string()) == "base64") {
         std::string decoded;
         if (!base64_decode(body, &decoded)) {
-          bad(where, "content.text is not valid base64");
+          bad(where, "content.text is not valid base64", "undecodable");
           continue;
         }
         body.swap(decoded);

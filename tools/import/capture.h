@@ -88,7 +88,8 @@ class Importer {
                    std::vector<Request>* requests);
   void response(const std::string& url, const std::vector<uint8_t>& block, size_t body_at,
                 const HttpMessage& http, const std::string& where, Item item);
-  void bad(const std::string& where, const std::string& why);
+  // kind: the summary's reason, "bad record" or "undecodable".
+  void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
   void skip(const std::string& reason) { ++result_.skipped[reason]; }
   Payload store(const std::string& url, const uint8_t* data, size_t n);
   std::string payload_name(const std::string& url);
