@@ -26,6 +26,9 @@ const char kUsage[] =
     "        Prints the package inside a player.\n"
     "  explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
     "        Tells what the player would answer for a request, and why.\n"
+    "  import CAPTURE... -o OUT.exe [--manifest DIR] [--stub STUB.exe] [...]\n"
+    "        Makes a player from WARC, WACZ, HAR files or mirrored folders\n"
+    "        (pack import --help).\n"
     "\n"
     "  pack --version   the packer's version and the stub it carries\n"
     "\n"
@@ -94,6 +97,7 @@ const Command kCommands[] = {
     {"build", command_pack},
     {"list", command_list},
     {"explain", command_explain},
+    {"import", command_import},
     {"--version", version},
 };
 

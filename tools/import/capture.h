@@ -1,0 +1,113 @@
+// Turns captures (WARC, WACZ, HAR, mirrored folders) into a package
+// description whose entries are payload files in a work folder.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "package_writer.h"
+#include "stream.h"
+#include "warc.h"
+
+namespace capture {
+
+struct Options {
+  std::string start;            // URL of the first movie; empty: choose
+  std::string scheme = "http";  // for mirrored folders
+  bool strict = false;          // a bad record fails the import
+  int32_t mode = 2;             // page with POST keys
+  uint32_t width = 0, height = 0;
+  std::string work_dir;         // where payload files are written
+  std::FILE* progress = nullptr;  // progress for large inputs, or none
+  std::FILE* warnings = nullptr;  // warnings as they happen, or none
+};
+
+struct Item {
+  std::string url, alternate, post_key, content_type;
+  std::string file;  // payload file
+  int64_t size = 0;
+  std::string where;  // input and offset, for messages
+  // Pairing a response with its request inside one WARC.
+  std::string record_id;
+  std::vector<std::string> concurrent;
+  int64_t record_index = -1;
+  bool wants_key = false;
+};
+
+struct Redirect {
+  std::string from, to, where;
+};
+
+struct Result {
+  pack::Package package;
+  std::string start_url, start_reason;
+  std::vector<Item> entries;  // as packed, the first movie first
+  std::map<std::string, int> skipped;  // reason -> count
+  std::vector<std::string> dropped;    // duplicates: what was dropped and why
+  std::vector<std::string> redirects;  // how each was handled
+  std::vector<std::string> warnings;
+  std::vector<std::string> notes;      // how the first movie was chosen
+};
+
+class Importer {
+ public:
+  explicit Importer(const Options& options);
+  ~Importer();
+
+  // Reads one capture: a folder, or a file whose kind is told by its first
+  // bytes. Throws ImportError naming the file and offset.
+  void add(const std::string& path);
+
+  // Reads a WARC from a stream (the fuzz target drives this too).
+  void add_warc(Input* input, const std::string& name, const FileInput* progress_file);
+
+  // Chooses the first movie, settles duplicates and redirects, and deletes
+  // payload files that no entry keeps. Throws ImportError.
+  Result finish();
+
+ private:
+  struct Payload {
+    std::string file;
+    int64_t size = 0;
+    std::string content_type;
+  };
+  struct Request {
+    std::string id, uri, key;
+    std::vector<std::string> concurrent;
+    int64_t index = 0;
+  };
+
+  void add_wacz(const std::string& path);
+  void add_har(const std::string& path);
+  void add_folder(const std::string& path);
+  void warc_record(const WarcRecord& record, const std::string& name, int64_t index,
+                   std::vector<Request>* requests);
+  void response(const std::string& url, const std::vector<uint8_t>& block, size_t body_at,
+                const HttpMessage& http, const std::string& where, Item item);
+  // kind: the summary's reason, "bad record" or "undecodable".
+  void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
+  void skip(const std::string& reason) { ++result_.skipped[reason]; }
+  Payload store(const std::string& url, const uint8_t* data, size_t n);
+  std::string payload_name(const std::string& url);
+
+  Options options_;
+  Result result_;
+  std::vector<Item> items_;
+  std::vector<Redirect> redirects_;
+  std::map<std::string, Payload> by_digest_, by_uri_date_, by_uri_;
+  std::vector<std::string> files_;
+  std::string start_page_;  // WACZ's first page
+  int serial_ = 0;
+};
+
+// MIME type for a file name's extension, for mirrored folders.
+std::string type_by_extension(const std::string& name);
+
+// The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.
+std::string folder_url(const std::string& scheme, const std::string& rel);
+
+}  // namespace capture

@@ -1,0 +1,257 @@
+#include "html.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace capture {
+namespace {
+
+char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
+
+std::string lower_text(std::string s) {
+  for (char& c : s) c = lower(c);
+  return s;
+}
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+void append_utf8(uint32_t cp, std::string* out) {
+  if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+  if (cp < 0x80) {
+    *out += char(cp);
+  } else if (cp < 0x800) {
+    *out += char(0xC0 | (cp >> 6));
+    *out += char(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    *out += char(0xE0 | (cp >> 12));
+    *out += char(0x80 | ((cp >> 6) & 0x3F));
+    *out += char(0x80 | (cp & 0x3F));
+  } else {
+    *out += char(0xF0 | (cp >> 18));
+    *out += char(0x80 | ((cp >> 12) & 0x3F));
+    *out += char(0x80 | ((cp >> 6) & 0x3F));
+    *out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+struct Tag {
+  std::string name;  // lower case, "/name" for an end tag
+  std::vector<std::pair<std::string, std::string>> attributes;  // names lower case
+  std::string get(const char* name) const {
+    for (const auto& a : attributes)
+      if (a.first == name) return a.second;
+    return "";
+  }
+  bool has(const char* name) const {
+    for (const auto& a : attributes)
+      if (a.first == name) return true;
+    return false;
+  }
+};
+
+// The tag starting at html[i] == '<'; i moves past it. Comments and
+// declarations come back with an empty name.
+Tag read_tag(const std::string& html, size_t* i) {
+  Tag t;
+  size_t p = *i + 1;
+  if (html.compare(p, 3, "!--") == 0) {
+    size_t e = html.find("-->", p + 3);
+    *i = e == std::string::npos ? html.size() : e + 3;
+    return t;
+  }
+  size_t n = html.size();
+  size_t start = p;
+  if (p < n && html[p] == '/') ++p;
+  while (p < n && !is_space(html[p]) && html[p] != '>' && html[p] != '/') ++p;
+  t.name = lower_text(html.substr(start, p - start));
+  if (t.name.empty() || t.name[0] == '!' || t.name[0] == '?') t.name.clear();
+  while (p < n && html[p] != '>') {
+    if (is_space(html[p]) || html[p] == '/') {
+      ++p;
+      continue;
+    }
+    size_t a = p;
+    while (p < n && !is_space(html[p]) && html[p] != '=' && html[p] != '>') ++p;
+    std::string name = lower_text(html.substr(a, p - a));
+    while (p < n && is_space(html[p])) ++p;
+    std::string value;
+    if (p < n && html[p] == '=') {
+      ++p;
+      while (p < n && is_space(html[p])) ++p;
+      if (p < n && (html[p] == '"' || html[p] == '\'')) {
+        char q = html[p++];
+        size_t e = html.find(q, p);
+        if (e == std::string::npos) e = n;
+        value = html.substr(p, e - p);
+        p = e < n ? e + 1 : n;
+      } else {
+        size_t v = p;
+        while (p < n && !is_space(html[p]) && html[p] != '>') ++p;
+        value = html.substr(v, p - v);
+      }
+    }
+    if (!name.empty()) t.attributes.emplace_back(name, decode_entities(value));
+  }
+  *i = p < n ? p + 1 : n;
+  return t;
+}
+
+uint32_t pixels(const std::string& s) {
+  if (s.empty() || s.find('%') != std::string::npos) return 0;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (end == s.c_str() || v <= 0 || v > 100000) return 0;
+  while (*end == ' ') ++end;
+  return (*end == 0 || lower_text(end) == "px") ? uint32_t(v) : 0;
+}
+
+void take_size(const Tag& t, Embedding* e) {
+  if (!e->width) e->width = pixels(t.get("width"));
+  if (!e->height) e->height = pixels(t.get("height"));
+}
+
+}  // namespace
+
+std::string decode_entities(const std::string& text) {
+  static const struct {
+    const char* name;
+    uint32_t cp;
+  } kNamed[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", 0xA0}};
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '&') {
+      out += text[i++];
+      continue;
+    }
+    size_t semi = text.find(';', i);
+    if (semi != std::string::npos && semi - i <= 10) {
+      std::string ref = text.substr(i + 1, semi - i - 1);
+      if (ref.size() > 1 && ref[0] == '#') {
+        bool hex = ref[1] == 'x' || ref[1] == 'X';
+        std::string digits = ref.substr(hex ? 2 : 1);
+        char* end = nullptr;
+        unsigned long cp = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+        if (!digits.empty() && *end == 0 && digits.find_first_of("+- ") == std::string::npos) {
+          append_utf8(uint32_t(cp > 0x10FFFF ? 0xFFFD : cp), &out);
+          i = semi + 1;
+          continue;
+        }
+      } else {
+        bool found = false;
+        for (const auto& e : kNamed)
+          if (ref == e.name) {
+            append_utf8(e.cp, &out);
+            found = true;
+          }
+        if (found) {
+          i = semi + 1;
+          continue;
+        }
+      }
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+bool find_embedding(const std::string& html, Embedding* out) {
+  Embedding current;
+  int object_depth = 0;
+  size_t i = 0;
+  while ((i = html.find('<', i)) != std::string::npos) {
+    Tag t = read_tag(html, &i);
+    if (t.name == "object") {
+      if (object_depth++ == 0) current = Embedding();
+      if (current.movie.empty()) current.movie = t.get("data");
+      take_size(t, &current);
+    } else if (t.name == "param" && object_depth > 0) {
+      std::string name = lower_text(t.get("name"));
+      std::string value = t.get("value");
+      if ((name == "movie" || name == "src") && current.movie.empty()) current.movie = value;
+      if (name == "flashvars" && current.flash_vars.empty()) current.flash_vars = value;
+      if (name == "base" && current.base.empty()) current.base = value;
+    } else if (t.name == "embed") {
+      // An embed inside an object repeats it for other browsers: it fills gaps.
+      if (object_depth == 0) current = Embedding();
+      if (current.movie.empty()) current.movie = t.get("src");
+      if (current.flash_vars.empty()) current.flash_vars = t.get("flashvars");
+      if (current.base.empty()) current.base = t.get("base");
+      take_size(t, &current);
+      if (object_depth == 0 && !current.movie.empty()) break;
+    } else if (t.name == "/object" && object_depth > 0) {
+      if (--object_depth == 0 && !current.movie.empty()) break;
+    }
+  }
+  if (current.movie.empty()) return false;
+  *out = current;
+  return true;
+}
+
+std::string join_url(const std::string& base, const std::string& rel) {
+  auto scheme_end = [](const std::string& u) -> size_t {
+    for (size_t k = 0; k < u.size(); ++k) {
+      char c = u[k];
+      if (c == ':') return k > 0 ? k : std::string::npos;
+      if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'))
+        return std::string::npos;
+    }
+    return std::string::npos;
+  };
+  auto remove_dots = [](const std::string& path) {
+    std::vector<std::string> segs;
+    size_t k = 0;
+    bool trailing = false;
+    while (k <= path.size()) {
+      size_t s = path.find('/', k);
+      if (s == std::string::npos) s = path.size();
+      std::string seg = path.substr(k, s - k);
+      trailing = false;
+      if (seg == "..") {
+        if (segs.size() > 1) segs.pop_back();
+        trailing = true;
+      } else if (seg == ".") {
+        trailing = true;
+      } else {
+        segs.push_back(seg);
+      }
+      k = s + 1;
+    }
+    std::string out;
+    for (size_t j = 0; j < segs.size(); ++j) out += (j ? "/" : "") + segs[j];
+    if (trailing && (out.empty() || out.back() != '/')) out += '/';
+    return out;
+  };
+  if (scheme_end(rel) != std::string::npos) return rel;
+  size_t se = scheme_end(base);
+  if (se == std::string::npos) return rel;
+  std::string scheme = base.substr(0, se + 1);
+  if (rel.compare(0, 2, "//") == 0) return scheme + rel;
+  size_t auth_end = se + 1;
+  if (base.compare(se + 1, 2, "//") == 0) {
+    auth_end = base.find_first_of("/?#", se + 3);
+    if (auth_end == std::string::npos) auth_end = base.size();
+  }
+  std::string authority = base.substr(0, auth_end);
+  size_t path_end = base.find_first_of("?#", auth_end);
+  if (path_end == std::string::npos) path_end = base.size();
+  std::string path = base.substr(auth_end, path_end - auth_end);
+  if (rel.empty()) return base.substr(0, base.find('#'));
+  if (rel[0] == '#') return base.substr(0, base.find('#')) + rel;
+  if (rel[0] == '?') return authority + path + rel;
+  size_t rel_path_end = rel.find_first_of("?#");
+  std::string rel_path = rel.substr(0, rel_path_end);
+  std::string rest = rel_path_end == std::string::npos ? "" : rel.substr(rel_path_end);
+  std::string merged;
+  if (rel[0] == '/') {
+    merged = rel_path;
+  } else {
+    size_t slash = path.rfind('/');
+    merged = (slash == std::string::npos ? "/" : path.substr(0, slash + 1)) + rel_path;
+  }
+  return authority + remove_dots(merged) + rest;
+}
+
+}  // namespace capture

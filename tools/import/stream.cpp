@@ -1,0 +1,169 @@
+#include "stream.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace capture {
+
+size_t MemoryInput::read(uint8_t* buf, size_t n) {
+  size_t k = size_ - pos_ < n ? size_ - pos_ : n;
+  if (k) std::memcpy(buf, data_ + pos_, k);
+  pos_ += k;
+  return k;
+}
+
+namespace {
+
+bool seek(std::FILE* f, int64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(f, offset, SEEK_SET) == 0;
+#else
+  return fseeko(f, off_t(offset), SEEK_SET) == 0;
+#endif
+}
+
+int64_t file_size(std::FILE* f) {
+#ifdef _WIN32
+  if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
+  return _ftelli64(f);
+#else
+  if (fseeko(f, 0, SEEK_END) != 0) return -1;
+  return int64_t(ftello(f));
+#endif
+}
+
+}  // namespace
+
+FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
+    : path_(path), start_(start), length_(length) {
+  file_ = std::fopen(path.c_str(), "rb");
+  if (!file_) throw ImportError(path + ": " + std::strerror(errno));
+  int64_t size = file_size(file_);
+  if (size < 0 || !seek(file_, start)) throw ImportError(path + ": cannot seek");
+  if (length_ < 0) length_ = size - start;
+  if (start + length_ > size)
+    throw ImportError(path + ": at byte " + std::to_string(start) + ": " +
+                      std::to_string(length_) + " bytes run past the end of the file");
+}
+
+FileInput::~FileInput() {
+  if (file_) std::fclose(file_);
+}
+
+size_t FileInput::read(uint8_t* buf, size_t n) {
+  if (int64_t(n) > length_ - pos_) n = size_t(length_ - pos_);
+  size_t got = n ? std::fread(buf, 1, n, file_) : 0;
+  if (got < n && std::ferror(file_))
+    throw ImportError(path_ + ": at byte " + std::to_string(start_ + pos_) + ": read error");
+  pos_ += int64_t(got);
+  return got;
+}
+
+struct InflateInput::State {
+  z_stream s{};
+};
+
+InflateInput::InflateInput(std::unique_ptr<Input> inner, Format format, std::string name)
+    : inner_(std::move(inner)), z_(new State), format_(format), name_(std::move(name)),
+      in_(1 << 16) {
+  if (inflateInit2(&z_->s, format == GZIP ? 16 + MAX_WBITS : -MAX_WBITS) != Z_OK)
+    throw ImportError(name_ + ": out of memory");
+  member_start_ = inner_->source_offset();
+}
+
+InflateInput::~InflateInput() { inflateEnd(&z_->s); }
+
+size_t InflateInput::read(uint8_t* buf, size_t n) {
+  z_stream& s = z_->s;
+  while (!done_) {
+    if (s.avail_in == 0) {
+      size_t got = inner_->read(in_.data(), in_.size());
+      if (got == 0) {
+        // A clean end falls between members, never inside one.
+        if (consumed_ == 0 && format_ == GZIP && s.total_in == 0) {
+          done_ = true;
+          break;
+        }
+        throw ImportError(name_ + ": at byte " + std::to_string(member_start_) +
+                          ": compressed data cut short (truncated " +
+                          (format_ == GZIP ? "gzip member" : "deflate stream") + ")");
+      }
+      s.next_in = in_.data();
+      s.avail_in = uInt(got);
+    }
+    s.next_out = buf;
+    s.avail_out = uInt(n);
+    uInt before = s.avail_in;
+    int rc = inflate(&s, Z_NO_FLUSH);
+    consumed_ += before - s.avail_in;
+    size_t out = n - s.avail_out;
+    if (rc == Z_STREAM_END) {
+      if (format_ == RAW) {
+        done_ = true;
+      } else {
+        // The next member, if any, starts where this one ended.
+        member_start_ = inner_->source_offset() - int64_t(s.avail_in);
+        consumed_ = 0;
+        inflateReset(&s);
+        if (s.avail_in == 0) {
+          size_t got = inner_->read(in_.data(), in_.size());
+          if (got == 0) done_ = true;
+          s.next_in = in_.data();
+          s.avail_in = uInt(got);
+        }
+      }
+    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && out > 0)) {
+      throw ImportError(name_ + ": at byte " + std::to_string(member_start_) +
+                        ": damaged compressed data (" + (s.msg ? s.msg : "zlib error") + ")");
+    }
+    if (out > 0) return out;
+  }
+  return 0;
+}
+
+bool Reader::fill() {
+  if (pos_ < end_) return true;
+  pos_ = 0;
+  end_ = input_->read(buf_.data(), buf_.size());
+  return end_ > 0;
+}
+
+int Reader::peek() { return fill() ? buf_[pos_] : -1; }
+
+bool Reader::line(std::string* out, size_t limit, const std::string& what) {
+  out->clear();
+  while (fill()) {
+    const uint8_t* start = buf_.data() + pos_;
+    const void* nl = std::memchr(start, '\n', end_ - pos_);
+    size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
+    if (out->size() + k > limit)
+      throw ImportError(what + ": at byte " + std::to_string(offset_) + ": line longer than " +
+                        std::to_string(limit) + " bytes");
+    out->append(reinterpret_cast<const char*>(start), k);
+    pos_ += k;
+    offset_ += int64_t(k);
+    if (nl) {
+      ++pos_;
+      ++offset_;
+      if (!out->empty() && out->back() == '\r') out->pop_back();
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Reader::bytes(size_t n, std::vector<uint8_t>* out) {
+  while (n > 0) {
+    if (!fill()) return false;
+    size_t k = end_ - pos_ < n ? end_ - pos_ : n;
+    out->insert(out->end(), buf_.begin() + pos_, buf_.begin() + pos_ + k);
+    pos_ += k;
+    offset_ += int64_t(k);
+    n -= k;
+  }
+  return true;
+}
+
+}  // namespace capture

@@ -1,0 +1,102 @@
+// Byte streams for reading captures: files and ranges of files, gzip and raw
+// deflate over another stream, and a buffered reader with lines and offsets.
+// Failures throw ImportError whose text already names the file and offset.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+struct ImportError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+class Input {
+ public:
+  virtual ~Input() = default;
+  // Up to n bytes; 0 only at the end.
+  virtual size_t read(uint8_t* buf, size_t n) = 0;
+  // Where a fault just read lies, for messages: an offset in the file on disk.
+  virtual int64_t source_offset() const = 0;
+};
+
+class MemoryInput : public Input {
+ public:
+  MemoryInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  size_t read(uint8_t* buf, size_t n) override;
+  int64_t source_offset() const override { return int64_t(pos_); }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+// A file, or the range [start, start + length) of it.
+class FileInput : public Input {
+ public:
+  FileInput(const std::string& path, int64_t start = 0, int64_t length = -1);
+  ~FileInput() override;
+  size_t read(uint8_t* buf, size_t n) override;
+  int64_t source_offset() const override { return start_ + pos_; }
+  int64_t size() const { return length_; }
+  int64_t position() const { return pos_; }
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  int64_t start_, length_, pos_ = 0;
+};
+
+// gzip (any number of members one after another) or raw deflate (one
+// stream, as ZIP stores it) over another input.
+class InflateInput : public Input {
+ public:
+  enum Format { GZIP, RAW };
+  InflateInput(std::unique_ptr<Input> inner, Format format, std::string name);
+  ~InflateInput() override;
+  size_t read(uint8_t* buf, size_t n) override;
+  // The start of the gzip member being read, in the inner input.
+  int64_t source_offset() const override { return member_start_; }
+
+ private:
+  struct State;
+  std::unique_ptr<Input> inner_;
+  std::unique_ptr<State> z_;
+  Format format_;
+  std::string name_;
+  std::vector<uint8_t> in_;
+  int64_t consumed_ = 0;  // inner bytes taken by the inflater
+  int64_t member_start_ = 0;
+  bool done_ = false;
+};
+
+// Buffered reading with the stream offset of every byte.
+class Reader {
+ public:
+  explicit Reader(Input* input) : input_(input), buf_(1 << 16) {}
+  int64_t offset() const { return offset_; }
+  Input* input() const { return input_; }
+  // A line without its CR LF or LF; false when the stream ends before a
+  // line feed (out then holds what there was). A longer line than limit throws.
+  bool line(std::string* out, size_t limit, const std::string& what);
+  // Exactly n bytes appended to out, or false when the stream ends first
+  // (out then holds what there was).
+  bool bytes(size_t n, std::vector<uint8_t>* out);
+  // -1 at the end.
+  int peek();
+
+ private:
+  bool fill();
+  Input* input_;
+  std::vector<uint8_t> buf_;
+  size_t pos_ = 0, end_ = 0;
+  int64_t offset_ = 0;
+};
+
+}  // namespace capture

@@ -1,0 +1,62 @@
+// WARC records (1.0 and 1.1) and HTTP messages as captures store them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "stream.h"
+
+namespace capture {
+
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+// The first value of a header, names compared without letter case; empty
+// when absent.
+std::string header(const Headers& headers, const char* name);
+bool has_header(const Headers& headers, const char* name);
+
+struct WarcRecord {
+  int64_t offset = 0;  // of "WARC/" in the (uncompressed) stream
+  std::string version;
+  Headers headers;
+  std::vector<uint8_t> block;
+  std::string type() const;       // lower case
+  std::string target_uri() const; // angle brackets removed
+};
+
+// Reads the next record; false at the end of the stream. Throws on framing
+// faults (no version line, a header block without its blank line, a block
+// running past the end), naming `name` and the offset.
+bool read_warc_record(Reader* reader, const std::string& name, WarcRecord* record);
+
+struct HttpMessage {
+  bool request = false;
+  std::string method, target;  // requests
+  int status = 0;              // responses
+  Headers headers;
+  size_t body_offset = 0;      // in the block
+};
+
+// Parses the start line and header block of an HTTP/1.x message at the
+// start of block. Empty on success, else why not.
+std::string parse_http(const std::vector<uint8_t>& block, HttpMessage* message);
+
+// The entity of a message body: transfer coding and content codings undone.
+// Empty on success; otherwise the reason (undecodable or incomplete).
+// complete is false when the body is shorter than the message said.
+// Output beyond limit bytes is refused (a package entry holds under 2 GiB).
+std::string decode_body(const HttpMessage& message, const uint8_t* body, size_t size,
+                        std::vector<uint8_t>* out, bool* complete,
+                        size_t limit = size_t(INT32_MAX));
+
+// Undoes one content coding ("gzip", "deflate", "br", "identity"); empty on
+// success.
+std::string decode_content(const std::string& coding, std::vector<uint8_t>* data, bool* complete,
+                           size_t limit);
+
+// Whether this build can undo Content-Encoding: br.
+bool has_brotli();
+
+}  // namespace capture

@@ -1,0 +1,28 @@
+// Reading the members of a ZIP file (as WACZ packs its WARCs): stored and
+// deflated members, no ZIP64.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "stream.h"
+
+namespace capture {
+
+struct ZipMember {
+  std::string name;
+  int method = 0;  // 0 stored, 8 deflated
+  int64_t compressed = 0, size = 0;
+  int64_t header_offset = 0;
+};
+
+// The members listed in the central directory; throws naming the file and
+// offset when it is not a readable ZIP.
+std::vector<ZipMember> read_zip_directory(const std::string& path);
+
+// The member's uncompressed bytes as a stream.
+std::unique_ptr<Input> open_zip_member(const std::string& path, const ZipMember& member);
+
+}  // namespace capture
