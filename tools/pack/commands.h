@@ -5,3 +5,4 @@
 int command_pack(int argc, char** argv);
 int command_list(int argc, char** argv);
 int command_explain(int argc, char** argv);
+int command_audit(int argc, char** argv);

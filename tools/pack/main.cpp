@@ -16,6 +16,8 @@ const char kUsage[] =
     "        Prints the package inside a player executable.\n"
     "  explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
     "        Tells what the player would answer for a request, and why.\n"
+    "  audit PLAYER.exe | MANIFEST.toml [--json] [--strict]\n"
+    "        Lists the files the packaged movies name and what the player answers.\n"
     "\n"
     "A manifest (TOML, paths relative to the manifest's folder):\n"
     "\n"
@@ -60,6 +62,7 @@ const Command kCommands[] = {
     {"build", command_pack},
     {"list", command_list},
     {"explain", command_explain},
+    {"audit", command_audit},
 };
 
 }  // namespace
