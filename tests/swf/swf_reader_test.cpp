@@ -118,6 +118,8 @@ TEST(SwfReader, DamageIsNotedAndWhatCameBeforeIsKept) {
       {"file shorter than its header", fws(8, good + end_tag() + std::string(20, 'x')).substr(0, 45), "shorter than its header"},
       {"ABC pool count that lies", fws(9, good + do_abc2(abc({"a", "b"}, 100))),
        "string pool says 99 strings, the data holds 2"},
+      {"ABC string longer than its tag", fws(9, good + do_abc2(abc({"a", "bcd"}).substr(0, 21))),
+       "string pool says 2 strings, the data holds 1"},
       {"action past its tag", fws(8, good + tag(12, std::string("\x96\x40\x00", 3) + "abc")),
        "action 0x96 runs past the tag"},
       {"bad zlib stream", "CWS\x0a" + u32(200) + "not a zlib stream at all", "zlib stream is damaged"},
