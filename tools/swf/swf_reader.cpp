@@ -534,6 +534,15 @@ class Walker {
   uint16_t sprite_ = 0;
 };
 
+// The output grows as it arrives: a header may declare far more than the
+// stream holds.
+size_t first_size(size_t in, size_t want) {
+  size_t guess = in < (size_t(1) << 26) ? in * 4 + 65536 : in;
+  return guess < want ? guess : want;
+}
+
+size_t grown(size_t have, size_t want) { return have < want / 2 ? have * 2 : want; }
+
 bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
                   std::string* error) {
   z_stream z{};
@@ -541,19 +550,24 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
     *error = "zlib: cannot start";
     return false;
   }
-  out->resize(want);
+  out->resize(first_size(n, want));
   z.next_in = const_cast<Bytef*>(in);
   z.avail_in = uInt(n > 0xFFFFFFFFu ? 0xFFFFFFFFu : n);
-  z.next_out = out->data();
-  z.avail_out = uInt(want);
+  size_t done = 0;
   int rc = Z_OK;
-  while (z.avail_out > 0 && rc == Z_OK) rc = inflate(&z, Z_NO_FLUSH);
-  out->resize(want - z.avail_out);
+  while (rc == Z_OK && done < want) {
+    if (done == out->size()) out->resize(grown(out->size(), want));
+    z.next_out = out->data() + done;
+    z.avail_out = uInt(out->size() - done);
+    rc = inflate(&z, Z_NO_FLUSH);
+    done = out->size() - z.avail_out;
+  }
+  out->resize(done);
   bool ok = true;
   if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT) {
     *error = std::string("zlib stream is damaged") + (z.msg ? std::string(": ") + z.msg : "");
     ok = false;
-  } else if (rc == Z_BUF_ERROR && z.avail_out > 0) {
+  } else if (done < want && rc != Z_STREAM_END) {
     *error = "zlib stream ends early";
     ok = false;
   }
@@ -574,29 +588,41 @@ bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>*
   std::memcpy(head, in + 4, 5);
   uint64_t size = want;
   for (int i = 0; i < 8; ++i) head[5 + i] = uint8_t(size >> (8 * i));
+  // No match reaches further back than the output is long, so a larger
+  // dictionary is never used; capping it keeps a lying header from
+  // allocating one.
+  uint32_t dict = le32(head + 1), cap = want < 4096 ? 4096 : uint32_t(want);
+  if (dict > cap) {
+    for (int i = 0; i < 4; ++i) head[1 + i] = uint8_t(cap >> (8 * i));
+  }
   lzma_stream s = LZMA_STREAM_INIT;
   if (lzma_alone_decoder(&s, uint64_t(128) << 20) != LZMA_OK) {
     *error = "LZMA: cannot start";
     return false;
   }
-  out->resize(want);
+  out->resize(first_size(n, want));
+  size_t done = 0;
   s.next_out = out->data();
-  s.avail_out = want;
+  s.avail_out = out->size();
   s.next_in = head;
   s.avail_in = sizeof head;
   lzma_ret rc = lzma_code(&s, LZMA_RUN);
   if (rc == LZMA_OK) {
     s.next_in = in + 9;
     s.avail_in = n - 9;
-    while (rc == LZMA_OK && s.avail_out > 0) {
+    while (rc == LZMA_OK && done < want) {
+      if (done == out->size()) out->resize(grown(out->size(), want));
+      s.next_out = out->data() + done;
+      s.avail_out = out->size() - done;
       size_t before_in = s.avail_in, before_out = s.avail_out;
       rc = lzma_code(&s, LZMA_FINISH);
+      done = out->size() - s.avail_out;
       if (rc == LZMA_OK && before_in == s.avail_in && before_out == s.avail_out) rc = LZMA_BUF_ERROR;
     }
   }
-  out->resize(want - s.avail_out);
+  out->resize(done);
   lzma_end(&s);
-  if (rc == LZMA_OK || rc == LZMA_STREAM_END) return true;
+  if (done == want || rc == LZMA_STREAM_END) return true;
   if (rc == LZMA_BUF_ERROR) *error = "LZMA stream ends early";
   else if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) *error = "LZMA dictionary too large";
   else *error = "LZMA stream is damaged";
