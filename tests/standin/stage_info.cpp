@@ -83,7 +83,7 @@ void stage_paint(HWND, HDC dc, const RECT& area, COLORREF fallback) {
     wchar_t text[160];
     if (m.is_swf && m.header_complete)
       std::swprintf(text, 160, L"SWF %u (%ls), %ldx%ld, %.2f fps, %u frame(s)", unsigned(m.version),
-                    widen(swf::compression_name(m.compression)).c_str(), long(m.width_px()),
+                    widen(swf::signature(m.compression)).c_str(), long(m.width_px()),
                     long(m.height_px()), m.fps(), unsigned(m.frame_count));
     else if (m.is_swf)
       std::swprintf(text, 160, L"SWF %u: %ls", unsigned(m.version),

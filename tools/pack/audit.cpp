@@ -474,7 +474,7 @@ std::string audit_text(const AuditResult& r) {
     if (!std::strcmp(src.kind, "swf")) {
       const swf::Movie& m = src.movie;
       if (m.is_swf) {
-        s += "SWF " + std::to_string(m.version) + ", " + swf::compression_name(m.compression);
+        s += "SWF " + std::to_string(m.version) + " (" + swf::signature(m.compression) + ")";
         if (m.header_complete)
           s += ", " + std::to_string(m.width_px()) + "x" + std::to_string(m.height_px()) + ", " +
                fps_text(m) + " fps, " + std::to_string(m.frame_count) + " frame(s)";
@@ -486,7 +486,7 @@ std::string audit_text(const AuditResult& r) {
       s += src.kind;
     }
     s += "\n";
-    for (const std::string& p : src.problems) s += "  damaged: " + p + "\n";
+    for (const std::string& p : src.problems) s += "  problem: " + p + "\n";
     for (const AuditRequest& q : src.requests) {
       if (q.refused) s += "  REFUSED       ";
       else if (q.index < 0) s += "  NOT ANSWERED  ";

@@ -648,6 +648,14 @@ const char* compression_name(Compression c) {
   }
 }
 
+const char* signature(Compression c) {
+  switch (c) {
+    case Compression::zlib: return "CWS";
+    case Compression::lzma: return "ZWS";
+    default: return "FWS";
+  }
+}
+
 Movie read_movie(const void* data, size_t size, const Options& options) {
   Movie m;
   const uint8_t* d = static_cast<const uint8_t*>(data);

@@ -58,6 +58,7 @@ Movie read_movie(const void* data, size_t size, const Options& options = Options
 // Whether this build decompresses ZWS movies (liblzma is optional).
 bool lzma_available();
 
-const char* compression_name(Compression c);
+const char* compression_name(Compression c);  // "none", "zlib", "lzma"
+const char* signature(Compression c);         // "FWS", "CWS", "ZWS"
 
 }  // namespace swf
