@@ -11,6 +11,7 @@
 #include "delivery/delivery.h"
 #include "host/fs_command.h"
 #include "host/shockwave_flash.h"
+#include "package/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve_win.h"
 
@@ -25,7 +26,9 @@ struct FreeDeleter {
 };
 
 // A movie stuck on a file nobody captured is the commonest failure; any
-// debug-output viewer shows which file it was.
+// debug-output viewer shows which file it was. The ANSI form, as for every
+// call outside the few that follow the platform test: viewers receive ANSI
+// text from either form, and the older family's wide form does nothing.
 void report_unanswered(const wchar_t* name) {
   static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
   const char16_t* url = name ? reinterpret_cast<const char16_t*>(name) : u"";
@@ -35,7 +38,8 @@ void report_unanswered(const wchar_t* name) {
   char16_t* end = text::append(text::append(line.get(), PREFIX), url);
   end[0] = u'\n';
   end[1] = 0;
-  OutputDebugStringW(reinterpret_cast<LPCWSTR>(line.get()));
+  std::unique_ptr<char, FreeDeleter> ansi(wide_to_ansi(line.get()));
+  if (ansi) OutputDebugStringA(ansi.get());
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ def movie(pool, pushes, script):
 
 class MissingFiles(unittest.TestCase):
     def test_audit_and_player_name_the_same_missing_files(self):
-        named = ["data/one.xml", "img/two.png", "lvl/three.swf", SITE + "four.json", "snd/five.mp3"]
+        named = ["data/one.xml", "img/two.png", "lvl/three.swf", SITE + "four.json", "snd/fünf.mp3"]
         present = {"data/one.xml", "lvl/three.swf", SITE + "four.json"}
         absolute = [n if n.startswith("http") else SITE + n for n in named]
         missing = sorted(a for n, a in zip(named, absolute) if n not in present)
