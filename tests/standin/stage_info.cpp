@@ -63,11 +63,11 @@ void stage_note_movie(const std::string& leading_bytes) {
 
 void stage_note_load(const std::wstring& url, HRESULT result, unsigned long long bytes) {
   ++notes().load_count;
-  if (notes().loads.size() < MAX_LOAD_LINES) notes().loads.push_back(url + L": " + answer(result, bytes));
+  if (notes().loads.size() < MAX_LOAD_LINES) notes().loads.push_back(answer(result, bytes) + L": " + url);
   refresh();
 }
 
-void stage_paint(HWND, HDC dc, const RECT& area, COLORREF fallback) {
+void stage_paint(HWND stage, HDC dc, const RECT& area, COLORREF fallback) {
   const StageNotes& n = notes();
   const swf::Movie& m = n.movie;
   COLORREF back = n.has_movie && m.has_background
@@ -105,8 +105,16 @@ void stage_paint(HWND, HDC dc, const RECT& area, COLORREF fallback) {
   HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
   TEXTMETRICW tm = {};
   GetTextMetricsW(dc, &tm);
+  RECT client = {};
+  GetClientRect(stage, &client);
   int y = 6;
-  for (const std::wstring& l : lines) {
+  for (std::wstring l : lines) {
+    // A line too wide loses the start of its URL: the file name stays.
+    size_t keep = l.find(L": ") == std::wstring::npos ? 0 : l.find(L": ") + 2;
+    SIZE size = {};
+    while (l.size() > keep + 2 && GetTextExtentPoint32W(dc, l.c_str(), int(l.size()), &size) &&
+           size.cx > client.right - 12)
+      l = l.substr(0, keep) + L"..." + l.substr(keep + (l.compare(keep, 3, L"...") ? 1 : 4));
     TextOutW(dc, 6, y, l.c_str(), int(l.size()));
     y += tm.tmHeight + 1;
   }
