@@ -116,10 +116,10 @@ inline std::string cws(uint8_t version, const std::string& tags) {
 #ifdef TESSIVO_HAVE_LZMA
 // ZWS: the .lzma stream's five property bytes and its data, without its
 // 8-byte size, after the compressed length.
-inline std::string zws(uint8_t version, const std::string& tags) {
+inline std::string zws(uint8_t version, const std::string& tags, uint32_t preset = 6) {
   std::string b = body(tags);
   lzma_options_lzma opt;
-  lzma_lzma_preset(&opt, 6);
+  lzma_lzma_preset(&opt, preset);
   lzma_stream s = LZMA_STREAM_INIT;
   if (lzma_alone_encoder(&s, &opt) != LZMA_OK) return std::string();
   std::string out(b.size() + 1024, '\0');

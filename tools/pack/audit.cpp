@@ -508,7 +508,6 @@ std::string audit_json(const AuditResult& r) {
   s += std::string(",\"mode_name\":\"") + mode_name(r.mode) + "\"";
   s += ",\"base_url\":" + (r.has_base ? json_text(u8(r.base_url)) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
-  s += std::string(",\"lzma\":") + (swf::lzma_available() ? "true" : "false");
   s += ",\"likely\":" + std::to_string(r.likely);
   s += ",\"unanswered\":" + std::to_string(r.unanswered);
   s += ",\"sources\":[";

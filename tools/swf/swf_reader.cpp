@@ -7,6 +7,8 @@
 
 #ifdef TESSIVO_HAVE_LZMA
 #include <lzma.h>
+#else
+#include "lzma_decoder.h"
 #endif
 
 namespace swf {
@@ -576,6 +578,8 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
 }
 
 #ifdef TESSIVO_HAVE_LZMA
+// liblzma where the build has it: several times faster than the decoder
+// of our own, which the Windows builds use.
 bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
                  std::string* error) {
   // A ZWS movie keeps LZMA's five property bytes after its compressed
@@ -628,17 +632,29 @@ bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>*
   else *error = "LZMA stream is damaged";
   return false;
 }
+#else
+bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
+                 std::string* error) {
+  // After the compressed length come LZMA's five property bytes and the
+  // raw stream.
+  if (n < 9) {
+    *error = "LZMA header cut short";
+    return false;
+  }
+  switch (lzma_decode(in + 4, in + 9, n - 9, want, out)) {
+    case LzmaStatus::done:
+      return true;
+    case LzmaStatus::truncated:
+      *error = "LZMA stream ends early";
+      return false;
+    default:
+      *error = "LZMA stream is damaged";
+      return false;
+  }
+}
 #endif
 
 }  // namespace
-
-bool lzma_available() {
-#ifdef TESSIVO_HAVE_LZMA
-  return true;
-#else
-  return false;
-#endif
-}
 
 const char* compression_name(Compression c) {
   switch (c) {
@@ -690,14 +706,9 @@ Movie read_movie(const void* data, size_t size, const Options& options) {
       end = body + inflated.size();
       break;
     case Compression::lzma:
-#ifdef TESSIVO_HAVE_LZMA
       if (!unlzma_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error);
       body = inflated.data();
       end = body + inflated.size();
-#else
-      w.problem("LZMA-compressed (ZWS) movies are not supported by this build");
-      return m;
-#endif
       break;
   }
   if (body == end) return m;

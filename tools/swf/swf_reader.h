@@ -1,4 +1,5 @@
-// Reads a SWF file: its header, background colour and every text in it that
+// Reads a SWF file (FWS; CWS through zlib; ZWS through a decoder of its
+// own, so that Windows builds read it too): its header, background colour and every text in it that
 // names something a movie can load. Shared by the packer's audit and the
 // test control. Damage never stops it: what lies before is kept, and each
 // problem is noted.
@@ -54,9 +55,6 @@ struct Options {
 // Reads size bytes at data; a prefix of a movie gives what the prefix holds
 // and a note that it ends early.
 Movie read_movie(const void* data, size_t size, const Options& options = Options());
-
-// Whether this build decompresses ZWS movies (liblzma is optional).
-bool lzma_available();
 
 const char* compression_name(Compression c);  // "none", "zlib", "lzma"
 const char* signature(Compression c);         // "FWS", "CWS", "ZWS"
