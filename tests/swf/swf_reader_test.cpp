@@ -104,6 +104,9 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
       {"HTML text", edit_text_html("<a HREF=\"page.html\">x</a><img src='pic.png'>"),
        {"page.html | DefineEditText href", "pic.png | DefineEditText src"}},
       {"button actions", define_button2(push({"btn.xml"})), {"btn.xml | DefineButton2 Push"}},
+      {"first button kind", tag(7, u16(8) + "\x01" + u16(3) + u16(1) + std::string(2, '\0') +
+                                        push({"b1.xml"}) + '\0'),
+       {"b1.xml | DefineButton Push"}},
       {"clip actions", place_object2_with_clip_action(push({"clip.xml"}), true),
        {"clip.xml | PlaceObject2 Push"}},
   };

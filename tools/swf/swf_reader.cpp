@@ -257,7 +257,7 @@ class Walker {
         break;
       case 7:
         r.u16();
-        button_records(r, false);
+        button_records(r);
         actions(r, name);
         break;
       case 34: {
@@ -325,17 +325,11 @@ class Walker {
     if (r.failed()) problem(std::string(name) + ": fields run past the tag");
   }
 
-  void button_records(Reader& r, bool v2) {
-    while (!r.failed()) {
-      uint8_t flags = r.u8();
-      if (!flags) return;
+  // DefineButton's records: DefineButton2 points past its own instead.
+  void button_records(Reader& r) {
+    while (!r.failed() && r.u8()) {
       r.u16(), r.u16();
       skip_matrix(r);
-      if (v2) {
-        skip_cxform_alpha(r);
-        if (flags & 0x10) skip_filters(r);
-        if (flags & 0x20) r.u8();
-      }
     }
   }
 
