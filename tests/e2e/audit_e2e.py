@@ -48,7 +48,9 @@ class MissingFiles(unittest.TestCase):
         present = {"data/one.xml", "lvl/three.swf", SITE + "four.json"}
         absolute = [n if n.startswith("http") else SITE + n for n in named]
         missing = sorted(a for n, a in zip(named, absolute) if n not in present)
-        script = "".join(f"load {a}\n" for a in absolute) + "wait\n"
+        # A scheme the player refuses is reported too; the movie never names it.
+        refused = "ftp://e2e.test/site/refused.bin"
+        script = "".join(f"load {a}\n" for a in absolute + [refused]) + "wait\n"
         with tempfile.TemporaryDirectory() as tmp:
             files = {"movie.swf": movie(named[:2], named[2:], script),
                      "one.xml": b"<one/>", "three.swf": b"FWS\x08" + bytes(20), "four.json": b"{}"}
@@ -87,7 +89,7 @@ class MissingFiles(unittest.TestCase):
             self.assertEqual(result.returncode, 0, result.stderr)
             debug = sorted(line[len("debug: "):] for line in result.stdout.splitlines()
                            if line.startswith("debug: "))
-            self.assertEqual(debug, [f"Tessivo: not in the package: {m}" for m in missing])
+            self.assertEqual(debug, [f"Tessivo: not in the package: {m}" for m in [refused] + missing])
             width, height, pixel = read_png(png)
             self.assertEqual(pixel(width - 1, height - 1), BACKGROUND)
 
