@@ -1,13 +1,17 @@
 #include "host/control_site.h"
 
+#include <cstdlib>
+#include <memory>
 #include <new>
 
 #include <wrl/client.h>
 
+#include "base/text.h"
 #include "base/win/hresult.h"
 #include "delivery/delivery.h"
 #include "host/fs_command.h"
 #include "host/shockwave_flash.h"
+#include "package/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve_win.h"
 
@@ -16,6 +20,27 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD CONTROL_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
+
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+// A movie stuck on a file nobody captured is the commonest failure; any
+// debug-output viewer shows which file it was. The ANSI form, as for every
+// call outside the few that follow the platform test: viewers receive ANSI
+// text from either form, and the older family's wide form does nothing.
+void report_unanswered(const wchar_t* name) {
+  static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
+  const char16_t* url = name ? reinterpret_cast<const char16_t*>(name) : u"";
+  size_t units = sizeof PREFIX / sizeof *PREFIX + text::length(url) + 1;
+  std::unique_ptr<char16_t, FreeDeleter> line(static_cast<char16_t*>(std::malloc(units * 2)));
+  if (!line) return;
+  char16_t* end = text::append(text::append(line.get(), PREFIX), url);
+  end[0] = u'\n';
+  end[1] = 0;
+  std::unique_ptr<char, FreeDeleter> ansi(wide_to_ansi(line.get()));
+  if (ansi) OutputDebugStringA(ansi.get());
+}
 
 }  // namespace
 
@@ -122,8 +147,9 @@ STDMETHODIMP ControlSite::CreateMoniker(LPOLESTR name, IBindCtx* bind_context, I
   if (!out) return E_POINTER;
   *out = nullptr;
   int32_t index = -1;
-  RETURN_IF_FAILED(
-      resolve_request(reinterpret_cast<const char16_t*>(name), bind_context, &index));
+  HRESULT resolved = resolve_request(reinterpret_cast<const char16_t*>(name), bind_context, &index);
+  if (FAILED(resolved) || index < 0) report_unanswered(name);
+  RETURN_IF_FAILED(resolved);
   // A missing entry still gets a moniker: binding it reports the resource as
   // not found, as a server would.
   ResourceMoniker* moniker = create_resource_moniker(index, index >= 0 ? window_ : nullptr);

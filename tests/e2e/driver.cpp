@@ -7,7 +7,8 @@
 // --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
 // Steps: start, wait, menu:ID, close, resize:WxH, maximize, minimize,
 // capture:FILE, fault, sleep:MS, until:PATTERN, readspeed:FILE, end. Without
-// steps: start, wait, end.
+// steps: start, wait, end. The player's debug output (OutputDebugString) is
+// printed as "debug: TEXT" lines before each run's exit code.
 //
 // Arguments are read as wide text and kept as UTF-8, so any file name works.
 #include <windows.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "png.h"
@@ -37,6 +39,61 @@ DWORD g_started;
 unsigned long long g_log_start;
 HWND g_window;
 int g_run;
+
+// Listens as a debug-output viewer does: the DBWIN_BUFFER section and its
+// two events, which OutputDebugString fills when no debugger is attached.
+class DebugListener {
+ public:
+  void start() {
+    InitializeCriticalSection(&lock_);
+    ready_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    data_ = CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    section_ = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                  L"DBWIN_BUFFER");
+    view_ = section_ ? static_cast<const char*>(MapViewOfFile(section_, FILE_MAP_READ, 0, 0, 4096))
+                     : nullptr;
+    if (ready_ && data_ && view_) CreateThread(nullptr, 0, run, this, 0, nullptr);
+  }
+  // The lines of process pid, once any still in the buffer have been read.
+  std::vector<std::string> take(DWORD pid) {
+    Sleep(100);
+    EnterCriticalSection(&lock_);
+    std::vector<std::string> mine, rest;
+    for (auto& l : lines_) (l.first == pid ? mine : rest).push_back(l.second);
+    lines_.clear();
+    LeaveCriticalSection(&lock_);
+    return mine;
+  }
+
+ private:
+  static DWORD WINAPI run(void* param) {
+    auto* self = static_cast<DebugListener*>(param);
+    for (;;) {
+      SetEvent(self->ready_);
+      if (WaitForSingleObject(self->data_, INFINITE) != WAIT_OBJECT_0) return 0;
+      DWORD pid;
+      std::memcpy(&pid, self->view_, 4);
+      // The text arrives in the ANSI code page.
+      std::string text(self->view_ + 4, strnlen(self->view_ + 4, 4092));
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+      int n = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+      std::wstring w(size_t(n), L'\0');
+      if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &w[0], n);
+      int m = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+      std::string u(size_t(m), '\0');
+      if (m > 0) WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), &u[0], m, nullptr, nullptr);
+      EnterCriticalSection(&self->lock_);
+      self->lines_.emplace_back(pid, u);
+      LeaveCriticalSection(&self->lock_);
+    }
+  }
+
+  CRITICAL_SECTION lock_;
+  HANDLE ready_ = nullptr, data_ = nullptr, section_ = nullptr;
+  const char* view_ = nullptr;
+  std::vector<std::pair<DWORD, std::string>> lines_;
+};
+DebugListener g_debug;
 
 void out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void out(const char* format, ...) {
@@ -178,13 +235,19 @@ void answer_dialog(HWND dialog) {
 
 bool process_alive() { return WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT; }
 
+void print_debug_lines() {
+  for (const std::string& line : g_debug.take(g_process.dwProcessId)) out("debug: %s\n", line.c_str());
+}
+
 void print_exit() {
   if (WaitForSingleObject(g_process.hProcess, g_timeout_ms) != WAIT_OBJECT_0) {
     out("exit: timeout\n");
     TerminateProcess(g_process.hProcess, 99);
     WaitForSingleObject(g_process.hProcess, 5000);
+    print_debug_lines();
     return;
   }
+  print_debug_lines();
   DWORD code = 0;
   GetExitCodeProcess(g_process.hProcess, &code);
   out("exit: %ld\n", long(code));
@@ -542,6 +605,7 @@ int main() {
   if (!keep_settings) delete_tree(HKEY_CURRENT_USER, SETTINGS_KEY);
   for (const std::string& s : settings) write_setting(s);
   if (steps.empty()) steps = {"start", "wait", "end"};
+  g_debug.start();
 
   std::wstring wexe = wide(exe.c_str());
   for (const std::string& step : steps) run_step(step, wexe);

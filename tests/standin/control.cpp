@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "log.h"
+#include "stage_info.h"
 
 LONG g_server_refs;
 
@@ -41,12 +42,16 @@ long flash_version_setting() {
 
 LRESULT CALLBACK stage_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
+    case WM_CREATE:
+      stage_attach(window);
+      break;
+    case WM_DESTROY:
+      stage_detach(window);
+      break;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(window, &ps);
-      HBRUSH brush = CreateSolidBrush(STAGE_COLOR);
-      FillRect(dc, &ps.rcPaint, brush);
-      DeleteObject(brush);
+      stage_paint(window, dc, ps.rcPaint, STAGE_COLOR);
       EndPaint(window, &ps);
       return 0;
     }

@@ -5,6 +5,7 @@
 
 #include "fetcher.h"
 #include "log.h"
+#include "stage_info.h"
 
 namespace {
 
@@ -344,6 +345,8 @@ void Load::report() {
       .number("reads", reads_)
       .number("start_tick", start_tick_)
       .number("end_tick", end_tick_);
+  if (kind_ == LoadKind::movie) stage_note_movie(kept_);
+  stage_note_load(url_, end_hr_, bytes_);
 }
 
 void Load::log_late_read() {

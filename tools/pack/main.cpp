@@ -29,6 +29,8 @@ const char kUsage[] =
     "  import CAPTURE... -o OUT.exe [--manifest DIR] [--stub STUB.exe] [...]\n"
     "        Makes a player from WARC, WACZ, HAR files or mirrored folders\n"
     "        (pack import --help).\n"
+    "  audit PLAYER.exe | MANIFEST.toml [--json] [--strict]\n"
+    "        Lists the files the packaged movies name and what the player answers.\n"
     "\n"
     "  pack --version   the packer's version and the stub it carries\n"
     "\n"
@@ -98,6 +100,7 @@ const Command kCommands[] = {
     {"list", command_list},
     {"explain", command_explain},
     {"import", command_import},
+    {"audit", command_audit},
     {"--version", version},
 };
 

@@ -1,0 +1,723 @@
+#include "swf_reader.h"
+
+#include <zlib.h>
+
+#include <cctype>
+#include <cstring>
+
+#ifdef TESSIVO_HAVE_LZMA
+#include <lzma.h>
+#else
+#include "lzma_decoder.h"
+#endif
+
+namespace swf {
+namespace {
+
+constexpr int kMaxSpriteDepth = 8;
+
+uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint32_t le32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Bounds-checked reading over one range; a read past the end sets failed
+// and yields zeros, so a caller checks once after a group of reads.
+class Reader {
+ public:
+  Reader(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
+
+  bool failed() const { return failed_; }
+  size_t left() const { return size_t(end_ - p_); }
+  const uint8_t* at() const { return p_; }
+
+  uint8_t u8() {
+    align();
+    if (!need(1)) return 0;
+    return *p_++;
+  }
+  uint16_t u16() {
+    align();
+    if (!need(2)) return 0;
+    uint16_t v = le16(p_);
+    p_ += 2;
+    return v;
+  }
+  uint32_t u32() {
+    align();
+    if (!need(4)) return 0;
+    uint32_t v = le32(p_);
+    p_ += 4;
+    return v;
+  }
+  void skip(size_t n) {
+    align();
+    if (need(n)) p_ += n;
+  }
+  // A NUL-terminated string; the terminator is consumed.
+  std::string cstr() {
+    align();
+    const uint8_t* z = static_cast<const uint8_t*>(std::memchr(p_, 0, left()));
+    if (!z) {
+      failed_ = true;
+      p_ = end_;
+      return std::string();
+    }
+    std::string s(reinterpret_cast<const char*>(p_), size_t(z - p_));
+    p_ = z + 1;
+    return s;
+  }
+  // ABC's variable-length 30/32-bit integer.
+  uint32_t u30() {
+    uint32_t v = 0;
+    for (int i = 0; i < 5; ++i) {
+      uint8_t b = u8();
+      v |= uint32_t(b & 0x7F) << (7 * i);
+      if (!(b & 0x80)) break;
+    }
+    return v;
+  }
+
+  uint32_t ubits(int n) {
+    uint32_t v = 0;
+    while (n-- > 0) {
+      if (bit_ == 0) {
+        if (!need(1)) return 0;
+        byte_ = *p_++;
+        bit_ = 8;
+      }
+      --bit_;
+      v = v << 1 | ((byte_ >> bit_) & 1);
+    }
+    return v;
+  }
+  int32_t sbits(int n) {
+    uint32_t v = ubits(n);
+    if (n > 0 && n < 32 && (v >> (n - 1)) & 1) v |= ~uint32_t(0) << n;
+    return int32_t(v);
+  }
+  void align() { bit_ = 0; }
+
+  void rect(int32_t* xmin, int32_t* xmax, int32_t* ymin, int32_t* ymax) {
+    int n = int(ubits(5));
+    *xmin = sbits(n);
+    *xmax = sbits(n);
+    *ymin = sbits(n);
+    *ymax = sbits(n);
+    align();
+  }
+
+ private:
+  bool need(size_t n) {
+    if (failed_ || left() < n) {
+      failed_ = true;
+      p_ = end_;
+      return false;
+    }
+    return true;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+  bool failed_ = false;
+  uint8_t byte_ = 0;
+  int bit_ = 0;
+};
+
+void skip_matrix(Reader& r) {
+  if (r.ubits(1)) {
+    int n = int(r.ubits(5));
+    r.ubits(n), r.ubits(n);
+  }
+  if (r.ubits(1)) {
+    int n = int(r.ubits(5));
+    r.ubits(n), r.ubits(n);
+  }
+  int n = int(r.ubits(5));
+  r.ubits(n), r.ubits(n);
+  r.align();
+}
+
+void skip_cxform_alpha(Reader& r) {
+  bool add = r.ubits(1), mult = r.ubits(1);
+  int n = int(r.ubits(4));
+  if (mult) r.ubits(4 * n);
+  if (add) r.ubits(4 * n);
+  r.align();
+}
+
+void skip_filters(Reader& r) {
+  int count = r.u8();
+  for (int i = 0; i < count && !r.failed(); ++i) {
+    switch (r.u8()) {
+      case 0: r.skip(23); break;  // drop shadow
+      case 1: r.skip(9); break;   // blur
+      case 2: r.skip(15); break;  // glow
+      case 3: r.skip(27); break;  // bevel
+      case 4:                     // gradient glow
+      case 7: {                   // gradient bevel
+        int colors = r.u8();
+        r.skip(size_t(colors) * 5 + 19);
+        break;
+      }
+      case 5: {  // convolution
+        int x = r.u8(), y = r.u8();
+        r.skip(8 + size_t(x) * size_t(y) * 4 + 5);
+        break;
+      }
+      case 6: r.skip(80); break;  // colour matrix
+      default: r.skip(r.left() + 1); break;  // unknown: the rest can't be placed
+    }
+  }
+}
+
+const char* tag_name(uint16_t code) {
+  switch (code) {
+    case 7: return "DefineButton";
+    case 12: return "DoAction";
+    case 26: return "PlaceObject2";
+    case 34: return "DefineButton2";
+    case 37: return "DefineEditText";
+    case 39: return "DefineSprite";
+    case 57: return "ImportAssets";
+    case 59: return "DoInitAction";
+    case 70: return "PlaceObject3";
+    case 71: return "ImportAssets2";
+    case 72: return "DoABC";
+    case 82: return "DoABC2";
+    default: return "tag";
+  }
+}
+
+class Walker {
+ public:
+  Walker(Movie* movie, const Options& options) : m_(movie), opt_(options) {}
+
+  void problem(const std::string& text) {
+    if (m_->problems.size() < kMaxProblems) m_->problems.push_back(text);
+  }
+
+  void add(std::string text, const char* tag, const char* field) {
+    if (!text.empty()) m_->found.push_back(Found{std::move(text), tag, field, sprite_});
+  }
+
+  // Tags from p to end; offsets in problems count from the file's start,
+  // which lies 8 bytes before base.
+  void tags(const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
+    while (p < end) {
+      if (end - p < 2) {
+        problem("truncated tag header at offset " + std::to_string(p - base + 8));
+        return;
+      }
+      uint16_t head = le16(p);
+      uint16_t code = head >> 6;
+      uint32_t length = head & 0x3F;
+      const uint8_t* body = p + 2;
+      if (length == 0x3F) {
+        if (end - p < 6) {
+          problem("truncated tag header at offset " + std::to_string(p - base + 8));
+          return;
+        }
+        length = le32(p + 2);
+        body = p + 6;
+      }
+      if (length > size_t(end - body)) {
+        problem(std::string(tag_name(code)) + " (code " + std::to_string(code) + ") at offset " +
+                std::to_string(p - base + 8) + ": length " + std::to_string(length) +
+                " runs past the end");
+        return;
+      }
+      ++m_->tags;
+      if (code == 0) return;
+      tag(code, body, body + length, base, depth);
+      if (!opt_.collect && m_->has_background) return;
+      p = body + length;
+    }
+  }
+
+ private:
+  void tag(uint16_t code, const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
+    if (code == 9) {
+      if (end - p >= 3 && !m_->has_background) {
+        m_->has_background = true;
+        std::memcpy(m_->background, p, 3);
+      }
+      return;
+    }
+    if (!opt_.collect) return;
+    Reader r(p, end);
+    const char* name = tag_name(code);
+    switch (code) {
+      case 12:
+        actions(r, name);
+        break;
+      case 59:
+        r.u16();
+        actions(r, name);
+        break;
+      case 7:
+        r.u16();
+        button_records(r);
+        actions(r, name);
+        break;
+      case 34: {
+        r.u16();
+        r.u8();
+        uint16_t offset = r.u16();
+        if (offset == 0) break;
+        // The offset counts from the field itself.
+        Reader conds(p + 3, end);
+        conds.skip(offset);
+        while (!conds.failed() && conds.left() > 0) {
+          uint16_t size = conds.u16();
+          conds.u16();
+          const uint8_t* start = conds.at();
+          size_t span = size ? size_t(size) - 4 : conds.left();
+          if (size && (size < 4 || span > conds.left())) {
+            problem("DefineButton2: condition action size " + std::to_string(size) +
+                    " runs past the tag");
+            break;
+          }
+          Reader a(start, start + span);
+          actions(a, name);
+          if (!size) break;
+          conds.skip(span);
+        }
+        if (conds.failed()) problem("DefineButton2: action offset past the tag");
+        break;
+      }
+      case 26:
+      case 70:
+        place_object(r, code);
+        break;
+      case 37:
+        edit_text(r);
+        break;
+      case 39: {
+        uint16_t id = r.u16();
+        r.u16();
+        if (r.failed()) break;
+        if (depth >= kMaxSpriteDepth) {
+          problem("sprites nested deeper than " + std::to_string(kMaxSpriteDepth));
+          break;
+        }
+        uint16_t outer = sprite_;
+        sprite_ = id;
+        tags(r.at(), end, base, depth + 1);
+        sprite_ = outer;
+        return;
+      }
+      case 57:
+      case 71:
+        add(r.cstr(), name, "url");
+        break;
+      case 72:
+        abc(r, name);
+        break;
+      case 82:
+        r.u32();
+        r.cstr();
+        abc(r, name);
+        break;
+      default:
+        return;
+    }
+    if (r.failed()) problem(std::string(name) + ": fields run past the tag");
+  }
+
+  // DefineButton's records: DefineButton2 points past its own instead.
+  void button_records(Reader& r) {
+    while (!r.failed() && r.u8()) {
+      r.u16(), r.u16();
+      skip_matrix(r);
+    }
+  }
+
+  void place_object(Reader& r, uint16_t code) {
+    uint8_t flags = r.u8();
+    uint8_t flags2 = code == 70 ? r.u8() : 0;
+    r.u16();
+    if (code == 70 && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.cstr();
+    if (flags & 0x02) r.u16();
+    if (flags & 0x04) skip_matrix(r);
+    if (flags & 0x08) skip_cxform_alpha(r);
+    if (flags & 0x10) r.u16();
+    if (flags & 0x20) r.cstr();
+    if (flags & 0x40) r.u16();
+    if (flags2 & 0x01) skip_filters(r);
+    if (flags2 & 0x02) r.u8();
+    if (flags2 & 0x04) r.u8();
+    if (flags2 & 0x20) r.u8();
+    if (flags2 & 0x40) r.u32();
+    if (!(flags & 0x80) || r.failed()) return;
+    const bool wide = m_->version > 5;
+    r.u16();
+    wide ? r.u32() : r.u16();
+    while (!r.failed() && r.left() > 0) {
+      uint32_t events = wide ? r.u32() : r.u16();
+      if (!events) return;
+      uint32_t size = r.u32();
+      if (size > r.left()) {
+        problem(std::string(tag_name(code)) + ": clip action size " + std::to_string(size) +
+                " runs past the tag");
+        return;
+      }
+      Reader a(r.at(), r.at() + size);
+      if (wide && (events & 0x00020000)) a.u8();  // key code of a key-press event
+      actions(a, tag_name(code));
+      r.skip(size);
+    }
+  }
+
+  void edit_text(Reader& r) {
+    r.u16();
+    int32_t a, b, c, d;
+    r.rect(&a, &b, &c, &d);
+    uint8_t f1 = r.u8(), f2 = r.u8();
+    if (f1 & 0x01) r.u16();
+    if (f2 & 0x80) r.cstr();
+    if ((f1 & 0x01) || (f2 & 0x80)) r.u16();
+    if (f1 & 0x04) r.u32();
+    if (f1 & 0x02) r.u16();
+    if (f2 & 0x20) r.skip(9);
+    r.cstr();
+    if (!(f1 & 0x80) || !(f2 & 0x02) || r.failed()) return;
+    std::string html = r.cstr();
+    html_links(html);
+  }
+
+  // href and src attribute values of an HTML text field.
+  void html_links(const std::string& html) {
+    std::string lower = html;
+    for (char& ch : lower)
+      if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+    for (const char* attr : {"href", "src"}) {
+      size_t n = std::strlen(attr);
+      for (size_t at = lower.find(attr); at != std::string::npos; at = lower.find(attr, at + n)) {
+        if (at > 0 && std::isalnum(static_cast<unsigned char>(lower[at - 1]))) continue;
+        size_t q = at + n;
+        while (q < lower.size() && lower[q] == ' ') ++q;
+        if (q >= lower.size() || lower[q] != '=') continue;
+        ++q;
+        while (q < lower.size() && lower[q] == ' ') ++q;
+        if (q >= lower.size()) break;
+        char quote = lower[q];
+        size_t start = q, stop;
+        if (quote == '"' || quote == '\'') {
+          start = q + 1;
+          stop = lower.find(quote, start);
+        } else {
+          stop = lower.find_first_of(" >", start);
+        }
+        if (stop == std::string::npos) stop = lower.size();
+        add(html.substr(start, stop - start), "DefineEditText", attr);
+      }
+    }
+  }
+
+  // An AVM1 action stream. Function bodies follow their definitions in the
+  // same stream, so one pass sees them.
+  void actions(Reader& r, const char* tag) {
+    std::vector<std::string> pool;
+    // The last two values pushed: a string, or nothing for other types.
+    std::string pushed[2];
+    bool has_pushed[2] = {false, false};
+    auto push = [&](bool is_text, std::string text) {
+      pushed[0] = std::move(pushed[1]);
+      has_pushed[0] = has_pushed[1];
+      pushed[1] = std::move(text);
+      has_pushed[1] = is_text;
+    };
+    while (!r.failed() && r.left() > 0) {
+      uint8_t code = r.u8();
+      if (code == 0) return;
+      if (code < 0x80) {
+        if (code != 0x4C) push(false, std::string());  // only PushDuplicate keeps the stack's top
+        continue;
+      }
+      uint16_t length = r.u16();
+      if (r.failed()) break;
+      if (length > r.left()) {
+        problem(std::string(tag) + ": action 0x" + hex(code) + " runs past the tag");
+        return;
+      }
+      Reader a(r.at(), r.at() + length);
+      r.skip(length);
+      switch (code) {
+        case 0x88: {  // ConstantPool
+          pool.clear();
+          uint16_t count = a.u16();
+          for (uint16_t i = 0; i < count && !a.failed(); ++i) {
+            pool.push_back(a.cstr());
+            if (!a.failed()) add(pool.back(), tag, "ConstantPool");
+          }
+          break;
+        }
+        case 0x96:  // Push
+          while (!a.failed() && a.left() > 0) {
+            uint8_t type = a.u8();
+            switch (type) {
+              case 0: {
+                std::string s = a.cstr();
+                if (!a.failed()) add(s, tag, "Push");
+                push(true, std::move(s));
+                break;
+              }
+              case 8:
+              case 9: {
+                uint16_t i = type == 8 ? a.u8() : a.u16();
+                if (i < pool.size()) push(true, pool[i]);
+                else push(false, std::string());
+                break;
+              }
+              case 1: case 7: a.skip(4); push(false, std::string()); break;
+              case 6: a.skip(8); push(false, std::string()); break;
+              case 4: case 5: a.skip(1); push(false, std::string()); break;
+              case 2: case 3: push(false, std::string()); break;
+              default: a.skip(a.left() + 1); break;
+            }
+          }
+          break;
+        case 0x83: {  // GetURL
+          std::string url = a.cstr();
+          add(url, tag, "GetURL");
+          break;
+        }
+        case 0x9A:  // GetURL2: the URL lies under the target on the stack
+          if (has_pushed[0]) add(pushed[0], tag, "GetURL2");
+          break;
+        default:
+          break;
+      }
+      if (a.failed()) problem(std::string(tag) + ": action 0x" + hex(code) + " is cut short");
+      if (code != 0x96) push(false, std::string());
+    }
+  }
+
+  static std::string hex(uint8_t v) {
+    const char* d = "0123456789ABCDEF";
+    return std::string{d[v >> 4], d[v & 15]};
+  }
+
+  // An ABC block: its constant pool up to the strings, which are kept.
+  void abc(Reader& r, const char* tag) {
+    r.u16(), r.u16();
+    uint32_t ints = r.u30();
+    for (uint32_t i = 1; i < ints && !r.failed(); ++i) r.u30();
+    uint32_t uints = r.u30();
+    for (uint32_t i = 1; i < uints && !r.failed(); ++i) r.u30();
+    uint32_t doubles = r.u30();
+    if (doubles > 1) r.skip(size_t(doubles - 1) * 8);
+    uint32_t strings = r.u30();
+    if (r.failed()) {
+      problem(std::string(tag) + ": constant pool cut short before its strings");
+      return;
+    }
+    uint32_t i = 1;
+    for (; i < strings; ++i) {
+      uint32_t n = r.u30();
+      if (r.failed() || n > r.left()) break;
+      add(std::string(reinterpret_cast<const char*>(r.at()), n), tag, "string pool");
+      r.skip(n);
+    }
+    if (strings > 0 && i < strings)
+      problem(std::string(tag) + ": string pool says " + std::to_string(strings - 1) +
+              " strings, the data holds " + std::to_string(i - 1));
+  }
+
+  Movie* m_;
+  const Options& opt_;
+  uint16_t sprite_ = 0;
+};
+
+// The output grows as it arrives: a header may declare far more than the
+// stream holds.
+size_t first_size(size_t in, size_t want) {
+  size_t guess = in < (size_t(1) << 26) ? in * 4 + 65536 : in;
+  return guess < want ? guess : want;
+}
+
+size_t grown(size_t have, size_t want) { return have < want / 2 ? have * 2 : want; }
+
+bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
+                  std::string* error) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) {
+    *error = "zlib: cannot start";
+    return false;
+  }
+  out->resize(first_size(n, want));
+  z.next_in = const_cast<Bytef*>(in);
+  z.avail_in = uInt(n > 0xFFFFFFFFu ? 0xFFFFFFFFu : n);
+  size_t done = 0;
+  int rc = Z_OK;
+  while (rc == Z_OK && done < want) {
+    if (done == out->size()) out->resize(grown(out->size(), want));
+    z.next_out = out->data() + done;
+    z.avail_out = uInt(out->size() - done);
+    rc = inflate(&z, Z_NO_FLUSH);
+    done = out->size() - z.avail_out;
+  }
+  out->resize(done);
+  bool ok = true;
+  if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT) {
+    *error = std::string("zlib stream is damaged") + (z.msg ? std::string(": ") + z.msg : "");
+    ok = false;
+  } else if (done < want && rc != Z_STREAM_END) {
+    *error = "zlib stream ends early";
+    ok = false;
+  }
+  inflateEnd(&z);
+  return ok;
+}
+
+#ifdef TESSIVO_HAVE_LZMA
+// liblzma where the build has it: several times faster than the decoder
+// of our own, which the Windows builds use.
+bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
+                 std::string* error) {
+  // A ZWS movie keeps LZMA's five property bytes after its compressed
+  // length; the .lzma header wants them followed by the uncompressed size.
+  if (n < 9) {
+    *error = "LZMA header cut short";
+    return false;
+  }
+  uint8_t head[13];
+  std::memcpy(head, in + 4, 5);
+  uint64_t size = want;
+  for (int i = 0; i < 8; ++i) head[5 + i] = uint8_t(size >> (8 * i));
+  // No match reaches further back than the output is long, so a larger
+  // dictionary is never used; capping it keeps a lying header from
+  // allocating one.
+  uint32_t dict = le32(head + 1), cap = want < 4096 ? 4096 : uint32_t(want);
+  if (dict > cap) {
+    for (int i = 0; i < 4; ++i) head[1 + i] = uint8_t(cap >> (8 * i));
+  }
+  lzma_stream s = LZMA_STREAM_INIT;
+  if (lzma_alone_decoder(&s, uint64_t(128) << 20) != LZMA_OK) {
+    *error = "LZMA: cannot start";
+    return false;
+  }
+  out->resize(first_size(n, want));
+  size_t done = 0;
+  s.next_out = out->data();
+  s.avail_out = out->size();
+  s.next_in = head;
+  s.avail_in = sizeof head;
+  lzma_ret rc = lzma_code(&s, LZMA_RUN);
+  if (rc == LZMA_OK) {
+    s.next_in = in + 9;
+    s.avail_in = n - 9;
+    while (rc == LZMA_OK && done < want) {
+      if (done == out->size()) out->resize(grown(out->size(), want));
+      s.next_out = out->data() + done;
+      s.avail_out = out->size() - done;
+      size_t before_in = s.avail_in, before_out = s.avail_out;
+      rc = lzma_code(&s, LZMA_FINISH);
+      done = out->size() - s.avail_out;
+      if (rc == LZMA_OK && before_in == s.avail_in && before_out == s.avail_out) rc = LZMA_BUF_ERROR;
+    }
+  }
+  out->resize(done);
+  lzma_end(&s);
+  if (done == want || rc == LZMA_STREAM_END) return true;
+  if (rc == LZMA_BUF_ERROR) *error = "LZMA stream ends early";
+  else if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) *error = "LZMA dictionary too large";
+  else *error = "LZMA stream is damaged";
+  return false;
+}
+#else
+bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
+                 std::string* error) {
+  // After the compressed length come LZMA's five property bytes and the
+  // raw stream.
+  if (n < 9) {
+    *error = "LZMA header cut short";
+    return false;
+  }
+  switch (lzma_decode(in + 4, in + 9, n - 9, want, out)) {
+    case LzmaStatus::done:
+      return true;
+    case LzmaStatus::truncated:
+      *error = "LZMA stream ends early";
+      return false;
+    default:
+      *error = "LZMA stream is damaged";
+      return false;
+  }
+}
+#endif
+
+}  // namespace
+
+const char* compression_name(Compression c) {
+  switch (c) {
+    case Compression::zlib: return "zlib";
+    case Compression::lzma: return "lzma";
+    default: return "none";
+  }
+}
+
+const char* signature(Compression c) {
+  switch (c) {
+    case Compression::zlib: return "CWS";
+    case Compression::lzma: return "ZWS";
+    default: return "FWS";
+  }
+}
+
+Movie read_movie(const void* data, size_t size, const Options& options) {
+  Movie m;
+  const uint8_t* d = static_cast<const uint8_t*>(data);
+  if (size < 8 || d[1] != 'W' || d[2] != 'S' || (d[0] != 'F' && d[0] != 'C' && d[0] != 'Z')) {
+    m.problems.push_back("not a SWF file");
+    return m;
+  }
+  m.is_swf = true;
+  m.compression = d[0] == 'F' ? Compression::none : d[0] == 'C' ? Compression::zlib : Compression::lzma;
+  m.version = d[3];
+  m.declared_length = le32(d + 4);
+  Walker w(&m, options);
+
+  size_t want = m.declared_length > 8 ? m.declared_length - 8 : 0;
+  if (want > options.max_length) {
+    w.problem("declared length " + std::to_string(m.declared_length) + " is over the limit of " +
+              std::to_string(options.max_length) + " bytes; read up to the limit");
+    want = options.max_length;
+  }
+  std::vector<uint8_t> inflated;
+  const uint8_t* body = d + 8;
+  const uint8_t* end = d + 8;
+  std::string error;
+  switch (m.compression) {
+    case Compression::none:
+      if (size - 8 < want) w.problem("the file is shorter than its header says");
+      end = body + (size - 8 < want ? size - 8 : want);
+      break;
+    case Compression::zlib:
+      if (!inflate_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error);
+      body = inflated.data();
+      end = body + inflated.size();
+      break;
+    case Compression::lzma:
+      if (!unlzma_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error);
+      body = inflated.data();
+      end = body + inflated.size();
+      break;
+  }
+  if (body == end) return m;
+
+  Reader r(body, end);
+  r.rect(&m.xmin, &m.xmax, &m.ymin, &m.ymax);
+  m.frame_rate = r.u16();
+  m.frame_count = r.u16();
+  if (r.failed()) {
+    w.problem("the header ends before the frame count");
+    return m;
+  }
+  m.header_complete = true;
+  w.tags(r.at(), end, body, 0);
+  return m;
+}
+
+}  // namespace swf
