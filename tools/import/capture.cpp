@@ -18,12 +18,6 @@ namespace fs = std::filesystem;
 namespace capture {
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
-
-std::string lower_text(std::string s) {
-  for (char& c : s) c = lower(c);
-  return s;
-}
 
 bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
@@ -35,17 +29,17 @@ bool ends_with(const std::string& s, const char* suffix) {
 }
 
 bool is_web_url(const std::string& url) {
-  std::string l = lower_text(url.substr(0, 8));
+  std::string l = ascii_lower(url.substr(0, 8));
   return starts_with(l, "http://") || starts_with(l, "https://");
 }
 
 std::string media_type(const std::string& content_type) {
-  return lower_text(content_type.substr(0, content_type.find(';')));
+  return ascii_lower(content_type.substr(0, content_type.find(';')));
 }
 
 bool is_swf(const Item& item, const std::vector<uint8_t>* head = nullptr) {
   if (media_type(item.content_type) == "application/x-shockwave-flash") return true;
-  std::string path = lower_text(item.url.substr(0, item.url.find_first_of("?#")));
+  std::string path = ascii_lower(item.url.substr(0, item.url.find_first_of("?#")));
   if (ends_with(path, ".swf")) return true;
   return head && head->size() >= 3 &&
          (std::memcmp(head->data(), "FWS", 3) == 0 || std::memcmp(head->data(), "CWS", 3) == 0 ||
@@ -58,13 +52,13 @@ bool is_html(const Item& item) {
 }
 
 std::string key_of(const std::string& url, const std::string& post_key) {
-  return lower_text(url) + '\n' + post_key;
+  return ascii_lower(url) + '\n' + post_key;
 }
 
 std::vector<std::string> ids(const Headers& headers, const char* name) {
   std::vector<std::string> out;
   for (const auto& h : headers)
-    if (lower_text(h.first) == lower_text(name)) out.push_back(h.second);
+    if (ascii_lower(h.first) == ascii_lower(name)) out.push_back(h.second);
   return out;
 }
 
@@ -137,7 +131,7 @@ std::string type_by_extension(const std::string& name) {
       {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"}, {".gif", "image/gif"},
       {".mp3", "audio/mpeg"}, {".flv", "video/x-flv"}, {".mp4", "video/mp4"},
   };
-  std::string l = lower_text(name.substr(0, name.find('?')));
+  std::string l = ascii_lower(name.substr(0, name.find('?')));
   for (const auto& t : kTypes)
     if (ends_with(l, t.ext)) return t.type;
   return "";
@@ -300,7 +294,7 @@ void Importer::warc_record(const WarcRecord& record, const std::string& name, in
     r.uri = uri;
     r.concurrent = item.concurrent;
     r.index = index;
-    if (lower_text(http.method) == "post" && record.block.size() > http.body_offset) {
+    if (ascii_lower(http.method) == "post" && record.block.size() > http.body_offset) {
       std::vector<uint8_t> body;
       bool complete;
       std::string e2 = decode_body(http, record.block.data() + http.body_offset,
@@ -326,7 +320,7 @@ void Importer::warc_record(const WarcRecord& record, const std::string& name, in
     return;
   }
   if (type != "response" && type != "revisit") return;
-  const bool http_block = lower_text(header(record.headers, "Content-Type")).find("application/http") != std::string::npos ||
+  const bool http_block = ascii_lower(header(record.headers, "Content-Type")).find("application/http") != std::string::npos ||
                           (record.block.size() >= 5 && std::memcmp(record.block.data(), "HTTP/", 5) == 0);
   if (!http_block) {
     if (type == "revisit") skip("revisit without HTTP headers");
@@ -559,7 +553,7 @@ Result Importer::finish() {
   }
   auto find = [&](const std::string& url) -> int {
     for (size_t i = 0; i < kept.size(); ++i)
-      if (lower_text(kept[i].url) == lower_text(url)) return int(i);
+      if (ascii_lower(kept[i].url) == ascii_lower(url)) return int(i);
     return -1;
   };
 
@@ -583,7 +577,7 @@ Result Importer::finish() {
     movie = find(options_.start);
     if (movie < 0) throw ImportError("--start " + options_.start + ": no such URL in the capture");
     result_.start_reason = "given by --start";
-    if (embedded && lower_text(embedding.movie) != lower_text(kept[size_t(movie)].url)) embedded = false;
+    if (embedded && ascii_lower(embedding.movie) != ascii_lower(kept[size_t(movie)].url)) embedded = false;
   } else if (!start_page_.empty() && find(start_page_) >= 0 && is_swf(kept[size_t(find(start_page_))])) {
     movie = find(start_page_);
     embedded = false;
@@ -613,16 +607,16 @@ Result Importer::finish() {
   std::map<std::string, Redirect> latest;
   std::vector<std::string> order;
   for (const Redirect& r : redirects_) {
-    if (!latest.count(lower_text(r.from))) order.push_back(lower_text(r.from));
-    latest[lower_text(r.from)] = r;
+    if (!latest.count(ascii_lower(r.from))) order.push_back(ascii_lower(r.from));
+    latest[ascii_lower(r.from)] = r;
   }
   for (const std::string& from : order) {
     const Redirect& r = latest[from];
     std::string to = r.to;
-    for (int hop = 0; hop < 10 && find(to) < 0 && latest.count(lower_text(to)); ++hop) to = latest[lower_text(to)].to;
+    for (int hop = 0; hop < 10 && find(to) < 0 && latest.count(ascii_lower(to)); ++hop) to = latest[ascii_lower(to)].to;
     int target = find(to);
     bool served = find(r.from) >= 0;
-    for (const Item& it : kept) served = served || lower_text(it.alternate) == lower_text(r.from);
+    for (const Item& it : kept) served = served || ascii_lower(it.alternate) == ascii_lower(r.from);
     std::string what = r.from + " -> " + r.to + ": ";
     if (target < 0) result_.redirects.push_back(what + "not kept: the target is not in the capture");
     else if (served) result_.redirects.push_back(what + "not kept: that URL is served already");

@@ -5,15 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "utf.h"
+
 namespace capture {
 namespace {
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; }
-
-std::string lower_text(std::string s) {
-  for (char& c : s) c = lower(c);
-  return s;
-}
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
@@ -65,7 +60,7 @@ Tag read_tag(const std::string& html, size_t* i) {
   size_t start = p;
   if (p < n && html[p] == '/') ++p;
   while (p < n && !is_space(html[p]) && html[p] != '>' && html[p] != '/') ++p;
-  t.name = lower_text(html.substr(start, p - start));
+  t.name = ascii_lower(html.substr(start, p - start));
   if (t.name.empty() || t.name[0] == '!' || t.name[0] == '?') t.name.clear();
   while (p < n && html[p] != '>') {
     if (is_space(html[p]) || html[p] == '/') {
@@ -74,7 +69,7 @@ Tag read_tag(const std::string& html, size_t* i) {
     }
     size_t a = p;
     while (p < n && !is_space(html[p]) && html[p] != '=' && html[p] != '>') ++p;
-    std::string name = lower_text(html.substr(a, p - a));
+    std::string name = ascii_lower(html.substr(a, p - a));
     while (p < n && is_space(html[p])) ++p;
     std::string value;
     if (p < n && html[p] == '=') {
@@ -104,7 +99,7 @@ uint32_t pixels(const std::string& s) {
   long v = std::strtol(s.c_str(), &end, 10);
   if (end == s.c_str() || v <= 0 || v > 100000) return 0;
   while (*end == ' ') ++end;
-  return (*end == 0 || lower_text(end) == "px") ? uint32_t(v) : 0;
+  return (*end == 0 || ascii_lower(end) == "px") ? uint32_t(v) : 0;
 }
 
 void take_size(const Tag& t, Embedding* e) {
@@ -168,7 +163,7 @@ bool find_embedding(const std::string& html, Embedding* out) {
       if (current.movie.empty()) current.movie = t.get("data");
       take_size(t, &current);
     } else if (t.name == "param" && object_depth > 0) {
-      std::string name = lower_text(t.get("name"));
+      std::string name = ascii_lower(t.get("name"));
       std::string value = t.get("value");
       if ((name == "movie" || name == "src") && current.movie.empty()) current.movie = value;
       if (name == "flashvars" && current.flash_vars.empty()) current.flash_vars = value;

@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "file_source.h"
+#include "paths.h"
+
 namespace capture {
 
 size_t MemoryInput::read(uint8_t* buf, size_t n) {
@@ -14,34 +17,12 @@ size_t MemoryInput::read(uint8_t* buf, size_t n) {
   return k;
 }
 
-namespace {
-
-bool seek(std::FILE* f, int64_t offset) {
-#ifdef _WIN32
-  return _fseeki64(f, offset, SEEK_SET) == 0;
-#else
-  return fseeko(f, off_t(offset), SEEK_SET) == 0;
-#endif
-}
-
-int64_t file_size(std::FILE* f) {
-#ifdef _WIN32
-  if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
-  return _ftelli64(f);
-#else
-  if (fseeko(f, 0, SEEK_END) != 0) return -1;
-  return int64_t(ftello(f));
-#endif
-}
-
-}  // namespace
-
 FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
     : path_(path), start_(start), length_(length) {
-  file_ = std::fopen(path.c_str(), "rb");
+  file_ = pack::open_file(path, "rb");
   if (!file_) throw ImportError(path + ": " + std::strerror(errno));
   int64_t size = file_size(file_);
-  if (size < 0 || !seek(file_, start)) throw ImportError(path + ": cannot seek");
+  if (size < 0 || !file_seek(file_, start)) throw ImportError(path + ": cannot seek");
   if (length_ < 0) length_ = size - start;
   if (start + length_ > size)
     throw ImportError(path + ": at byte " + std::to_string(start) + ": " +

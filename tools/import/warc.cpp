@@ -8,6 +8,8 @@
 #include <brotli/decode.h>
 #endif
 
+#include "utf.h"
+
 namespace capture {
 namespace {
 
@@ -30,11 +32,6 @@ std::string trim(const std::string& s) {
   if (b == std::string::npos) return "";
   size_t e = s.find_last_not_of(" \t\r");
   return s.substr(b, e - b + 1);
-}
-
-std::string lower_text(std::string s) {
-  for (char& c : s) c = lower(c);
-  return s;
 }
 
 // One header line, or a folded continuation of the previous one.
@@ -72,7 +69,7 @@ std::vector<std::string> tokens(const std::string& list) {
   while (i <= list.size()) {
     size_t comma = list.find(',', i);
     if (comma == std::string::npos) comma = list.size();
-    std::string t = lower_text(trim(list.substr(i, comma - i)));
+    std::string t = ascii_lower(trim(list.substr(i, comma - i)));
     if (!t.empty()) out.push_back(t);
     i = comma + 1;
   }
@@ -153,7 +150,7 @@ bool has_header(const Headers& headers, const char* name) {
   return false;
 }
 
-std::string WarcRecord::type() const { return lower_text(header(headers, "WARC-Type")); }
+std::string WarcRecord::type() const { return ascii_lower(header(headers, "WARC-Type")); }
 
 std::string WarcRecord::target_uri() const {
   std::string u = header(headers, "WARC-Target-URI");

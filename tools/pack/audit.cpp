@@ -34,12 +34,6 @@ bool in_table(const std::string& ext, const char* const* table, size_t n) {
   return false;
 }
 
-std::string lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
-
 bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
@@ -278,8 +272,8 @@ const char* sniff(const std::string& head, const ResourceEntry& e) {
   if (head.size() >= 3 && head[1] == 'W' && head[2] == 'S' &&
       (head[0] == 'F' || head[0] == 'C' || head[0] == 'Z'))
     return "swf";
-  std::string type = e.content_type ? lower(utf16_to_utf8(e.content_type)) : "";
-  std::string url = lower(utf16_to_utf8(e.url ? e.url : u""));
+  std::string type = e.content_type ? ascii_lower(utf16_to_utf8(e.content_type)) : "";
+  std::string url = ascii_lower(utf16_to_utf8(e.url ? e.url : u""));
   url = url.substr(0, url.find_first_of("?#"));
   auto ends = [&](const char* ext) {
     size_t n = std::strlen(ext);
@@ -303,7 +297,7 @@ bool audit_keep(const std::string& raw, const char** kind, std::string* detail) 
   for (unsigned char c : text)
     if (c < 0x21 || c == '<' || c == '>' || c == '"' || c == '{' || c == '}')
       return false;
-  std::string l = lower(text);
+  std::string l = ascii_lower(text);
   // A scheme: the three the player serves, or any "name://" address.
   size_t colon = l.find(':');
   if (colon != std::string::npos && colon > 0) {
@@ -427,22 +421,6 @@ AuditResult audit_package(const EntryReader& read) {
 
 namespace {
 
-std::string json_text(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
 
 std::string u8(const std::u16string& s) { return utf16_to_utf8(s); }
 
@@ -506,7 +484,7 @@ std::string audit_text(const AuditResult& r) {
 std::string audit_json(const AuditResult& r) {
   std::string s = "{\"mode\":" + std::to_string(r.mode);
   s += std::string(",\"mode_name\":\"") + mode_name(r.mode) + "\"";
-  s += ",\"base_url\":" + (r.has_base ? json_text(u8(r.base_url)) : std::string("null"));
+  s += ",\"base_url\":" + (r.has_base ? json_quote(u8(r.base_url)) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
   s += ",\"likely\":" + std::to_string(r.likely);
   s += ",\"unanswered\":" + std::to_string(r.unanswered);
@@ -514,7 +492,7 @@ std::string audit_json(const AuditResult& r) {
   for (size_t i = 0; i < r.sources.size(); ++i) {
     const AuditSource& src = r.sources[i];
     if (i) s += ",";
-    s += "{\"entry\":" + std::to_string(src.entry) + ",\"url\":" + json_text(u8(src.url));
+    s += "{\"entry\":" + std::to_string(src.entry) + ",\"url\":" + json_quote(u8(src.url));
     s += std::string(",\"kind\":\"") + src.kind + "\"";
     const swf::Movie& m = src.movie;
     if (!std::strcmp(src.kind, "swf") && m.is_swf) {
@@ -528,19 +506,19 @@ std::string audit_json(const AuditResult& r) {
       s += ",\"tags\":" + std::to_string(m.tags) + "}";
     }
     s += ",\"problems\":[";
-    for (size_t k = 0; k < src.problems.size(); ++k) s += (k ? "," : "") + json_text(src.problems[k]);
+    for (size_t k = 0; k < src.problems.size(); ++k) s += (k ? "," : "") + json_quote(src.problems[k]);
     s += "],\"requests\":[";
     for (size_t k = 0; k < src.requests.size(); ++k) {
       const AuditRequest& q = src.requests[k];
       if (k) s += ",";
-      s += "{\"text\":" + json_text(q.text) + ",\"request\":" + json_text(u8(q.request));
+      s += "{\"text\":" + json_quote(q.text) + ",\"request\":" + json_quote(u8(q.request));
       s += std::string(",\"joined\":") + (q.joined ? "true" : "false");
-      s += ",\"tag\":" + json_text(q.tag) + ",\"field\":" + json_text(q.field);
+      s += ",\"tag\":" + json_quote(q.tag) + ",\"field\":" + json_quote(q.field);
       s += ",\"sprite\":" + std::to_string(q.sprite);
-      s += ",\"kept_by\":" + json_text(q.kept_by) + ",\"detail\":" + json_text(q.detail);
+      s += ",\"kept_by\":" + json_quote(q.kept_by) + ",\"detail\":" + json_quote(q.detail);
       s += std::string(",\"hresult\":\"") + (q.refused ? "MK_E_SYNTAX" : "S_OK") + "\"";
       s += ",\"index\":" + std::to_string(q.index);
-      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_text(q.rule)) + "}";
+      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_quote(q.rule)) + "}";
     }
     s += "]}";
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "utf.h"
+
 namespace pack {
 namespace {
 
@@ -41,17 +43,13 @@ const struct {
     {"otf", "font/otf"},
 };
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-
 }  // namespace
 
 std::string extension_of(const std::string& name) {
   std::string s = name.substr(0, name.find_first_of("?#"));
   size_t cut = s.find_last_of("/\\.");
   if (cut == std::string::npos || s[cut] != '.') return "";
-  std::string ext = s.substr(cut + 1);
-  for (char& c : ext) c = lower(c);
-  return ext;
+  return ascii_lower(s.substr(cut + 1));
 }
 
 const char* content_type_for_name(const std::string& name) {

@@ -76,24 +76,8 @@ const char* pick_id(int32_t pick) {
   }
 }
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
 
-std::string json_u16(const std::u16string& s) { return json_string(utf16_to_utf8(s)); }
+std::string json_u16(const std::u16string& s) { return json_quote(utf16_to_utf8(s)); }
 
 std::string decisive_kind(const ExplainResult& r) {
   if (r.refused) return "refused";
@@ -258,7 +242,7 @@ std::string explain_json(const ExplainResult& r) {
   s += required_player_json();
   s += ",\"base_url\":" + (r.has_base ? json_u16(r.base_url) : std::string("null"));
   s += std::string(",\"base_source\":\"") + r.base_source + "\"";
-  s += ",\"post_key\":" + (r.has_key ? json_string(r.key) : std::string("null"));
+  s += ",\"post_key\":" + (r.has_key ? json_quote(r.key) : std::string("null"));
   s += std::string(",\"post_key_used\":") + (r.key_used ? "true" : "false");
   s += std::string(",\"hresult\":\"") + (r.refused ? "MK_E_SYNTAX" : "S_OK") + "\"";
   s += ",\"index\":" + std::to_string(r.index);

@@ -7,9 +7,7 @@
 #include "package/player_state.h"
 #include "paths.h"
 
-namespace {
-
-bool seek(std::FILE* f, int64_t offset) {
+bool file_seek(std::FILE* f, int64_t offset) {
 #ifdef _WIN32
   return _fseeki64(f, offset, SEEK_SET) == 0;
 #else
@@ -17,7 +15,7 @@ bool seek(std::FILE* f, int64_t offset) {
 #endif
 }
 
-int64_t tell_end(std::FILE* f) {
+int64_t file_size(std::FILE* f) {
 #ifdef _WIN32
   if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
   return _ftelli64(f);
@@ -26,8 +24,6 @@ int64_t tell_end(std::FILE* f) {
   return int64_t(ftello(f));
 #endif
 }
-
-}  // namespace
 
 template <typename Bytes>
 bool read_whole_file(const std::string& path, Bytes* out, std::string* error) {
@@ -58,7 +54,7 @@ bool FileSource::open(const std::string& path, std::string* error) {
     *error = path + ": " + std::strerror(errno);
     return false;
   }
-  size_ = tell_end(file_);
+  size_ = file_size(file_);
   if (size_ < 0) {
     *error = path + ": cannot take the file size";
     return false;
@@ -72,7 +68,7 @@ PackageSource FileSource::source() {
 
 int32_t FileSource::read_at(void* context, int64_t offset, void* buf, int32_t len) {
   auto* self = static_cast<FileSource*>(context);
-  if (offset < 0 || len < 0 || !seek(self->file_, offset)) return -1;
+  if (offset < 0 || len < 0 || !file_seek(self->file_, offset)) return -1;
   size_t got = std::fread(buf, 1, size_t(len), self->file_);
   if (got < size_t(len) && std::ferror(self->file_)) return -1;
   return int32_t(got);

@@ -8,6 +8,11 @@
 
 #include "package/package_source.h"
 
+// 64-bit seek and size on any stdio file, whose long offsets stop at 2 GiB
+// in pack.exe. The size leaves the file at its end.
+bool file_seek(std::FILE* f, int64_t offset);
+int64_t file_size(std::FILE* f);
+
 class FileSource {
  public:
   FileSource() = default;

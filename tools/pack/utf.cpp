@@ -74,6 +74,12 @@ std::string utf16_to_utf8(const std::u16string& in) {
   return out;
 }
 
+std::string ascii_lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return s;
+}
+
 std::string json_quote(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {

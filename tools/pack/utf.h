@@ -8,5 +8,8 @@ bool utf8_to_utf16(const std::string& in, std::u16string* out);
 // Lone surrogates become U+FFFD.
 std::string utf16_to_utf8(const std::u16string& in);
 
+// Only the ASCII letters fold, as the player compares URLs.
+std::string ascii_lower(std::string text);
+
 // A JSON string literal of UTF-8 text.
 std::string json_quote(const std::string& utf8);
