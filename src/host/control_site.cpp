@@ -2,8 +2,7 @@
 
 #include <new>
 
-#include <wrl/client.h>
-
+#include "base/win/held_ref.h"
 #include "base/win/hresult.h"
 #include "delivery/delivery.h"
 #include "host/fs_command.h"
@@ -11,7 +10,8 @@
 #include "package/player_state.h"
 #include "resolve/resolve_win.h"
 
-using Microsoft::WRL::ComPtr;
+using base::win::HeldRef;
+using base::win::QUERY_HOLD;
 
 namespace {
 
@@ -66,9 +66,9 @@ STDMETHODIMP ControlSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlace
 }
 
 STDMETHODIMP ControlSite::OnPosRectChange(LPCRECT rect) {
-  ComPtr<IOleInPlaceObject> in_place;
-  if (rect && control_ && SUCCEEDED(control_->QueryInterface(IID_PPV_ARGS(&in_place))))
-    in_place->SetObjectRects(rect, rect);
+  if (!rect) return S_OK;
+  HeldRef<IOleInPlaceObject> in_place(QUERY_HOLD, control_.get());
+  if (in_place) in_place->SetObjectRects(rect, rect);
   return S_OK;
 }
 
@@ -134,20 +134,22 @@ STDMETHODIMP ControlSite::CreateMoniker(LPOLESTR name, IBindCtx* bind_context, I
 }
 
 HRESULT ControlSite::embed(IOleObject* control) {
-  control_ = control;
+  control->AddRef();
+  control_.attach(control);
   RETURN_IF_FAILED(control_->SetClientSite(static_cast<IOleClientSite*>(this)));
   control_->SetHostNames(L"Tessivo", nullptr);
 
-  ComPtr<IShockwaveFlash> flash;
-  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&flash)));
-  long version = 0;
-  flash->FlashVersion(&version);
-  set_installed_flash_version(version);
-  flash.Reset();
+  {
+    HeldRef<IShockwaveFlash> flash(QUERY_HOLD, control_.get());
+    if (!flash) return E_NOINTERFACE;
+    long version = 0;
+    flash->FlashVersion(&version);
+    set_installed_flash_version(version);
+  }
 
   RECT client = {};
   GetClientRect(window_, &client);
-  RETURN_IF_FAILED(OleSetContainedObject(control_, TRUE));
+  RETURN_IF_FAILED(OleSetContainedObject(control_.get(), TRUE));
   RETURN_IF_FAILED(control_->DoVerb(OLEIVERB_SHOW, nullptr, static_cast<IOleClientSite*>(this), -1,
                                     window_, &client));
   if (playback_mode() != PLAYBACK_VIDEO) return S_OK;
@@ -155,8 +157,13 @@ HRESULT ControlSite::embed(IOleObject* control) {
 }
 
 HRESULT ControlSite::connect_events() {
-  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&point_container_)));
-  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point_));
+  // What a failed call leaves in its out pointer is not ours to release.
+  void* container = nullptr;
+  RETURN_IF_FAILED(control_->QueryInterface(IID_IConnectionPointContainer, &container));
+  point_container_.attach(static_cast<IConnectionPointContainer*>(container));
+  IConnectionPoint* point = nullptr;
+  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point));
+  point_.attach(point);
   if (!point_) return E_FAIL;
   return point_->Advise(static_cast<IDispatch*>(this), &cookie_);
 }
@@ -164,18 +171,14 @@ HRESULT ControlSite::connect_events() {
 void ControlSite::teardown() {
   if (point_) {
     if (cookie_) point_->Unadvise(cookie_);
-    point_->Release();
-    point_ = nullptr;
+    cookie_ = 0;
+    point_.reset();
   }
-  if (point_container_) {
-    point_container_->Release();
-    point_container_ = nullptr;
-  }
+  point_container_.reset();
   if (control_) {
     control_->Close(OLECLOSE_NOSAVE);
     control_->SetClientSite(nullptr);
-    control_->Release();
-    control_ = nullptr;
+    control_.reset();
   }
 }
 
@@ -188,24 +191,27 @@ int create_control_site(HWND window) {
   if (!block) return SITE_NO_MEMORY;
   auto* site = new (block) ControlSite(window);
 
-  IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
-  if (FAILED(hr) || !factory) {
+  HeldRef<IClassFactory> factory;
+  void** out = reinterpret_cast<void**>(factory.put());
+  HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory, out);
+  if (FAILED(hr)) *out = nullptr;
+  if (!factory) {
     GlobalFree(block);
     return SITE_NO_CLASS;
   }
-  IOleObject* control = nullptr;
-  hr = factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(&control));
-  factory->Release();
+  HeldRef<IOleObject> control;
+  out = reinterpret_cast<void**>(control.put());
+  hr = factory->CreateInstance(nullptr, IID_IOleObject, out);
+  if (FAILED(hr)) *out = nullptr;
+  factory.reset();
   // A factory that claims success without an object has failed as well.
-  if (FAILED(hr) || !control) {
+  if (!control) {
     GlobalFree(block);
     return SITE_NO_INSTANCE;
   }
 
   SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(site));
-  if (FAILED(site->embed(control))) {
+  if (FAILED(site->embed(control.get()))) {
     destroy_control_site(window);
     return SITE_EMBED_FAILED;
   }
