@@ -351,20 +351,24 @@ TEST_F(DeliveryTest, AbortStopsTheTransferOnce) {
     const char* name;
     const char* inside;  // Abort from inside this notification, else from outside
     int wait;            // outside: 0 at once, 1 after the first data, 2 after the end
+    uint32_t size;
     uint32_t data;       // bytes the control still gets
     const char* stop;
   } cases[] = {
-      {"before the first chunk", nullptr, 0, 0, "OnStopBinding 0x80004004"},
-      {"between chunks", nullptr, 1, 0x10000, "OnStopBinding 0x80004004"},
-      {"inside OnStartBinding", "OnStartBinding", 0, 0, "OnStopBinding 0x80004004"},
-      {"inside OnProgress", "OnProgress", 0, 0, "OnStopBinding 0x80004004"},
-      {"inside BeginningTransaction", "BeginningTransaction", 0, 0, "OnStopBinding 0x80004004"},
-      {"inside OnDataAvailable", "OnDataAvailable", 0, 0x10000, "OnStopBinding 0x80004004"},
-      {"after the end", nullptr, 2, 0x20001, "OnStopBinding 0x00000001"},
+      {"before the first chunk", nullptr, 0, 0x20001, 0, "OnStopBinding 0x80004004"},
+      {"between chunks", nullptr, 1, 0x20001, 0x10000, "OnStopBinding 0x80004004"},
+      {"inside OnStartBinding", "OnStartBinding", 0, 0x20001, 0, "OnStopBinding 0x80004004"},
+      {"inside OnProgress", "OnProgress", 0, 0x20001, 0, "OnStopBinding 0x80004004"},
+      {"inside BeginningTransaction", "BeginningTransaction", 0, 0x20001, 0,
+       "OnStopBinding 0x80004004"},
+      {"inside OnDataAvailable", "OnDataAvailable", 0, 0x20001, 0x10000, "OnStopBinding 0x80004004"},
+      {"inside the last OnDataAvailable", "OnDataAvailable", 0, 0x8000, 0x8000,
+       "OnStopBinding 0x80004004"},
+      {"after the end", nullptr, 2, 0x20001, 0x20001, "OnStopBinding 0x00000001"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    entry(0, 0x20001, 0);
+    entry(0, c.size, 0);
     RecordingCallback::Options options;
     options.abort_in = c.inside != nullptr;
     options.abort_at = c.inside;
