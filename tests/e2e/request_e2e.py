@@ -252,7 +252,8 @@ class PageRequests(E2ETest):
                 reported = alternate or entry["url"]
                 calls = [e for e in loads.calls(number)
                          if e["call"] not in ("Request", "BindHost", "CreateMoniker",
-                                              "BindToStorage", "LoadEnded", "Loaded")]
+                                              "BindToStorage", "LoadEnded", "Loaded",
+                                              "LoadReleased")]
                 got = [(e["call"], e.get("status"), e.get("flags")) for e in calls]
                 expected = [("GetBindInfo", None, None), ("OnStartBinding", None, None)]
                 if size:
