@@ -24,8 +24,9 @@ char* read_post_key(IBindCtx* bind_context) {
   if (!bind_context) return nullptr;
   // Held so that a fault inside the control's calls gives them back too.
   HeldRef<IUnknown> holder;
-  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), holder.put())))
-    holder.reset();
+  IUnknown** found = holder.put();
+  // What a failed call leaves in its out pointer is not ours to release.
+  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), found))) *found = nullptr;
   HeldRef<IBindStatusCallback> callback(QUERY_HOLD, holder.get());
   if (!callback) return nullptr;
   DWORD flags = 0;
