@@ -76,14 +76,6 @@ STDMETHODIMP_(ULONG) ResourceMoniker::Release() {
   return refs > 0 ? ULONG(refs) : 0;
 }
 
-void ResourceMoniker::release_bind_info() {
-  // The medium and the custom verb stay with the callback that filled them.
-  if (bind_info_.szExtraInfo) CoTaskMemFree(bind_info_.szExtraInfo);
-  if (bind_info_.pUnk) bind_info_.pUnk->Release();
-  bind_info_.szExtraInfo = nullptr;
-  bind_info_.pUnk = nullptr;
-}
-
 void ResourceMoniker::destroy() {
   // Unlinked first: nothing reached from here may find this moniker again.
   if (prev_live_) prev_live_->next_live_ = next_live_;
@@ -91,17 +83,14 @@ void ResourceMoniker::destroy() {
   if (next_live_) next_live_->prev_live_ = prev_live_;
   --g_live.monikers;
 
-  release_bind_info();
+  bind_info_.reset();
   if (stream_) {
     stream_->end_feed(E_ABORT);
     stream_->Release();
   }
-  if (callback_) callback_->Release();
+  callback_.reset();
   disarm_timer();
-  if (file_) {
-    CloseHandle(file_);
-    --g_live.files;
-  }
+  close_file();
   this->~ResourceMoniker();
   GlobalFree(this);
 }
@@ -119,24 +108,19 @@ STDMETHODIMP ResourceMoniker::BindToStorage(IBindCtx* context, IMoniker*, REFIID
   HeldRef<IUnknown> holder(SUCCEEDED(hr) ? found : nullptr, ADOPT_HOLD);
   RETURN_IF_FAILED(hr);
   if (!holder) return E_UNEXPECTED;
-  if (callback_) {
-    callback_->Release();
-    callback_ = nullptr;
-  }
+  callback_.reset();
   IBindStatusCallback* callback = nullptr;
   hr = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
   if (FAILED(hr)) return hr;
   if (!callback) return E_NOINTERFACE;
-  callback_ = callback;
+  callback_.attach(callback);
 
-  release_bind_info();
-  bind_info_ = {};
-  bind_info_.cbSize = sizeof(BINDINFO);
-  RETURN_IF_FAILED(callback_->GetBindInfo(&bind_flags_, &bind_info_));
+  RETURN_IF_FAILED(callback_->GetBindInfo(&bind_flags_, bind_info_.receive()));
 
   const ResourceEntry* entry = resource_entry(index_);
   if (!entry) {
-    callback_->OnStopBinding(INET_E_RESOURCE_NOT_FOUND, nullptr);
+    state_ = TransferState::DONE;
+    stop_binding(INET_E_RESOURCE_NOT_FOUND);
     return INET_E_RESOURCE_NOT_FOUND;
   }
   return start_transfer();
@@ -147,6 +131,8 @@ HRESULT ResourceMoniker::start_transfer() {
   state_ = TransferState::DONE;  // until the first read is under way
   IBinding* binding = this;
   callback_->OnStartBinding(0, binding);
+  // Aborted from inside OnStartBinding: nothing is started.
+  if (stopped()) return S_OK;
 
   stream_ = create_resource_stream(size, window_, this);
   if (!stream_) {
@@ -163,7 +149,7 @@ HRESULT ResourceMoniker::start_transfer() {
     end_transfer(INET_E_DOWNLOAD_FAILURE);
     return S_OK;
   }
-  file_ = file;
+  file_.reset(file);
   ++g_live.files;
   bytes_read_ = 0;
   chunk_size_ = size < CHUNK_LIMIT ? size : CHUNK_LIMIT;

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+#include "base/win/bind_info.h"
+#include "base/win/held_ref.h"
+#include "base/win/scoped_handle.h"
 #include "delivery/delivery.h"
 
 class ResourceStream;
@@ -51,8 +54,8 @@ class ResourceMoniker final : public IMoniker, public IROTData, public IBinding 
   // IROTData
   STDMETHODIMP GetComparisonData(byte*, ULONG, ULONG*) override { return E_NOTIMPL; }
 
-  // IBinding. Abort is accepted but the transfer runs to its end.
-  STDMETHODIMP Abort() override { return S_OK; }
+  // IBinding. Abort stops the transfer as urlmon's binding does.
+  STDMETHODIMP Abort() override;
   STDMETHODIMP Suspend() override { return E_NOTIMPL; }
   STDMETHODIMP Resume() override { return E_NOTIMPL; }
   STDMETHODIMP SetPriority(LONG) override { return E_NOTIMPL; }
@@ -71,22 +74,27 @@ class ResourceMoniker final : public IMoniker, public IROTData, public IBinding 
   enum class TransferState { IDLE, READING, SERVING, DONE };
 
   void destroy();
-  void release_bind_info();
   HRESULT start_transfer();
   void read_chunk();
+  bool read_at(uint32_t offset);
   void end_transfer(HRESULT status);
+  // OnStopBinding, at most once per transfer; the caller holds the moniker.
+  void stop_binding(HRESULT status);
+  bool stopped() const { return stop_sent_; }
   bool arm_timer();
   void disarm_timer();
-  void notify_first_data(IBindStatusCallback* callback, uint32_t size);
+  // False when the binding was stopped from inside a notification.
+  bool notify_first_data(IBindStatusCallback* callback, uint32_t size);
+  void close_file();
   const char16_t* reported_url() const;
 
   LONG refs_ = 1;
   int32_t index_;
   HWND window_;
-  HANDLE file_ = nullptr;  // opened by the transfer, 0 before
-  IBindStatusCallback* callback_ = nullptr;
+  base::win::ScopedHandle file_;  // opened by the transfer
+  base::win::OwnedRef<IBindStatusCallback> callback_;
   ResourceStream* stream_ = nullptr;
-  BINDINFO bind_info_ = {};
+  base::win::ScopedBindInfo bind_info_;
   DWORD bind_flags_ = 0;
   uint8_t* chunk_ = nullptr;  // owned by stream_
   uint32_t chunk_size_ = 0;
@@ -94,6 +102,8 @@ class ResourceMoniker final : public IMoniker, public IROTData, public IBinding 
   OVERLAPPED request_ = {};
 
   TransferState state_ = TransferState::IDLE;
+  bool stop_sent_ = false;  // OnStopBinding has gone to the callback
+  bool aborted_ = false;
   HRESULT read_status_ = S_OK;  // of the chunk waiting for its tick
   UINT_PTR timer_ = 0;          // armed timer id, 0 when none
   ResourceMoniker* next_live_ = nullptr;

@@ -13,6 +13,7 @@
 
 using base::win::ADOPT_HOLD;
 using base::win::HeldRef;
+using base::win::QUERY_HOLD;
 using delivery_detail::g_live;
 
 namespace {
@@ -63,12 +64,58 @@ void ResourceMoniker::disarm_timer() {
   --g_live.timers;
 }
 
+void ResourceMoniker::close_file() {
+  if (!file_.valid()) return;
+  file_.reset();
+  --g_live.files;
+}
+
+void ResourceMoniker::stop_binding(HRESULT status) {
+  if (stop_sent_) return;
+  stop_sent_ = true;
+  callback_->OnStopBinding(status, nullptr);
+}
+
 void ResourceMoniker::end_transfer(HRESULT status) {
   state_ = TransferState::DONE;
   disarm_timer();
+  close_file();
   if (stream_) stream_->end_feed(status);
-  // Every caller holds the moniker, and the moniker holds the callback.
-  callback_->OnStopBinding(status, nullptr);
+  stop_binding(status);
+}
+
+STDMETHODIMP ResourceMoniker::Abort() {
+  // As urlmon answers: a second Abort fails; one after the end changes nothing.
+  if (aborted_) return E_FAIL;
+  aborted_ = true;
+  if (state_ == TransferState::IDLE || stopped()) return S_OK;
+  // OnStopBinding may drop the last outside reference.
+  HeldRef<IMoniker> self(this);
+  end_transfer(E_ABORT);
+  return S_OK;
+}
+
+bool ResourceMoniker::read_at(uint32_t offset) {
+  if (delivery_detail::g_fail_file_reads) return false;
+  DWORD got = 0;
+  BOOL ok;
+  if (is_nt_platform()) {
+    ++delivery_detail::g_read_forms.at_offset;
+    request_ = {};
+    request_.Offset = offset;
+    ok = ReadFile(file_.get(), chunk_, chunk_size_, &got, &request_);
+  } else {
+    // The 9x family refuses an OVERLAPPED read on a disk file. The handle is
+    // this moniker's own, so no other transfer moves its position.
+    ++delivery_detail::g_read_forms.positioned;
+    LONG high = 0;
+    SetLastError(NO_ERROR);
+    ok = (SetFilePointer(file_.get(), LONG(offset), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||
+          GetLastError() == NO_ERROR) &&
+         ReadFile(file_.get(), chunk_, chunk_size_, &got, nullptr);
+  }
+  // A file changed since loading must not pass stale buffer bytes off as data.
+  return ok && got == chunk_size_;
 }
 
 void ResourceMoniker::read_chunk() {
@@ -84,13 +131,7 @@ void ResourceMoniker::read_chunk() {
   }
   const uint32_t left = size - bytes_read_;
   if (left < chunk_size_) chunk_size_ = left;
-  request_ = {};
-  request_.Offset = uint32_t(entry->data_offset) + bytes_read_;
-  DWORD got = 0;
-  const BOOL ok = !delivery_detail::g_fail_file_reads &&
-                  ReadFile(file_, chunk_, chunk_size_, &got, &request_);
-  // A file changed since loading must not pass stale buffer bytes off as data.
-  read_status_ = ok && got == chunk_size_ ? S_OK : INET_E_DOWNLOAD_FAILURE;
+  read_status_ = read_at(uint32_t(entry->data_offset) + bytes_read_) ? S_OK : INET_E_DOWNLOAD_FAILURE;
   state_ = TransferState::READING;
   // A timer still running from the last chunk keeps its rhythm: re-arming it
   // would push the next tick a full period away.
@@ -109,34 +150,41 @@ void ResourceMoniker::request_next_chunk() {
   read_chunk();
 }
 
-void ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t size) {
+bool ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t size) {
   const ResourceEntry* entry = resource_entry(index_);
   const wchar_t* url = as_wide(reported_url());
-  // What a failed call leaves in its out pointer is not ours to release.
-  void* out = nullptr;
-  if (FAILED(callback->QueryInterface(IID_IServiceProvider, &out))) out = nullptr;
-  HeldRef<IServiceProvider> provider(static_cast<IServiceProvider*>(out), ADOPT_HOLD);
-  out = nullptr;
-  if (provider && FAILED(provider->QueryService(IID_IHttpNegotiate, IID_IHttpNegotiate, &out)))
-    out = nullptr;
-  HeldRef<IHttpNegotiate> negotiate(static_cast<IHttpNegotiate*>(out), ADOPT_HOLD);
+  HeldRef<IServiceProvider> provider(QUERY_HOLD, callback);
+  HeldRef<IHttpNegotiate> negotiate;
+  if (provider) {
+    void** out = reinterpret_cast<void**>(negotiate.put());
+    // What a failed call leaves in its out pointer is not ours to release.
+    if (FAILED(provider->QueryService(IID_IHttpNegotiate, IID_IHttpNegotiate, out))) *out = nullptr;
+  }
+  // Any call may abort the binding; nothing more goes out after that.
   callback->OnProgress(1, size, BINDSTATUS_CONNECTING, url);
+  if (stopped()) return false;
   if (negotiate) {
     base::win::ScopedCoTaskMem<wchar_t> extra;
     negotiate->BeginningTransaction(url, nullptr, 0, extra.receive());
+    if (stopped()) return false;
   }
   callback->OnProgress(1, size, BINDSTATUS_SENDINGREQUEST, url);
+  if (stopped()) return false;
   if (negotiate) {
     char16_t* header = build_response_header(size, entry->content_type);
     if (header) {
       base::win::ScopedCoTaskMem<wchar_t> extra;
       negotiate->OnResponse(200, as_wide(header), nullptr, extra.receive());
       std::free(header);
+      if (stopped()) return false;
     }
   }
-  if (entry->content_type)
+  if (entry->content_type) {
     callback->OnProgress(1, size, BINDSTATUS_MIMETYPEAVAILABLE, as_wide(entry->content_type));
+    if (stopped()) return false;
+  }
   callback->OnProgress(1, size, BINDSTATUS_BEGINDOWNLOADDATA, url);
+  return !stopped();
 }
 
 void ResourceMoniker::timer_step() {
@@ -150,7 +198,7 @@ void ResourceMoniker::timer_step() {
   // or the callback; the moniker, and through it the callback, stay alive to
   // the end of the step.
   HeldRef<IMoniker> self(this);
-  IBindStatusCallback* callback = callback_;
+  IBindStatusCallback* callback = callback_.get();
   if (FAILED(read_status_)) {
     end_transfer(read_status_);
     return;
@@ -164,22 +212,27 @@ void ResourceMoniker::timer_step() {
   // notification: the chunk is in place and counted before the first one.
   bytes_read_ = before + length;
   state_ = last ? TransferState::DONE : TransferState::SERVING;
-  if (last) disarm_timer();
+  if (last) {
+    disarm_timer();
+    close_file();
+  }
   stream_->serve_chunk(length);
   if (last) stream_->end_feed(S_OK);
 
   DWORD flags;
   if (first) {
-    notify_first_data(callback, size);
+    if (!notify_first_data(callback, size)) return;
     flags = BSCF_FIRSTDATANOTIFICATION;
   } else if (!last) {
     callback->OnProgress(before, size, BINDSTATUS_DOWNLOADINGDATA, as_wide(reported_url()));
+    if (stopped()) return;
     flags = BSCF_INTERMEDIATEDATANOTIFICATION;
   } else {
     flags = 0;
   }
   if (last) {
     callback->OnProgress(size, size, BINDSTATUS_ENDDOWNLOADDATA, as_wide(reported_url()));
+    if (stopped()) return;
     flags |= BSCF_LASTDATANOTIFICATION;
   }
 
@@ -188,7 +241,7 @@ void ResourceMoniker::timer_step() {
   IStream* stream = stream_;
   medium.pstm = stream;
   callback->OnDataAvailable(flags, size, nullptr, &medium);
-  if (last) callback->OnStopBinding(S_FALSE, nullptr);
+  if (last) stop_binding(S_FALSE);
 }
 
 void read_next_chunk(ResourceMoniker* moniker) {

@@ -4,9 +4,8 @@
 #include <memory>
 #include <new>
 
-#include <wrl/client.h>
-
 #include "base/text.h"
+#include "base/win/held_ref.h"
 #include "base/win/hresult.h"
 #include "delivery/delivery.h"
 #include "host/fs_command.h"
@@ -15,7 +14,8 @@
 #include "package/player_state.h"
 #include "resolve/resolve_win.h"
 
-using Microsoft::WRL::ComPtr;
+using base::win::HeldRef;
+using base::win::QUERY_HOLD;
 
 namespace {
 
@@ -26,9 +26,9 @@ struct FreeDeleter {
 };
 
 // A movie stuck on a file nobody captured is the commonest failure; any
-// debug-output viewer shows which file it was. The ANSI form, as for every
-// call outside the few that follow the platform test: viewers receive ANSI
-// text from either form, and the older family's wide form does nothing.
+// debug-output viewer shows which file it was. The wide form keeps a URL's
+// own characters where the system passes them on; the older family's wide
+// form does nothing, so it gets the ANSI text.
 void report_unanswered(const wchar_t* name) {
   static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
   const char16_t* url = name ? reinterpret_cast<const char16_t*>(name) : u"";
@@ -38,6 +38,10 @@ void report_unanswered(const wchar_t* name) {
   char16_t* end = text::append(text::append(line.get(), PREFIX), url);
   end[0] = u'\n';
   end[1] = 0;
+  if (is_nt_platform()) {
+    OutputDebugStringW(as_wide(line.get()));
+    return;
+  }
   std::unique_ptr<char, FreeDeleter> ansi(wide_to_ansi(line.get()));
   if (ansi) OutputDebugStringA(ansi.get());
 }
@@ -91,9 +95,9 @@ STDMETHODIMP ControlSite::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlace
 }
 
 STDMETHODIMP ControlSite::OnPosRectChange(LPCRECT rect) {
-  ComPtr<IOleInPlaceObject> in_place;
-  if (rect && control_ && SUCCEEDED(control_->QueryInterface(IID_PPV_ARGS(&in_place))))
-    in_place->SetObjectRects(rect, rect);
+  if (!rect) return S_OK;
+  HeldRef<IOleInPlaceObject> in_place(QUERY_HOLD, control_.get());
+  if (in_place) in_place->SetObjectRects(rect, rect);
   return S_OK;
 }
 
@@ -160,20 +164,22 @@ STDMETHODIMP ControlSite::CreateMoniker(LPOLESTR name, IBindCtx* bind_context, I
 }
 
 HRESULT ControlSite::embed(IOleObject* control) {
-  control_ = control;
+  control->AddRef();
+  control_.attach(control);
   RETURN_IF_FAILED(control_->SetClientSite(static_cast<IOleClientSite*>(this)));
   control_->SetHostNames(L"Tessivo", nullptr);
 
-  ComPtr<IShockwaveFlash> flash;
-  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&flash)));
-  long version = 0;
-  flash->FlashVersion(&version);
-  set_installed_flash_version(version);
-  flash.Reset();
+  {
+    HeldRef<IShockwaveFlash> flash(QUERY_HOLD, control_.get());
+    if (!flash) return E_NOINTERFACE;
+    long version = 0;
+    flash->FlashVersion(&version);
+    set_installed_flash_version(version);
+  }
 
   RECT client = {};
   GetClientRect(window_, &client);
-  RETURN_IF_FAILED(OleSetContainedObject(control_, TRUE));
+  RETURN_IF_FAILED(OleSetContainedObject(control_.get(), TRUE));
   RETURN_IF_FAILED(control_->DoVerb(OLEIVERB_SHOW, nullptr, static_cast<IOleClientSite*>(this), -1,
                                     window_, &client));
   if (playback_mode() != PLAYBACK_VIDEO) return S_OK;
@@ -181,8 +187,13 @@ HRESULT ControlSite::embed(IOleObject* control) {
 }
 
 HRESULT ControlSite::connect_events() {
-  RETURN_IF_FAILED(control_->QueryInterface(IID_PPV_ARGS(&point_container_)));
-  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point_));
+  // What a failed call leaves in its out pointer is not ours to release.
+  void* container = nullptr;
+  RETURN_IF_FAILED(control_->QueryInterface(IID_IConnectionPointContainer, &container));
+  point_container_.attach(static_cast<IConnectionPointContainer*>(container));
+  IConnectionPoint* point = nullptr;
+  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point));
+  point_.attach(point);
   if (!point_) return E_FAIL;
   return point_->Advise(static_cast<IDispatch*>(this), &cookie_);
 }
@@ -190,18 +201,14 @@ HRESULT ControlSite::connect_events() {
 void ControlSite::teardown() {
   if (point_) {
     if (cookie_) point_->Unadvise(cookie_);
-    point_->Release();
-    point_ = nullptr;
+    cookie_ = 0;
+    point_.reset();
   }
-  if (point_container_) {
-    point_container_->Release();
-    point_container_ = nullptr;
-  }
+  point_container_.reset();
   if (control_) {
     control_->Close(OLECLOSE_NOSAVE);
     control_->SetClientSite(nullptr);
-    control_->Release();
-    control_ = nullptr;
+    control_.reset();
   }
 }
 
@@ -214,24 +221,27 @@ int create_control_site(HWND window) {
   if (!block) return SITE_NO_MEMORY;
   auto* site = new (block) ControlSite(window);
 
-  IClassFactory* factory = nullptr;
-  HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory,
-                                reinterpret_cast<void**>(&factory));
-  if (FAILED(hr) || !factory) {
+  HeldRef<IClassFactory> factory;
+  void** out = reinterpret_cast<void**>(factory.put());
+  HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory, out);
+  if (FAILED(hr)) *out = nullptr;
+  if (!factory) {
     GlobalFree(block);
     return SITE_NO_CLASS;
   }
-  IOleObject* control = nullptr;
-  hr = factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(&control));
-  factory->Release();
+  HeldRef<IOleObject> control;
+  out = reinterpret_cast<void**>(control.put());
+  hr = factory->CreateInstance(nullptr, IID_IOleObject, out);
+  if (FAILED(hr)) *out = nullptr;
+  factory.reset();
   // A factory that claims success without an object has failed as well.
-  if (FAILED(hr) || !control) {
+  if (!control) {
     GlobalFree(block);
     return SITE_NO_INSTANCE;
   }
 
   SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(site));
-  if (FAILED(site->embed(control))) {
+  if (FAILED(site->embed(control.get()))) {
     destroy_control_site(window);
     return SITE_EMBED_FAILED;
   }

@@ -9,6 +9,8 @@
 #include <servprov.h>
 #include <urlmon.h>
 
+#include "base/win/held_ref.h"
+
 class ControlSite;
 
 // Every interface but the in-place frame answers the site's own table and
@@ -40,8 +42,8 @@ class ControlSite final : public SiteInterface<IOleClientSite>,
   explicit ControlSite(HWND window) : window_(window) {}
 
   HRESULT query(REFIID iid, void** out);
-  IOleObject* control() const { return control_; }
-  // Creation steps from SetClientSite on; the site keeps the control.
+  IOleObject* control() const { return control_.get(); }
+  // Creation steps from SetClientSite on; the site takes its own reference.
   HRESULT embed(IOleObject* control);
   // Disconnects, closes and releases the control.
   void teardown();
@@ -120,10 +122,10 @@ class ControlSite final : public SiteInterface<IOleClientSite>,
  private:
   HRESULT connect_events();
 
-  IOleObject* control_ = nullptr;
+  base::win::OwnedRef<IOleObject> control_;
   HWND window_;
-  IConnectionPointContainer* point_container_ = nullptr;
-  IConnectionPoint* point_ = nullptr;
+  base::win::OwnedRef<IConnectionPointContainer> point_container_;
+  base::win::OwnedRef<IConnectionPoint> point_;
   DWORD cookie_ = 0;
 };
 

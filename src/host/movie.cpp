@@ -4,10 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <wrl/client.h>
-
 #include "base/text.h"
-#include "base/win/scoped_bstr.h"
+#include "base/win/held_ref.h"
 #include "host/control_site.h"
 #include "host/shockwave_flash.h"
 #include "package/package_format.h"
@@ -17,20 +15,25 @@
 #include "shell/main_window.h"
 #include "shell/settings.h"
 
-using base::win::ScopedBstr;
-using Microsoft::WRL::ComPtr;
+using base::win::HeldBstr;
+using base::win::HeldRef;
+using base::win::QUERY_HOLD;
 
 namespace {
 
 constexpr long SCALE_EXACT_FIT = 2;
 constexpr int32_t DEFAULT_VOLUME = 100;
+// The first majors whose interface has these slots: an older control's table
+// ends before them, so calling them would jump past it.
+constexpr int32_t FLASH_VARS_MAJOR = 6;
+constexpr int32_t CALL_FUNCTION_MAJOR = 8;
+
+bool control_has(int32_t major) { return (installed_flash_version() >> 16) >= major; }
 
 // The control's scripting interface, or null when the window has no control.
-ComPtr<IShockwaveFlash> flash_of(HWND window) {
-  ComPtr<IShockwaveFlash> flash;
+HeldRef<IShockwaveFlash> flash_of(HWND window) {
   ControlSite* site = control_site_of(window);
-  if (site && site->control()) site->control()->QueryInterface(IID_PPV_ARGS(&flash));
-  return flash;
+  return HeldRef<IShockwaveFlash>(QUERY_HOLD, site ? site->control() : nullptr);
 }
 
 using text::append;
@@ -62,7 +65,8 @@ void start_video_player(HWND window, IShockwaveFlash* flash) {
 }  // namespace
 
 void set_movie_property(IShockwaveFlash* flash, const char16_t* text, MovieProperty property) {
-  ScopedBstr value(as_wide(text));
+  if (property == MOVIE_PROPERTY_FLASH_VARS && !control_has(FLASH_VARS_MAJOR)) return;
+  HeldBstr value(as_wide(text));
   if (!value.get()) return;
   switch (property) {
     case MOVIE_PROPERTY_MOVIE:
@@ -102,35 +106,36 @@ char16_t* build_invoke_request(const char16_t* name, const char16_t* argument) {
 void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument) {
   char16_t* text = build_invoke_request(name, argument);
   if (!text) return;
-  ScopedBstr request(as_wide(text));
+  HeldBstr request(as_wide(text));
   std::free(text);
   if (!request.get()) return;
-  ScopedBstr reply;
-  flash->CallFunction(request.get(), reply.receive());
+  HeldBstr reply;
+  flash->CallFunction(request.get(), reply.put());
 }
 
 void start_movie(HWND window) {
-  ComPtr<IShockwaveFlash> flash = flash_of(window);
+  HeldRef<IShockwaveFlash> flash = flash_of(window);
   if (!flash) return;
   switch (playback_mode()) {
     case PLAYBACK_PAGE:
     case PLAYBACK_PAGE_POST:
-      start_page_movie(flash.Get());
+      start_page_movie(flash.get());
       break;
     case PLAYBACK_VIDEO:
-      start_video_player(window, flash.Get());
+      start_video_player(window, flash.get());
       break;
   }
 }
 
 void on_player_ready(HWND window) {
-  ComPtr<IShockwaveFlash> flash = flash_of(window);
+  HeldRef<IShockwaveFlash> flash = flash_of(window);
   if (!flash) return;
   set_video_player_loading(0);
+  if (!control_has(CALL_FUNCTION_MAJOR)) return;
   char16_t volume[12];
   *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;
-  call_movie_function(flash.Get(), u"FLVSetVolume", volume);
-  call_movie_function(flash.Get(), u"FLVSetSkin", VIDEO_SKIN_URL);
-  call_movie_function(flash.Get(), u"FLVSetVideo", VIDEO_FLV_URL);
-  call_movie_function(flash.Get(), u"FLVplay", nullptr);
+  call_movie_function(flash.get(), u"FLVSetVolume", volume);
+  call_movie_function(flash.get(), u"FLVSetSkin", VIDEO_SKIN_URL);
+  call_movie_function(flash.get(), u"FLVSetVideo", VIDEO_FLV_URL);
+  call_movie_function(flash.get(), u"FLVplay", nullptr);
 }

@@ -4,12 +4,13 @@
 
 #include <cstdlib>
 
+#include "base/win/bind_info.h"
 #include "base/win/held_ref.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 
-using base::win::ADOPT_HOLD;
 using base::win::HeldRef;
+using base::win::QUERY_HOLD;
 
 namespace {
 
@@ -22,19 +23,16 @@ static_assert(sizeof(void*) != 4 || sizeof(BINDINFO) == 84, "BINDINFO layout");
 char* read_post_key(IBindCtx* bind_context) {
   if (!bind_context) return nullptr;
   // Held so that a fault inside the control's calls gives them back too.
-  IUnknown* found = nullptr;
-  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), &found))) return nullptr;
-  HeldRef<IUnknown> holder(found, ADOPT_HOLD);
-  if (!holder) return nullptr;
-  void* out = nullptr;
-  if (FAILED(holder->QueryInterface(IID_IBindStatusCallback, &out))) return nullptr;
-  HeldRef<IBindStatusCallback> callback(static_cast<IBindStatusCallback*>(out), ADOPT_HOLD);
+  HeldRef<IUnknown> holder;
+  IUnknown** found = holder.put();
+  // What a failed call leaves in its out pointer is not ours to release.
+  if (FAILED(bind_context->GetObjectParam(const_cast<wchar_t*>(kHolderName), found))) *found = nullptr;
+  HeldRef<IBindStatusCallback> callback(QUERY_HOLD, holder.get());
   if (!callback) return nullptr;
   DWORD flags = 0;
-  BINDINFO info;
-  ZeroMemory(&info, sizeof info);
-  info.cbSize = sizeof info;
-  if (FAILED(callback->GetBindInfo(&flags, &info))) return nullptr;
+  base::win::ScopedBindInfo bind_info;
+  if (FAILED(callback->GetBindInfo(&flags, bind_info.receive()))) return nullptr;
+  const BINDINFO& info = bind_info.get();
   char* key = nullptr;
   if (info.dwBindVerb == BINDVERB_POST && info.stgmedData.tymed == TYMED_HGLOBAL &&
       info.cbstgmedData > 0) {
@@ -47,9 +45,6 @@ char* read_post_key(IBindCtx* bind_context) {
       GlobalUnlock(info.stgmedData.hGlobal);
     }
   }
-  // The medium stays with the caller; the extra text and pUnk are ours.
-  if (info.szExtraInfo) CoTaskMemFree(info.szExtraInfo);
-  if (info.pUnk) info.pUnk->Release();
   return key;
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include <wrl/client.h>
+#include "base/win/held_ref.h"
 
 #include "delivery/delivery.h"
 #include "host/control_site.h"
@@ -12,7 +12,6 @@
 #include "resource.h"
 #include "settings.h"
 
-using Microsoft::WRL::ComPtr;
 
 const wchar_t MAIN_WINDOW_CLASS[] = L"TessivoPlayer";
 const char MAIN_WINDOW_CLASS_ANSI[] = "TessivoPlayer";
@@ -144,10 +143,9 @@ void layout_video(HWND window, int32_t width, int32_t height) {
   }
 
   ControlSite* site = control_site_of(window);
-  ComPtr<IOleInPlaceObject> in_place;
-  if (!site || !site->control() ||
-      FAILED(site->control()->QueryInterface(IID_PPV_ARGS(&in_place))))
-    return;
+  base::win::HeldRef<IOleInPlaceObject> in_place(base::win::QUERY_HOLD,
+                                                 site ? site->control() : nullptr);
+  if (!in_place) return;
   Rect r = letterboxed() ? fit_video(width, height, nominal_width(), nominal_height())
                          : Rect{0, 0, width, height};
   g_layout.video_rect = r;

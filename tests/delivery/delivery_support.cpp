@@ -5,6 +5,86 @@
 
 int g_player_ready_messages;
 
+FreeCounter& FreeCounter::instance() {
+  static FreeCounter counter;
+  return counter;
+}
+
+bool FreeCounter::start() {
+  frees_.clear();
+  retired_once_ = true;
+  registered_ = SUCCEEDED(CoRegisterMallocSpy(this));
+  return registered_;
+}
+
+void FreeCounter::stop() {
+  if (registered_) CoRevokeMallocSpy();
+  registered_ = false;
+  frees_.clear();
+}
+
+bool FreeCounter::each_freed_once() {
+  bool once = retired_once_;
+  retired_once_ = true;
+  for (const auto& block : frees_) once = once && block.second == 1;
+  frees_.clear();
+  return once;
+}
+
+STDMETHODIMP FreeCounter::QueryInterface(REFIID iid, void** out) {
+  if (iid == IID_IUnknown || iid == IID_IMallocSpy) {
+    *out = static_cast<IMallocSpy*>(this);
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+// A freed block's place taken by a new one: its count is final.
+STDMETHODIMP_(void*) FreeCounter::PostAlloc(void* p) {
+  auto found = frees_.find(p);
+  if (found != frees_.end() && found->second > 0) {
+    retired_once_ = retired_once_ && found->second == 1;
+    frees_.erase(found);
+  }
+  return p;
+}
+
+STDMETHODIMP_(void*) FreeCounter::PreFree(void* p, BOOL) {
+  auto found = frees_.find(p);
+  if (found != frees_.end()) ++found->second;
+  return p;
+}
+
+namespace {
+
+// Watched: the receiver owns the block and must free it exactly once.
+LPWSTR handed_text(const wchar_t* text) {
+  auto* block = static_cast<LPWSTR>(CoTaskMemAlloc((lstrlenW(text) + 1) * sizeof(wchar_t)));
+  if (!block) return nullptr;
+  lstrcpyW(block, text);
+  FreeCounter::instance().watch(block);
+  return block;
+}
+
+const char* status_name(ULONG code) {
+  switch (code) {
+    case BINDSTATUS_CONNECTING: return "CONNECTING";
+    case BINDSTATUS_BEGINDOWNLOADDATA: return "BEGINDOWNLOADDATA";
+    case BINDSTATUS_DOWNLOADINGDATA: return "DOWNLOADINGDATA";
+    case BINDSTATUS_ENDDOWNLOADDATA: return "ENDDOWNLOADDATA";
+    case BINDSTATUS_SENDINGREQUEST: return "SENDINGREQUEST";
+    case BINDSTATUS_MIMETYPEAVAILABLE: return "MIMETYPEAVAILABLE";
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+RecordingCallback::~RecordingCallback() {
+  if (body_) GlobalFree(body_);
+}
+
 std::string narrow(const wchar_t* text) {
   std::string out;
   for (; text && *text; ++text) out += char(*text < 128 ? *text : '?');
@@ -14,6 +94,12 @@ std::string narrow(const wchar_t* text) {
 void RecordingCallback::record(const std::string& call) {
   if (dead) ++calls_after_death;
   calls.push_back(call);
+}
+
+void RecordingCallback::abort_if_asked(const char* method) {
+  if (!options_.abort_in || !binding || std::strcmp(options_.abort_at, method) != 0) return;
+  options_.abort_in = false;
+  abort_result = binding->Abort();
 }
 
 void RecordingCallback::fault_if_asked(const char* method) {
@@ -54,14 +140,20 @@ STDMETHODIMP RecordingCallback::OnStartBinding(DWORD, IBinding* new_binding) {
   fault_if_asked("OnStartBinding");
   binding = new_binding;
   binding->AddRef();
+  abort_if_asked("OnStartBinding");
   return S_OK;
 }
 
 STDMETHODIMP RecordingCallback::OnProgress(ULONG progress, ULONG max, ULONG code, LPCWSTR text) {
-  char line[64];
-  std::snprintf(line, sizeof line, "OnProgress %lu/%lu %lu ", progress, max, code);
+  char line[96];
+  const char* name = status_name(code);
+  if (name)
+    std::snprintf(line, sizeof line, "OnProgress %lu/%lu %s ", progress, max, name);
+  else
+    std::snprintf(line, sizeof line, "OnProgress %lu/%lu status %lu ", progress, max, code);
   record(line + narrow(text));
   fault_if_asked("OnProgress");
+  abort_if_asked("OnProgress");
   return S_OK;
 }
 
@@ -81,11 +173,20 @@ STDMETHODIMP RecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   record("GetBindInfo");
   fault_if_asked("GetBindInfo");
   *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
-  // The moniker owns what it is given here and must release it.
+  // The receiver owns all it is given here and must give it back once: pUnk,
+  // the texts, and the body through its release object, as a browser hands
+  // a POST body over.
   info->pUnk = static_cast<IBindStatusCallback*>(this);
   AddRef();
-  info->szExtraInfo = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
-  if (info->szExtraInfo) lstrcpyW(info->szExtraInfo, L"xtr");
+  info->szExtraInfo = handed_text(L"xtr");
+  info->szCustomVerb = handed_text(L"POST");
+  if (!body_ && (body_ = GlobalAlloc(GMEM_FIXED, 3))) std::memcpy(body_, "x=1", 3);
+  info->dwBindVerb = BINDVERB_POST;
+  info->stgmedData.tymed = TYMED_HGLOBAL;
+  info->stgmedData.hGlobal = body_;
+  info->stgmedData.pUnkForRelease = static_cast<IBindStatusCallback*>(this);
+  AddRef();
+  info->cbstgmedData = 3;
   return S_OK;
 }
 
@@ -109,6 +210,7 @@ STDMETHODIMP RecordingCallback::OnDataAvailable(DWORD flags, DWORD size, FORMATE
   std::snprintf(line, sizeof line, "OnDataAvailable %lu %lu", flags, size);
   record(line);
   fault_if_asked("OnDataAvailable");
+  abort_if_asked("OnDataAvailable");
   if (medium->tymed != TYMED_ISTREAM || !medium->pstm) return E_INVALIDARG;
   if (options_.keep_stream && !kept_stream) {
     kept_stream = medium->pstm;
@@ -138,9 +240,9 @@ STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR header
                                                      LPWSTR* additional) {
   record("BeginningTransaction " + narrow(url) + (headers ? " headers" : ""));
   fault_if_asked("BeginningTransaction");
+  abort_if_asked("BeginningTransaction");
   // A control may add headers; the moniker must free them.
-  *additional = static_cast<LPWSTR>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
-  if (*additional) lstrcpyW(*additional, L"X:1");
+  *additional = handed_text(L"X:1");
   return S_OK;
 }
 

@@ -7,11 +7,49 @@
 #include <urlmon.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "delivery/delivery.h"
 #include "shell/message_loop.h"
+
+// Counts CoTaskMemFree calls on the blocks a test hands out, through the
+// malloc spy, while started.
+class FreeCounter : public IMallocSpy {
+ public:
+  static FreeCounter& instance();
+  bool start();
+  void stop();
+  bool registered() const { return registered_; }
+  void watch(void* block) { frees_[block] = 0; }
+  // Every watched block freed exactly once; forgets them.
+  bool each_freed_once();
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP_(SIZE_T) PreAlloc(SIZE_T cb) override { return cb; }
+  STDMETHODIMP_(void*) PostAlloc(void* p) override;
+  STDMETHODIMP_(void*) PreFree(void* p, BOOL) override;
+  STDMETHODIMP_(void) PostFree(BOOL) override {}
+  STDMETHODIMP_(SIZE_T) PreRealloc(void* p, SIZE_T cb, void** out, BOOL) override {
+    *out = p;
+    return cb;
+  }
+  STDMETHODIMP_(void*) PostRealloc(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(void*) PreGetSize(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(SIZE_T) PostGetSize(SIZE_T cb, BOOL) override { return cb; }
+  STDMETHODIMP_(void*) PreDidAlloc(void* p, BOOL) override { return p; }
+  STDMETHODIMP_(int) PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+  STDMETHODIMP_(void) PreHeapMinimize() override {}
+  STDMETHODIMP_(void) PostHeapMinimize() override {}
+
+ private:
+  std::map<void*, int> frees_;
+  bool retired_once_ = true;  // blocks whose place was taken again
+  bool registered_ = false;
+};
 
 class RecordingCallback : public IBindStatusCallback, public IServiceProvider, public IHttpNegotiate {
  public:
@@ -24,10 +62,13 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
     bool drop_moniker_in_last_data = false;  // releases binding and moniker there
     const char* fault_in = nullptr;  // this method raises the first time it is called ...
     bool access_violation = false;   // ... by writing through a null pointer, else RaiseException
+    bool abort_in = false;           // Abort from inside the first call of abort_at ...
+    const char* abort_at = nullptr;  // ... ("OnProgress", "OnDataAvailable", ...)
   };
 
   explicit RecordingCallback(Options options) : options_(options) {}
   RecordingCallback() : RecordingCallback(Options()) {}
+  ~RecordingCallback();
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
@@ -64,13 +105,16 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
   bool stopped = false;
   bool dead = false;            // count reached 0; the storage is the test's
   bool faulted = false;
+  HRESULT abort_result = S_OK;  // of the Abort made inside a notification
   int calls_after_death = 0;
   LONG refs = 1;
 
  private:
   void record(const std::string& call);
   void fault_if_asked(const char* method);
+  void abort_if_asked(const char* method);
   Options options_;
+  HGLOBAL body_ = nullptr;  // the POST body GetBindInfo hands over
 };
 
 // A window whose procedure answers MSG_READ_NEXT_CHUNK as the main window does.

@@ -252,7 +252,8 @@ class PageRequests(E2ETest):
                 reported = alternate or entry["url"]
                 calls = [e for e in loads.calls(number)
                          if e["call"] not in ("Request", "BindHost", "CreateMoniker",
-                                              "BindToStorage", "LoadEnded", "Loaded")]
+                                              "BindToStorage", "LoadEnded", "Loaded",
+                                              "LoadReleased")]
                 got = [(e["call"], e.get("status"), e.get("flags")) for e in calls]
                 expected = [("GetBindInfo", None, None), ("OnStartBinding", None, None)]
                 if size:
@@ -312,6 +313,19 @@ class PageRequests(E2ETest):
         # Relative requests are resolved against the Base text.
         self.assertDelivered(loads, loads.numbers("file")[0], b"relative to base")
 
+    def test_old_controls_are_not_called_past_their_interface(self):
+        # FlashVars came with 6: a 5.0 control is never asked for it.
+        exe = self.pack("old.exe", [{"url": "http://movies.test/m.swf",
+                                     "data": movie("mark started\n", version=5)}],
+                        flash_vars="a=1")
+        for installed, named in (("0x00050000", False), ("0x00060000", True)):
+            with self.subTest(installed=installed):
+                run = self.play(exe, "--flash-version", installed)
+                self.assertEqual(run.calls("BeyondInterface"), [])
+                self.assertEqual(len(run.calls("put_FlashVars")), int(named))
+                self.assertEqual(len(run.calls("put_Movie")), 1)
+                self.assertEqual(run.runs[0]["exit"], "0")
+
     def test_post_mode_walks_relocates_and_keys_bodies(self):
         host = "http://example.test/"
         base = host + "site/swf/"
@@ -342,6 +356,7 @@ class PageRequests(E2ETest):
         ], mode="page-post")
         run = self.play(exe)
         loads = Loads(run)
+        released = {e["load"]: e["outside_refs"] for e in run.calls("LoadReleased")}
         for number, (verb, url, body, expected) in zip(loads.numbers("file"), cases):
             with self.subTest(verb=verb, url=url, body=body):
                 self.assertEqual((loads.requests[number]["url"], loads.requests[number]["post"]),
@@ -354,9 +369,10 @@ class PageRequests(E2ETest):
                 else:
                     self.assertDelivered(loads, number, expected)
                 # The body is read for the key while the moniker is made, and
-                # again when it is bound.
+                # again when it is bound; each time it is given back.
                 infos = [e for e in loads.calls(number) if e["call"] == "GetBindInfo"]
                 self.assertEqual([e["size"] for e in infos], [84, 84])
+                self.assertEqual(released[number], 0)
 
     def test_best_match(self):
         v = "http://example.test/v/"
@@ -495,6 +511,18 @@ class VideoPlayback(E2ETest):
         self.assertEqual(types[loads.numbers("skin")[0]], SWF_TYPE)
         (command,) = run.calls("FSCommand")
         self.assertEqual((command["sink"], command["hr"]), (True, 0))
+
+    def test_old_controls_are_not_scripted(self):
+        # CallFunction came with 8: a 7.0 control plays the player unscripted.
+        player, skin, flv = self.video_files(f"load {VIDEO_HOST}/vyo.swf\nwait\n")
+        player = b"FWS\x05" + player[4:]
+        exe = self.pack_video("old.exe", player, skin, flv)
+        for installed, scripted in (("0x00070000", 0), ("0x00080000", 4)):
+            with self.subTest(installed=installed):
+                run = self.play(exe, "--flash-version", installed)
+                self.assertEqual(run.calls("BeyondInterface"), [])
+                self.assertEqual(len(run.calls("CallFunction")), scripted)
+                self.assertEqual(run.runs[0]["exit"], "0")
 
     def test_no_scale_mode_without_a_size(self):
         player, skin, flv = self.video_files("mark started\n")

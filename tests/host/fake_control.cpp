@@ -1,5 +1,7 @@
 #include "host/fake_control.h"
 
+#include <cstring>
+
 #include "delivery/delivery_support.h"
 
 namespace {
@@ -8,10 +10,19 @@ std::string text_of(const wchar_t* text) { return text ? narrow(text) : "(null)"
 
 }  // namespace
 
+void FakeControl::call(const std::string& entry, const char* name) {
+  log.push_back(entry);
+  if (faulted || !options_.fault_in || std::strcmp(options_.fault_in, name) != 0) return;
+  faulted = true;
+  RaiseException(0xE0545302, 0, 0, nullptr);
+}
+
 STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
   *out = nullptr;
   if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) {
     *out = static_cast<IOleObject*>(this);
+  } else if (IsEqualIID(iid, IID_IOleInPlaceObject)) {
+    *out = static_cast<IOleInPlaceObject*>(this);
   } else if (options_.flash && IsEqualIID(iid, __uuidof(IShockwaveFlash))) {
     *out = static_cast<IShockwaveFlash*>(this);
   } else if (options_.events && IsEqualIID(iid, IID_IConnectionPointContainer)) {
@@ -24,7 +35,7 @@ STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
 }
 
 STDMETHODIMP FakeControl::SetClientSite(IOleClientSite* site) {
-  log.push_back(site ? "SetClientSite(site)" : "SetClientSite(null)");
+  call(site ? "SetClientSite(site)" : "SetClientSite(null)", "SetClientSite");
   client_site = site;
   return site ? options_.set_client_site : S_OK;
 }
@@ -35,47 +46,55 @@ STDMETHODIMP FakeControl::SetHostNames(LPCOLESTR app, LPCOLESTR object) {
 }
 
 STDMETHODIMP FakeControl::Close(DWORD option) {
-  log.push_back("Close(" + std::to_string(option) + ")");
+  call("Close(" + std::to_string(option) + ")", "Close");
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG index, HWND,
                                  LPCRECT) {
-  log.push_back("DoVerb(" + std::to_string(verb) + "," + std::to_string(index) + "," +
-                (site == client_site ? "site" : "other") + ")");
+  call("DoVerb(" + std::to_string(verb) + "," + std::to_string(index) + "," +
+           (site == client_site ? "site" : "other") + ")",
+       "DoVerb");
   return options_.do_verb;
 }
 
 STDMETHODIMP FakeControl::put_ScaleMode(long mode) {
-  log.push_back("put_ScaleMode(" + std::to_string(mode) + ")");
+  call("put_ScaleMode(" + std::to_string(mode) + ")", "put_ScaleMode");
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::put_Movie(BSTR url) {
-  log.push_back("put_Movie(" + text_of(url) + ")");
+  call("put_Movie(" + text_of(url) + ")", "put_Movie");
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::FlashVersion(long* version) {
-  log.push_back("FlashVersion");
+  call("FlashVersion", "FlashVersion");
   *version = options_.version;
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::put_Base(BSTR base) {
-  log.push_back("put_Base(" + text_of(base) + ")");
+  call("put_Base(" + text_of(base) + ")", "put_Base");
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::put_FlashVars(BSTR vars) {
-  log.push_back("put_FlashVars(" + text_of(vars) + ")");
+  call("put_FlashVars(" + text_of(vars) + ")", "put_FlashVars");
   return S_OK;
 }
 
 STDMETHODIMP FakeControl::CallFunction(BSTR request, BSTR* reply) {
-  log.push_back("CallFunction(" + text_of(request) + ")");
   // A real control writes the reply slot; a caller must not rely on it.
   if (!options_.reply.empty()) *reply = SysAllocString(options_.reply.c_str());
+  call("CallFunction(" + text_of(request) + ")", "CallFunction");
+  return S_OK;
+}
+
+STDMETHODIMP FakeControl::SetObjectRects(LPCRECT position, LPCRECT) {
+  call("SetObjectRects(" + std::to_string(position->right - position->left) + "x" +
+           std::to_string(position->bottom - position->top) + ")",
+       "SetObjectRects");
   return S_OK;
 }
 

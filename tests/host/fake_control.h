@@ -14,6 +14,7 @@
 #include "host/shockwave_flash.h"
 
 class FakeControl : public IOleObject,
+                    public IOleInPlaceObject,
                     public IShockwaveFlash,
                     public IConnectionPointContainer,
                     public IConnectionPoint {
@@ -27,6 +28,7 @@ class FakeControl : public IOleObject,
     HRESULT advise = S_OK;
     long version = 0x000A0002;
     std::wstring reply;          // CallFunction's reply, when not empty
+    const char* fault_in = nullptr;  // this call raises the first time it comes
   };
   explicit FakeControl(Options options) : options_(options) {}
   FakeControl() : FakeControl(Options()) {}
@@ -35,6 +37,7 @@ class FakeControl : public IOleObject,
   Options& options() { return options_; }
 
   std::vector<std::string> log;
+  bool faulted = false;
   LONG refs = 1;                 // the test's own reference
   IDispatch* sink = nullptr;     // held between Advise and Unadvise
   IOleClientSite* client_site = nullptr;
@@ -67,6 +70,14 @@ class FakeControl : public IOleObject,
   STDMETHODIMP EnumAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
   STDMETHODIMP GetMiscStatus(DWORD, DWORD*) override { return E_NOTIMPL; }
   STDMETHODIMP SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+
+  // IOleWindow, IOleInPlaceObject
+  STDMETHODIMP GetWindow(HWND*) override { return E_NOTIMPL; }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  STDMETHODIMP InPlaceDeactivate() override { return S_OK; }
+  STDMETHODIMP UIDeactivate() override { return S_OK; }
+  STDMETHODIMP SetObjectRects(LPCRECT position, LPCRECT clip) override;
+  STDMETHODIMP ReactivateAndUndo() override { return E_NOTIMPL; }
 
   // IDispatch, as the base of IShockwaveFlash
   STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -120,6 +131,8 @@ class FakeControl : public IOleObject,
   STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
  private:
+  // Records the call; raises where the options say.
+  void call(const std::string& entry, const char* name);
   Options options_;
 };
 

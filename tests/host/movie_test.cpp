@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "base/win/held_ref.h"
 #include "delivery/delivery_support.h"
 #include "host/control_site.h"
 #include "host/host_support.h"
@@ -249,6 +250,109 @@ TEST_F(PlayerReady, StoredVolumeFromTheMovieIsSentNextTime) {
   VariantClear(&args[1]);
   on_player_ready(window_->window());
   EXPECT_EQ(control_.log, scripted("42"));
+}
+
+}  // namespace
+
+namespace {
+
+// Calls past an old control's interface: put_FlashVars came with 6,
+// CallFunction with 8.
+TEST_F(MovieStart, OldControlsAreNotCalledPastTheirInterface) {
+  const struct {
+    long version;
+    bool flash_vars;
+    bool scripted;
+  } rows[] = {
+      {0x00050000, false, false}, {0x00060000, true, false},
+      {0x00070000, true, false},  {0x00080000, true, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.version);
+    control_.options().version = row.version;
+    reset_player_state();
+    first_entry(u"http://site.test/m.swf");
+    set_flash_vars(text::dup(u"v=1"));
+    embed(PLAYBACK_PAGE);
+    start_movie(window_->window());
+    Log page = {"put_Movie(http://site.test/m.swf)"};
+    if (row.flash_vars) page.insert(page.begin(), "put_FlashVars(v=1)");
+    EXPECT_EQ(control_.log, page);
+    window_.reset();
+
+    embed(PLAYBACK_VIDEO);
+    set_video_player_loading(1);
+    on_player_ready(window_->window());
+    EXPECT_EQ(control_.log, row.scripted ? scripted("100") : Log{});
+    EXPECT_EQ(video_player_loading(), 0);
+    EXPECT_EQ(control_.refs, refs_);
+    window_.reset();
+  }
+}
+
+// A control that raises inside a call abandons that message; every
+// reference and string held across the call comes back all the same.
+TEST_F(MovieStart, FaultInAControlCallLeavesEveryCountAsBefore) {
+  const struct {
+    const char* call;
+    int32_t mode;
+  } rows[] = {
+      {"put_FlashVars", PLAYBACK_PAGE}, {"put_Base", PLAYBACK_PAGE},
+      {"put_Movie", PLAYBACK_PAGE},     {"put_ScaleMode", PLAYBACK_VIDEO},
+      {"CallFunction", PLAYBACK_VIDEO}, {"SetObjectRects", PLAYBACK_VIDEO},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.call);
+    reset_player_state();
+    first_entry(u"http://site.test/m.swf");
+    set_flash_vars(text::dup(u"v=1"));
+    set_movie_base(text::dup(u"http://cdn.test/"));
+    set_nominal_width(640);
+    set_nominal_height(480);
+    control_.faulted = false;
+    control_.options().fault_in = row.call;
+    embed(row.mode);
+    HWND window = window_->window();
+    run_in_message(
+        window,
+        [](void* w) {
+          HWND hwnd = static_cast<HWND>(w);
+          start_movie(hwnd);
+          on_player_ready(hwnd);
+          RECT rect = {0, 0, 320, 240};
+          control_site_of(hwnd)->OnPosRectChange(&rect);
+        },
+        window);
+    EXPECT_TRUE(control_.faulted);
+    EXPECT_EQ(base::win::held_ref_depth(), 0u);
+    EXPECT_EQ(control_.refs, refs_);
+    window_.reset();
+  }
+  control_.options().fault_in = nullptr;
+}
+
+// The same for the creation of the site: the class factory and the
+// creator's reference come back, the site's own goes with the site.
+TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
+  for (const char* call : {"SetClientSite", "FlashVersion", "DoVerb"}) {
+    SCOPED_TRACE(call);
+    control_.faulted = false;
+    control_.options().fault_in = call;
+    set_playback_mode(PLAYBACK_PAGE);
+    auto site = std::make_unique<SiteWindow>(&control_);
+    {
+      ScopedClassRegistration registration(&site->factory());
+      run_in_message(
+          site->window(), [](void* w) { create_control_site(static_cast<HWND>(w)); },
+          site->window());
+    }
+    EXPECT_TRUE(control_.faulted);
+    EXPECT_EQ(base::win::held_ref_depth(), 0u);
+    EXPECT_EQ(site->factory().refs, 1);
+    site.reset();
+    EXPECT_EQ(control_.refs, 1);
+  }
+  control_.options().fault_in = nullptr;
 }
 
 }  // namespace

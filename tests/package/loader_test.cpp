@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -233,6 +235,53 @@ TEST_F(LoaderTest, FirstMovieFields) {
   // The entry data is where the table says.
   const ResourceEntry& e = resource_table()[1];
   EXPECT_EQ(0, std::memcmp(&file[size_t(e.data_offset)], pkg.entries[1].data.bytes.data(), 100));
+}
+
+// Where text's UTF-16 units start in file; its length field is 4 bytes before.
+size_t text_at(const Bytes& file, const std::u16string& text) {
+  Bytes units;
+  for (char16_t u : text) units.insert(units.end(), {uint8_t(u), uint8_t(u >> 8)});
+  auto found = std::search(file.begin(), file.end(), units.begin(), units.end());
+  EXPECT_NE(found, file.end());
+  return size_t(found - file.begin());
+}
+
+// A damaged first movie's FlashVars, Base or version byte makes the package
+// unusable instead of reading past what was read.
+TEST_F(LoaderTest, DamagedFirstMovieFields) {
+  pack::Package pkg = page({u"a.swf", u"b"});
+  pkg.flash_vars = u"fv=1";
+  pkg.base = u"http://b.test/";
+  const Bytes good = build(pkg);
+  const size_t vars = text_at(good, pkg.flash_vars) - 4;
+  const size_t base = text_at(good, pkg.base) - 4;
+  const struct {
+    const char* what;
+    std::function<void(Bytes*)> damage;
+  } cases[] = {
+      {"FlashVars read ends in its length", [&](Bytes* b) { b->resize(vars + 3); }},
+      {"FlashVars read ends in its text", [&](Bytes* b) { b->resize(vars + 8); }},
+      {"Base read ends in its length", [&](Bytes* b) { b->resize(base + 2); }},
+      {"Base read ends in its text", [&](Bytes* b) { b->resize(base + 10); }},
+      {"negative FlashVars length", [&](Bytes* b) { put32(b, vars, -1); }},
+      {"FlashVars longer than a read", [&](Bytes* b) { put32(b, vars, PACKAGE_READ_SIZE / 2); }},
+      {"FlashVars past the file", [&](Bytes* b) { put32(b, vars, 1000); }},
+      {"negative Base length", [&](Bytes* b) { put32(b, base, INT32_MIN); }},
+  };
+  ASSERT_EQ(load(good), 1);
+  for (const auto& c : cases) {
+    Bytes file = good;
+    c.damage(&file);
+    EXPECT_EQ(load(file), 0) << c.what;
+  }
+  // The version byte is read with the Base: a Base that fills the read
+  // leaves the byte outside it.
+  pkg.base = std::u16string(65531, u'b');
+  Bytes longest = build(pkg);
+  ASSERT_EQ(load(longest), 1);
+  EXPECT_EQ(required_swf_version(), 9);
+  put32(&longest, text_at(longest, u"bbbb") - 4, 65532);
+  EXPECT_EQ(load(longest), 0);
 }
 
 TEST_F(LoaderTest, NonZeroTerminatorIsNotTrusted) {

@@ -20,8 +20,8 @@ using namespace resolve_test;
 
 // Counts frees of the blocks that the fake hands out, through the malloc spy.
 struct FreeSpy : IMallocSpy {
-  void* watched = nullptr;
-  int frees_of_watched = 0;
+  void* watched[2] = {};
+  int frees_of_watched[2] = {};
   ULONG refs = 1;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -38,7 +38,8 @@ struct FreeSpy : IMallocSpy {
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T cb) override { return cb; }
   void* STDMETHODCALLTYPE PostAlloc(void* p) override { return p; }
   void* STDMETHODCALLTYPE PreFree(void* p, BOOL) override {
-    if (p && p == watched) ++frees_of_watched;
+    for (int i = 0; i < 2; ++i)
+      if (p && p == watched[i]) ++frees_of_watched[i];
     return p;
   }
   void STDMETHODCALLTYPE PostFree(BOOL) override {}
@@ -80,6 +81,8 @@ struct FakeCallback : IBindStatusCallback {
   DWORD body_length = 0;
   bool give_extra_info = true;
   Counted* give_unknown = nullptr;
+  Counted medium_owner;  // the body's release object, as a browser hands it
+  Counted stream;        // the medium of TYMED_ISTREAM
   LPWSTR handed_extra_info = nullptr;
   FreeSpy* spy = nullptr;
   int bind_info_calls = 0;
@@ -107,15 +110,25 @@ struct FakeCallback : IBindStatusCallback {
     *flags = BINDF_ASYNCHRONOUS;
     info->dwBindVerb = verb;
     info->stgmedData.tymed = tymed;
-    info->stgmedData.hGlobal = body;
+    if (tymed == TYMED_ISTREAM) {
+      stream.AddRef();
+      info->stgmedData.pstm = reinterpret_cast<IStream*>(static_cast<IUnknown*>(&stream));
+    } else {
+      info->stgmedData.hGlobal = body;
+    }
+    medium_owner.AddRef();
+    info->stgmedData.pUnkForRelease = &medium_owner;
     info->cbstgmedData = body_length;
     if (give_extra_info) {
       handed_extra_info = static_cast<LPWSTR>(CoTaskMemAlloc(8));
       std::memcpy(handed_extra_info, L"x=1", 8);
       info->szExtraInfo = handed_extra_info;
+      info->szCustomVerb = static_cast<LPWSTR>(CoTaskMemAlloc(10));
+      std::memcpy(info->szCustomVerb, L"POST", 10);
       if (spy) {
-        spy->watched = handed_extra_info;
-        spy->frees_of_watched = 0;
+        spy->watched[0] = handed_extra_info;
+        spy->watched[1] = info->szCustomVerb;
+        spy->frees_of_watched[0] = spy->frees_of_watched[1] = 0;
       }
     }
     if (give_unknown) {
@@ -208,14 +221,17 @@ TEST_F(PostKeyTest, EveryPathGivesTheRightKeyAndLeaksNothing) {
     char* key = read_post_key(bind_context);
     EXPECT_EQ(fake.refs, refs_before) << "holder or callback not released";
     EXPECT_EQ(unknown.refs, 1) << "pUnk not released";
+    EXPECT_EQ(fake.medium_owner.refs, 1) << "medium not released exactly once";
+    EXPECT_EQ(fake.stream.refs, 1) << "stream medium not released exactly once";
     EXPECT_EQ(std::string(key ? key : "(none)"), std::string(c.key ? c.key : "(none)"));
     std::free(key);
     if (fake.handed_extra_info && spy_registered) {
-      EXPECT_EQ(spy.frees_of_watched, 1) << "extra info not freed exactly once";
+      EXPECT_EQ(spy.frees_of_watched[0], 1) << "extra info not freed exactly once";
+      EXPECT_EQ(spy.frees_of_watched[1], 1) << "custom verb not freed exactly once";
     }
-    spy.watched = nullptr;
+    spy.watched[0] = spy.watched[1] = nullptr;
     if (fake.body) {
-      // The medium is the caller's: still a valid block.
+      // Given back through its release object: the block stays the fake's.
       EXPECT_NE(GlobalSize(fake.body), 0u);
       GlobalFree(fake.body);
     }

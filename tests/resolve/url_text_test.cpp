@@ -25,6 +25,9 @@ TEST(UrlDirectory, Table) {
       {u"C:\\d\\m.swf", u"C:\\d\\m.swf/"},
       {u"\\\\srv\\share\\m.swf", u"\\\\srv\\share\\m.swf/"},
       {u"http:///", u"http:///"},
+      // The "/" right after "://" is no separator; one later is.
+      {u"file:///movie.swf", u"file:///movie.swf/"},
+      {u"file:///d/movie.swf", u"file:///d/"},
       {u"http://x", u"http://x/"},
       {u"http://x/", u"http://x/"},
       {u"http://x/y", u"http://x/"},

@@ -375,12 +375,23 @@ STDMETHODIMP StandinControl::put_Base(BSTR base) {
   return S_OK;
 }
 
+// A control older than the slot's first version ends its table before it: a
+// call there jumps into whatever follows, as this does.
+static void beyond_interface_if_older(int major, const char* slot) {
+  if ((flash_version_setting() >> 16) >= major) return;
+  LogLine("BeyondInterface").text("slot", std::wstring(slot, slot + std::strlen(slot)).c_str());
+  int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
 STDMETHODIMP StandinControl::put_FlashVars(BSTR vars) {
+  beyond_interface_if_older(6, "put_FlashVars");
   LogLine("put_FlashVars").text("text", vars);
   return S_OK;
 }
 
 STDMETHODIMP StandinControl::CallFunction(BSTR request, BSTR* reply) {
+  beyond_interface_if_older(8, "CallFunction");
   std::wstring text = request ? request : L"";
   std::wstring name = between(text, L"<invoke name=\"", L"\"");
   std::wstring argument = between(text, L"<string>", L"</string>");

@@ -60,7 +60,7 @@ Load::Load(Fetcher* owner, int id, LoadKind kind, const std::wstring& url, const
       read_size_(read_size ? read_size : 0x8000),
       read_later_(read_later) {
   if (post_) {
-    // Owned by the load: the container reads the body but never frees it.
+    // Owned by the load: the container gives back its reference instead.
     post_data_ = GlobalAlloc(GMEM_FIXED, body_.size() ? body_.size() : 1);
     if (post_data_ && !body_.empty()) std::memcpy(post_data_, body_.data(), body_.size());
   }
@@ -253,7 +253,10 @@ STDMETHODIMP Load::GetBindInfo(DWORD* flags, BINDINFO* info) {
     info->dwBindVerb = BINDVERB_POST;
     info->stgmedData.tymed = TYMED_HGLOBAL;
     info->stgmedData.hGlobal = post_data_;
-    info->stgmedData.pUnkForRelease = nullptr;
+    // As a browser does: the body stays the load's, and the binder gives it
+    // back by releasing this reference (ReleaseStgMedium).
+    info->stgmedData.pUnkForRelease = static_cast<IBindStatusCallback*>(this);
+    AddRef();
     info->cbstgmedData = DWORD(body_.size());
   }
   return S_OK;

@@ -38,6 +38,8 @@ class Load final : public IBindStatusCallback, public IServiceProvider, public I
   LoadKind kind() const { return kind_; }
   bool finished() const { return finished_; }
   const std::string& kept() const { return kept_; }
+  // References others hold on the load (0 once the container let go).
+  long outside_refs() const { return refs_ - 1; }
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;

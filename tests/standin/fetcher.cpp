@@ -154,6 +154,7 @@ void Fetcher::finish(int id) {
   load->read_available();  // what a late reader has not taken yet
   load->report();
   load->release_request();
+  LogLine("LoadReleased").number("load", id).number("outside_refs", load->outside_refs());
   live_.erase(std::find(live_.begin(), live_.end(), load));
   scripted_.erase(std::remove(scripted_.begin(), scripted_.end(), id), scripted_.end());
   if (load->kind() == LoadKind::movie) begin_script(load->kept());
