@@ -172,3 +172,8 @@ bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int3
   *pass = *index >= 0 ? 2 : 0;
   return true;
 }
+
+void prepare_resolution_index() {
+  int32_t index = -1, pass = 0;
+  exact_index_find(u"", nullptr, &index, &pass);
+}

@@ -37,5 +37,7 @@ char16_t* page_base_url();
 // The exact lookup keeps an index over the table, rebuilt when the table
 // changes. Dropping it frees its memory; the next lookup rebuilds it.
 void drop_exact_index();
+// Builds the lookup index now rather than on the first request.
+void prepare_resolution_index();
 // Test support: lookups walk the table instead of using the index.
 void set_exact_index_enabled(bool enabled);
