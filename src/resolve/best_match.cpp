@@ -1,10 +1,12 @@
 #include "resolve/best_match.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "base/text.h"
 #include "package/player_state.h"
+#include "resolve/match_index.h"
 #include "resolve/trace.h"
 #include "resolve/url_text.h"
 
@@ -218,18 +220,49 @@ bool same_text(const char16_t* a, size_t n, const char16_t* b, size_t m) {
   return n == m && std::memcmp(a, b, n * sizeof(char16_t)) == 0;
 }
 
+// Pass 2 through the index: the directory's candidates that hold the
+// separator after it, scored in candidate order.
+void score_directory(MatchState* st, const char16_t* request, size_t q, char16_t sep) {
+  const uint32_t *begin, *end;
+  match_index_prefix(request, q, &begin, &end);
+  size_t n = 0;
+  for (const uint32_t* c = begin; c != end; ++c)
+    if (text::find(candidate_text(*c) + q, sep)) ++n;
+  if (n == 0) return;
+  auto* order = static_cast<uint32_t*>(std::malloc(n * sizeof(uint32_t)));
+  if (!order) {
+    st->out_of_memory = true;
+    return;
+  }
+  size_t k = 0;
+  for (const uint32_t* c = begin; c != end; ++c)
+    if (text::find(candidate_text(*c) + q, sep)) order[k++] = *c;
+  std::sort(order, order + n);
+  for (size_t i = 0; i < n; ++i)
+    score_candidate(st, text::find(candidate_text(order[i]) + q, sep) + 1, int32_t(order[i] >> 1));
+  std::free(order);
+}
+
 int32_t search_with_separator(MatchState* st, const char16_t* request, size_t sep_pos,
                               MatchDetail* detail) {
   const char16_t* text = nullptr;
   int32_t index = -1;
   int32_t pick = MATCH_PICK_NONE;
+  bool indexed = match_index_ready();
 
-  // Pass 1: same address and separator.
+  // Pass 1: same address and separator. No separator comes before the
+  // request's, so a qualifying candidate's first separator is at the same place.
   size_t p = sep_pos + 1;
   if (detail) detail->rule = MATCH_RULE_PASS1;
-  candidates_begin(st);
-  while (candidates_next(st, &text, &index))
-    if (same_prefix(text, request, p)) score_candidate(st, text + p, index);
+  if (indexed) {
+    for (uint32_t c = match_index_head_first(request, p, 0); c != NO_CANDIDATE;
+         c = match_index_head_next(c))
+      score_candidate(st, candidate_text(c) + p, int32_t(c >> 1));
+  } else {
+    candidates_begin(st);
+    while (candidates_next(st, &text, &index))
+      if (same_prefix(text, request, p)) score_candidate(st, text + p, index);
+  }
   int32_t result = st->out_of_memory ? -1 : pick_winner(st, &pick);
 
   // Pass 2: same directory, separator found again in the candidate.
@@ -241,11 +274,15 @@ int32_t search_with_separator(MatchState* st, const char16_t* request, size_t se
       size_t q = slash + 1;
       char16_t sep = request[sep_pos];
       reset_winners(st);
-      candidates_begin(st);
-      while (candidates_next(st, &text, &index)) {
-        if (!same_prefix(text, request, q)) continue;
-        const char16_t* found = text::find(text + q, sep);
-        if (found) score_candidate(st, found + 1, index);
+      if (indexed) {
+        score_directory(st, request, q, sep);
+      } else {
+        candidates_begin(st);
+        while (candidates_next(st, &text, &index)) {
+          if (!same_prefix(text, request, q)) continue;
+          const char16_t* found = text::find(text + q, sep);
+          if (found) score_candidate(st, found + 1, index);
+        }
       }
       result = st->out_of_memory ? -1 : pick_winner(st, &pick);
     }
@@ -266,11 +303,22 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
   const char16_t* text = nullptr;
   int32_t index = -1;
 
-  // Extension rule: the request plus a query, fragment or parameter.
+  // Extension rule: the request plus a query, fragment or parameter. The
+  // request holds no separator, so the one after it is the candidate's first.
   if (detail) detail->rule = MATCH_RULE_EXTENSION;
-  candidates_begin(st);
-  while (candidates_next(st, &text, &index))
-    if (same_prefix(text, request, n) && is_separator(text[n])) return index;
+  bool indexed = match_index_ready();
+  if (indexed) {
+    uint32_t first = NO_CANDIDATE;
+    for (char16_t sep : {u'?', u'#', u'=', u'@'}) {
+      uint32_t c = match_index_head_first(request, n, sep);
+      if (c < first) first = c;
+    }
+    if (first != NO_CANDIDATE) return int32_t(first >> 1);
+  } else {
+    candidates_begin(st);
+    while (candidates_next(st, &text, &index))
+      if (same_prefix(text, request, n) && is_separator(text[n])) return index;
+  }
 
   // Host rule: same scheme and path, host ending in the request's last two labels.
   UrlParts req;
@@ -288,6 +336,16 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
     detail->rule = MATCH_RULE_HOST;
     detail->host_suffix = suffix;
     detail->host_suffix_length = int32_t(suffix_len);
+  }
+  if (indexed) {
+    // Every candidate of the chain has the request's scheme and path.
+    for (uint32_t c = match_index_path_first(req.scheme, req.scheme_len, req.path, req.path_len);
+         c != NO_CANDIDATE; c = match_index_path_next(c)) {
+      UrlParts parts;
+      url_split_view(candidate_text(c), &parts);
+      if (ends_with(parts.host, parts.host_len, suffix, suffix_len)) return int32_t(c >> 1);
+    }
+    return -1;
   }
   candidates_begin(st);
   while (candidates_next(st, &text, &index)) {

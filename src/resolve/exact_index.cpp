@@ -1,10 +1,13 @@
 #include "resolve/exact_index.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "base/text.h"
 #include "package/player_state.h"
+#include "resolve/match_index.h"
 #include "resolve/resolve.h"
+#include "resolve/trace.h"
 
 namespace {
 
@@ -29,7 +32,8 @@ struct Index {
   int32_t count;
   uint32_t generation;
   Map plain;
-  Map keyed;
+  Map keyed;        // POST keys compared with letter case folded
+  Map keyed_exact;  // POST keys compared as written
 };
 
 Index g_index;
@@ -40,10 +44,17 @@ uint32_t hash_text(uint32_t h, const char16_t* s) {
   return h;
 }
 
-uint32_t hash_key(uint32_t h, const char* s) {
+enum KeyMatch { KEY_NONE, KEY_FOLDED, KEY_EXACT };
+
+uint32_t hash_key(uint32_t h, const char* s, KeyMatch match) {
   h = (h ^ 0xffu) * 16777619u;  // separates URL from key
-  for (; *s; ++s) h = (h ^ uint8_t(text::fold(*s))) * 16777619u;
+  for (; *s; ++s) h = (h ^ uint8_t(match == KEY_EXACT ? *s : text::fold(*s))) * 16777619u;
   return h;
+}
+
+bool same_key(const char* a, const char* b, KeyMatch match) {
+  if (match == KEY_NONE) return true;
+  return match == KEY_EXACT ? std::strcmp(a, b) == 0 : text::compare_nocase(a, b) == 0;
 }
 
 const char16_t* slot_url(const Slot& s) {
@@ -72,7 +83,7 @@ void map_free(Map* m) {
 
 // Inserts unless an equal text (and key) is already there: table order
 // means the first holder wins.
-void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, bool keyed) {
+void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, KeyMatch match) {
   const ResourceEntry& e = g_index.table[entry];
   const char16_t* url = alternate ? e.alternate_url : e.url;
   for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
@@ -84,17 +95,17 @@ void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, bool keyed
       return;
     }
     if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
-        (!keyed || text::compare_nocase(g_index.table[s.entry].post_key, e.post_key) == 0))
+        same_key(g_index.table[s.entry].post_key, e.post_key, match))
       return;
   }
 }
 
-int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key) {
+int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key, KeyMatch match) {
   for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
     const Slot& s = m->slots[i];
     if (s.entry < 0) return -1;
     if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
-        (!key || text::compare_nocase(g_index.table[s.entry].post_key, key) == 0))
+        same_key(g_index.table[s.entry].post_key, key, match))
       return s.entry;
   }
 }
@@ -110,15 +121,18 @@ bool build() {
     if (e.post_key) keyed += texts;
   }
   if (!map_alloc(&g_index.plain, plain)) return false;
-  if (keyed && !map_alloc(&g_index.keyed, keyed)) return false;
+  if (keyed && (!map_alloc(&g_index.keyed, keyed) || !map_alloc(&g_index.keyed_exact, keyed)))
+    return false;
   for (int32_t i = 0; i < count; ++i) {
     const ResourceEntry& e = table[i];
     for (int32_t alt = 0; alt < 2; ++alt) {
       const char16_t* url = alt ? e.alternate_url : e.url;
       if (!url) continue;
       uint32_t h = hash_text(2166136261u, url);
-      map_insert(&g_index.plain, h, i, alt, false);
-      if (e.post_key) map_insert(&g_index.keyed, hash_key(h, e.post_key), i, alt, true);
+      map_insert(&g_index.plain, h, i, alt, KEY_NONE);
+      if (!e.post_key) continue;
+      map_insert(&g_index.keyed_exact, hash_key(h, e.post_key, KEY_EXACT), i, alt, KEY_EXACT);
+      map_insert(&g_index.keyed, hash_key(h, e.post_key, KEY_FOLDED), i, alt, KEY_FOLDED);
     }
   }
   return true;
@@ -131,9 +145,13 @@ bool index_current() {
 
 }  // namespace
 
+bool lookup_index_enabled() { return g_enabled; }
+
 void drop_exact_index() {
+  drop_match_index();
   map_free(&g_index.plain);
   map_free(&g_index.keyed);
+  map_free(&g_index.keyed_exact);
   g_index = Index{};
 }
 
@@ -155,25 +173,32 @@ bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int3
     } else {
       map_free(&g_index.plain);
       map_free(&g_index.keyed);
+      map_free(&g_index.keyed_exact);
       g_index.failed = true;
     }
   }
   if (!g_index.built) return false;
   uint32_t h = hash_text(2166136261u, url);
   if (key && g_index.keyed.slots) {
-    int32_t i = map_find(&g_index.keyed, hash_key(h, key), url, key);
+    int32_t i = map_find(&g_index.keyed_exact, hash_key(h, key, KEY_EXACT), url, key, KEY_EXACT);
+    *pass = EXACT_PASS_KEYED;
+    if (i < 0) {
+      i = map_find(&g_index.keyed, hash_key(h, key, KEY_FOLDED), url, key, KEY_FOLDED);
+      *pass = EXACT_PASS_KEYED_FOLDED;
+    }
     if (i >= 0) {
       *index = i;
-      *pass = 1;
       return true;
     }
   }
-  *index = map_find(&g_index.plain, h, url, nullptr);
-  *pass = *index >= 0 ? 2 : 0;
+  *index = map_find(&g_index.plain, h, url, nullptr, KEY_NONE);
+  *pass = *index >= 0 ? EXACT_PASS_PLAIN : EXACT_PASS_NONE;
   return true;
 }
 
 void prepare_resolution_index() {
   int32_t index = -1, pass = 0;
   exact_index_find(u"", nullptr, &index, &pass);
+  // Only the page mode with POST keys searches for best matches.
+  if (playback_mode() == PLAYBACK_PAGE_POST) match_index_ready();
 }

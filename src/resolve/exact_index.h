@@ -8,3 +8,6 @@
 // True with *index (or -1) when the index answers; false when it is not
 // available (disabled, small table, or out of memory), and the caller walks.
 bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int32_t* pass);
+
+// False while tests make every lookup walk the table.
+bool lookup_index_enabled();

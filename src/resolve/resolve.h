@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-// Exact lookup, ASCII letters folded: with a key, first the entries whose
-// URL or alternate URL and POST key both match; then, always, URL alone.
+// Exact lookup, ASCII letters of URLs folded: with a key, first the entries
+// whose URL or alternate URL and POST key as written both match, then the
+// same with the key's letter case folded; then, always, URL alone.
 int32_t find_exact_entry(const char16_t* url, const char* key);
 
 // Mode 2: relative requests walk the base URL's directories; absolute ones

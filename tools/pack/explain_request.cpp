@@ -109,7 +109,7 @@ std::string decisive_kind(const ExplainResult& r) {
   if (r.decisive < 0) return "none";
   const ExplainLookup& l = r.lookups[size_t(r.decisive)];
   if (l.best_match) return "best-match";
-  return l.exact_pass == 1 ? "exact-with-key" : "exact";
+  return l.exact_pass == EXACT_PASS_PLAIN ? "exact" : "exact-with-key";
 }
 
 std::string match_scores_text(const ExplainLookup& l) {
@@ -194,7 +194,10 @@ std::string explain_text(const ExplainResult& r) {
     const ExplainLookup& l = r.lookups[size_t(r.decisive)];
     std::string why;
     if (!l.best_match)
-      why = l.exact_pass == 1 ? "exact match of URL and POST key" : "exact match of the URL";
+      why = l.exact_pass == EXACT_PASS_KEYED ? "exact match of URL and POST key"
+            : l.exact_pass == EXACT_PASS_KEYED_FOLDED
+                ? "exact match of URL and POST key, the key's letter case aside"
+                : "exact match of the URL";
     else
       why = std::string("best match, ") + rule_name(l.match.rule);
     s += "rule: " + why + "\n";
@@ -279,7 +282,8 @@ std::string explain_json(const ExplainResult& r) {
     s += std::string(",\"step\":\"") + (l.best_match ? "best-match" : "exact") + "\"";
     s += ",\"result\":" + std::to_string(l.result);
     if (l.best_match) s += std::string(",\"pass\":\"") + rule_id(l.match.rule) + "\"";
-    else s += ",\"keyed\":" + std::string(l.exact_pass == 1 ? "true" : "false");
+    else if (l.exact_pass == EXACT_PASS_KEYED_FOLDED) s += ",\"keyed\":true,\"key_case_folded\":true";
+    else s += ",\"keyed\":" + std::string(l.exact_pass == EXACT_PASS_KEYED ? "true" : "false");
     if (l.relative_attempt > 0) s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
     s += "}";
   }
