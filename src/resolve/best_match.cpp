@@ -1,6 +1,5 @@
 #include "resolve/best_match.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -220,29 +219,6 @@ bool same_text(const char16_t* a, size_t n, const char16_t* b, size_t m) {
   return n == m && std::memcmp(a, b, n * sizeof(char16_t)) == 0;
 }
 
-// Pass 2 through the index: the directory's candidates that hold the
-// separator after it, scored in candidate order.
-void score_directory(MatchState* st, const char16_t* request, size_t q, char16_t sep) {
-  const uint32_t *begin, *end;
-  match_index_prefix(request, q, &begin, &end);
-  size_t n = 0;
-  for (const uint32_t* c = begin; c != end; ++c)
-    if (text::find(candidate_text(*c) + q, sep)) ++n;
-  if (n == 0) return;
-  auto* order = static_cast<uint32_t*>(std::malloc(n * sizeof(uint32_t)));
-  if (!order) {
-    st->out_of_memory = true;
-    return;
-  }
-  size_t k = 0;
-  for (const uint32_t* c = begin; c != end; ++c)
-    if (text::find(candidate_text(*c) + q, sep)) order[k++] = *c;
-  std::sort(order, order + n);
-  for (size_t i = 0; i < n; ++i)
-    score_candidate(st, text::find(candidate_text(order[i]) + q, sep) + 1, int32_t(order[i] >> 1));
-  std::free(order);
-}
-
 int32_t search_with_separator(MatchState* st, const char16_t* request, size_t sep_pos,
                               MatchDetail* detail) {
   const char16_t* text = nullptr;
@@ -255,8 +231,8 @@ int32_t search_with_separator(MatchState* st, const char16_t* request, size_t se
   size_t p = sep_pos + 1;
   if (detail) detail->rule = MATCH_RULE_PASS1;
   if (indexed) {
-    for (uint32_t c = match_index_head_first(request, p, 0); c != NO_CANDIDATE;
-         c = match_index_head_next(c))
+    CandidateCursor cursor = match_index_heads(request, p, 0);
+    for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;)
       score_candidate(st, candidate_text(c) + p, int32_t(c >> 1));
   } else {
     candidates_begin(st);
@@ -274,8 +250,11 @@ int32_t search_with_separator(MatchState* st, const char16_t* request, size_t se
       size_t q = slash + 1;
       char16_t sep = request[sep_pos];
       reset_winners(st);
-      if (indexed) {
-        score_directory(st, request, q, sep);
+      if (indexed && match_index_has_directory(q)) {
+        CandidateCursor cursor = match_index_directory(request, q);
+        for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;)
+          if (const char16_t* found = text::find(candidate_text(c) + q, sep))
+            score_candidate(st, found + 1, int32_t(c >> 1));
       } else {
         candidates_begin(st);
         while (candidates_next(st, &text, &index)) {
@@ -309,8 +288,10 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
   bool indexed = match_index_ready();
   if (indexed) {
     uint32_t first = NO_CANDIDATE;
-    for (char16_t sep : {u'?', u'#', u'=', u'@'}) {
-      uint32_t c = match_index_head_first(request, n, sep);
+    static const char16_t kSeparators[] = {u'?', u'#', u'=', u'@'};
+    for (char16_t sep : kSeparators) {
+      CandidateCursor cursor = match_index_heads(request, n, sep);
+      uint32_t c = match_index_next(&cursor);
       if (c < first) first = c;
     }
     if (first != NO_CANDIDATE) return int32_t(first >> 1);
@@ -339,8 +320,8 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
   }
   if (indexed) {
     // Every candidate of the chain has the request's scheme and path.
-    for (uint32_t c = match_index_path_first(req.scheme, req.scheme_len, req.path, req.path_len);
-         c != NO_CANDIDATE; c = match_index_path_next(c)) {
+    CandidateCursor cursor = match_index_paths(req.scheme, req.scheme_len, req.path, req.path_len);
+    for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;) {
       UrlParts parts;
       url_split_view(candidate_text(c), &parts);
       if (ends_with(parts.host, parts.host_len, suffix, suffix_len)) return int32_t(c >> 1);

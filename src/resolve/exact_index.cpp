@@ -86,7 +86,7 @@ void map_free(Map* m) {
 void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, KeyMatch match) {
   const ResourceEntry& e = g_index.table[entry];
   const char16_t* url = alternate ? e.alternate_url : e.url;
-  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+  for (uint32_t i = mix_hash(h) & m->mask;; i = (i + 1) & m->mask) {
     Slot& s = m->slots[i];
     if (s.entry < 0) {
       s.hash = h;
@@ -101,13 +101,39 @@ void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, KeyMatch m
 }
 
 int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key, KeyMatch match) {
-  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+  for (uint32_t i = mix_hash(h) & m->mask;; i = (i + 1) & m->mask) {
     const Slot& s = m->slots[i];
     if (s.entry < 0) return -1;
     if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
         same_key(g_index.table[s.entry].post_key, key, match))
       return s.entry;
   }
+}
+
+struct Pending {
+  uint32_t slot;
+  uint32_t hash;
+  uint32_t candidate;  // entry * 2, plus 1 for the alternate URL
+};
+
+// Inserts in slot order, so that the probes walk forward through memory
+// instead of jumping across it; the sort is stable, so equal texts still
+// arrive in table order and the first holder wins.
+void fill_map(Map* m, Pending* items, Pending* scratch, uint32_t n, KeyMatch match) {
+  for (uint32_t i = 0; i < n; ++i) items[i].slot = mix_hash(items[i].hash) & m->mask;
+  Pending* from = items;
+  Pending* to = scratch;
+  for (uint32_t shift = 0; shift < 32 && (m->mask >> shift); shift += 8) {
+    uint32_t starts[257] = {};
+    for (uint32_t i = 0; i < n; ++i) ++starts[((from[i].slot >> shift) & 0xff) + 1];
+    for (int b = 0; b < 256; ++b) starts[b + 1] += starts[b];
+    for (uint32_t i = 0; i < n; ++i) to[starts[(from[i].slot >> shift) & 0xff]++] = from[i];
+    Pending* t = from;
+    from = to;
+    to = t;
+  }
+  for (uint32_t i = 0; i < n; ++i)
+    map_insert(m, from[i].hash, int32_t(from[i].candidate >> 1), int32_t(from[i].candidate & 1), match);
 }
 
 bool build() {
@@ -123,18 +149,28 @@ bool build() {
   if (!map_alloc(&g_index.plain, plain)) return false;
   if (keyed && (!map_alloc(&g_index.keyed, keyed) || !map_alloc(&g_index.keyed_exact, keyed)))
     return false;
+  auto* items = static_cast<Pending*>(std::malloc(size_t(plain ? plain : 1) * 3 * sizeof(Pending)));
+  if (!items) return false;
+  Pending* keys = items + plain;
+  Pending* scratch = keys + plain;
+  uint32_t n = 0, k = 0;
   for (int32_t i = 0; i < count; ++i) {
     const ResourceEntry& e = table[i];
-    for (int32_t alt = 0; alt < 2; ++alt) {
-      const char16_t* url = alt ? e.alternate_url : e.url;
-      if (!url) continue;
-      uint32_t h = hash_text(2166136261u, url);
-      map_insert(&g_index.plain, h, i, alt, KEY_NONE);
-      if (!e.post_key) continue;
-      map_insert(&g_index.keyed_exact, hash_key(h, e.post_key, KEY_EXACT), i, alt, KEY_EXACT);
-      map_insert(&g_index.keyed, hash_key(h, e.post_key, KEY_FOLDED), i, alt, KEY_FOLDED);
-    }
+    for (uint32_t alt = 0; alt < 2; ++alt)
+      if (const char16_t* url = alt ? e.alternate_url : e.url)
+        items[n++] = {0, hash_text(2166136261u, url), uint32_t(i) * 2 + alt};
   }
+  // Each map's items in table order; the plain ones last, as they are sorted in place.
+  for (int pass = 0; pass < 2; ++pass) {
+    KeyMatch match = pass ? KEY_FOLDED : KEY_EXACT;
+    k = 0;
+    for (uint32_t i = 0; keyed && i < n; ++i)
+      if (const char* key = table[items[i].candidate >> 1].post_key)
+        keys[k++] = {0, hash_key(items[i].hash, key, match), items[i].candidate};
+    fill_map(match == KEY_EXACT ? &g_index.keyed_exact : &g_index.keyed, keys, scratch, k, match);
+  }
+  fill_map(&g_index.plain, items, scratch, n, KEY_NONE);
+  std::free(items);
   return true;
 }
 

@@ -1,6 +1,5 @@
 #include "resolve/match_index.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "package/player_state.h"
@@ -12,17 +11,20 @@ namespace {
 // Below this size a walk costs no more than building the index.
 constexpr int32_t kMinIndexedEntries = 32;
 
-// One group of candidates with the same key, chained in candidate order.
-struct Slot {
-  uint32_t hash;
-  uint32_t first;  // NO_CANDIDATE when free
-  uint32_t last;
-};
+enum CursorKind { CURSOR_HEADS, CURSOR_PATHS, CURSOR_DIRECTORY };
 
-struct Chains {
-  Slot* slots;
-  uint32_t size;
-  uint32_t* next;  // by candidate
+// Shorter directories ("http://", "file:///") hold nearly every candidate:
+// pass 2 walks for them instead of keeping a key for each.
+constexpr size_t kMinDirectory = 9;
+
+
+// Each key's candidates are the pairs with its hash, sorted by hash and, as
+// the sort keeps the order it was given, by candidate within a hash. A pair
+// whose candidate does not hold the key (a hash shared by two keys) is
+// passed over by the cursor.
+struct Pairs {
+  HashPair* items;
+  uint32_t count;
 };
 
 struct MatchIndex {
@@ -31,22 +33,27 @@ struct MatchIndex {
   const ResourceEntry* table;
   int32_t count;
   uint32_t generation;
-  Chains heads;  // by the text up to the first separator
-  Chains paths;  // by scheme and path
-  uint32_t* sorted;
-  uint32_t sorted_count;
+  // By CursorKind: the text up to its first separator; scheme and path;
+  // every prefix that ends in "/" before the first separator.
+  Pairs keys[3];
 };
 
 MatchIndex g_match;
 
+constexpr uint32_t kHashSeed = 2166136261u;
+
 bool is_separator(char16_t c) { return c == u'?' || c == u'=' || c == u'@' || c == u'#'; }
 
+uint32_t hash_unit(uint32_t h, char16_t c) { return (h ^ c) * 16777619u; }
+
 uint32_t hash_units(uint32_t h, const char16_t* s, size_t n) {
-  for (size_t i = 0; i < n; ++i) h = (h ^ s[i]) * 16777619u;
+  for (size_t i = 0; i < n; ++i) h = hash_unit(h, s[i]);
   return h;
 }
 
-constexpr uint32_t kHashSeed = 2166136261u;
+uint32_t path_hash(const char16_t* scheme, size_t scheme_len, const char16_t* path, size_t path_len) {
+  return hash_units(hash_unit(hash_units(kHashSeed, scheme, scheme_len), 0xffff), path, path_len);
+}
 
 // Length of the text up to and including its first separator; 0 without one.
 size_t head_length(const char16_t* s) {
@@ -72,108 +79,124 @@ bool split_full(const char16_t* text, UrlParts* parts) {
   return parts->scheme && parts->host && parts->path;
 }
 
-uint32_t path_hash(const char16_t* scheme, size_t scheme_len, const char16_t* path, size_t path_len) {
-  return hash_units(hash_units(kHashSeed, scheme, scheme_len) * 31u, path, path_len);
-}
-
-bool chains_alloc(Chains* c, uint32_t keys, uint32_t candidates) {
-  c->size = keys + keys / 2 + 1;
-  c->slots = static_cast<Slot*>(std::malloc(size_t(c->size) * sizeof(Slot)));
-  c->next = static_cast<uint32_t*>(std::malloc(size_t(candidates) * sizeof(uint32_t)));
-  if (!c->slots || !c->next) return false;
-  for (uint32_t i = 0; i < c->size; ++i) c->slots[i].first = NO_CANDIDATE;
-  return true;
-}
-
-void chains_free(Chains* c) {
-  std::free(c->slots);
-  std::free(c->next);
-  *c = Chains{};
-}
-
-uint32_t slot_start(const Chains& c, uint32_t h) { return uint32_t((uint64_t(h) * c.size) >> 32); }
-
-// Finds the slot of the key that equal() recognises, or the free slot where it belongs.
-template <typename Equal>
-Slot* chains_slot(const Chains& c, uint32_t h, Equal equal) {
-  for (uint32_t i = slot_start(c, h);; i = i + 1 == c.size ? 0 : i + 1) {
-    Slot* s = &c.slots[i];
-    if (s->first == NO_CANDIDATE || (s->hash == h && equal(s->first))) return s;
+// Stable: four passes of eight bits, least significant first.
+void sort_pairs(Pairs* p, HashPair* scratch) {
+  HashPair* from = p->items;
+  HashPair* to = scratch;
+  for (int shift = 0; shift < 32; shift += 8) {
+    uint32_t starts[257] = {};
+    for (uint32_t i = 0; i < p->count; ++i) ++starts[((from[i].hash >> shift) & 0xff) + 1];
+    for (int b = 0; b < 256; ++b) starts[b + 1] += starts[b];
+    for (uint32_t i = 0; i < p->count; ++i) to[starts[(from[i].hash >> shift) & 0xff]++] = from[i];
+    HashPair* t = from;
+    from = to;
+    to = t;
   }
+  // An even number of passes leaves the result where it started.
 }
 
-// Candidates arrive in candidate order, so each chain stays in that order.
-void chains_add(Chains* c, Slot* s, uint32_t h, uint32_t candidate) {
-  c->next[candidate] = NO_CANDIDATE;
-  if (s->first == NO_CANDIDATE) {
-    s->hash = h;
-    s->first = candidate;
-  } else {
-    c->next[s->last] = candidate;
-  }
-  s->last = candidate;
+bool pairs_alloc(Pairs* p, uint32_t count) {
+  p->items = static_cast<HashPair*>(std::malloc(size_t(count ? count : 1) * sizeof(HashPair)));
+  p->count = 0;
+  return p->items != nullptr;
 }
 
-int compare_units(const char16_t* a, const char16_t* b) {
-  for (;; ++a, ++b) {
-    if (*a != *b) return *a < *b ? -1 : 1;
-    if (!*a) return 0;
+void pairs_free(Pairs* p) {
+  std::free(p->items);
+  *p = Pairs{};
+}
+
+void pairs_add(Pairs* p, uint32_t hash, uint32_t candidate) { p->items[p->count++] = {hash, candidate}; }
+
+// Every key of one candidate, in the order that keeps each key's candidates in order.
+template <typename Add>
+void candidate_keys(uint32_t c, const char16_t* t, Add add) {
+  uint32_t h = kHashSeed;
+  size_t i = 0;
+  for (; t[i] && !is_separator(t[i]); ++i) {
+    h = hash_unit(h, t[i]);
+    if (t[i] == u'/' && i + 1 >= kMinDirectory) add(CURSOR_DIRECTORY, h, c);
   }
+  if (t[i]) add(CURSOR_HEADS, hash_unit(h, t[i]), c);
+  UrlParts p;
+  if (split_full(t, &p)) add(CURSOR_PATHS, path_hash(p.scheme, p.scheme_len, p.path, p.path_len), c);
+}
+
+void free_keys() {
+  for (Pairs& p : g_match.keys) pairs_free(&p);
 }
 
 bool build() {
   uint32_t candidates = uint32_t(g_match.count) * 2;
-  uint32_t with_text = 0, with_head = 0, with_path = 0;
-  for (uint32_t c = 0; c < candidates; ++c) {
-    const char16_t* t = candidate_text(c);
-    if (!t) continue;
-    ++with_text;
-    if (head_length(t)) ++with_head;
-    UrlParts parts;
-    if (split_full(t, &parts)) ++with_path;
-  }
-  if (!chains_alloc(&g_match.heads, with_head, candidates) ||
-      !chains_alloc(&g_match.paths, with_path, candidates))
-    return false;
-  g_match.sorted = static_cast<uint32_t*>(std::malloc(size_t(with_text) * sizeof(uint32_t)));
-  if (!g_match.sorted) return false;
-
-  uint32_t k = 0;
-  for (uint32_t c = 0; c < candidates; ++c) {
-    const char16_t* t = candidate_text(c);
-    if (!t) continue;
-    g_match.sorted[k++] = c;
-    if (size_t n = head_length(t)) {
-      uint32_t h = hash_units(kHashSeed, t, n);
-      Slot* s = chains_slot(g_match.heads, h, [&](uint32_t other) {
-        // Equal units up to a separator that ends t's head end the other's head there too.
-        return same_units(candidate_text(other), t, n);
+  // One candidate has at most one head and one path; directories grow.
+  uint32_t capacity[3] = {candidates, candidates, candidates * 4};
+  for (int i = 0; i < 3; ++i)
+    if (!pairs_alloc(&g_match.keys[i], capacity[i])) return false;
+  bool ok = true;
+  for (uint32_t c = 0; c < candidates && ok; ++c)
+    if (const char16_t* t = candidate_text(c))
+      candidate_keys(c, t, [&](int kind, uint32_t h, uint32_t cand) {
+        Pairs& p = g_match.keys[kind];
+        if (p.count == capacity[kind]) {
+          uint32_t more = capacity[kind] * 2;
+          void* grown = more > capacity[kind] ? std::realloc(p.items, size_t(more) * sizeof(HashPair)) : nullptr;
+          if (!grown) {
+            ok = false;
+            return;
+          }
+          p.items = static_cast<HashPair*>(grown);
+          capacity[kind] = more;
+        }
+        pairs_add(&p, h, cand);
       });
-      chains_add(&g_match.heads, s, h, c);
-    }
-    UrlParts p;
-    if (split_full(t, &p)) {
-      uint32_t h = path_hash(p.scheme, p.scheme_len, p.path, p.path_len);
-      Slot* s = chains_slot(g_match.paths, h, [&](uint32_t other) {
-        UrlParts o;
-        split_full(candidate_text(other), &o);
-        return same_view(o.scheme, o.scheme_len, p.scheme, p.scheme_len) &&
-               same_view(o.path, o.path_len, p.path, p.path_len);
-      });
-      chains_add(&g_match.paths, s, h, c);
-    }
-  }
-  g_match.sorted_count = k;
-  std::sort(g_match.sorted, g_match.sorted + k, [](uint32_t a, uint32_t b) {
-    int order = compare_units(candidate_text(a), candidate_text(b));
-    return order < 0 || (order == 0 && a < b);
-  });
+  if (!ok) return false;
+  uint32_t most = 0;
+  for (const Pairs& p : g_match.keys)
+    if (p.count > most) most = p.count;
+  auto* scratch = static_cast<HashPair*>(std::malloc(size_t(most ? most : 1) * sizeof(HashPair)));
+  if (!scratch) return false;
+  for (Pairs& p : g_match.keys) sort_pairs(&p, scratch);
+  std::free(scratch);
   return true;
 }
 
 bool index_current() {
   return (g_match.built || g_match.failed) && g_match.table == resource_table() &&
          g_match.count == entry_count() && g_match.generation == resource_table_generation();
+}
+
+CandidateCursor cursor_for(const Pairs& p, uint32_t hash, int kind) {
+  uint32_t lo = 0, hi = p.count;
+  while (lo < hi) {
+    uint32_t mid = lo + (hi - lo) / 2;
+    if (p.items[mid].hash < hash)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  uint32_t end = lo;
+  while (end < p.count && p.items[end].hash == hash) ++end;
+  CandidateCursor c{};
+  c.at = p.items + lo;
+  c.end = p.items + end;
+  c.kind = kind;
+  c.previous = NO_CANDIDATE;
+  return c;
+}
+
+bool holds_key(const CandidateCursor& k, const char16_t* t) {
+  switch (k.kind) {
+    case CURSOR_HEADS:
+      return same_units(t, k.text, k.n) && (!k.last || t[k.n] == k.last) &&
+             head_length(t) == k.n + (k.last ? 1 : 0);
+    case CURSOR_PATHS: {
+      UrlParts p;
+      return split_full(t, &p) && same_view(p.scheme, p.scheme_len, k.text, k.n) &&
+             same_view(p.path, p.path_len, k.path, k.path_len);
+    }
+    default:
+      return same_units(t, k.text, k.n);
+  }
 }
 
 }  // namespace
@@ -184,9 +207,7 @@ const char16_t* candidate_text(uint32_t candidate) {
 }
 
 void drop_match_index() {
-  chains_free(&g_match.heads);
-  chains_free(&g_match.paths);
-  std::free(g_match.sorted);
+  free_keys();
   g_match = MatchIndex{};
 }
 
@@ -201,54 +222,50 @@ bool match_index_ready() {
     if (build()) {
       g_match.built = true;
     } else {
-      chains_free(&g_match.heads);
-      chains_free(&g_match.paths);
-      std::free(g_match.sorted);
-      g_match.sorted = nullptr;
+      free_keys();
       g_match.failed = true;
     }
   }
   return g_match.built;
 }
 
-uint32_t match_index_head_first(const char16_t* text, size_t n, char16_t last) {
+CandidateCursor match_index_heads(const char16_t* text, size_t n, char16_t last) {
   uint32_t h = hash_units(kHashSeed, text, n);
-  if (last) h = (h ^ last) * 16777619u;
-  size_t length = n + (last ? 1 : 0);
-  const Slot* s = chains_slot(g_match.heads, h, [&](uint32_t other) {
-    const char16_t* t = candidate_text(other);
-    return same_units(t, text, n) && (!last || t[n] == last) && head_length(t) == length;
-  });
-  return s->first;
+  if (last) h = hash_unit(h, last);
+  CandidateCursor c = cursor_for(g_match.keys[CURSOR_HEADS], h, CURSOR_HEADS);
+  c.text = text;
+  c.n = n;
+  c.last = last;
+  return c;
 }
 
-uint32_t match_index_head_next(uint32_t candidate) { return g_match.heads.next[candidate]; }
-
-uint32_t match_index_path_first(const char16_t* scheme, size_t scheme_len, const char16_t* path,
-                                size_t path_len) {
-  uint32_t h = path_hash(scheme, scheme_len, path, path_len);
-  const Slot* s = chains_slot(g_match.paths, h, [&](uint32_t other) {
-    UrlParts o;
-    split_full(candidate_text(other), &o);
-    return same_view(o.scheme, o.scheme_len, scheme, scheme_len) &&
-           same_view(o.path, o.path_len, path, path_len);
-  });
-  return s->first;
+CandidateCursor match_index_paths(const char16_t* scheme, size_t scheme_len, const char16_t* path,
+                                  size_t path_len) {
+  CandidateCursor c =
+      cursor_for(g_match.keys[CURSOR_PATHS], path_hash(scheme, scheme_len, path, path_len), CURSOR_PATHS);
+  c.text = scheme;
+  c.n = scheme_len;
+  c.path = path;
+  c.path_len = path_len;
+  return c;
 }
 
-uint32_t match_index_path_next(uint32_t candidate) { return g_match.paths.next[candidate]; }
+bool match_index_has_directory(size_t n) { return n >= kMinDirectory; }
 
-void match_index_prefix(const char16_t* prefix, size_t n, const uint32_t** begin,
-                        const uint32_t** end) {
-  // -1, 0 or 1 as the candidate's first n units sort before, equal or after the prefix.
-  auto order = [&](uint32_t c) {
-    const char16_t* t = candidate_text(c);
-    for (size_t i = 0; i < n; ++i)
-      if (t[i] != prefix[i]) return t[i] < prefix[i] ? -1 : 1;
-    return 0;
-  };
-  const uint32_t* first = g_match.sorted;
-  const uint32_t* last = g_match.sorted + g_match.sorted_count;
-  *begin = std::partition_point(first, last, [&](uint32_t c) { return order(c) < 0; });
-  *end = std::partition_point(*begin, last, [&](uint32_t c) { return order(c) == 0; });
+CandidateCursor match_index_directory(const char16_t* prefix, size_t n) {
+  CandidateCursor c = cursor_for(g_match.keys[CURSOR_DIRECTORY], hash_units(kHashSeed, prefix, n), CURSOR_DIRECTORY);
+  c.text = prefix;
+  c.n = n;
+  return c;
+}
+
+uint32_t match_index_next(CandidateCursor* cursor) {
+  while (cursor->at != cursor->end) {
+    uint32_t c = (cursor->at++)->candidate;
+    // Two prefixes of one candidate may share a hash.
+    if (c == cursor->previous || !holds_key(*cursor, candidate_text(c))) continue;
+    cursor->previous = c;
+    return c;
+  }
+  return NO_CANDIDATE;
 }

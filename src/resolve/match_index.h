@@ -16,18 +16,35 @@ const char16_t* candidate_text(uint32_t candidate);
 // table, out of memory): the search walks.
 bool match_index_ready();
 
+struct HashPair {
+  uint32_t hash;
+  uint32_t candidate;
+};
+
+// The candidates of one key, walked with match_index_next.
+struct CandidateCursor {
+  const HashPair* at;
+  const HashPair* end;
+  int kind;
+  const char16_t* text;  // the key: text[0..n) and last, or scheme and path
+  size_t n;
+  char16_t last;
+  const char16_t* path;
+  size_t path_len;
+  uint32_t previous;
+};
+
 // Candidates whose text up to and including its first "?", "=", "@" or "#"
 // is text[0..n) followed by last (nothing when last is 0).
-uint32_t match_index_head_first(const char16_t* text, size_t n, char16_t last);
-uint32_t match_index_head_next(uint32_t candidate);
-
+CandidateCursor match_index_heads(const char16_t* text, size_t n, char16_t last);
 // Candidates with a host whose scheme (as written) and path are these.
-uint32_t match_index_path_first(const char16_t* scheme, size_t scheme_len, const char16_t* path,
-                                size_t path_len);
-uint32_t match_index_path_next(uint32_t candidate);
-
-// Candidates whose text starts with prefix[0..n), sorted by text.
-void match_index_prefix(const char16_t* prefix, size_t n, const uint32_t** begin,
-                        const uint32_t** end);
+CandidateCursor match_index_paths(const char16_t* scheme, size_t scheme_len, const char16_t* path,
+                                  size_t path_len);
+// Candidates that start with prefix[0..n), a text that ends in "/" and holds
+// no separator, when match_index_has_directory(n).
+bool match_index_has_directory(size_t n);
+CandidateCursor match_index_directory(const char16_t* prefix, size_t n);
+// The next candidate in candidate order, or NO_CANDIDATE.
+uint32_t match_index_next(CandidateCursor* cursor);
 
 void drop_match_index();

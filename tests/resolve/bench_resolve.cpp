@@ -90,11 +90,14 @@ int main() {
       resolve_with_key(u, nullptr, &i);
       return i;
     };
-    drop_exact_index();
-    auto b0 = std::chrono::steady_clock::now();
-    prepare_resolution_index();
-    double build_ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
+    double build_ms = 1e30;
+    for (int r = 0; r < 3; ++r) {
+      drop_exact_index();
+      auto b0 = std::chrono::steady_clock::now();
+      prepare_resolution_index();
+      double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - b0).count();
+      if (ms < build_ms) build_ms = ms;
+    }
     double exact = per_call_us(hits, resolve);
     set_exact_index_enabled(false);
     double walk = per_call_us(hits, [](const char16_t* u) { return find_exact_entry(u, nullptr); });
