@@ -115,11 +115,16 @@ class Loader {
     int32_t n = window_.filled();
     if (n <= 20) return 0;
     const int32_t magic = int32_t(package_magic());
-    int32_t p = 0;
     const uint8_t* buf = window_.data();
-    for (; p < n - 20; ++p)
+    // Every position in order, found by its first byte: a package placed
+    // late in the window is reached without testing each position by hand.
+    int32_t p = 0;
+    for (;; ++p) {
+      const void* hit = p < n - 20 ? std::memchr(buf + p, uint8_t(magic), size_t(n - 20 - p)) : nullptr;
+      if (!hit) return 0;
+      p = int32_t(static_cast<const uint8_t*>(hit) - buf);
       if (le32(buf + p) == magic) break;
-    if (p >= n - 20) return 0;
+    }
     m_ = int64_t(PACKAGE_SEARCH_START) + p;
 
     int32_t mode = le32(buf + p + 8);
