@@ -81,22 +81,18 @@ void map_free(Map* m) {
   m->mask = 0;
 }
 
-// Inserts unless an equal text (and key) is already there: table order
-// means the first holder wins.
-void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, KeyMatch match) {
-  const ResourceEntry& e = g_index.table[entry];
-  const char16_t* url = alternate ? e.alternate_url : e.url;
-  for (uint32_t i = mix_hash(h) & m->mask;; i = (i + 1) & m->mask) {
+// Takes the first free slot, equal texts included: the items arrive in slot
+// order and, among equal texts, in table order, so a lookup meets the
+// first holder of a text before its later ones.
+void map_insert(Map* m, uint32_t slot, uint32_t h, uint32_t candidate) {
+  for (uint32_t i = slot;; i = (i + 1) & m->mask) {
     Slot& s = m->slots[i];
     if (s.entry < 0) {
       s.hash = h;
-      s.entry = entry;
-      s.alternate = alternate;
+      s.entry = int32_t(candidate >> 1);
+      s.alternate = int32_t(candidate & 1);
       return;
     }
-    if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
-        same_key(g_index.table[s.entry].post_key, e.post_key, match))
-      return;
   }
 }
 
@@ -119,7 +115,7 @@ struct Pending {
 // Inserts in slot order, so that the probes walk forward through memory
 // instead of jumping across it; the sort is stable, so equal texts still
 // arrive in table order and the first holder wins.
-void fill_map(Map* m, Pending* items, Pending* scratch, uint32_t n, KeyMatch match) {
+void fill_map(Map* m, Pending* items, Pending* scratch, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) items[i].slot = mix_hash(items[i].hash) & m->mask;
   Pending* from = items;
   Pending* to = scratch;
@@ -132,8 +128,7 @@ void fill_map(Map* m, Pending* items, Pending* scratch, uint32_t n, KeyMatch mat
     from = to;
     to = t;
   }
-  for (uint32_t i = 0; i < n; ++i)
-    map_insert(m, from[i].hash, int32_t(from[i].candidate >> 1), int32_t(from[i].candidate & 1), match);
+  for (uint32_t i = 0; i < n; ++i) map_insert(m, from[i].slot, from[i].hash, from[i].candidate);
 }
 
 bool build() {
@@ -167,9 +162,9 @@ bool build() {
     for (uint32_t i = 0; keyed && i < n; ++i)
       if (const char* key = table[items[i].candidate >> 1].post_key)
         keys[k++] = {0, hash_key(items[i].hash, key, match), items[i].candidate};
-    fill_map(match == KEY_EXACT ? &g_index.keyed_exact : &g_index.keyed, keys, scratch, k, match);
+    fill_map(match == KEY_EXACT ? &g_index.keyed_exact : &g_index.keyed, keys, scratch, k);
   }
-  fill_map(&g_index.plain, items, scratch, n, KEY_NONE);
+  fill_map(&g_index.plain, items, scratch, n);
   std::free(items);
   return true;
 }
@@ -230,6 +225,14 @@ bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int3
   *index = map_find(&g_index.plain, h, url, nullptr, KEY_NONE);
   *pass = *index >= 0 ? EXACT_PASS_PLAIN : EXACT_PASS_NONE;
   return true;
+}
+
+size_t resolution_index_bytes() {
+  size_t bytes = match_index_bytes();
+  const Map* maps[] = {&g_index.plain, &g_index.keyed, &g_index.keyed_exact};
+  for (const Map* m : maps)
+    if (m->slots) bytes += (size_t(m->mask) + 1) * sizeof(Slot);
+  return bytes;
 }
 
 void prepare_resolution_index() {

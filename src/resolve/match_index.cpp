@@ -79,23 +79,25 @@ bool split_full(const char16_t* text, UrlParts* parts) {
   return parts->scheme && parts->host && parts->path;
 }
 
-// Stable: four passes of eight bits, least significant first.
+// Stable: passes of eleven bits, least significant first.
 void sort_pairs(Pairs* p, HashPair* scratch) {
   HashPair* from = p->items;
   HashPair* to = scratch;
-  for (int shift = 0; shift < 32; shift += 8) {
-    uint32_t starts[257] = {};
-    for (uint32_t i = 0; i < p->count; ++i) ++starts[((from[i].hash >> shift) & 0xff) + 1];
-    for (int b = 0; b < 256; ++b) starts[b + 1] += starts[b];
-    for (uint32_t i = 0; i < p->count; ++i) to[starts[(from[i].hash >> shift) & 0xff]++] = from[i];
+  for (int shift = 0; shift < 32; shift += 11) {
+    uint32_t starts[2049] = {};
+    for (uint32_t i = 0; i < p->count; ++i) ++starts[((from[i].hash >> shift) & 0x7ff) + 1];
+    for (int b = 0; b < 2048; ++b) starts[b + 1] += starts[b];
+    for (uint32_t i = 0; i < p->count; ++i) to[starts[(from[i].hash >> shift) & 0x7ff]++] = from[i];
     HashPair* t = from;
     from = to;
     to = t;
   }
-  // An even number of passes leaves the result where it started.
+  // Three passes leave the result in the scratch block: swap the blocks.
+  p->items = from;
 }
 
 bool pairs_alloc(Pairs* p, uint32_t count) {
+  if (count > SIZE_MAX / sizeof(HashPair)) return false;
   p->items = static_cast<HashPair*>(std::malloc(size_t(count ? count : 1) * sizeof(HashPair)));
   p->count = 0;
   return p->items != nullptr;
@@ -128,8 +130,11 @@ void free_keys() {
 
 bool build() {
   uint32_t candidates = uint32_t(g_match.count) * 2;
-  // One candidate has at most one head and one path; directories grow.
-  uint32_t capacity[3] = {candidates, candidates, candidates * 4};
+  uint32_t texts = 0;
+  for (uint32_t c = 0; c < candidates; ++c)
+    if (candidate_text(c)) ++texts;
+  // A text has at most one head and one path; directories grow.
+  uint32_t capacity[3] = {texts, texts, texts * 4};
   for (int i = 0; i < 3; ++i)
     if (!pairs_alloc(&g_match.keys[i], capacity[i])) return false;
   bool ok = true;
@@ -139,7 +144,8 @@ bool build() {
         Pairs& p = g_match.keys[kind];
         if (p.count == capacity[kind]) {
           uint32_t more = capacity[kind] * 2;
-          void* grown = more > capacity[kind] ? std::realloc(p.items, size_t(more) * sizeof(HashPair)) : nullptr;
+          bool fits = more > capacity[kind] && more <= SIZE_MAX / sizeof(HashPair);
+          void* grown = fits ? std::realloc(p.items, size_t(more) * sizeof(HashPair)) : nullptr;
           if (!grown) {
             ok = false;
             return;
@@ -150,13 +156,13 @@ bool build() {
         pairs_add(&p, h, cand);
       });
   if (!ok) return false;
-  uint32_t most = 0;
-  for (const Pairs& p : g_match.keys)
-    if (p.count > most) most = p.count;
-  auto* scratch = static_cast<HashPair*>(std::malloc(size_t(most ? most : 1) * sizeof(HashPair)));
-  if (!scratch) return false;
-  for (Pairs& p : g_match.keys) sort_pairs(&p, scratch);
-  std::free(scratch);
+  for (Pairs& p : g_match.keys) {
+    auto* scratch = static_cast<HashPair*>(std::malloc(size_t(p.count ? p.count : 1) * sizeof(HashPair)));
+    if (!scratch) return false;
+    HashPair* old = p.items;
+    sort_pairs(&p, scratch);
+    std::free(p.items == old ? scratch : old);
+  }
   return true;
 }
 
@@ -204,6 +210,12 @@ bool holds_key(const CandidateCursor& k, const char16_t* t) {
 const char16_t* candidate_text(uint32_t candidate) {
   const ResourceEntry& e = resource_table()[candidate >> 1];
   return candidate & 1 ? e.alternate_url : e.url;
+}
+
+size_t match_index_bytes() {
+  size_t bytes = 0;
+  for (const Pairs& p : g_match.keys) bytes += size_t(p.count) * sizeof(HashPair);
+  return bytes;
 }
 
 void drop_match_index() {

@@ -48,3 +48,4 @@ CandidateCursor match_index_directory(const char16_t* prefix, size_t n);
 uint32_t match_index_next(CandidateCursor* cursor);
 
 void drop_match_index();
+size_t match_index_bytes();

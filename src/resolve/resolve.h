@@ -3,6 +3,7 @@
 // HRESULT form (resolve_win.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Exact lookup, ASCII letters of URLs folded: with a key, first the entries
@@ -40,5 +41,7 @@ char16_t* page_base_url();
 void drop_exact_index();
 // Builds the lookup index now rather than on the first request.
 void prepare_resolution_index();
+// Bytes that the lookup index holds.
+size_t resolution_index_bytes();
 // Test support: lookups walk the table instead of using the index.
 void set_exact_index_enabled(bool enabled);
