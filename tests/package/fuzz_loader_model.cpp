@@ -1,68 +1,55 @@
 // The package rules written out directly for the loader's fuzz target:
 // every read at an offset is simply the file's next 131072 bytes there.
 // Built without coverage feedback, so that the fuzzer steers by the
-// loader's own branches.
+// loader's own branches; compares in place, without copies.
 #include "fuzz_loader_model.h"
 
 #include <cstring>
-#include <utility>
+#include <string>
+#include <type_traits>
 
 #include "package/package_format.h"
 #include "package/player_state.h"
 
 namespace {
 
-
-
-Text text_of(const char16_t* t) { return t ? Text(t) : std::nullopt; }
-Text text_of(const char* t) {
-  if (!t) return std::nullopt;
-  std::u16string s;
-  for (; *t; ++t) s += char16_t(uint8_t(*t));
-  return s;
-}
-
-}  // namespace
-
-LoadState observed(int loaded) {
-  LoadState s;
-  s.loaded = loaded;
-  s.mode = playback_mode();
-  s.width = nominal_width();
-  s.height = nominal_height();
-  s.version = required_swf_version();
-  s.count = entry_count();
-  s.flash_vars = text_of(flash_vars());
-  s.base = text_of(movie_base());
-  if (loaded) s.entries.reserve(size_t(entry_count()));
-  if (loaded)
-    for (int32_t i = 0; i < entry_count(); ++i) {
-      const ResourceEntry& e = resource_table()[i];
-      s.entries.push_back({text_of(e.url), text_of(e.alternate_url), text_of(e.post_key),
-                           text_of(e.content_type), e.size, e.data_offset});
-    }
-  return s;
-}
-
-namespace {
-
 int64_t align4(int64_t v) { return (v + 3) & ~int64_t(3); }
+
+// A text in the file: length units of unit bytes at `at`; absent when unit is 0.
+struct Span {
+  int64_t at = 0;
+  int32_t length = 0;
+  int unit = 0;
+};
+
+struct EntrySpans {
+  Span url, alternate, post_key, content_type;
+  int32_t size = 0, data_offset = 0;
+};
 
 class Model {
  public:
-  // allocated: whether the table's allocation succeeded in the loader's run,
-  // which depends on the allocator, not on the rules.
   Model(const std::vector<uint8_t>& file, bool allocated)
       : f_(file.data()), size_(int64_t(int32_t(uint32_t(file.size())))), allocated_(allocated) {}
 
-  LoadState run() {
-    s_.loaded = load();
-    if (!s_.loaded) s_.entries.clear();
-    return std::move(s_);
+  bool agrees(int loaded) {
+    int expected = load();
+    if (loaded != expected || playback_mode() != mode_ || nominal_width() != width_ ||
+        nominal_height() != height_ || required_swf_version() != version_ || entry_count() != count_ ||
+        !same(flash_vars(), vars_) || !same(movie_base(), base_))
+      return false;
+    if (!loaded) return true;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      const ResourceEntry& e = resource_table()[i];
+      const EntrySpans& m = entries_[i];
+      if (!same(e.url, m.url) || !same(e.alternate_url, m.alternate) || !same(e.post_key, m.post_key) ||
+          !same(e.content_type, m.content_type) || e.size != m.size || e.data_offset != m.data_offset)
+        return false;
+    }
+    return true;
   }
 
  private:
-  // Bytes that one read of PACKAGE_READ_SIZE at `at` gives.
   int64_t avail(int64_t at) const {
     if (at < 0 || at >= size_) return 0;
     return size_ - at < PACKAGE_READ_SIZE ? size_ - at : PACKAGE_READ_SIZE;
@@ -71,16 +58,21 @@ class Model {
     const uint8_t* p = f_ + at;
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
   }
-  // Text of length units as the setters store it: the stored terminator is not trusted.
-  template <typename Unit>
-  std::u16string units(int64_t at, int32_t length) const {
-    std::u16string s;
-    for (int32_t i = 0; i < length; ++i) {
-      char16_t c = sizeof(Unit) == 2 ? char16_t(f_[at + 2 * i] | f_[at + 2 * i + 1] << 8) : char16_t(f_[at + i]);
-      if (!c) break;  // where the stored copy's text ends
-      s += c;
+  char16_t unit_at(const Span& s, int32_t i) const {
+    return s.unit == 2 ? char16_t(f_[s.at + 2 * i] | f_[s.at + 2 * i + 1] << 8) : char16_t(f_[s.at + i]);
+  }
+  // The stored copy holds the span's units and a zero of its own; the
+  // stored terminator is not trusted. Both read up to their first zero.
+  template <typename Char>
+  bool same(const Char* stored, const Span& s) const {
+    if (!s.unit) return stored == nullptr;
+    if (!stored) return false;
+    for (int32_t i = 0; i < s.length; ++i) {
+      char16_t c = unit_at(s, i);
+      if (char16_t(std::make_unsigned_t<Char>(stored[i])) != c) return false;
+      if (!c) return true;
     }
-    return s;
+    return stored[s.length] == 0;
   }
 
   int load() {
@@ -91,35 +83,34 @@ class Model {
     uint8_t bytes[4] = {uint8_t(magic), uint8_t(magic >> 8), uint8_t(magic >> 16), uint8_t(magic >> 24)};
     const void* hit = memmem(f_ + PACKAGE_SEARCH_START, size_t(n - 20 + 3), bytes, 4);
     if (!hit) return 0;
-    int64_t p = static_cast<const uint8_t*>(hit) - (f_ + PACKAGE_SEARCH_START);
-    m_ = PACKAGE_SEARCH_START + p;
-    s_.mode = le32(m_ + 8);
-    s_.width = uint32_t(le32(m_ + 12));
-    s_.height = uint32_t(le32(m_ + 16));
-    if (s_.mode == PLAYBACK_PAGE || s_.mode == PLAYBACK_PAGE_POST) return pages();
-    if (s_.mode == PLAYBACK_VIDEO) return video();
+    m_ = static_cast<const uint8_t*>(hit) - f_;
+    mode_ = le32(m_ + 8);
+    width_ = uint32_t(le32(m_ + 12));
+    height_ = uint32_t(le32(m_ + 16));
+    if (mode_ == PLAYBACK_PAGE || mode_ == PLAYBACK_PAGE_POST) return pages();
+    if (mode_ == PLAYBACK_VIDEO) return video();
     return 0;
   }
 
   int pages() {
     if (m_ + 24 > size_) return 0;
     int32_t declared = le32(m_ + 20);
-    s_.count = declared;
+    count_ = declared;
     if (declared <= 0 || !allocated_) return 0;
     int64_t pos = m_ + 24;
     if (size_ <= pos) return 0;
     int32_t counted = 0;
     while (counted < declared) {
-      ModelEntry e;
+      EntrySpans e;
       if (!entry(counted, &pos, &e)) break;
-      s_.entries.push_back(std::move(e));
+      entries_.push_back(e);
       ++counted;
     }
-    if (counted < declared) s_.count = counted;
+    if (counted < declared) count_ = counted;
     return counted >= 1 ? 1 : 0;
   }
 
-  bool text(int64_t start, int64_t* off, int unit, bool required, Text* out) {
+  bool text(int64_t start, int64_t* off, int unit, bool required, Span* out) {
     int64_t window = avail(start);
     if (*off + 4 > window) return false;
     int32_t length = le32(start + *off);
@@ -128,12 +119,12 @@ class Model {
     if (length == 0 && !required) return true;
     int64_t bytes = unit * (int64_t(length) + 1);
     if (*off + bytes > window) return false;
-    *out = unit == 2 ? units<char16_t>(start + *off, length) : units<char>(start + *off, length);
+    *out = Span{start + *off, length, unit};
     *off += align4(bytes);
     return true;
   }
 
-  bool movie_text(int64_t* at, Text* out) {
+  bool movie_text(int64_t* at, Span* out) {
     int64_t window = avail(*at);
     if (window <= 4) return false;
     int32_t length = le32(*at);
@@ -143,12 +134,12 @@ class Model {
     if (length == 0) return true;
     int64_t bytes = 2 * int64_t(length) + 2;
     if (4 + bytes > window) return false;
-    *out = units<char16_t>(start + 4, length);
+    *out = Span{start + 4, length, 2};
     *at += align4(bytes);
     return true;
   }
 
-  bool entry(int32_t c, int64_t* pos, ModelEntry* e) {
+  bool entry(int32_t c, int64_t* pos, EntrySpans* e) {
     int64_t at = align4(*pos);
     if (avail(at) < 8) return false;
     e->size = le32(at);
@@ -159,15 +150,15 @@ class Model {
       return false;
     at += off;
     if (c == 0) {
-      Text vars, base;
+      Span vars, base;
       if (!movie_text(&at, &vars)) return false;
-      if (vars) s_.flash_vars = vars;
+      if (vars.unit) vars_ = vars;
       int64_t base_at = at;
       if (!movie_text(&at, &base)) return false;
-      if (base) s_.base = base;
+      if (base.unit) base_ = base;
       int64_t version = at - base_at + 3;
       if (version + 1 > avail(base_at)) return false;
-      s_.version = int32_t(int8_t(f_[base_at + version]));
+      version_ = int32_t(int8_t(f_[base_at + version]));
     }
     e->data_offset = int32_t(at);
     at += e->size;
@@ -177,21 +168,20 @@ class Model {
   }
 
   int video() {
-    s_.count = 3;
+    count_ = 3;
     int64_t t1 = align4(m_ + 20);
     if (t1 + 8 > size_) return 0;
     int32_t s1 = le32(t1);
     if (s1 < 0) return 0;
-    s_.entries.push_back(fixed(VIDEO_PLAYER_URL, SWF_CONTENT_TYPE, s1, t1 + 4));
-    s_.version = int32_t(int8_t(f_[t1 + 7]));
+    version_ = int32_t(int8_t(f_[t1 + 7]));
     int64_t t2 = t1 + 4 + align4(s1);
-    int32_t s2;
+    int32_t s2, s3;
     if (!video_size(t2, &s2)) return 0;
-    s_.entries.push_back(fixed(VIDEO_SKIN_URL, SWF_CONTENT_TYPE, s2, t2 + 4));
     int64_t t3 = t2 + 4 + align4(s2);
-    int32_t s3;
     if (!video_size(t3, &s3)) return 0;
-    s_.entries.push_back(fixed(VIDEO_FLV_URL, FLV_CONTENT_TYPE, s3, t3 + 4));
+    fixed_ = true;
+    sizes_[0] = s1, sizes_[1] = s2, sizes_[2] = s3;
+    offsets_[0] = int32_t(t1 + 4), offsets_[1] = int32_t(t2 + 4), offsets_[2] = int32_t(t3 + 4);
     return t3 + 4 + s3 <= size_ ? 1 : 0;
   }
 
@@ -201,24 +191,40 @@ class Model {
     return *size >= 0;
   }
 
-  static ModelEntry fixed(const char16_t* url, const char16_t* type, int32_t size, int64_t offset) {
-    ModelEntry e;
-    e.url = url;
-    e.content_type = type;
-    e.size = size;
-    e.data_offset = int32_t(offset);
-    return e;
+ public:
+  // Video mode's entries are fixed texts.
+  bool fixed_entries_agree() const {
+    if (!fixed_) return true;
+    const char16_t* urls[] = {VIDEO_PLAYER_URL, VIDEO_SKIN_URL, VIDEO_FLV_URL};
+    const char16_t* types[] = {SWF_CONTENT_TYPE, SWF_CONTENT_TYPE, FLV_CONTENT_TYPE};
+    for (int i = 0; i < 3; ++i) {
+      const ResourceEntry& e = resource_table()[i];
+      if (!e.url || std::char_traits<char16_t>::compare(e.url, urls[i], std::char_traits<char16_t>::length(urls[i]) + 1) ||
+          e.alternate_url || e.post_key || !e.content_type ||
+          std::char_traits<char16_t>::compare(e.content_type, types[i], std::char_traits<char16_t>::length(types[i]) + 1) ||
+          e.size != sizes_[i] || e.data_offset != offsets_[i])
+        return false;
+    }
+    return true;
   }
 
+ private:
   const uint8_t* f_;
   int64_t size_;
   bool allocated_;
   int64_t m_ = 0;
-  LoadState s_;
+  int32_t mode_ = 0;
+  uint32_t width_ = 0, height_ = 0;
+  int32_t version_ = 0, count_ = 0;
+  Span vars_, base_;
+  std::vector<EntrySpans> entries_;
+  bool fixed_ = false;
+  int32_t sizes_[3] = {}, offsets_[3] = {};
 };
 
 }  // namespace
 
-LoadState model_load(const std::vector<uint8_t>& file, bool table_allocated) {
-  return Model(file, table_allocated).run();
+bool loader_agrees_with_model(const std::vector<uint8_t>& file, int loaded, bool table_allocated) {
+  Model model(file, table_allocated);
+  return model.agrees(loaded) && (!loaded || model.fixed_entries_agree());
 }
