@@ -84,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   const char16_t* request = fields[0];
   size_t rest = fields.size() - 1;
-  size_t pairs = rest / 2 > kMaxPairs ? kMaxPairs : rest / 2;
+  // The fields after the pairs: a base URL, then a POST body.
+  size_t pairs = rest ? (rest - 1) / 2 : 0;
+  if (pairs > kMaxPairs) pairs = kMaxPairs;
   size_t used = 1 + 2 * pairs;
   const char16_t* base = used < fields.size() ? fields[used] : nullptr;
   const char16_t* body = used + 1 < fields.size() ? fields[used + 1] : nullptr;
