@@ -9,6 +9,7 @@
 // search window it starts (bits 4-6, up to the last place where it can be
 // found, so that its header ends past the window), and whether runs are
 // expanded (bit 7), so that a short input makes entries larger than a read.
+// Packages end at 256 KiB.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -25,7 +26,11 @@ const int32_t kGaps[] = {0, 5, 4096, 65536, PACKAGE_READ_SIZE - 4096, PACKAGE_RE
 // With expansion, 0xFE c b stands for c * 1024 bytes of b (b itself when c is 0).
 constexpr uint8_t kRun = 0xFE;
 constexpr size_t kRunUnit = 1024;
-constexpr size_t kMaxPackage = 1 << 20;
+// Twice a read: enough for entries and windows that outgrow one.
+constexpr size_t kMaxPackage = 2 * PACKAGE_READ_SIZE;
+// Entries past this many only repeat what the earlier ones exercised, at
+// four allocations each.
+constexpr int64_t kMostEntries = 128;
 
 // Allocations up to this size succeed (the test's ASan cap).
 constexpr int64_t kAllocationCap = int64_t(64) << 20;
@@ -33,8 +38,9 @@ constexpr int64_t kAllocationCap = int64_t(64) << 20;
 // A page package that declares far more entries than its file can hold
 // differs from one that declares just more than that only in the size of
 // its table's allocation, which under ASan costs sweeps of its shadow per
-// load. Such a count is lowered to what the file can hold plus one; counts
-// past the allocation cap stay, so that a failed allocation is still met.
+// load. Such a count is lowered to what the file can hold plus one, and no
+// count goes past kMostEntries; counts past the allocation cap stay, so
+// that a failed allocation is still met.
 void lower_unfillable_count(std::vector<uint8_t>& file) {
   size_t n = file.size() - PACKAGE_SEARCH_START;
   if (n > size_t(PACKAGE_READ_SIZE)) n = PACKAGE_READ_SIZE;
@@ -50,6 +56,7 @@ void lower_unfillable_count(std::vector<uint8_t>& file) {
   std::memcpy(&declared, file.data() + m + 20, 4);
   // Every entry takes at least 24 bytes.
   int64_t fillable = (int64_t(file.size()) - int64_t(m + 24)) / 24 + 2;
+  if (fillable > kMostEntries) fillable = kMostEntries;
   if (declared <= fillable || int64_t(declared) * int64_t(sizeof(ResourceEntry)) > kAllocationCap) return;
   int32_t lowered = int32_t(fillable);
   std::memcpy(file.data() + m + 20, &lowered, 4);
