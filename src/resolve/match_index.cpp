@@ -41,6 +41,8 @@ struct MatchIndex {
 MatchIndex g_match;
 
 constexpr uint32_t kHashSeed = 2166136261u;
+// Pairs that one block can hold on this platform.
+constexpr uint64_t kMostPairs = SIZE_MAX / sizeof(HashPair);
 
 bool is_separator(char16_t c) { return c == u'?' || c == u'=' || c == u'@' || c == u'#'; }
 
@@ -97,7 +99,7 @@ void sort_pairs(Pairs* p, HashPair* scratch) {
 }
 
 bool pairs_alloc(Pairs* p, uint32_t count) {
-  if (count > SIZE_MAX / sizeof(HashPair)) return false;
+  if (uint64_t(count) > kMostPairs) return false;
   p->items = static_cast<HashPair*>(std::malloc(size_t(count ? count : 1) * sizeof(HashPair)));
   p->count = 0;
   return p->items != nullptr;
@@ -144,7 +146,7 @@ bool build() {
         Pairs& p = g_match.keys[kind];
         if (p.count == capacity[kind]) {
           uint32_t more = capacity[kind] * 2;
-          bool fits = more > capacity[kind] && more <= SIZE_MAX / sizeof(HashPair);
+          bool fits = more > capacity[kind] && uint64_t(more) <= kMostPairs;
           void* grown = fits ? std::realloc(p.items, size_t(more) * sizeof(HashPair)) : nullptr;
           if (!grown) {
             ok = false;
