@@ -319,7 +319,7 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
     detail->host_suffix_length = int32_t(suffix_len);
   }
   if (indexed) {
-    // Every candidate of the chain has the request's scheme and path.
+    // Every candidate the cursor gives has the request's scheme and path.
     CandidateCursor cursor = match_index_paths(req.scheme, req.scheme_len, req.path, req.path_len);
     for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;) {
       UrlParts parts;
