@@ -81,9 +81,19 @@ bool split_full(const char16_t* text, UrlParts* parts) {
   return parts->scheme && parts->host && parts->path;
 }
 
-// Stable: passes of eleven bits, least significant first.
+// Stable: passes of eleven bits, least significant first; a few keys sort
+// by insertion instead of clearing the buckets three times.
 void sort_pairs(Pairs* p, HashPair* scratch) {
   HashPair* from = p->items;
+  if (p->count <= 64) {
+    for (uint32_t i = 1; i < p->count; ++i) {
+      HashPair item = from[i];
+      uint32_t j = i;
+      for (; j > 0 && from[j - 1].hash > item.hash; --j) from[j] = from[j - 1];
+      from[j] = item;
+    }
+    return;
+  }
   HashPair* to = scratch;
   for (int shift = 0; shift < 32; shift += 11) {
     uint32_t starts[2049] = {};
