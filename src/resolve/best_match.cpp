@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "package/player_state.h"
+#include "resolve/match_index.h"
 #include "resolve/trace.h"
 #include "resolve/url_text.h"
 
@@ -223,13 +224,21 @@ int32_t search_with_separator(MatchState* st, const char16_t* request, size_t se
   const char16_t* text = nullptr;
   int32_t index = -1;
   int32_t pick = MATCH_PICK_NONE;
+  bool indexed = match_index_ready();
 
-  // Pass 1: same address and separator.
+  // Pass 1: same address and separator. No separator comes before the
+  // request's, so a qualifying candidate's first separator is at the same place.
   size_t p = sep_pos + 1;
   if (detail) detail->rule = MATCH_RULE_PASS1;
-  candidates_begin(st);
-  while (candidates_next(st, &text, &index))
-    if (same_prefix(text, request, p)) score_candidate(st, text + p, index);
+  if (indexed) {
+    CandidateCursor cursor = match_index_heads(request, p, 0);
+    for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;)
+      score_candidate(st, candidate_text(c) + p, int32_t(c >> 1));
+  } else {
+    candidates_begin(st);
+    while (candidates_next(st, &text, &index))
+      if (same_prefix(text, request, p)) score_candidate(st, text + p, index);
+  }
   int32_t result = st->out_of_memory ? -1 : pick_winner(st, &pick);
 
   // Pass 2: same directory, separator found again in the candidate.
@@ -241,11 +250,18 @@ int32_t search_with_separator(MatchState* st, const char16_t* request, size_t se
       size_t q = slash + 1;
       char16_t sep = request[sep_pos];
       reset_winners(st);
-      candidates_begin(st);
-      while (candidates_next(st, &text, &index)) {
-        if (!same_prefix(text, request, q)) continue;
-        const char16_t* found = text::find(text + q, sep);
-        if (found) score_candidate(st, found + 1, index);
+      if (indexed && match_index_has_directory(q)) {
+        CandidateCursor cursor = match_index_directory(request, q);
+        for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;)
+          if (const char16_t* found = text::find(candidate_text(c) + q, sep))
+            score_candidate(st, found + 1, int32_t(c >> 1));
+      } else {
+        candidates_begin(st);
+        while (candidates_next(st, &text, &index)) {
+          if (!same_prefix(text, request, q)) continue;
+          const char16_t* found = text::find(text + q, sep);
+          if (found) score_candidate(st, found + 1, index);
+        }
       }
       result = st->out_of_memory ? -1 : pick_winner(st, &pick);
     }
@@ -266,11 +282,24 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
   const char16_t* text = nullptr;
   int32_t index = -1;
 
-  // Extension rule: the request plus a query, fragment or parameter.
+  // Extension rule: the request plus a query, fragment or parameter. The
+  // request holds no separator, so the one after it is the candidate's first.
   if (detail) detail->rule = MATCH_RULE_EXTENSION;
-  candidates_begin(st);
-  while (candidates_next(st, &text, &index))
-    if (same_prefix(text, request, n) && is_separator(text[n])) return index;
+  bool indexed = match_index_ready();
+  if (indexed) {
+    uint32_t first = NO_CANDIDATE;
+    static const char16_t kSeparators[] = {u'?', u'#', u'=', u'@'};
+    for (char16_t sep : kSeparators) {
+      CandidateCursor cursor = match_index_heads(request, n, sep);
+      uint32_t c = match_index_next(&cursor);
+      if (c < first) first = c;
+    }
+    if (first != NO_CANDIDATE) return int32_t(first >> 1);
+  } else {
+    candidates_begin(st);
+    while (candidates_next(st, &text, &index))
+      if (same_prefix(text, request, n) && is_separator(text[n])) return index;
+  }
 
   // Host rule: same scheme and path, host ending in the request's last two labels.
   UrlParts req;
@@ -288,6 +317,16 @@ int32_t search_without_separator(MatchState* st, const char16_t* request, size_t
     detail->rule = MATCH_RULE_HOST;
     detail->host_suffix = suffix;
     detail->host_suffix_length = int32_t(suffix_len);
+  }
+  if (indexed) {
+    // Every candidate the cursor gives has the request's scheme and path.
+    CandidateCursor cursor = match_index_paths(req.scheme, req.scheme_len, req.path, req.path_len);
+    for (uint32_t c; (c = match_index_next(&cursor)) != NO_CANDIDATE;) {
+      UrlParts parts;
+      url_split_view(candidate_text(c), &parts);
+      if (ends_with(parts.host, parts.host_len, suffix, suffix_len)) return int32_t(c >> 1);
+    }
+    return -1;
   }
   candidates_begin(st);
   while (candidates_next(st, &text, &index)) {

@@ -1,10 +1,13 @@
 #include "resolve/exact_index.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "base/text.h"
 #include "package/player_state.h"
+#include "resolve/match_index.h"
 #include "resolve/resolve.h"
+#include "resolve/trace.h"
 
 namespace {
 
@@ -29,7 +32,8 @@ struct Index {
   int32_t count;
   uint32_t generation;
   Map plain;
-  Map keyed;
+  Map keyed;        // POST keys compared with letter case folded
+  Map keyed_exact;  // POST keys compared as written
 };
 
 Index g_index;
@@ -40,10 +44,17 @@ uint32_t hash_text(uint32_t h, const char16_t* s) {
   return h;
 }
 
-uint32_t hash_key(uint32_t h, const char* s) {
+enum KeyMatch { KEY_NONE, KEY_FOLDED, KEY_EXACT };
+
+uint32_t hash_key(uint32_t h, const char* s, KeyMatch match) {
   h = (h ^ 0xffu) * 16777619u;  // separates URL from key
-  for (; *s; ++s) h = (h ^ uint8_t(text::fold(*s))) * 16777619u;
+  for (; *s; ++s) h = (h ^ uint8_t(match == KEY_EXACT ? *s : text::fold(*s))) * 16777619u;
   return h;
+}
+
+bool same_key(const char* a, const char* b, KeyMatch match) {
+  if (match == KEY_NONE) return true;
+  return match == KEY_EXACT ? std::strcmp(a, b) == 0 : text::compare_nocase(a, b) == 0;
 }
 
 const char16_t* slot_url(const Slot& s) {
@@ -70,33 +81,54 @@ void map_free(Map* m) {
   m->mask = 0;
 }
 
-// Inserts unless an equal text (and key) is already there: table order
-// means the first holder wins.
-void map_insert(Map* m, uint32_t h, int32_t entry, int32_t alternate, bool keyed) {
-  const ResourceEntry& e = g_index.table[entry];
-  const char16_t* url = alternate ? e.alternate_url : e.url;
-  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+// Takes the first free slot, equal texts included: the items arrive in slot
+// order and, among equal texts, in table order, so a lookup meets the
+// first holder of a text before its later ones.
+void map_insert(Map* m, uint32_t slot, uint32_t h, uint32_t candidate) {
+  for (uint32_t i = slot;; i = (i + 1) & m->mask) {
     Slot& s = m->slots[i];
     if (s.entry < 0) {
       s.hash = h;
-      s.entry = entry;
-      s.alternate = alternate;
+      s.entry = int32_t(candidate >> 1);
+      s.alternate = int32_t(candidate & 1);
       return;
     }
-    if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
-        (!keyed || text::compare_nocase(g_index.table[s.entry].post_key, e.post_key) == 0))
-      return;
   }
 }
 
-int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key) {
-  for (uint32_t i = h & m->mask;; i = (i + 1) & m->mask) {
+int32_t map_find(const Map* m, uint32_t h, const char16_t* url, const char* key, KeyMatch match) {
+  for (uint32_t i = mix_hash(h) & m->mask;; i = (i + 1) & m->mask) {
     const Slot& s = m->slots[i];
     if (s.entry < 0) return -1;
     if (s.hash == h && text::compare_nocase(slot_url(s), url) == 0 &&
-        (!key || text::compare_nocase(g_index.table[s.entry].post_key, key) == 0))
+        same_key(g_index.table[s.entry].post_key, key, match))
       return s.entry;
   }
+}
+
+struct Pending {
+  uint32_t slot;
+  uint32_t hash;
+  uint32_t candidate;  // entry * 2, plus 1 for the alternate URL
+};
+
+// Inserts in slot order, so that the probes walk forward through memory
+// instead of jumping across it; the sort is stable, so equal texts still
+// arrive in table order and the first holder wins.
+void fill_map(Map* m, Pending* items, Pending* scratch, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) items[i].slot = mix_hash(items[i].hash) & m->mask;
+  Pending* from = items;
+  Pending* to = scratch;
+  for (uint32_t shift = 0; shift < 32 && (m->mask >> shift); shift += 8) {
+    uint32_t starts[257] = {};
+    for (uint32_t i = 0; i < n; ++i) ++starts[((from[i].slot >> shift) & 0xff) + 1];
+    for (int b = 0; b < 256; ++b) starts[b + 1] += starts[b];
+    for (uint32_t i = 0; i < n; ++i) to[starts[(from[i].slot >> shift) & 0xff]++] = from[i];
+    Pending* t = from;
+    from = to;
+    to = t;
+  }
+  for (uint32_t i = 0; i < n; ++i) map_insert(m, from[i].slot, from[i].hash, from[i].candidate);
 }
 
 bool build() {
@@ -110,17 +142,30 @@ bool build() {
     if (e.post_key) keyed += texts;
   }
   if (!map_alloc(&g_index.plain, plain)) return false;
-  if (keyed && !map_alloc(&g_index.keyed, keyed)) return false;
+  if (keyed && (!map_alloc(&g_index.keyed, keyed) || !map_alloc(&g_index.keyed_exact, keyed)))
+    return false;
+  auto* items = static_cast<Pending*>(std::malloc(size_t(plain ? plain : 1) * 3 * sizeof(Pending)));
+  if (!items) return false;
+  Pending* keys = items + plain;
+  Pending* scratch = keys + plain;
+  uint32_t n = 0, k = 0;
   for (int32_t i = 0; i < count; ++i) {
     const ResourceEntry& e = table[i];
-    for (int32_t alt = 0; alt < 2; ++alt) {
-      const char16_t* url = alt ? e.alternate_url : e.url;
-      if (!url) continue;
-      uint32_t h = hash_text(2166136261u, url);
-      map_insert(&g_index.plain, h, i, alt, false);
-      if (e.post_key) map_insert(&g_index.keyed, hash_key(h, e.post_key), i, alt, true);
-    }
+    for (uint32_t alt = 0; alt < 2; ++alt)
+      if (const char16_t* url = alt ? e.alternate_url : e.url)
+        items[n++] = {0, hash_text(2166136261u, url), uint32_t(i) * 2 + alt};
   }
+  // Each map's items in table order; the plain ones last, as they are sorted in place.
+  for (int pass = 0; pass < 2; ++pass) {
+    KeyMatch match = pass ? KEY_FOLDED : KEY_EXACT;
+    k = 0;
+    for (uint32_t i = 0; keyed && i < n; ++i)
+      if (const char* key = table[items[i].candidate >> 1].post_key)
+        keys[k++] = {0, hash_key(items[i].hash, key, match), items[i].candidate};
+    fill_map(match == KEY_EXACT ? &g_index.keyed_exact : &g_index.keyed, keys, scratch, k);
+  }
+  fill_map(&g_index.plain, items, scratch, n);
+  std::free(items);
   return true;
 }
 
@@ -131,9 +176,13 @@ bool index_current() {
 
 }  // namespace
 
+bool lookup_index_enabled() { return g_enabled; }
+
 void drop_exact_index() {
+  drop_match_index();
   map_free(&g_index.plain);
   map_free(&g_index.keyed);
+  map_free(&g_index.keyed_exact);
   g_index = Index{};
 }
 
@@ -155,20 +204,40 @@ bool exact_index_find(const char16_t* url, const char* key, int32_t* index, int3
     } else {
       map_free(&g_index.plain);
       map_free(&g_index.keyed);
+      map_free(&g_index.keyed_exact);
       g_index.failed = true;
     }
   }
   if (!g_index.built) return false;
   uint32_t h = hash_text(2166136261u, url);
   if (key && g_index.keyed.slots) {
-    int32_t i = map_find(&g_index.keyed, hash_key(h, key), url, key);
+    int32_t i = map_find(&g_index.keyed_exact, hash_key(h, key, KEY_EXACT), url, key, KEY_EXACT);
+    *pass = EXACT_PASS_KEYED;
+    if (i < 0) {
+      i = map_find(&g_index.keyed, hash_key(h, key, KEY_FOLDED), url, key, KEY_FOLDED);
+      *pass = EXACT_PASS_KEYED_FOLDED;
+    }
     if (i >= 0) {
       *index = i;
-      *pass = 1;
       return true;
     }
   }
-  *index = map_find(&g_index.plain, h, url, nullptr);
-  *pass = *index >= 0 ? 2 : 0;
+  *index = map_find(&g_index.plain, h, url, nullptr, KEY_NONE);
+  *pass = *index >= 0 ? EXACT_PASS_PLAIN : EXACT_PASS_NONE;
   return true;
+}
+
+size_t resolution_index_bytes() {
+  size_t bytes = match_index_bytes();
+  const Map* maps[] = {&g_index.plain, &g_index.keyed, &g_index.keyed_exact};
+  for (const Map* m : maps)
+    if (m->slots) bytes += (size_t(m->mask) + 1) * sizeof(Slot);
+  return bytes;
+}
+
+void prepare_resolution_index() {
+  int32_t index = -1, pass = 0;
+  exact_index_find(u"", nullptr, &index, &pass);
+  // Only the page mode with POST keys searches for best matches.
+  if (playback_mode() == PLAYBACK_PAGE_POST) match_index_ready();
 }

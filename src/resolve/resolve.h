@@ -3,10 +3,12 @@
 // HRESULT form (resolve_win.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-// Exact lookup, ASCII letters folded: with a key, first the entries whose
-// URL or alternate URL and POST key both match; then, always, URL alone.
+// Exact lookup, ASCII letters of URLs folded: with a key, first the entries
+// whose URL or alternate URL and POST key as written both match, then the
+// same with the key's letter case folded; then, always, URL alone.
 int32_t find_exact_entry(const char16_t* url, const char* key);
 
 // Mode 2: relative requests walk the base URL's directories; absolute ones
@@ -37,5 +39,9 @@ char16_t* page_base_url();
 // The exact lookup keeps an index over the table, rebuilt when the table
 // changes. Dropping it frees its memory; the next lookup rebuilds it.
 void drop_exact_index();
+// Builds the lookup index now rather than on the first request.
+void prepare_resolution_index();
+// Bytes that the lookup index holds.
+size_t resolution_index_bytes();
 // Test support: lookups walk the table instead of using the index.
 void set_exact_index_enabled(bool enabled);

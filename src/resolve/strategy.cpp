@@ -17,17 +17,20 @@ bool equal_nocase(const char16_t* a, const char16_t* b) {
   return a && text::compare_nocase(a, b) == 0;
 }
 
-bool key_equal_nocase(const char* a, const char* b) { return a && text::compare_nocase(a, b) == 0; }
+bool key_equal(const char* a, const char* b, bool fold) {
+  return a && (fold ? text::compare_nocase(a, b) : std::strcmp(a, b)) == 0;
+}
 
 int32_t walk_exact(const char16_t* url, const char* key, int32_t* pass) {
   const ResourceEntry* table = resource_table();
   int32_t count = table ? entry_count() : 0;
-  if (key) {
+  // The key as written first, then with its letter case folded.
+  for (int32_t fold = 0; key && fold < 2; ++fold) {
     for (int32_t i = 0; i < count; ++i) {
       const ResourceEntry& e = table[i];
-      if (!key_equal_nocase(e.post_key, key)) continue;
+      if (!key_equal(e.post_key, key, fold)) continue;
       if (equal_nocase(e.url, url) || equal_nocase(e.alternate_url, url)) {
-        *pass = 1;
+        *pass = fold ? EXACT_PASS_KEYED_FOLDED : EXACT_PASS_KEYED;
         return i;
       }
     }
@@ -35,11 +38,11 @@ int32_t walk_exact(const char16_t* url, const char* key, int32_t* pass) {
   for (int32_t i = 0; i < count; ++i) {
     const ResourceEntry& e = table[i];
     if (equal_nocase(e.url, url) || equal_nocase(e.alternate_url, url)) {
-      *pass = 2;
+      *pass = EXACT_PASS_PLAIN;
       return i;
     }
   }
-  *pass = 0;
+  *pass = EXACT_PASS_NONE;
   return -1;
 }
 

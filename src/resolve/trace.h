@@ -35,6 +35,16 @@ struct MatchDetail {
   int32_t host_suffix_length;
 };
 
+// Which pass of the exact lookup answered. A keyed match on the POST key as
+// written comes before one that folds its letter case: base64 letters of
+// another case stand for other bytes.
+enum ExactPass : int32_t {
+  EXACT_PASS_NONE = 0,
+  EXACT_PASS_KEYED = 1,         // URL and POST key, key in the same letter case
+  EXACT_PASS_PLAIN = 2,         // URL alone
+  EXACT_PASS_KEYED_FOLDED = 3,  // URL and POST key, key letter case folded
+};
+
 enum ResolveEventKind : int32_t {
   RESOLVE_EVENT_REFUSED = 1,      // url: the refused request
   RESOLVE_EVENT_EXACT = 2,        // url, key, result, exact_pass
@@ -49,7 +59,7 @@ struct ResolveEvent {
   const char16_t* url;
   const char* key;
   int32_t result;
-  int32_t exact_pass;     // 1 keyed pass, 2 plain pass, 0 not found
+  int32_t exact_pass;     // ExactPass
   int32_t attempt;
   int32_t common_prefix;
   const MatchDetail* match;

@@ -7,6 +7,7 @@
 #include "package/flash_version.h"
 #include "package/platform.h"
 #include "package/player_state.h"
+#include "resolve/resolve.h"
 #include "settings.h"
 
 namespace {
@@ -60,6 +61,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   init_menu_handles(window);
   apply_initial_placement(window);
   set_main_window_title(window);
+  // Built before the window shows, so no request of the movie waits for it.
+  prepare_resolution_index();
   start_movie(window);
   ShowWindow(window, show_command);
   UpdateWindow(window);

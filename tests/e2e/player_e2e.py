@@ -201,11 +201,11 @@ class PlayerTest(unittest.TestCase):
                     self.assertEqual(first["messages"], [])
                     self.assertEqual(first["exit"], "0")
         exe = self.pack("movie.exe", version=12)
-        for command in (["list", exe], ["explain", exe, "http://movies.test/x"]):
+        for command in (["list", exe], ["explain", exe, "http://movies.test/site/movie.swf"]):
             out = subprocess.run(shlex.split(ARGS.pack) + command, check=True,
                                  stdout=subprocess.PIPE, text=True).stdout
             self.assertIn("SWF 12, needs Flash Player 10.3 or later", out)
-        out = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/x", "--json"],
+        out = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/site/movie.swf", "--json"],
                              check=True, stdout=subprocess.PIPE, text=True).stdout
         self.assertEqual(json.loads(out)["needs_flash_player"], "10.3")
 

@@ -127,6 +127,38 @@ TEST_F(ExplainTest, BestMatchScoresAndRelocationInJson) {
             std::string::npos) << explain_text(r);
 }
 
+// Over a table past the index's threshold, with the index and without it,
+// the explainer reports the same steps: every rule, its scores and winners.
+TEST_F(ExplainTest, SameTraceWithAndWithoutIndex) {
+  std::vector<std::u16string> urls;
+  for (const char16_t* u : {V "a.swf?c=3&b=2", V "a.swf?a=1&b=2&c=4", V "a.swf?987", V "x.php?id=5",
+                            V "sub/z.php?id=5", V "list=5", u"http://example.test/data.xml?r=1",
+                            u"http://cdn.example.test/v/a.swf", u"http://example.test/gw"})
+    for (int copy = 0; copy < 5; ++copy) urls.push_back(copy % 2 ? u + std::u16string(copy, u'x') : u);
+  std::vector<Row> rows;
+  for (size_t i = 0; i < urls.size(); ++i) rows.push_back({urls[i].c_str(), nullptr, i % 3 ? nullptr : "eD1j"});
+  const struct { const char16_t* url; const char* body; } requests[] = {
+      {V "a.swf?a=1&b=2&c=3", nullptr}, {V "a.swf?123", nullptr},    {V "y.php?id=5", nullptr},
+      {V "page=5", nullptr},            {u"http://example.test/data.xml", nullptr},
+      {u"http://www.example.test/v/a.swf", nullptr}, {u"data/none.xml", nullptr},
+      {u"http://example.test/gw", "x=c"}, {u"http://example.test/gw", "x=I"},
+  };
+  for (const auto& q : requests) {
+    SCOPED_TRACE(narrow(q.url));
+    std::string texts[2];
+    for (bool indexed : {true, false}) {
+      set_exact_index_enabled(indexed);
+      load_table(rows);
+      set_playback_mode(PLAYBACK_PAGE_POST);
+      set_package_base(S);
+      std::string body = q.body ? q.body : "";
+      ExplainResult r = explain_request(q.url, q.body ? &body : nullptr);
+      texts[indexed] = explain_json(r) + explain_text(r);
+    }
+    EXPECT_EQ(texts[1], texts[0]);
+  }
+}
+
 // The whole command over a player built by the packer.
 TEST_F(ExplainTest, CommandOverAPlayerExecutable) {
   fs::path dir = fs::temp_directory_path() / "tessivo-explain-test";

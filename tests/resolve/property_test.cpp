@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "resolve/best_match.h"
+#include "resolve/trace.h"
 #include "resolve/url_text.h"
 #include "resolve_fixture.h"
 
@@ -40,10 +41,10 @@ bool key_eq_nocase(const std::string& a, const std::string& b) {
 }
 
 int ref_exact(const std::vector<RefEntry>& t, const u16& url, const std::string* key) {
-  if (key)
-    for (size_t i = 0; i < t.size(); ++i) {
+  for (bool fold : {false, true})
+    for (size_t i = 0; key && i < t.size(); ++i) {
       const RefEntry& e = t[i];
-      if (!e.key || !key_eq_nocase(*e.key, *key)) continue;
+      if (!e.key || !(fold ? key_eq_nocase(*e.key, *key) : *e.key == *key)) continue;
       if ((e.url && eq_nocase(*e.url, url)) || (e.alternate && eq_nocase(*e.alternate, url))) return int(i);
     }
   for (size_t i = 0; i < t.size(); ++i) {
@@ -189,7 +190,7 @@ const char16_t* const kFragments[] = {
     u"&amp;",   u"amp;",     u"a=1",     u"b=2",   u"1",    u"x",    u"\\",   u":",       u".",
     u"\u00e9",  u"\xd800",   u"\xffff",  u"..",
 };
-const char* const kKeys[] = {"QQ==", "qq==", "Qg==", "", "QUJD"};
+const char* const kKeys[] = {"QQ==", "qq==", "Qg==", "", "QUJD", "qQ=="};
 
 u16 random_text(std::mt19937& rng, int max_parts) {
   u16 s;
@@ -227,6 +228,14 @@ class PropertyTest : public ResolveTest {
   }
 
   u16 random_request() {
+    // Sometimes another name in a table URL's directory with a token after
+    // its separator: pass 2 with a lone token.
+    if (!pool.empty() && rng() % 5 == 0) {
+      u16 s = pool[rng() % pool.size()];
+      size_t sep = s.find_first_of(u"?=@#");
+      size_t slash = sep == u16::npos ? u16::npos : s.rfind(u'/', sep);
+      if (slash != u16::npos) return s.substr(0, slash + 1) + u"zz" + s[sep] + (rng() % 2 ? u"1" : u"y7");
+    }
     // Half the time a table URL, perhaps with its case or tail changed.
     if (!pool.empty() && rng() % 2) {
       u16 s = pool[rng() % pool.size()];
@@ -257,14 +266,38 @@ TEST_F(PropertyTest, ExactLookupMatchesReferenceWithAndWithoutIndex) {
   }
 }
 
-TEST_F(PropertyTest, BestMatchMatchesReference) {
+// Counts the rules and picks that decided, so that the random tables are
+// known to reach every one of them.
+struct RuleCounter {
+  int hits[MATCH_RULE_HOST + 1][MATCH_PICK_TOKEN + 1] = {};
+  ResolveTrace trace{&RuleCounter::on_event, this};
+  static void on_event(void* context, const ResolveEvent* e) {
+    if (e->kind == RESOLVE_EVENT_BEST_MATCH && e->result >= 0)
+      ++static_cast<RuleCounter*>(context)->hits[e->match->rule][e->match->pick];
+  }
+};
+
+TEST_F(PropertyTest, BestMatchMatchesReferenceWithAndWithoutIndex) {
+  RuleCounter counter;
+  set_resolve_trace(&counter.trace);
   for (int round = 0; round < 400; ++round) {
     random_table();
     for (int q = 0; q < 40; ++q) {
       u16 req = random_request();
-      ASSERT_EQ(find_best_match(req.c_str()), ref_best(ref, req)) << narrow(req);
+      int expected = ref_best(ref, req);
+      for (bool indexed : {true, false}) {
+        set_exact_index_enabled(indexed);
+        ASSERT_EQ(find_best_match(req.c_str()), expected) << narrow(req) << (indexed ? " indexed" : "");
+      }
     }
   }
+  const auto& h = counter.hits;
+  for (int pick : {MATCH_PICK_PREFIX, MATCH_PICK_PARAMETER, MATCH_PICK_TOKEN}) {
+    EXPECT_GT(h[MATCH_RULE_PASS1][pick], 0) << "pass 1, pick " << pick;
+    EXPECT_GT(h[MATCH_RULE_PASS2][pick], 0) << "pass 2, pick " << pick;
+  }
+  EXPECT_GT(h[MATCH_RULE_EXTENSION][MATCH_PICK_NONE], 0);
+  EXPECT_GT(h[MATCH_RULE_HOST][MATCH_PICK_NONE], 0);
 }
 
 TEST_F(PropertyTest, IndexFollowsTableChanges) {
@@ -323,8 +356,11 @@ TEST_F(PropertyTest, PostModeResolutionMatchesReference) {
           if (b > scheme + 2) expected = walk(req.substr(size_t(b)));
         }
       }
-      EXPECT_EQ(resolve_in_post_mode(req.c_str(), nullptr), expected)
-          << narrow(base) << " + " << narrow(req);
+      for (bool indexed : {true, false}) {
+        set_exact_index_enabled(indexed);
+        EXPECT_EQ(resolve_in_post_mode(req.c_str(), nullptr), expected)
+            << narrow(base) << " + " << narrow(req) << (indexed ? " indexed" : "");
+      }
     }
   }
 }

@@ -177,9 +177,37 @@ TEST_F(StrategyTest, KeyedPassLooksAtAlternateUrlsAndSkipsUnkeyedEntries) {
   load_table({{u"http://x/a"}, {u"http://x/b", u"http://x/a", "S0s="}, {u"http://x/a", nullptr, "S0s="}});
   Recorder rec;
   EXPECT_EQ(find_exact_entry(u"http://x/a", "s0S="), 1);
-  EXPECT_EQ(rec.events.back().exact_pass, 1);
+  EXPECT_EQ(rec.events.back().exact_pass, EXACT_PASS_KEYED_FOLDED);
   EXPECT_EQ(find_exact_entry(u"http://x/a", "other"), 0);
-  EXPECT_EQ(rec.events.back().exact_pass, 2);
+  EXPECT_EQ(rec.events.back().exact_pass, EXACT_PASS_PLAIN);
+}
+
+// eD1J is the body x=I and eD1j the body x=c: base64 letters of another case
+// are other bytes, so a key in the same letter case wins over a folded one.
+TEST_F(StrategyTest, KeysInTheSameLetterCaseComeFirst) {
+  std::vector<Row> rows = {{u"http://x/gw", nullptr, "eD1J"},
+                           {u"http://x/GW", nullptr, "eD1j"},
+                           {u"http://x/gw", nullptr, "QQ=="}};
+  std::vector<std::u16string> fillers;
+  for (int i = 0; i < 40; ++i) fillers.push_back(u"http://x/f" + std::u16string(size_t(i + 1), u'f'));
+  for (const auto& f : fillers) rows.push_back({f.c_str()});  // past the index's threshold
+  load_table(rows);
+  set_playback_mode(PLAYBACK_PAGE_POST);
+  const struct { const char* key; int32_t index, pass; } cases[] = {
+      {"eD1J", 0, EXACT_PASS_KEYED},        {"eD1j", 1, EXACT_PASS_KEYED},
+      {"ED1J", 0, EXACT_PASS_KEYED_FOLDED}, {"qq==", 2, EXACT_PASS_KEYED_FOLDED},
+      {"eD1x", 0, EXACT_PASS_PLAIN},
+  };
+  for (bool indexed : {false, true}) {
+    set_exact_index_enabled(indexed);
+    for (const auto& c : cases) {
+      Recorder rec;
+      int32_t index = 7;
+      ASSERT_TRUE(resolve_with_key(u"http://X/gw", c.key, &index));
+      EXPECT_EQ(index, c.index) << c.key << (indexed ? " indexed" : " walked");
+      EXPECT_EQ(rec.events.back().exact_pass, c.pass) << c.key;
+    }
+  }
 }
 
 TEST_F(StrategyTest, Base64LengthsAndFill) {

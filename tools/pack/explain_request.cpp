@@ -84,7 +84,7 @@ std::string decisive_kind(const ExplainResult& r) {
   if (r.decisive < 0) return "none";
   const ExplainLookup& l = r.lookups[size_t(r.decisive)];
   if (l.best_match) return "best-match";
-  return l.exact_pass == 1 ? "exact-with-key" : "exact";
+  return l.exact_pass == EXACT_PASS_PLAIN ? "exact" : "exact-with-key";
 }
 
 }  // namespace
@@ -202,8 +202,10 @@ std::string explain_text(const ExplainResult& r) {
     const ExplainLookup& l = r.lookups[size_t(r.decisive)];
     std::string why;
     if (!l.best_match)
-      why = l.exact_pass == 1 ? "exact match of the URL and the POST body"
-                              : "exact match (letter case aside)";
+      why = l.exact_pass == EXACT_PASS_KEYED ? "exact match of the URL and the POST body"
+            : l.exact_pass == EXACT_PASS_KEYED_FOLDED
+                ? "exact match of the URL and the POST body, the body's base64 key in other letter case"
+                : "exact match (letter case aside)";
     else
       why = best_match_words(l);
     s += "why: " + why + "\n";
@@ -288,7 +290,8 @@ std::string explain_json(const ExplainResult& r) {
     s += std::string(",\"step\":\"") + (l.best_match ? "best-match" : "exact") + "\"";
     s += ",\"result\":" + std::to_string(l.result);
     if (l.best_match) s += std::string(",\"pass\":\"") + rule_id(l.match.rule) + "\"";
-    else s += ",\"keyed\":" + std::string(l.exact_pass == 1 ? "true" : "false");
+    else if (l.exact_pass == EXACT_PASS_KEYED_FOLDED) s += ",\"keyed\":true,\"key_case_folded\":true";
+    else s += ",\"keyed\":" + std::string(l.exact_pass == EXACT_PASS_KEYED ? "true" : "false");
     if (l.relative_attempt > 0) s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
     s += "}";
   }

@@ -12,7 +12,7 @@ struct ExplainLookup {
   std::u16string url;
   bool best_match;    // false: the exact lookup
   int32_t result;
-  int32_t exact_pass; // exact: 1 keyed pass, 2 plain pass, 0 not found
+  int32_t exact_pass; // exact: ExactPass
   MatchDetail match;  // best match only; its host_suffix is copied to host_suffix below
   std::u16string host_suffix;
   int32_t relative_attempt;  // the walk's attempt this lookup belongs to, 0 for none
