@@ -201,13 +201,15 @@ class PlayerTest(unittest.TestCase):
                     self.assertEqual(first["messages"], [])
                     self.assertEqual(first["exit"], "0")
         exe = self.pack("movie.exe", version=12)
-        for command in (["list", exe], ["explain", exe, "http://movies.test/x"]):
-            out = subprocess.run(shlex.split(ARGS.pack) + command, check=True,
-                                 stdout=subprocess.PIPE, text=True).stdout
-            self.assertIn("SWF 12, needs Flash Player 10.3 or later", out)
-        out = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/x", "--json"],
-                             check=True, stdout=subprocess.PIPE, text=True).stdout
-        self.assertEqual(json.loads(out)["needs_flash_player"], "10.3")
+        # Nothing answers that URL, which explain's exit code 1 says.
+        for command, code in ((["list", exe], 0), (["explain", exe, "http://movies.test/x"], 1)):
+            run = subprocess.run(shlex.split(ARGS.pack) + command, stdout=subprocess.PIPE, text=True)
+            self.assertEqual(run.returncode, code)
+            self.assertIn("SWF 12, needs Flash Player 10.3 or later", run.stdout)
+        run = subprocess.run(shlex.split(ARGS.pack) + ["explain", exe, "http://movies.test/x", "--json"],
+                             stdout=subprocess.PIPE, text=True)
+        self.assertEqual(run.returncode, 1)
+        self.assertEqual(json.loads(run.stdout)["needs_flash_player"], "10.3")
 
     # --- window
 
