@@ -1,15 +1,16 @@
 // Feeds arbitrary bytes to the SWF reader, in full and as a quick look, and
-// to its LZMA decoder beside liblzma: where liblzma decodes a stream, the
-// reader's decoder must give the same bytes.
+// as a ZWS body beside liblzma: where liblzma decodes a stream, the reader
+// must give the same bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #ifdef TESSIVO_HAVE_LZMA
 #include <lzma.h>
 #endif
 
-#include "lzma_decoder.h"
 #include "swf_reader.h"
 
 namespace {
@@ -41,9 +42,15 @@ void compare_decoders(const uint8_t* data, size_t size) {
   lzma_end(&s);
   if (rc != LZMA_STREAM_END) return;
   theirs.resize(got);
+  // As a ZWS movie holds it: compressed length, properties, stream.
+  std::vector<uint8_t> body(4 + 5 + (size - 6));
+  uint32_t packed = uint32_t(size - 6);
+  for (int i = 0; i < 4; ++i) body[size_t(i)] = uint8_t(packed >> (8 * i));
+  std::copy(data, data + 5, body.begin() + 4);
+  std::copy(data + 6, data + size, body.begin() + 9);
   std::vector<uint8_t> ours;
-  swf::LzmaStatus status = swf::lzma_decode(data, data + 6, size - 6, got, &ours);
-  if (status != swf::LzmaStatus::done || ours != theirs) __builtin_trap();
+  std::string error;
+  if (!swf::unlzma_body(body.data(), body.size(), got, &ours, &error) || ours != theirs) __builtin_trap();
 }
 #endif
 

@@ -3,13 +3,10 @@
 #include <zlib.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
-#ifdef TESSIVO_HAVE_LZMA
-#include <lzma.h>
-#else
-#include "lzma_decoder.h"
-#endif
+#include "LzmaDec.h"
 
 namespace swf {
 namespace {
@@ -571,84 +568,63 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
   return ok;
 }
 
-#ifdef TESSIVO_HAVE_LZMA
-// liblzma where the build has it: several times faster than the decoder
-// of our own, which the Windows builds use.
+void* sdk_alloc(void*, size_t n) { return std::malloc(n); }
+void sdk_free(void*, void* p) { std::free(p); }
+ISzAlloc sdk_allocator = {sdk_alloc, sdk_free};
+
+// The decoder's probability tables, freed on every way out.
+struct LzmaState {
+  CLzmaDec dec;
+  LzmaState() { LzmaDec_Construct(&dec); }
+  ~LzmaState() { LzmaDec_FreeProbs(&dec, &sdk_allocator); }
+  LzmaState(const LzmaState&) = delete;
+  LzmaState& operator=(const LzmaState&) = delete;
+};
+
+}  // namespace
+
 bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
                  std::string* error) {
-  // A ZWS movie keeps LZMA's five property bytes after its compressed
-  // length; the .lzma header wants them followed by the uncompressed size.
-  if (n < 9) {
-    *error = "LZMA header cut short";
-    return false;
-  }
-  uint8_t head[13];
-  std::memcpy(head, in + 4, 5);
-  uint64_t size = want;
-  for (int i = 0; i < 8; ++i) head[5 + i] = uint8_t(size >> (8 * i));
-  // No match reaches further back than the output is long, so a larger
-  // dictionary is never used; capping it keeps a lying header from
-  // allocating one.
-  uint32_t dict = le32(head + 1), cap = want < 4096 ? 4096 : uint32_t(want);
-  if (dict > cap) {
-    for (int i = 0; i < 4; ++i) head[1 + i] = uint8_t(cap >> (8 * i));
-  }
-  lzma_stream s = LZMA_STREAM_INIT;
-  if (lzma_alone_decoder(&s, uint64_t(128) << 20) != LZMA_OK) {
-    *error = "LZMA: cannot start";
-    return false;
-  }
-  out->resize(first_size(n, want));
-  size_t done = 0;
-  s.next_out = out->data();
-  s.avail_out = out->size();
-  s.next_in = head;
-  s.avail_in = sizeof head;
-  lzma_ret rc = lzma_code(&s, LZMA_RUN);
-  if (rc == LZMA_OK) {
-    s.next_in = in + 9;
-    s.avail_in = n - 9;
-    while (rc == LZMA_OK && done < want) {
-      if (done == out->size()) out->resize(grown(out->size(), want));
-      s.next_out = out->data() + done;
-      s.avail_out = out->size() - done;
-      size_t before_in = s.avail_in, before_out = s.avail_out;
-      rc = lzma_code(&s, LZMA_FINISH);
-      done = out->size() - s.avail_out;
-      if (rc == LZMA_OK && before_in == s.avail_in && before_out == s.avail_out) rc = LZMA_BUF_ERROR;
-    }
-  }
-  out->resize(done);
-  lzma_end(&s);
-  if (done == want || rc == LZMA_STREAM_END) return true;
-  if (rc == LZMA_BUF_ERROR) *error = "LZMA stream ends early";
-  else if (rc == LZMA_MEMLIMIT_ERROR || rc == LZMA_MEM_ERROR) *error = "LZMA dictionary too large";
-  else *error = "LZMA stream is damaged";
-  return false;
-}
-#else
-bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
-                 std::string* error) {
+  out->clear();
   // After the compressed length come LZMA's five property bytes and the
   // raw stream.
   if (n < 9) {
     *error = "LZMA header cut short";
     return false;
   }
-  switch (lzma_decode(in + 4, in + 9, n - 9, want, out)) {
-    case LzmaStatus::done:
-      return true;
-    case LzmaStatus::truncated:
-      *error = "LZMA stream ends early";
-      return false;
-    default:
-      *error = "LZMA stream is damaged";
-      return false;
+  LzmaState s;
+  SRes rc = LzmaDec_AllocateProbs(&s.dec, in + 4, LZMA_PROPS_SIZE, &sdk_allocator);
+  if (rc != SZ_OK) {
+    *error = rc == SZ_ERROR_MEM ? "LZMA: cannot start" : "LZMA stream is damaged";
+    return false;
   }
+  // The output is the dictionary, grown as it fills: no match reaches
+  // further back than the output is long, so the header's dictionary size
+  // is never allocated, and since the output never wraps, moving it between
+  // calls is safe.
+  LzmaDec_Init(&s.dec);
+  out->resize(first_size(n, want));
+  const uint8_t* src = in + 9;
+  size_t left = n - 9;
+  ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
+  while (s.dec.dicPos < want) {
+    if (s.dec.dicPos == out->size()) out->resize(grown(out->size(), want));
+    s.dec.dic = out->data();
+    s.dec.dicBufSize = out->size();
+    size_t used = left;
+    rc = LzmaDec_DecodeToDic(&s.dec, out->size(), src, &used, LZMA_FINISH_ANY, &status);
+    src += used;
+    left -= used;
+    if (rc != SZ_OK || status == LZMA_STATUS_FINISHED_WITH_MARK ||
+        status == LZMA_STATUS_NEEDS_MORE_INPUT)
+      break;
+  }
+  size_t done = s.dec.dicPos;
+  out->resize(done);
+  if (done == want || (rc == SZ_OK && status == LZMA_STATUS_FINISHED_WITH_MARK)) return true;
+  *error = rc == SZ_OK ? "LZMA stream ends early" : "LZMA stream is damaged";
+  return false;
 }
-#endif
-
-}  // namespace
 
 const char* compression_name(Compression c) {
   switch (c) {

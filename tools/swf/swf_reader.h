@@ -1,6 +1,6 @@
-// Reads a SWF file (FWS; CWS through zlib; ZWS through a decoder of its
-// own, so that Windows builds read it too): its header, background colour and every text in it that
-// names something a movie can load. Shared by the packer's audit and the
+// Reads a SWF file (FWS; CWS through zlib; ZWS through the LZMA SDK's
+// decoder): its header, background colour and every text in it that names
+// something a movie can load. Shared by the packer's audit and the
 // test control. Damage never stops it: what lies before is kept, and each
 // problem is noted.
 #pragma once
@@ -58,5 +58,11 @@ Movie read_movie(const void* data, size_t size, const Options& options = Options
 
 const char* compression_name(Compression c);  // "none", "zlib", "lzma"
 const char* signature(Compression c);         // "FWS", "CWS", "ZWS"
+
+// Decodes the LZMA body of a ZWS movie (in: what follows its eight-byte
+// header, n bytes) into out, at most want bytes, as read_movie does; out
+// keeps what was decoded before any damage, and error says what stopped it.
+bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
+                 std::string* error);
 
 }  // namespace swf
