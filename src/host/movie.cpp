@@ -58,7 +58,7 @@ void start_video_player(HWND window, IShockwaveFlash* flash) {
     const LayoutState& layout = layout_state();
     layout_video(window, layout.client_width, layout.client_height);
   }
-  set_video_player_loading(1);
+  set_video_player_loading(true);
   set_movie_property(flash, VIDEO_PLAYER_URL, MOVIE_PROPERTY_MOVIE);
 }
 
@@ -130,7 +130,7 @@ void start_movie(HWND window) {
 void on_player_ready(HWND window) {
   HeldRef<IShockwaveFlash> flash = flash_of(window);
   if (!flash) return;
-  set_video_player_loading(0);
+  set_video_player_loading(false);
   if (!control_has(CALL_FUNCTION_MAJOR)) return;
   char16_t volume[12];
   *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;
