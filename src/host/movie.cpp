@@ -6,14 +6,13 @@
 
 #include "base/text.h"
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
+#include "base/win/settings_store.h"
 #include "host/control_site.h"
 #include "host/shockwave_flash.h"
 #include "package/package_format.h"
-#include "package/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
-#include "shell/main_window.h"
-#include "shell/settings.h"
 
 using base::win::HeldBstr;
 using base::win::HeldRef;
@@ -55,8 +54,13 @@ void start_page_movie(IShockwaveFlash* flash) {
 void start_video_player(HWND window, IShockwaveFlash* flash) {
   if (nominal_width() != 0 && nominal_height() != 0) {
     flash->put_ScaleMode(SCALE_EXACT_FIT);
-    const LayoutState& layout = layout_state();
-    layout_video(window, layout.client_width, layout.client_height);
+    ControlSite* site = control_site_of(window);
+    SiteCallback* callback = site ? site->callback() : nullptr;
+    if (callback) {
+      int32_t width = 0, height = 0;
+      callback->client_size(&width, &height);
+      callback->layout_video(window, width, height);
+    }
   }
   set_video_player_loading(true);
   set_movie_property(flash, VIDEO_PLAYER_URL, MOVIE_PROPERTY_MOVIE);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
 #include "delivery/delivery_testing.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"

@@ -10,13 +10,13 @@
 
 #include "base/text.h"
 #include "base/win/held_ref.h"
+#include "base/win/settings_store.h"
 #include "delivery/delivery_support.h"
 #include "host/control_site.h"
 #include "host/host_support.h"
 #include "host/movie.h"
 #include "package/package_format.h"
 #include "package/player_state.h"
-#include "shell/settings.h"
 
 namespace {
 
@@ -343,7 +343,8 @@ TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
     {
       ScopedClassRegistration registration(&site->factory());
       run_in_message(
-          site->window(), [](void* w) { create_control_site(static_cast<HWND>(w)); },
+          site->window(),
+          [](void* w) { create_control_site(static_cast<HWND>(w), test_site_callback()); },
           site->window());
     }
     EXPECT_TRUE(control_.faulted);
