@@ -6,8 +6,9 @@
 #include <cstdint>
 
 // Posted to the main window by a resource stream.
-constexpr UINT MSG_READ_NEXT_CHUNK = 0x8001;  // wParam: the ResourceMoniker
-constexpr UINT MSG_PLAYER_READY = 0x8002;
+constexpr UINT MSG_READ_NEXT_CHUNK = WM_APP + 1;  // 0x8001; wParam: the ResourceMoniker
+constexpr UINT MSG_PLAYER_READY = WM_APP + 2;     // 0x8002
+static_assert(MSG_READ_NEXT_CHUNK == 0x8001 && MSG_PLAYER_READY == 0x8002, "fixed message values");
 
 class ResourceMoniker;
 

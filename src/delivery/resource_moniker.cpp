@@ -6,6 +6,7 @@
 #include "base/win/co_task_mem.h"
 #include "base/win/held_ref.h"
 #include "base/win/hresult.h"
+#include "base/win/platform.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
 #include "package/platform.h"

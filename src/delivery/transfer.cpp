@@ -5,10 +5,10 @@
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
 #include "delivery/tracking.h"
-#include "package/platform.h"
 #include "package/player_state.h"
 
 using base::win::ADOPT_HOLD;

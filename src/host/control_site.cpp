@@ -7,10 +7,10 @@
 #include "base/text.h"
 #include "base/win/held_ref.h"
 #include "base/win/hresult.h"
+#include "base/win/platform.h"
 #include "delivery/delivery.h"
 #include "host/fs_command.h"
 #include "host/shockwave_flash.h"
-#include "package/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve_win.h"
 
@@ -216,10 +216,10 @@ ControlSite* control_site_of(HWND window) {
   return reinterpret_cast<ControlSite*>(GetWindowLongA(window, GWL_USERDATA));
 }
 
-int create_control_site(HWND window) {
+int create_control_site(HWND window, SiteCallback* callback) {
   void* block = GlobalAlloc(GMEM_FIXED, sizeof(ControlSite));
   if (!block) return SITE_NO_MEMORY;
-  auto* site = new (block) ControlSite(window);
+  auto* site = new (block) ControlSite(window, callback);
 
   HeldRef<IClassFactory> factory;
   void** out = reinterpret_cast<void**>(factory.put());

@@ -10,6 +10,7 @@
 #include <urlmon.h>
 
 #include "base/win/held_ref.h"
+#include "host/site_callback.h"
 
 class ControlSite;
 
@@ -39,10 +40,12 @@ class ControlSite final : public SiteInterface<IOleClientSite>,
                     public SiteInterface<IBindHost>,
                     public SiteInterface<IHlinkFrame> {
  public:
-  explicit ControlSite(HWND window) : window_(window) {}
+  explicit ControlSite(HWND window, SiteCallback* callback = nullptr)
+      : window_(window), callback_(callback) {}
 
   HRESULT query(REFIID iid, void** out);
   IOleObject* control() const { return control_.get(); }
+  SiteCallback* callback() const { return callback_; }
   // Creation steps from SetClientSite on; the site takes its own reference.
   HRESULT embed(IOleObject* control);
   // Disconnects, closes and releases the control.
@@ -124,6 +127,7 @@ class ControlSite final : public SiteInterface<IOleClientSite>,
 
   base::win::OwnedRef<IOleObject> control_;
   HWND window_;
+  SiteCallback* callback_;
   base::win::OwnedRef<IConnectionPointContainer> point_container_;
   base::win::OwnedRef<IConnectionPoint> point_;
   DWORD cookie_ = 0;
@@ -144,8 +148,9 @@ enum : int {
 };
 
 // Instantiates the control, embeds it in place over the window's client area
-// and records its version; in video mode also connects its events.
-int create_control_site(HWND window);
+// and records its version; in video mode also connects its events. The site
+// asks callback (which may be null) for the window's layout.
+int create_control_site(HWND window, SiteCallback* callback);
 void destroy_control_site(HWND window);
 
 // The window's site, or null.

@@ -1,7 +1,7 @@
 #include "host/fs_command.h"
 
 #include "base/text.h"
-#include "shell/settings.h"
+#include "base/win/settings_store.h"
 
 namespace {
 

@@ -6,14 +6,13 @@
 
 #include "base/text.h"
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
+#include "base/win/settings_store.h"
 #include "host/control_site.h"
 #include "host/shockwave_flash.h"
 #include "package/package_format.h"
-#include "package/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
-#include "shell/main_window.h"
-#include "shell/settings.h"
 
 using base::win::HeldBstr;
 using base::win::HeldRef;
@@ -55,10 +54,15 @@ void start_page_movie(IShockwaveFlash* flash) {
 void start_video_player(HWND window, IShockwaveFlash* flash) {
   if (nominal_width() != 0 && nominal_height() != 0) {
     flash->put_ScaleMode(SCALE_EXACT_FIT);
-    const LayoutState& layout = layout_state();
-    layout_video(window, layout.client_width, layout.client_height);
+    ControlSite* site = control_site_of(window);
+    SiteCallback* callback = site ? site->callback() : nullptr;
+    if (callback) {
+      int32_t width = 0, height = 0;
+      callback->client_size(&width, &height);
+      callback->layout_video(window, width, height);
+    }
   }
-  set_video_player_loading(1);
+  set_video_player_loading(true);
   set_movie_property(flash, VIDEO_PLAYER_URL, MOVIE_PROPERTY_MOVIE);
 }
 
@@ -130,7 +134,7 @@ void start_movie(HWND window) {
 void on_player_ready(HWND window) {
   HeldRef<IShockwaveFlash> flash = flash_of(window);
   if (!flash) return;
-  set_video_player_loading(0);
+  set_video_player_loading(false);
   if (!control_has(CALL_FUNCTION_MAJOR)) return;
   char16_t volume[12];
   *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;

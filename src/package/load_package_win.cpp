@@ -1,3 +1,4 @@
+#include "base/win/platform.h"
 #include "base/win/scoped_handle.h"
 #include "package/package_source.h"
 #include "package/platform.h"

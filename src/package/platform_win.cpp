@@ -3,12 +3,11 @@
 #include <cstdlib>
 
 #include "base/text.h"
+#include "base/win/platform.h"
 
 namespace {
 
 HINSTANCE g_instance;
-bool g_platform_tested;
-bool g_nt_platform;
 char16_t* g_executable_path;
 bool g_executable_path_known;
 
@@ -19,17 +18,6 @@ constexpr DWORD PATH_LIMIT = 261;
 
 void set_instance_handle(HINSTANCE instance) { g_instance = instance; }
 HINSTANCE instance_handle() { return g_instance; }
-
-bool is_nt_platform() {
-  if (!g_platform_tested) {
-    g_platform_tested = true;
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-    GetVersionExA(&info);
-    g_nt_platform = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
-  }
-  return g_nt_platform;
-}
 
 const char16_t* get_executable_path() {
   if (g_executable_path_known) return g_executable_path;
@@ -51,47 +39,8 @@ const char16_t* get_executable_path() {
   return g_executable_path;
 }
 
-char* wide_to_ansi(const char16_t* text) {
-  int bytes = WideCharToMultiByte(CP_ACP, 0, as_wide(text), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return nullptr;
-  auto* block = static_cast<char*>(std::malloc(size_t(bytes) + 1));
-  if (!block) return nullptr;
-  if (!WideCharToMultiByte(CP_ACP, 0, as_wide(text), -1, block, bytes, nullptr, nullptr)) {
-    std::free(block);
-    return nullptr;
-  }
-  block[bytes] = 0;
-  return block;
-}
-
-char16_t* ansi_to_wide(const char* text) {
-  int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (units <= 0) return nullptr;
-  auto* block = static_cast<char16_t*>(std::malloc((size_t(units) + 1) * sizeof(char16_t)));
-  if (!block) return nullptr;
-  if (!MultiByteToWideChar(CP_ACP, 0, text, -1, as_wide(block), units)) {
-    std::free(block);
-    return nullptr;
-  }
-  block[units] = 0;
-  return block;
-}
-
-HANDLE platform_create_file(const char16_t* path, DWORD access, DWORD share, DWORD disposition,
-                            DWORD flags_and_attributes) {
-  if (is_nt_platform())
-    return CreateFileW(as_wide(path), access, share, nullptr, disposition, flags_and_attributes,
-                       nullptr);
-  char* ansi = wide_to_ansi(path);
-  if (!ansi) return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileA(ansi, access, share, nullptr, disposition, flags_and_attributes, nullptr);
-  std::free(ansi);
-  return file;
-}
-
 void reset_platform_cache() {
-  g_platform_tested = false;
-  g_nt_platform = false;
+  reset_platform_test();
   g_executable_path_known = false;
   g_executable_path = nullptr;  // test paths are leaked on purpose: callers may hold them
 }
@@ -99,9 +48,4 @@ void reset_platform_cache() {
 void set_executable_path_for_test(const char16_t* path) {
   g_executable_path = text::dup(path);
   g_executable_path_known = true;
-}
-
-void set_nt_platform_for_test(bool nt) {
-  g_platform_tested = true;
-  g_nt_platform = nt;
 }

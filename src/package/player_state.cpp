@@ -16,7 +16,7 @@ char16_t* g_movie_base;
 int32_t g_required_swf_version;
 int32_t g_installed_flash_version;
 char16_t* g_base_url;
-int32_t g_video_player_loading;
+bool g_video_player_loading;
 uint32_t g_table_generation;
 
 ResourceEntry* entry_at(int32_t index) {
@@ -69,8 +69,8 @@ void set_installed_flash_version(int32_t version) { g_installed_flash_version = 
 const char16_t* base_url() { return g_base_url; }
 void set_base_url(char16_t* url) { g_base_url = url; }
 
-int32_t video_player_loading() { return g_video_player_loading; }
-void set_video_player_loading(int32_t loading) { g_video_player_loading = loading; }
+bool video_player_loading() { return g_video_player_loading; }
+void set_video_player_loading(bool loading) { g_video_player_loading = loading; }
 
 uint32_t resource_table_generation() { return g_table_generation; }
 
@@ -144,5 +144,5 @@ void reset_player_state() {
   g_required_swf_version = g_installed_flash_version = 0;
   std::free(g_base_url);
   g_base_url = nullptr;
-  g_video_player_loading = 0;
+  g_video_player_loading = false;
 }

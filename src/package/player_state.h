@@ -49,8 +49,8 @@ void set_installed_flash_version(int32_t version);
 const char16_t* base_url();
 void set_base_url(char16_t* url);
 
-int32_t video_player_loading();
-void set_video_player_loading(int32_t loading);
+bool video_player_loading();
+void set_video_player_loading(bool loading);
 
 // Stores count, then allocates count zero-filled entries. Null when the
 // allocation fails (count stays stored) or count is not positive.

@@ -4,6 +4,7 @@
 
 #include "base/win/held_ref.h"
 
+#include "base/win/platform.h"
 #include "delivery/delivery.h"
 #include "host/control_site.h"
 #include "host/movie.h"
@@ -41,7 +42,23 @@ LRESULT default_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
                           : DefWindowProcA(window, message, wparam, lparam);
 }
 
-LRESULT on_create(HWND window) { return create_control_site(window) == SITE_CREATED ? 0 : -1; }
+// The window's side of its control site.
+class WindowCallback final : public SiteCallback {
+ public:
+  void client_size(int32_t* width, int32_t* height) override {
+    *width = g_layout.client_width;
+    *height = g_layout.client_height;
+  }
+  void layout_video(HWND window, int32_t width, int32_t height) override {
+    ::layout_video(window, width, height);
+  }
+};
+
+WindowCallback g_callback;
+
+LRESULT on_create(HWND window) {
+  return create_control_site(window, &g_callback) == SITE_CREATED ? 0 : -1;
+}
 
 LRESULT on_destroy(HWND window) {
   save_placement(window);

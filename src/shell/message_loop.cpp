@@ -4,7 +4,7 @@
 
 #include "base/win/held_ref.h"
 
-#include "package/platform.h"
+#include "base/win/platform.h"
 
 // GCC has no __try for 32-bit targets, so the guard is a handler frame of our
 // own, linked into the thread's exception chain at fs:[0] around each

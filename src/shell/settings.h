@@ -1,17 +1,11 @@
-// Per-user settings in the registry, and the main window's placement.
+// The main window's placement, kept in the per-user settings.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-extern const char SETTINGS_KEY[];
-
-// The value's four bytes as a number; the default when the key or the value
-// is missing or the value is longer than four bytes.
-int32_t read_setting(const char* name, int32_t default_value);
-// Creates the key when missing; failures are silent.
-void write_setting(const char* name, int32_t value);
+#include "base/win/settings_store.h"
 
 // The saved position brought onto the virtual screen; false when none is saved.
 bool restore_placement(int32_t* x, int32_t* y, bool* maximised);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
 #include "delivery/delivery_testing.h"
 #include "delivery/resource_moniker.h"
 #include "delivery/resource_stream.h"
@@ -50,7 +51,7 @@ class DeliveryTest : public ::testing::Test {
     EXPECT_TRUE(FreeCounter::instance().each_freed_once());
     delivery_testing::fail_chunk_buffers(false);
     delivery_testing::fail_file_reads(false);
-    set_video_player_loading(0);
+    set_video_player_loading(false);
     DestroyWindow(window_);
     reset_player_state();
     reset_platform_cache();
@@ -267,7 +268,7 @@ TEST_F(DeliveryTest, WithoutNegotiationOnlyTheResponseIsSkipped) {
 
 TEST_F(DeliveryTest, StreamReadAndStat) {
   entry(0, 100, 50);
-  for (int32_t loading : {0, 1}) {
+  for (bool loading : {false, true}) {
     set_video_player_loading(loading);
     g_player_ready_messages = 0;
     RecordingCallback::Options options;
@@ -292,10 +293,10 @@ TEST_F(DeliveryTest, StreamReadAndStat) {
     EXPECT_EQ(stream->Read(buffer, 10, &got), S_FALSE);
     EXPECT_EQ(got, 0u);
     pump_pending();
-    EXPECT_EQ(g_player_ready_messages, loading);
+    EXPECT_EQ(g_player_ready_messages, loading ? 1 : 0);
     release(callback);
   }
-  set_video_player_loading(0);
+  set_video_player_loading(false);
 }
 
 TEST_F(DeliveryTest, StatGivesTheTotalBeforeAnyData) {

@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include "base/win/held_ref.h"
+#include "base/win/settings_store.h"
 #include "delivery/delivery_support.h"
 #include "delivery/delivery_testing.h"
 #include "host/control_site.h"
 #include "host/host_support.h"
 #include "package/platform.h"
 #include "package/player_state.h"
-#include "shell/settings.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/settings_store.h"
 #include "host/control_site.h"
 #include "host/fs_command.h"
 #include "host/host_support.h"
-#include "shell/settings.h"
 
 namespace {
 
@@ -26,15 +26,11 @@ TEST(VolumeText, KeepsTheFirstCharacterAndTheDigitsAfterIt) {
       {u"7a3", 7},
       {u"a12", 0},
       {u"", 0},
-      {u"0", 0},
-      {u"100", 100},
       {u"\t9", 9},
       {u"  8", 0},    // the second space ends the kept text
       {u" -5", 0},    // so does a sign after a space
       {u"-", 0},
-      {u"+", 0},
       {u"007", 7},
-      {u"5 6", 5},
       {u"2147483647", INT32_MAX},
       {u"2147483648", INT32_MAX},
       {u"99999999999999999999", INT32_MAX},
@@ -59,12 +55,13 @@ class FsCommand : public ::testing::Test {
   ScratchRegistry registry_;
 };
 
+// The parser's rows are above; these show that its number, negative too, is
+// what gets stored.
 TEST_F(FsCommand, VolumeStoresItsNumber) {
   const struct {
     const char16_t* argument;
     int32_t expected;
-  } rows[] = {{u"75", 75}, {u"75.5", 75}, {u"-20", -20}, {u"+5", 5},
-              {u" 8", 8},  {u"7a3", 7},   {u"a12", 0},   {u"", 0}};
+  } rows[] = {{u"75.5", 75}, {u"-20", -20}, {u"", 0}};
   for (const auto& row : rows) {
     write_setting("svol", UNSET);
     handle_fs_command(u"volume", row.argument);

@@ -4,7 +4,6 @@
 
 #include "delivery/delivery_support.h"
 #include "host/control_site.h"
-#include "shell/main_window.h"
 
 namespace {
 
@@ -26,26 +25,27 @@ class OleEnvironment : public ::testing::Environment {
 
 const auto* const g_ole = ::testing::AddGlobalTestEnvironment(new OleEnvironment);
 
-LayoutState g_fake_layout;
+class RecordingLayout final : public SiteCallback {
+ public:
+  void client_size(int32_t* width, int32_t* height) override {
+    *width = g_layout_client_width;
+    *height = g_layout_client_height;
+  }
+  void layout_video(HWND, int32_t width, int32_t height) override {
+    if (g_layout_log)
+      g_layout_log->push_back("layout_video(" + std::to_string(width) + "," +
+                              std::to_string(height) + ")");
+  }
+};
+
+RecordingLayout g_layout;
 
 }  // namespace
 
 std::vector<std::string>* g_layout_log;
 int32_t g_layout_client_width, g_layout_client_height;
 
-// The window code is not linked into these tests; movie start reaches the
-// layout through these two.
-const LayoutState& layout_state() {
-  g_fake_layout.client_width = g_layout_client_width;
-  g_fake_layout.client_height = g_layout_client_height;
-  return g_fake_layout;
-}
-
-void layout_video(HWND, int32_t width, int32_t height) {
-  if (g_layout_log)
-    g_layout_log->push_back("layout_video(" + std::to_string(width) + "," +
-                            std::to_string(height) + ")");
-}
+SiteCallback* test_site_callback() { return &g_layout; }
 
 ScratchRegistry::ScratchRegistry() {
   for (const char* path : SCRATCH_TREE) RegDeleteKeyA(HKEY_CURRENT_USER, path);
@@ -72,7 +72,7 @@ SiteWindow::SiteWindow(FakeControl* control) : factory_(control), window_(create
 int SiteWindow::create() {
   ScopedClassRegistration registration(&factory_);
   EXPECT_TRUE(registration.ok());
-  created_ = create_control_site(window_);
+  created_ = create_control_site(window_, test_site_callback());
   return created_;
 }
 

@@ -1,5 +1,5 @@
 // Shared doubles for the host tests: an isolated per-user registry, a
-// recorder standing in for the window's layout pass, and a window whose
+// window callback that records the layout pass, and a window whose
 // control site holds a FakeControl made through the real creation path.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/fake_control.h"
+#include "host/site_callback.h"
 
 // Redirects HKEY_CURRENT_USER to a scratch key for its lifetime, so the
 // settings the tests write never reach the real per-user values.
@@ -22,10 +23,12 @@ class ScratchRegistry {
   HKEY key_ = nullptr;
 };
 
-// Where the fake layout pass records itself ("layout_video(W,H)"); the
-// client size it reports comes from g_layout_client.
+// Where the test window's layout pass records itself ("layout_video(W,H)");
+// the client size it reports comes from g_layout_client.
 extern std::vector<std::string>* g_layout_log;
 extern int32_t g_layout_client_width, g_layout_client_height;
+// The window side that test sites are created with.
+SiteCallback* test_site_callback();
 
 // A test window with a control site over control, created by the real
 // create_control_site through a registered class factory.

@@ -10,13 +10,13 @@
 
 #include "base/text.h"
 #include "base/win/held_ref.h"
+#include "base/win/settings_store.h"
 #include "delivery/delivery_support.h"
 #include "host/control_site.h"
 #include "host/host_support.h"
 #include "host/movie.h"
 #include "package/package_format.h"
 #include "package/player_state.h"
-#include "shell/settings.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ TEST_F(MovieStart, PageModesNameFlashVarsBaseThenMovie) {
     if (row.movie_base) {
       EXPECT_NE(base_url(), movie_base()) << row.name;
     }
-    EXPECT_EQ(video_player_loading(), 0) << row.name;
+    EXPECT_FALSE(video_player_loading()) << row.name;
     EXPECT_EQ(control_.refs, refs_) << row.name;
     window_.reset();
   }
@@ -158,7 +158,7 @@ TEST_F(MovieStart, VideoModeLaysOutOnlyWithAKnownSize) {
     embed(PLAYBACK_VIDEO);
     start_movie(window_->window());
     EXPECT_EQ(control_.log, row.log) << row.width << "x" << row.height;
-    EXPECT_EQ(video_player_loading(), 1);
+    EXPECT_TRUE(video_player_loading());
     EXPECT_EQ(base_url(), nullptr);
     EXPECT_EQ(control_.refs, refs_);
     window_.reset();
@@ -177,10 +177,10 @@ TEST_F(MovieStart, NothingHappensWithoutTheScriptingInterfaceOrInAnUnknownMode) 
   embed(PLAYBACK_VIDEO);
   control_.options().flash = false;
   start_movie(window_->window());
-  set_video_player_loading(1);
+  set_video_player_loading(true);
   on_player_ready(window_->window());
   EXPECT_TRUE(control_.log.empty());
-  EXPECT_EQ(video_player_loading(), 1);  // untouched: nothing was scripted
+  EXPECT_TRUE(video_player_loading());  // untouched: nothing was scripted
   EXPECT_EQ(control_.refs, refs_);
   window_.reset();
 
@@ -216,10 +216,10 @@ TEST_F(PlayerReady, ScriptsVolumeSkinVideoAndPlay) {
   for (const auto& row : rows) {
     if (row.stored) write_setting("svol", row.volume);
     embed(PLAYBACK_VIDEO);
-    set_video_player_loading(1);
+    set_video_player_loading(true);
     on_player_ready(window_->window());
     EXPECT_EQ(control_.log, scripted(row.text)) << row.text;
-    EXPECT_EQ(video_player_loading(), 0);
+    EXPECT_FALSE(video_player_loading());
     EXPECT_EQ(control_.refs, refs_);
     window_.reset();
   }
@@ -281,10 +281,10 @@ TEST_F(MovieStart, OldControlsAreNotCalledPastTheirInterface) {
     window_.reset();
 
     embed(PLAYBACK_VIDEO);
-    set_video_player_loading(1);
+    set_video_player_loading(true);
     on_player_ready(window_->window());
     EXPECT_EQ(control_.log, row.scripted ? scripted("100") : Log{});
-    EXPECT_EQ(video_player_loading(), 0);
+    EXPECT_FALSE(video_player_loading());
     EXPECT_EQ(control_.refs, refs_);
     window_.reset();
   }
@@ -343,7 +343,8 @@ TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
     {
       ScopedClassRegistration registration(&site->factory());
       run_in_message(
-          site->window(), [](void* w) { create_control_site(static_cast<HWND>(w)); },
+          site->window(),
+          [](void* w) { create_control_site(static_cast<HWND>(w), test_site_callback()); },
           site->window());
     }
     EXPECT_TRUE(control_.faulted);

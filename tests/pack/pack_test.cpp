@@ -69,7 +69,7 @@ class PackTest : public ::testing::Test {
     std::vector<std::string> args = {"-o", path("out.exe"), path("manifest.toml")};
     if (!stub.empty()) args.insert(args.end(), {"--stub", path(stub)});
     args.insert(args.end(), extra.begin(), extra.end());
-    return run(command_pack, args);
+    return run(command_build, args);
   }
 
   // No output and no temporary file beside it.
@@ -215,10 +215,10 @@ TEST_F(PackTest, UsageErrorsNameTheOption) {
     std::vector<std::string> args;
     const char* message;
   } cases[] = {
-      {command_pack, {"manifest.toml"}, "missing -o"},
-      {command_pack, {"-o", "x.exe"}, "missing MANIFEST"},
-      {command_pack, {"-o"}, "-o needs a file name"},
-      {command_pack, {"--sub", "s.exe"}, "unknown option --sub"},
+      {command_build, {"manifest.toml"}, "missing -o"},
+      {command_build, {"-o", "x.exe"}, "missing MANIFEST"},
+      {command_build, {"-o"}, "-o needs a file name"},
+      {command_build, {"--sub", "s.exe"}, "unknown option --sub"},
       {command_list, {}, "missing PLAYER.exe"},
       {command_list, {"--jsn", "a.exe"}, "unknown option --jsn"},
       {command_explain, {"a.exe"}, "missing URL"},
@@ -228,7 +228,7 @@ TEST_F(PackTest, UsageErrorsNameTheOption) {
     EXPECT_EQ(run(c.command, c.args), 2) << c.message;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
   }
-  for (auto* command : {command_pack, command_list, command_explain}) {
+  for (auto* command : {command_build, command_list, command_explain}) {
     EXPECT_EQ(run(command, {"--help"}), 0);
     EXPECT_NE(output_.find("Exit codes"), std::string::npos);
   }
@@ -256,7 +256,7 @@ TEST_F(PackTest, OutputNamingAnInputIsRefused) {
   for (const auto& c : cases) {
     if ((no_symlink && c.out == path("link.swf")) || (no_hard_link && c.out == path("hard.xml"))) continue;
     std::string before = fs::exists(c.out) ? read(fs::path(c.out).lexically_relative(dir_).string()) : "";
-    EXPECT_EQ(run(command_pack, {"--stub", path("stub.exe"), "-o", c.out, path("manifest.toml")}), 1) << c.out;
+    EXPECT_EQ(run(command_build, {"--stub", path("stub.exe"), "-o", c.out, path("manifest.toml")}), 1) << c.out;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
     if (!before.empty()) {
       EXPECT_EQ(read(fs::path(c.out).lexically_relative(dir_).string()), before);
@@ -349,7 +349,7 @@ TEST_F(PackTest, NonAsciiPathsWork) {
   write(u8"захват é/фильм.swf", std::string("FWS\x0a") + std::string(20, 'x'));
   write(u8"захват é/manifest.toml",
         u8"mode = \"page\"\n[[entry]]\nurl = \"http://example.test/фильм.swf\"\nfile = \"фильм.swf\"\n");
-  ASSERT_EQ(run(command_pack, {"--stub", path("stub.exe"), "-o", path(u8"игра ü.exe"),
+  ASSERT_EQ(run(command_build, {"--stub", path("stub.exe"), "-o", path(u8"игра ü.exe"),
                                path(u8"захват é/manifest.toml")}),
             0)
       << errors_;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/platform.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/platform.h"

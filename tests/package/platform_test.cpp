@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/win/platform.h"
 #include "package/package_format.h"
 #include "package/platform.h"
 #include "package/player_state.h"

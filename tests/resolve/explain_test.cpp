@@ -182,7 +182,7 @@ TEST_F(ExplainTest, CommandOverAPlayerExecutable) {
     std::vector<std::string> args = {"--stub", stub, "-o", out, manifest};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
-    ASSERT_EQ(command_pack(int(argv.size()), argv.data()), 0);
+    ASSERT_EQ(command_build(int(argv.size()), argv.data()), 0);
     reset_player_state();
   }
   auto run = [&](std::vector<std::string> args, std::string* printed) {

@@ -1,6 +1,8 @@
 // read_setting against what other programs, or a hand in regedit, may leave
 // under the key: any type, any size.
-#include "shell/settings.h"
+#include "base/win/settings_store.h"
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

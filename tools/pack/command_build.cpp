@@ -33,7 +33,7 @@ int usage_error(const char* command, const std::string& message) {
 
 bool is_help(const char* arg) { return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"); }
 
-int command_pack(int argc, char** argv) {
+int command_build(int argc, char** argv) {
   pack::BuildOptions options;
   std::string manifest;
   for (int i = 0; i < argc; ++i) {

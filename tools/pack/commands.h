@@ -5,7 +5,7 @@
 
 #include <string>
 
-int command_pack(int argc, char** argv);
+int command_build(int argc, char** argv);
 int command_list(int argc, char** argv);
 int command_explain(int argc, char** argv);
 int command_audit(int argc, char** argv);

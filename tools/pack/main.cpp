@@ -96,7 +96,7 @@ struct Command {
 
 // One row per subcommand.
 const Command kCommands[] = {
-    {"build", command_pack},
+    {"build", command_build},
     {"list", command_list},
     {"explain", command_explain},
     {"import", command_import},

@@ -1,6 +1,6 @@
-// The registry values alone, so that the control site can keep the volume
-// without linking the window code.
-#include "settings.h"
+#include "base/win/settings_store.h"
+
+#include <windows.h>
 
 const char SETTINGS_KEY[] = "SOFTWARE\\Calventra\\Tessivo\\SWFPlay";
 
