@@ -61,6 +61,7 @@ class Counted {
     if (refs == 0) self->destroy();
     return refs > 0 ? ULONG(refs) : 0;
   }
+  LONG count() const { return refs_; }
 
  private:
   LONG refs_ = 1;
