@@ -1,7 +1,5 @@
 #include "delivery/resource_moniker.h"
 
-#include <new>
-
 #include "base/text.h"
 #include "base/win/co_task_mem.h"
 #include "base/win/held_ref.h"
@@ -30,9 +28,7 @@ ResourceMoniker::ResourceMoniker(int32_t index, HWND window) : index_(index), wi
 }
 
 ResourceMoniker* create_resource_moniker(int32_t index, HWND window) {
-  void* block = GlobalAlloc(GMEM_FIXED, sizeof(ResourceMoniker));
-  if (!block) return nullptr;
-  return new (block) ResourceMoniker(index, window);
+  return base::win::new_global<ResourceMoniker>(index, window);
 }
 
 IMoniker* resource_moniker_interface(ResourceMoniker* moniker) { return moniker; }
@@ -47,34 +43,6 @@ ResourceMoniker* ResourceMoniker::find_by_timer(HWND window, UINT_PTR timer) {
   for (ResourceMoniker* m = g_live_head; m; m = m->next_live_)
     if (m->timer_ && m->timer_ == timer && m->window_ == window) return m;
   return nullptr;
-}
-
-STDMETHODIMP ResourceMoniker::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IPersistStream ||
-      iid == IID_IMoniker || iid == IID_IAsyncMoniker) {
-    IMoniker* moniker = this;
-    *out = moniker;
-  } else if (iid == IID_IROTData) {
-    IROTData* data = this;
-    *out = data;
-  } else if (iid == IID_IBinding) {
-    IBinding* binding = this;
-    *out = binding;
-  } else {
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) ResourceMoniker::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-STDMETHODIMP_(ULONG) ResourceMoniker::Release() {
-  LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) destroy();
-  return refs > 0 ? ULONG(refs) : 0;
 }
 
 void ResourceMoniker::destroy() {
@@ -92,8 +60,7 @@ void ResourceMoniker::destroy() {
   callback_.reset();
   disarm_timer();
   close_file();
-  this->~ResourceMoniker();
-  GlobalFree(this);
+  base::win::delete_global(this);
 }
 
 STDMETHODIMP ResourceMoniker::BindToStorage(IBindCtx* context, IMoniker*, REFIID, void** out) {

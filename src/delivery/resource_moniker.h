@@ -10,20 +10,23 @@
 #include "base/win/bind_info.h"
 #include "base/win/held_ref.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/unknown.h"
 #include "delivery/delivery.h"
 
 class ResourceStream;
 
 constexpr uint32_t CHUNK_LIMIT = 0x10000;
 
-class ResourceMoniker final : public IMoniker, public IROTData, public IBinding {
+using ResourceMonikerTable = base::win::QueryTable<
+    base::win::Answer<IMoniker, IID_IUnknown, IID_IPersist, IID_IPersistStream, IID_IMoniker,
+                      IID_IAsyncMoniker>,
+    base::win::Answer<IROTData, IID_IROTData>, base::win::Answer<IBinding, IID_IBinding>>;
+
+class ResourceMoniker final
+    : public base::win::Unknown<ResourceMoniker, base::win::Counted, ResourceMonikerTable, IMoniker,
+                                IROTData, IBinding> {
  public:
   ResourceMoniker(int32_t index, HWND window);
-
-  // IUnknown, shared by all three interfaces.
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   // IPersist, IPersistStream
   STDMETHODIMP GetClassID(CLSID*) override { return E_NOTIMPL; }
@@ -71,6 +74,7 @@ class ResourceMoniker final : public IMoniker, public IROTData, public IBinding 
   static ResourceMoniker* find_by_timer(HWND window, UINT_PTR timer);
 
  private:
+  friend base::win::Counted;
   enum class TransferState { IDLE, READING, SERVING, DONE };
 
   void destroy();
@@ -88,7 +92,6 @@ class ResourceMoniker final : public IMoniker, public IROTData, public IBinding 
   void close_file();
   const char16_t* reported_url() const;
 
-  LONG refs_ = 1;
   int32_t index_;
   HWND window_;
   base::win::ScopedHandle file_;  // opened by the transfer

@@ -1,7 +1,5 @@
 #include "delivery/resource_stream.h"
 
-#include <new>
-
 #include "delivery/delivery.h"
 #include "delivery/tracking.h"
 #include "package/player_state.h"
@@ -46,34 +44,13 @@ ResourceStream::ResourceStream(uint32_t total_size, HWND window, ResourceMoniker
 
 ResourceStream* create_resource_stream(uint32_t total_size, HWND window,
                                        ResourceMoniker* moniker) {
-  void* block = GlobalAlloc(GMEM_FIXED, sizeof(ResourceStream));
-  if (!block) return nullptr;
-  return new (block) ResourceStream(total_size, window, moniker);
+  return base::win::new_global<ResourceStream>(total_size, window, moniker);
 }
 
 void ResourceStream::destroy() {
   free_chunk_buffer(buffer_);
   --g_live.streams;
-  this->~ResourceStream();
-  GlobalFree(this);
-}
-
-STDMETHODIMP ResourceStream::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_IStream) return E_NOINTERFACE;
-  IStream* stream = this;
-  *out = stream;
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) ResourceStream::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-STDMETHODIMP_(ULONG) ResourceStream::Release() {
-  LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) destroy();
-  return refs > 0 ? ULONG(refs) : 0;
+  base::win::delete_global(this);
 }
 
 void ResourceStream::serve_chunk(uint32_t length) {

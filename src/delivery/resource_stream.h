@@ -6,16 +6,16 @@
 
 #include <cstdint>
 
+#include "base/win/unknown.h"
+
 class ResourceMoniker;
 
-class ResourceStream final : public IStream {
+class ResourceStream final
+    : public base::win::Unknown<
+          ResourceStream, base::win::Counted,
+          base::win::QueryTable<base::win::Answer<IStream, IID_IUnknown, IID_IStream>>, IStream> {
  public:
   ResourceStream(uint32_t total_size, HWND window, ResourceMoniker* moniker);
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   // ISequentialStream
   STDMETHODIMP Read(void* buffer, ULONG count, ULONG* count_read) override;
   STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
@@ -44,9 +44,9 @@ class ResourceStream final : public IStream {
   void end_feed(HRESULT status);
 
  private:
+  friend base::win::Counted;
   void destroy();
 
-  LONG refs_ = 1;
   uint32_t total_size_;
   uint32_t delivered_ = 0;
   HWND window_;

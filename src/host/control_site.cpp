@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "base/text.h"
 #include "base/win/held_ref.h"
@@ -47,23 +46,6 @@ void report_unanswered(const wchar_t* name) {
 }
 
 }  // namespace
-
-HRESULT ControlSite::query(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite)) {
-    *out = static_cast<IOleClientSite*>(this);
-  } else if (IsEqualIID(iid, IID_IOleInPlaceSite)) {
-    *out = static_cast<IOleInPlaceSite*>(this);
-  } else if (IsEqualIID(iid, DIID_FLASH_EVENTS)) {
-    *out = static_cast<IDispatch*>(this);
-  } else if (IsEqualIID(iid, IID_IServiceProvider)) {
-    *out = static_cast<IServiceProvider*>(this);
-  } else {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  return S_OK;
-}
 
 STDMETHODIMP ControlSite::GetContainer(IOleContainer** out) {
   if (out) *out = nullptr;
@@ -217,16 +199,15 @@ ControlSite* control_site_of(HWND window) {
 }
 
 int create_control_site(HWND window, SiteCallback* callback) {
-  void* block = GlobalAlloc(GMEM_FIXED, sizeof(ControlSite));
-  if (!block) return SITE_NO_MEMORY;
-  auto* site = new (block) ControlSite(window, callback);
+  auto* site = base::win::new_global<ControlSite>(window, callback);
+  if (!site) return SITE_NO_MEMORY;
 
   HeldRef<IClassFactory> factory;
   void** out = reinterpret_cast<void**>(factory.put());
   HRESULT hr = CoGetClassObject(CLSID_FLASH_CONTROL, CONTROL_CONTEXT, nullptr, IID_IClassFactory, out);
   if (FAILED(hr)) *out = nullptr;
   if (!factory) {
-    GlobalFree(block);
+    base::win::delete_global(site);
     return SITE_NO_CLASS;
   }
   HeldRef<IOleObject> control;
@@ -236,7 +217,7 @@ int create_control_site(HWND window, SiteCallback* callback) {
   factory.reset();
   // A factory that claims success without an object has failed as well.
   if (!control) {
-    GlobalFree(block);
+    base::win::delete_global(site);
     return SITE_NO_INSTANCE;
   }
 
@@ -253,6 +234,5 @@ void destroy_control_site(HWND window) {
   if (!site) return;
   site->teardown();
   SetWindowLongA(window, GWL_USERDATA, 0);
-  site->~ControlSite();
-  GlobalFree(site);
+  base::win::delete_global(site);
 }

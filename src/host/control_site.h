@@ -10,40 +10,30 @@
 #include <urlmon.h>
 
 #include "base/win/held_ref.h"
+#include "base/win/unknown.h"
+#include "host/shockwave_flash.h"
 #include "host/site_callback.h"
 
-class ControlSite;
+// Every interface but the in-place frame answers this table; the bind host and
+// the hyperlink frame only through the service provider. The site counts
+// nothing: it lives exactly as long as its window.
+using ControlSiteTable = base::win::QueryTable<
+    base::win::Answer<IOleClientSite, IID_IUnknown, IID_IOleClientSite>,
+    base::win::Answer<IOleInPlaceSite, IID_IOleInPlaceSite>,
+    base::win::Answer<IDispatch, DIID_FLASH_EVENTS>,
+    base::win::Answer<IServiceProvider, IID_IServiceProvider>>;
 
-// Every interface but the in-place frame answers the site's own table and
-// counts nothing: the site lives exactly as long as its window.
-template <class Interface>
-class SiteInterface : public Interface {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-};
-
-// The frame is reached only through GetWindowContext and answers no queries.
-class FrameInterface : public IOleInPlaceFrame {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
-  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-};
-
-class ControlSite final : public SiteInterface<IOleClientSite>,
-                    public SiteInterface<IOleInPlaceSite>,
-                    public FrameInterface,
-                    public SiteInterface<IDispatch>,
-                    public SiteInterface<IServiceProvider>,
-                    public SiteInterface<IBindHost>,
-                    public SiteInterface<IHlinkFrame> {
+class ControlSite final
+    : public base::win::Unknown<ControlSite, base::win::Uncounted, ControlSiteTable,
+                                IOleClientSite, IOleInPlaceSite, IDispatch, IServiceProvider,
+                                IBindHost, IHlinkFrame>,
+      // The frame is reached only through GetWindowContext and answers no queries.
+      public base::win::Unknown<ControlSite, base::win::Uncounted, base::win::NoQueries,
+                                IOleInPlaceFrame> {
  public:
   explicit ControlSite(HWND window, SiteCallback* callback = nullptr)
       : window_(window), callback_(callback) {}
 
-  HRESULT query(REFIID iid, void** out);
   IOleObject* control() const { return control_.get(); }
   SiteCallback* callback() const { return callback_; }
   // Creation steps from SetClientSite on; the site takes its own reference.
@@ -132,11 +122,6 @@ class ControlSite final : public SiteInterface<IOleClientSite>,
   base::win::OwnedRef<IConnectionPoint> point_;
   DWORD cookie_ = 0;
 };
-
-template <class Interface>
-STDMETHODIMP SiteInterface<Interface>::QueryInterface(REFIID iid, void** out) {
-  return static_cast<ControlSite*>(this)->query(iid, out);
-}
 
 // Results of create_control_site.
 enum : int {

@@ -113,26 +113,10 @@ void RecordingCallback::fault_if_asked(const char* method) {
 }
 
 STDMETHODIMP RecordingCallback::QueryInterface(REFIID iid, void** out) {
+  if (options_.service_provider || iid != IID_IServiceProvider)
+    return Unknown::QueryInterface(iid, out);
   *out = nullptr;
-  if (iid == IID_IUnknown || iid == IID_IBindStatusCallback)
-    *out = static_cast<IBindStatusCallback*>(this);
-  else if (iid == IID_IServiceProvider && options_.service_provider)
-    *out = static_cast<IServiceProvider*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) RecordingCallback::AddRef() {
-  if (dead) ++calls_after_death;
-  return ULONG(++refs);
-}
-
-STDMETHODIMP_(ULONG) RecordingCallback::Release() {
-  if (dead) ++calls_after_death;
-  if (--refs == 0) dead = true;
-  return ULONG(refs);
+  return E_NOINTERFACE;
 }
 
 STDMETHODIMP RecordingCallback::OnStartBinding(DWORD, IBinding* new_binding) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/unknown.h"
 #include "delivery/delivery.h"
 #include "shell/message_loop.h"
 
@@ -51,7 +52,34 @@ class FreeCounter : public IMallocSpy {
   bool registered_ = false;
 };
 
-class RecordingCallback : public IBindStatusCallback, public IServiceProvider, public IHttpNegotiate {
+// Counted where a test can read it; the storage is the test's, so reaching 0
+// only marks the callback dead and every later call is counted.
+class RecordingCount {
+ public:
+  LONG refs = 1;
+  bool dead = false;
+  int calls_after_death = 0;
+
+ protected:
+  ULONG add_ref() {
+    if (dead) ++calls_after_death;
+    return ULONG(++refs);
+  }
+  template <class Self>
+  ULONG release(Self*) {
+    if (dead) ++calls_after_death;
+    if (--refs == 0) dead = true;
+    return ULONG(refs);
+  }
+};
+
+using RecordingTable = base::win::QueryTable<
+    base::win::Answer<IBindStatusCallback, IID_IUnknown, IID_IBindStatusCallback>,
+    base::win::Answer<IServiceProvider, IID_IServiceProvider>>;
+
+class RecordingCallback
+    : public base::win::Unknown<RecordingCallback, RecordingCount, RecordingTable,
+                                IBindStatusCallback, IServiceProvider, IHttpNegotiate> {
  public:
   struct Options {
     bool service_provider = true;    // offers IServiceProvider ...
@@ -70,10 +98,8 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
   RecordingCallback() : RecordingCallback(Options()) {}
   ~RecordingCallback();
 
-  // IUnknown
+  // The table's answer, without the service provider when the options say so.
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
   // IBindStatusCallback
   STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
   STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
@@ -103,11 +129,8 @@ class RecordingCallback : public IBindStatusCallback, public IServiceProvider, p
   std::wstring response;
   HRESULT last_read = S_OK;
   bool stopped = false;
-  bool dead = false;            // count reached 0; the storage is the test's
   bool faulted = false;
   HRESULT abort_result = S_OK;  // of the Abort made inside a notification
-  int calls_after_death = 0;
-  LONG refs = 1;
 
  private:
   void record(const std::string& call);

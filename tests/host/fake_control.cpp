@@ -18,20 +18,14 @@ void FakeControl::call(const std::string& entry, const char* name) {
 }
 
 STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
+  HRESULT hr = Unknown::QueryInterface(iid, out);
+  if (hr != S_OK) return hr;
+  if ((options_.flash || *out != static_cast<IShockwaveFlash*>(this)) &&
+      (options_.events || *out != static_cast<IConnectionPointContainer*>(this)))
+    return S_OK;
+  Release();
   *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) {
-    *out = static_cast<IOleObject*>(this);
-  } else if (IsEqualIID(iid, IID_IOleInPlaceObject)) {
-    *out = static_cast<IOleInPlaceObject*>(this);
-  } else if (options_.flash && IsEqualIID(iid, __uuidof(IShockwaveFlash))) {
-    *out = static_cast<IShockwaveFlash*>(this);
-  } else if (options_.events && IsEqualIID(iid, IID_IConnectionPointContainer)) {
-    *out = static_cast<IConnectionPointContainer*>(this);
-  } else {
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  return E_NOINTERFACE;
 }
 
 STDMETHODIMP FakeControl::SetClientSite(IOleClientSite* site) {
@@ -124,15 +118,6 @@ STDMETHODIMP FakeControl::Unadvise(DWORD cookie) {
   if (cookie != COOKIE || !sink) return CONNECT_E_NOCONNECTION;
   sink->Release();
   sink = nullptr;
-  return S_OK;
-}
-
-STDMETHODIMP FakeFactory::QueryInterface(REFIID iid, void** out) {
-  *out = nullptr;
-  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IClassFactory))
-    return E_NOINTERFACE;
-  *out = static_cast<IClassFactory*>(this);
-  AddRef();
   return S_OK;
 }
 

@@ -11,13 +11,32 @@
 #include <string>
 #include <vector>
 
-#include "host/shockwave_flash.h"
+#include "base/win/unknown.h"
+#include "standin/flash_slots.h"
 
-class FakeControl : public IOleObject,
-                    public IOleInPlaceObject,
-                    public IShockwaveFlash,
-                    public IConnectionPointContainer,
-                    public IConnectionPoint {
+// Counted where a test can read it and never destroyed: the test owns the object.
+class TestCounted {
+ public:
+  LONG refs = 1;  // the test's own reference
+
+ protected:
+  ULONG add_ref() { return ULONG(++refs); }
+  template <class Self>
+  ULONG release(Self*) {
+    return ULONG(--refs);
+  }
+};
+
+using FakeControlTable = base::win::QueryTable<
+    base::win::Answer<IOleObject, IID_IUnknown, IID_IOleObject>,
+    base::win::Answer<IOleInPlaceObject, IID_IOleInPlaceObject>,
+    base::win::Answer<IShockwaveFlash, __uuidof(IShockwaveFlash)>,
+    base::win::Answer<IConnectionPointContainer, IID_IConnectionPointContainer>>;
+
+class FakeControl
+    : public base::win::Unknown<FakeControl, TestCounted, FakeControlTable, IOleObject,
+                                IOleInPlaceObject, FlashSlots, IConnectionPointContainer,
+                                IConnectionPoint> {
  public:
   struct Options {
     bool flash = true;           // answers IShockwaveFlash
@@ -38,15 +57,12 @@ class FakeControl : public IOleObject,
 
   std::vector<std::string> log;
   bool faulted = false;
-  LONG refs = 1;                 // the test's own reference
   IDispatch* sink = nullptr;     // held between Advise and Unadvise
   IOleClientSite* client_site = nullptr;
   static constexpr DWORD COOKIE = 0x5EED;
 
-  // IUnknown
+  // The table's answer, unless the options leave that interface out.
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ULONG(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return ULONG(--refs); }
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
@@ -90,26 +106,7 @@ class FakeControl : public IOleObject,
     return E_NOTIMPL;
   }
 
-  // IShockwaveFlash: the used slots record, the rest answer E_NOTIMPL.
-#define FAKE_UNUSED(n) \
-  STDMETHODIMP unused_##n() override { return E_NOTIMPL; }
-  FAKE_UNUSED(7) FAKE_UNUSED(8) FAKE_UNUSED(9) FAKE_UNUSED(10) FAKE_UNUSED(11) FAKE_UNUSED(12)
-  FAKE_UNUSED(13) FAKE_UNUSED(15) FAKE_UNUSED(16) FAKE_UNUSED(17) FAKE_UNUSED(18)
-  FAKE_UNUSED(19) FAKE_UNUSED(20) FAKE_UNUSED(21) FAKE_UNUSED(23) FAKE_UNUSED(24)
-  FAKE_UNUSED(25) FAKE_UNUSED(26) FAKE_UNUSED(27) FAKE_UNUSED(28) FAKE_UNUSED(29)
-  FAKE_UNUSED(30) FAKE_UNUSED(31) FAKE_UNUSED(32) FAKE_UNUSED(33) FAKE_UNUSED(34)
-  FAKE_UNUSED(35) FAKE_UNUSED(36) FAKE_UNUSED(37) FAKE_UNUSED(38) FAKE_UNUSED(40)
-  FAKE_UNUSED(41) FAKE_UNUSED(42) FAKE_UNUSED(43) FAKE_UNUSED(44) FAKE_UNUSED(45)
-  FAKE_UNUSED(46) FAKE_UNUSED(48) FAKE_UNUSED(49) FAKE_UNUSED(50) FAKE_UNUSED(51)
-  FAKE_UNUSED(52) FAKE_UNUSED(53) FAKE_UNUSED(54) FAKE_UNUSED(55) FAKE_UNUSED(56)
-  FAKE_UNUSED(57) FAKE_UNUSED(58) FAKE_UNUSED(59) FAKE_UNUSED(60) FAKE_UNUSED(61)
-  FAKE_UNUSED(62) FAKE_UNUSED(63) FAKE_UNUSED(64) FAKE_UNUSED(65) FAKE_UNUSED(66)
-  FAKE_UNUSED(67) FAKE_UNUSED(68) FAKE_UNUSED(69) FAKE_UNUSED(70) FAKE_UNUSED(71)
-  FAKE_UNUSED(72) FAKE_UNUSED(73) FAKE_UNUSED(74) FAKE_UNUSED(75) FAKE_UNUSED(76)
-  FAKE_UNUSED(78) FAKE_UNUSED(79) FAKE_UNUSED(80) FAKE_UNUSED(81) FAKE_UNUSED(82)
-  FAKE_UNUSED(83) FAKE_UNUSED(84) FAKE_UNUSED(85) FAKE_UNUSED(86) FAKE_UNUSED(87)
-  FAKE_UNUSED(88) FAKE_UNUSED(89) FAKE_UNUSED(90) FAKE_UNUSED(91) FAKE_UNUSED(92)
-#undef FAKE_UNUSED
+  // IShockwaveFlash: the used slots record.
   STDMETHODIMP put_ScaleMode(long mode) override;
   STDMETHODIMP put_Movie(BSTR url) override;
   STDMETHODIMP FlashVersion(long* version) override;
@@ -137,15 +134,15 @@ class FakeControl : public IOleObject,
 };
 
 // Hands out one FakeControl; registered as the Flash control's class object.
-class FakeFactory : public IClassFactory {
+class FakeFactory
+    : public base::win::Unknown<
+          FakeFactory, TestCounted,
+          base::win::QueryTable<base::win::Answer<IClassFactory, IID_IUnknown, IID_IClassFactory>>,
+          IClassFactory> {
  public:
   explicit FakeFactory(FakeControl* control) : control_(control) {}
   HRESULT create_result = S_OK;
-  LONG refs = 1;
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return ULONG(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return ULONG(--refs); }
   STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
   STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 

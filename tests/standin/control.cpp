@@ -112,20 +112,6 @@ HINSTANCE standin_module() { return g_module; }
 
 // ---- EventPoint
 
-STDMETHODIMP EventPoint::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-    *out = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) EventPoint::AddRef() { return owner_->AddRef(); }
-STDMETHODIMP_(ULONG) EventPoint::Release() { return owner_->Release(); }
-
 STDMETHODIMP EventPoint::GetConnectionInterface(IID* iid) {
   if (!iid) return E_POINTER;
   *iid = DIID_FLASH_EVENTS;
@@ -174,35 +160,22 @@ StandinControl::~StandinControl() {
 }
 
 STDMETHODIMP StandinControl::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
+  HRESULT hr = Unknown::QueryInterface(iid, out);
+  if (hr != S_OK) return hr;
+  const char* name = *out == static_cast<IOleInPlaceObject*>(this)   ? "IOleInPlaceObject"
+                     : *out == static_cast<IShockwaveFlash*>(this) ? "IShockwaveFlash"
+                     : *out == static_cast<IConnectionPointContainer*>(this)
+                         ? "IConnectionPointContainer"
+                         : nullptr;
+  if (!name || !should_fail(name)) return S_OK;
+  Release();
   *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleObject)) {
-    *out = static_cast<IOleObject*>(this);
-  } else if (IsEqualIID(iid, IID_IOleInPlaceObject) || IsEqualIID(iid, IID_IOleWindow)) {
-    if (should_fail("IOleInPlaceObject")) return E_NOINTERFACE;
-    *out = static_cast<IOleInPlaceObject*>(this);
-  } else if (IsEqualIID(iid, __uuidof(IShockwaveFlash)) || IsEqualIID(iid, IID_IDispatch)) {
-    if (should_fail("IShockwaveFlash")) return E_NOINTERFACE;
-    *out = static_cast<IShockwaveFlash*>(this);
-  } else if (IsEqualIID(iid, IID_IConnectionPointContainer)) {
-    if (should_fail("IConnectionPointContainer")) return E_NOINTERFACE;
-    *out = static_cast<IConnectionPointContainer*>(this);
-  } else {
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
+  return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) StandinControl::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-STDMETHODIMP_(ULONG) StandinControl::Release() {
-  LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) {
-    LogLine("Destroyed");
-    delete this;
-  }
-  return ULONG(refs);
+void StandinControl::destroy() {
+  LogLine("Destroyed");
+  delete this;
 }
 
 STDMETHODIMP StandinControl::SetClientSite(IOleClientSite* site) {

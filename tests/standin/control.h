@@ -10,8 +10,9 @@
 
 #include <string>
 
+#include "base/win/unknown.h"
 #include "fetcher.h"
-#include "host/shockwave_flash.h"
+#include "flash_slots.h"
 
 // The stage's colour: what a pixel test finds wherever the control shows.
 constexpr COLORREF STAGE_COLOR = RGB(0x22, 0xB0, 0x4C);
@@ -22,13 +23,25 @@ constexpr UINT MSG_STAGE_FAULT = WM_USER + 0x177;
 // because menus cannot be read from another process everywhere.
 constexpr UINT MSG_STAGE_MENU_STATES = WM_USER + 0x178;
 
-class EventPoint : public IConnectionPoint {
- public:
-  explicit EventPoint(IConnectionPointContainer* owner) : owner_(owner) {}
+// Counts on the control that holds it, as a real control's connection point does.
+class CountedByOwner {
+ protected:
+  ULONG add_ref() { return owner_->AddRef(); }
+  template <class Self>
+  ULONG release(Self*) {
+    return owner_->Release();
+  }
+  IConnectionPointContainer* owner_ = nullptr;
+};
 
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+class EventPoint
+    : public base::win::Unknown<
+          EventPoint, CountedByOwner,
+          base::win::QueryTable<
+              base::win::Answer<IConnectionPoint, IID_IUnknown, IID_IConnectionPoint>>,
+          IConnectionPoint> {
+ public:
+  explicit EventPoint(IConnectionPointContainer* owner) { owner_ = owner; }
 
   STDMETHODIMP GetConnectionInterface(IID* iid) override;
   STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** out) override;
@@ -40,22 +53,23 @@ class EventPoint : public IConnectionPoint {
   IDispatch* sink() const { return sink_; }
 
  private:
-  LONG refs_ = 1;
-  IConnectionPointContainer* owner_;
   IDispatch* sink_ = nullptr;
 };
 
-class StandinControl final : public IOleObject,
-                       public IOleInPlaceObject,
-                       public IShockwaveFlash,
-                       public IConnectionPointContainer {
+using StandinTable = base::win::QueryTable<
+    base::win::Answer<IOleObject, IID_IUnknown, IID_IOleObject>,
+    base::win::Answer<IOleInPlaceObject, IID_IOleInPlaceObject, IID_IOleWindow>,
+    base::win::Answer<IShockwaveFlash, __uuidof(IShockwaveFlash), IID_IDispatch>,
+    base::win::Answer<IConnectionPointContainer, IID_IConnectionPointContainer>>;
+
+class StandinControl final
+    : public base::win::Unknown<StandinControl, base::win::Counted, StandinTable, IOleObject,
+                                IOleInPlaceObject, FlashSlots, IConnectionPointContainer> {
  public:
   StandinControl();
 
-  // IUnknown
+  // The table's answer, unless TESSIVO_TEST_FAIL refuses that interface.
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   // IOleObject
   STDMETHODIMP SetClientSite(IOleClientSite* site) override;
@@ -100,27 +114,7 @@ class StandinControl final : public IOleObject,
     return DISP_E_MEMBERNOTFOUND;
   }
 
-  // IShockwaveFlash: the slots the player uses; every other slot answers E_NOTIMPL.
-#define STANDIN_UNUSED(n) \
-  STDMETHODIMP unused_##n() override { return E_NOTIMPL; }
-  STANDIN_UNUSED(7) STANDIN_UNUSED(8) STANDIN_UNUSED(9) STANDIN_UNUSED(10) STANDIN_UNUSED(11)
-  STANDIN_UNUSED(12) STANDIN_UNUSED(13) STANDIN_UNUSED(15) STANDIN_UNUSED(16) STANDIN_UNUSED(17)
-  STANDIN_UNUSED(18) STANDIN_UNUSED(19) STANDIN_UNUSED(20) STANDIN_UNUSED(21) STANDIN_UNUSED(23)
-  STANDIN_UNUSED(24) STANDIN_UNUSED(25) STANDIN_UNUSED(26) STANDIN_UNUSED(27) STANDIN_UNUSED(28)
-  STANDIN_UNUSED(29) STANDIN_UNUSED(30) STANDIN_UNUSED(31) STANDIN_UNUSED(32) STANDIN_UNUSED(33)
-  STANDIN_UNUSED(34) STANDIN_UNUSED(35) STANDIN_UNUSED(36) STANDIN_UNUSED(37) STANDIN_UNUSED(38)
-  STANDIN_UNUSED(40) STANDIN_UNUSED(41) STANDIN_UNUSED(42) STANDIN_UNUSED(43) STANDIN_UNUSED(44)
-  STANDIN_UNUSED(45) STANDIN_UNUSED(46) STANDIN_UNUSED(48) STANDIN_UNUSED(49) STANDIN_UNUSED(50)
-  STANDIN_UNUSED(51) STANDIN_UNUSED(52) STANDIN_UNUSED(53) STANDIN_UNUSED(54) STANDIN_UNUSED(55)
-  STANDIN_UNUSED(56) STANDIN_UNUSED(57) STANDIN_UNUSED(58) STANDIN_UNUSED(59) STANDIN_UNUSED(60)
-  STANDIN_UNUSED(61) STANDIN_UNUSED(62) STANDIN_UNUSED(63) STANDIN_UNUSED(64) STANDIN_UNUSED(65)
-  STANDIN_UNUSED(66) STANDIN_UNUSED(67) STANDIN_UNUSED(68) STANDIN_UNUSED(69) STANDIN_UNUSED(70)
-  STANDIN_UNUSED(71) STANDIN_UNUSED(72) STANDIN_UNUSED(73) STANDIN_UNUSED(74) STANDIN_UNUSED(75)
-  STANDIN_UNUSED(76) STANDIN_UNUSED(78) STANDIN_UNUSED(79) STANDIN_UNUSED(80) STANDIN_UNUSED(81)
-  STANDIN_UNUSED(82) STANDIN_UNUSED(83) STANDIN_UNUSED(84) STANDIN_UNUSED(85) STANDIN_UNUSED(86)
-  STANDIN_UNUSED(87) STANDIN_UNUSED(88) STANDIN_UNUSED(89) STANDIN_UNUSED(90) STANDIN_UNUSED(91)
-  STANDIN_UNUSED(92)
-#undef STANDIN_UNUSED
+  // IShockwaveFlash: the slots the player uses.
   STDMETHODIMP put_ScaleMode(long mode) override;
   STDMETHODIMP put_Movie(BSTR url) override;
   STDMETHODIMP FlashVersion(long* version) override;
@@ -143,12 +137,13 @@ class StandinControl final : public IOleObject,
   STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** out) override;
 
  private:
+  friend base::win::Counted;
   ~StandinControl();
+  void destroy();
   void probe_site();
   void create_stage(HWND parent, LPCRECT rect);
   HRESULT fire(DISPID id, DISPPARAMS* params);
 
-  LONG refs_ = 1;
   IOleClientSite* site_ = nullptr;
   HWND stage_ = nullptr;
   EventPoint events_;

@@ -183,27 +183,6 @@ void Load::read_available() {
   if (total) end_tick_ = GetTickCount();  // the last byte's arrival
 }
 
-STDMETHODIMP Load::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IBindStatusCallback))
-    *out = static_cast<IBindStatusCallback*>(this);
-  else if (IsEqualIID(iid, IID_IServiceProvider))
-    *out = static_cast<IServiceProvider*>(this);
-  else
-    return E_NOINTERFACE;  // IHttpNegotiate only through the service provider
-  AddRef();
-  return S_OK;
-}
-
-STDMETHODIMP_(ULONG) Load::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-
-STDMETHODIMP_(ULONG) Load::Release() {
-  LONG refs = InterlockedDecrement(&refs_);
-  if (refs == 0) delete this;
-  return ULONG(refs);
-}
-
 STDMETHODIMP Load::OnStartBinding(DWORD reserved, IBinding* binding) {
   LogLine("OnStartBinding").number("load", id_).number("reserved", reserved).flag(
       "binding", binding != nullptr);

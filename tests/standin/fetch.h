@@ -11,13 +11,21 @@
 #include <cstdint>
 #include <string>
 
+#include "base/win/unknown.h"
+
 class Fetcher;
 
 enum class LoadKind { movie, file, skin, video };
 
 uint32_t crc32_update(uint32_t crc, const unsigned char* data, size_t size);
 
-class Load final : public IBindStatusCallback, public IServiceProvider, public IHttpNegotiate {
+// IHttpNegotiate only through the service provider.
+using LoadTable = base::win::QueryTable<
+    base::win::Answer<IBindStatusCallback, IID_IUnknown, IID_IBindStatusCallback>,
+    base::win::Answer<IServiceProvider, IID_IServiceProvider>>;
+
+class Load final : public base::win::Unknown<Load, base::win::Counted, LoadTable,
+                                             IBindStatusCallback, IServiceProvider, IHttpNegotiate> {
  public:
   Load(Fetcher* owner, int id, LoadKind kind, const std::wstring& url, const std::string* body,
        DWORD read_size, bool read_later);
@@ -39,12 +47,7 @@ class Load final : public IBindStatusCallback, public IServiceProvider, public I
   bool finished() const { return finished_; }
   const std::string& kept() const { return kept_; }
   // References others hold on the load (0 once the container let go).
-  long outside_refs() const { return refs_ - 1; }
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  long outside_refs() const { return count() - 1; }
 
   // IBindStatusCallback
   STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
@@ -67,10 +70,11 @@ class Load final : public IBindStatusCallback, public IServiceProvider, public I
                           LPWSTR* additional) override;
 
  private:
+  friend base::win::Counted;
   ~Load();
+  void destroy() { delete this; }
   void finish(HRESULT result, const char* failed_step);
 
-  LONG refs_ = 1;
   Fetcher* owner_;
   int id_;
   LoadKind kind_;
