@@ -398,6 +398,20 @@ class ImportTest(unittest.TestCase):
                     self.assertIn("at byte ", err)
                 self.assertNoOutput()
 
+    def test_output_naming_a_capture_is_refused(self):
+        d = tempfile.mkdtemp(prefix="import-self-")
+        self.addCleanup(shutil.rmtree, d, True)
+        capture = os.path.join(d, "site.warc.gz")
+        shutil.copy(FIX.gz[0], capture)
+        os.link(capture, os.path.join(d, "other.exe"))
+        for out in (capture, os.path.join(d, "other.exe")):
+            with self.subTest(out):
+                result = pack("import", capture, "-o", out, "--stub", FIX.fake_stub)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("choose another output", result.stderr.decode())
+                with open(capture, "rb") as f, open(FIX.gz[0], "rb") as g:
+                    self.assertEqual(f.read(), g.read())
+
     def test_a_bad_record_is_skipped_unless_strict(self):
         d = tempfile.mkdtemp(prefix="import-bad-")
         self.addCleanup(shutil.rmtree, d, True)

@@ -18,6 +18,7 @@
 #include "file_source.h"
 #include "manifest.h"
 #include "package_writer.h"
+#include "paths.h"
 #include "utf.h"
 
 namespace fs = std::filesystem;
@@ -229,6 +230,17 @@ int command_import(int argc, char** argv) {
   }
   if (inputs.empty()) return usage_error("no capture given");
   if (out_path.empty() && manifest_dir.empty()) return usage_error("give -o OUT.exe, --manifest DIR or both");
+  pack::FileId out_id, in_id;
+  if (!out_path.empty() && pack::file_id(out_path, &out_id)) {
+    std::vector<std::string> guarded = inputs;
+    if (!stub_path.empty()) guarded.push_back(stub_path);
+    for (const std::string& in : guarded)
+      if (pack::file_id(in, &in_id) && in_id == out_id) {
+        std::fprintf(stderr, "pack import: cannot write %s: it is the input %s; choose another output\n",
+                     out_path.c_str(), in.c_str());
+        return 1;
+      }
+  }
 
   std::string work, out_temp;
   bool work_is_temp = manifest_dir.empty();
