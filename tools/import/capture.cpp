@@ -76,15 +76,6 @@ std::string read_text(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Text as the package stores it: UTF-8, or bytes taken one to one when it is not.
-std::u16string wide(const std::string& s) {
-  std::u16string out;
-  if (utf8_to_utf16(s, &out)) return out;
-  out.clear();
-  for (unsigned char c : s) out += char16_t(c);
-  return out;
-}
-
 std::string status_reason(int status) { return "status " + std::to_string(status); }
 
 bool base64_decode(const std::string& in, std::string* out) {
@@ -633,8 +624,8 @@ Result Importer::finish() {
   pkg.width = options_.width;
   pkg.height = options_.height;
   if (embedded) {
-    pkg.flash_vars = wide(embedding.flash_vars);
-    if (!embedding.base.empty()) pkg.base = wide(join_url(page_url, embedding.base));
+    pkg.flash_vars = text_to_utf16(embedding.flash_vars);
+    if (!embedding.base.empty()) pkg.base = text_to_utf16(join_url(page_url, embedding.base));
     if (!options_.width && !options_.height) {
       pkg.width = embedding.width;
       pkg.height = embedding.height;
@@ -643,10 +634,10 @@ Result Importer::finish() {
   std::set<std::string> used;
   for (const Item& it : kept) {
     pack::PageEntry e;
-    e.url = wide(it.url);
-    e.alternate_url = wide(it.alternate);
+    e.url = text_to_utf16(it.url);
+    e.alternate_url = text_to_utf16(it.alternate);
     e.post_key = it.post_key;
-    e.content_type = wide(it.content_type);
+    e.content_type = text_to_utf16(it.content_type);
     e.data.path = it.file;
     e.data.size = it.size;
     pkg.entries.push_back(e);

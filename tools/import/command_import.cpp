@@ -83,12 +83,7 @@ std::string toml_text(const std::u16string& s) {
   return out + "\"";
 }
 
-std::string toml_text(const std::string& s) {
-  std::u16string w;
-  if (!utf8_to_utf16(s, &w))
-    for (unsigned char c : s) w += char16_t(c);
-  return toml_text(w);
-}
+std::string toml_text(const std::string& s) { return toml_text(text_to_utf16(s)); }
 
 void write_manifest(const capture::Result& r, const std::string& dir) {
   const pack::Package& pkg = r.package;

@@ -38,16 +38,6 @@ bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
-// UTF-8 when it is valid, else one byte per character (movies before
-// version 6 store their texts in the ANSI code page).
-std::u16string to_utf16(const std::string& s) {
-  std::u16string out;
-  if (utf8_to_utf16(s, &out)) return out;
-  out.clear();
-  for (unsigned char c : s) out += char16_t(c);
-  return out;
-}
-
 std::string entity_decoded(const std::string& s) {
   static const struct { const char* name; char c; } kEntities[] = {
       {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
@@ -252,7 +242,7 @@ std::string answer_rule(const ExplainResult& r) {
 }
 
 void resolve(AuditRequest* q, const std::u16string& base, bool has_base, int32_t mode) {
-  q->request = to_utf16(q->text);
+  q->request = text_to_utf16(q->text);
   ExplainResult r = explain_request(q->request, nullptr);
   // Modes 0 and 1 look up only what the control asks: a relative URL
   // reaches the player joined to the movie's base.

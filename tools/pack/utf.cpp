@@ -44,6 +44,14 @@ bool utf8_to_utf16(const std::string& in, std::u16string* out) {
   return true;
 }
 
+std::u16string text_to_utf16(const std::string& in) {
+  std::u16string out;
+  if (utf8_to_utf16(in, &out)) return out;
+  out.clear();
+  for (unsigned char c : in) out += char16_t(c);
+  return out;
+}
+
 std::string utf16_to_utf8(const std::u16string& in) {
   std::string out;
   for (size_t i = 0; i < in.size(); ++i) {

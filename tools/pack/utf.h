@@ -5,6 +5,9 @@
 
 // False when the text is not valid UTF-8.
 bool utf8_to_utf16(const std::string& in, std::u16string* out);
+// UTF-8 when it is valid, else one byte per character: movies before
+// version 6 and some captures carry text in an ANSI code page.
+std::u16string text_to_utf16(const std::string& in);
 // Lone surrogates become U+FFFD.
 std::string utf16_to_utf8(const std::u16string& in);
 
