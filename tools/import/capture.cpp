@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base64.h"
+#include "content_type.h"
 #include "html.h"
 #include "utf.h"
 #include "zip.h"
@@ -110,23 +111,6 @@ bool base64_decode(const std::string& in, std::string* out) {
 }
 
 }  // namespace
-
-std::string type_by_extension(const std::string& name) {
-  static const struct {
-    const char* ext;
-    const char* type;
-  } kTypes[] = {
-      {".swf", "application/x-shockwave-flash"}, {".html", "text/html"}, {".htm", "text/html"},
-      {".xml", "text/xml"}, {".txt", "text/plain"}, {".json", "application/json"},
-      {".js", "application/javascript"}, {".css", "text/css"}, {".png", "image/png"},
-      {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"}, {".gif", "image/gif"},
-      {".mp3", "audio/mpeg"}, {".flv", "video/x-flv"}, {".mp4", "video/mp4"},
-  };
-  std::string l = ascii_lower(name.substr(0, name.find('?')));
-  for (const auto& t : kTypes)
-    if (ends_with(l, t.ext)) return t.type;
-  return "";
-}
 
 std::string folder_url(const std::string& scheme, const std::string& rel) {
   std::string path = rel;
@@ -516,7 +500,7 @@ void Importer::add_folder(const std::string& path) {
     Item item;
     item.url = folder_url(options_.scheme, rel);
     item.where = where;
-    item.content_type = type_by_extension(item.url);
+    if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
     item.file = (fs::path(options_.work_dir) / payload_name(item.url)).string();

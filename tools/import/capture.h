@@ -104,9 +104,6 @@ class Importer {
   int serial_ = 0;
 };
 
-// MIME type for a file name's extension, for mirrored folders.
-std::string type_by_extension(const std::string& name);
-
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.
 std::string folder_url(const std::string& scheme, const std::string& rel);
 
