@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include <nlohmann/json.hpp>
 
 #include "base64.h"
 #include "content_type.h"
+#include "file_source.h"
 #include "html.h"
+#include "paths.h"
 #include "utf.h"
 #include "zip.h"
 
@@ -65,7 +66,7 @@ std::vector<std::string> ids(const Headers& headers, const char* name) {
 
 std::vector<uint8_t> read_head(const std::string& path, size_t n) {
   std::vector<uint8_t> out(n);
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = pack::open_file(path, "rb");
   if (!f) throw ImportError(path + ": " + std::strerror(errno));
   out.resize(std::fread(out.data(), 1, n, f));
   std::fclose(f);
@@ -73,8 +74,9 @@ std::vector<uint8_t> read_head(const std::string& path, size_t n) {
 }
 
 std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text, error;
+  if (!read_whole_file(path, &text, &error)) throw ImportError(error);
+  return text;
 }
 
 std::string status_reason(int status) { return "status " + std::to_string(status); }
@@ -159,7 +161,7 @@ std::string Importer::payload_name(const std::string& url) {
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
   Payload p;
   p.file = (fs::path(options_.work_dir) / payload_name(url)).string();
-  std::FILE* f = std::fopen(p.file.c_str(), "wb");
+  std::FILE* f = pack::open_file(p.file, "wb");
   if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
   bool ok = (n == 0 || std::fwrite(data, 1, n, f) == n);
   if (std::fclose(f) != 0) ok = false;

@@ -8,9 +8,6 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 #include "build.h"
 #include "capture.h"
@@ -100,7 +97,7 @@ void write_manifest(const capture::Result& r, const std::string& dir) {
     text += "file = " + toml_text(fs::path(e.data.path).filename().string()) + "\n";
   }
   std::string path = (fs::path(dir) / "manifest.toml").string();
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+  std::FILE* f = pack::open_file(path, "wb");
   if (!f) throw capture::ImportError(path + ": " + std::strerror(errno));
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   if (std::fclose(f) != 0 || !ok) throw capture::ImportError(path + ": write error");
@@ -237,11 +234,10 @@ int command_import(int argc, char** argv) {
       }
   }
 
-  std::string work, out_temp;
+  std::string work;
   bool work_is_temp = manifest_dir.empty();
   auto cleanup = [&]() {
     std::error_code ec;
-    if (!out_temp.empty()) fs::remove(out_temp, ec);
     if (!work.empty()) fs::remove_all(work, ec);
   };
   try {
@@ -268,26 +264,19 @@ int command_import(int argc, char** argv) {
     for (const std::string& in : inputs) importer.add(in);
     capture::Result result = importer.finish();
 
+    pack::AtomicOutput out;
     if (!out_path.empty()) {
-      out_temp = out_path + ".part";
-      std::FILE* f = std::fopen(out_temp.c_str(), "wb");
-      if (!f) throw capture::ImportError(out_temp + ": " + std::strerror(errno));
-      pack::FileSink sink(f);
-      std::string error = pack::write_player(stub, result.package, &sink);
-      if (std::fclose(f) != 0 && error.empty()) error = out_temp + ": write error";
+      std::string error;
+      if (!out.open(out_path, &error)) throw capture::ImportError(error);
+      pack::FileSink sink(out.file());
+      error = pack::write_player(stub, result.package, &sink);
       if (!error.empty()) throw capture::ImportError(error);
     }
     if (!manifest_dir.empty()) write_manifest(result, work);
     // Both outputs appear only once both are complete.
     if (!out_path.empty()) {
-#ifdef _WIN32
-      std::remove(out_path.c_str());
-#endif
-      fs::rename(out_temp, out_path);
-      out_temp.clear();
-#ifndef _WIN32
-      chmod(out_path.c_str(), 0755);
-#endif
+      std::string error;
+      if (!out.commit(&error)) throw capture::ImportError(error);
     }
     if (!manifest_dir.empty()) {
       std::error_code ec;
