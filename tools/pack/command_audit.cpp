@@ -10,6 +10,7 @@
 #include "manifest.h"
 #include "package/package_format.h"
 #include "package/player_state.h"
+#include "paths.h"
 #include "resolve/url_text.h"
 
 namespace {
@@ -79,7 +80,7 @@ bool read_data(const pack::Data& d, size_t max, std::string* out) {
     out->assign(d.bytes.begin(), d.bytes.begin() + ptrdiff_t(n));
     return true;
   }
-  std::FILE* f = std::fopen(d.path.c_str(), "rb");
+  std::FILE* f = pack::open_file(d.path, "rb");
   bool ok = read_range(f, 0, n, out);
   if (f) std::fclose(f);
   return ok;
@@ -133,7 +134,7 @@ int command_audit(int argc, char** argv) {
       std::fprintf(stderr, "pack: %s\n", error.c_str());
       return 1;
     }
-    std::shared_ptr<std::FILE> file(std::fopen(input, "rb"), [](std::FILE* f) {
+    std::shared_ptr<std::FILE> file(pack::open_file(input, "rb"), [](std::FILE* f) {
       if (f) std::fclose(f);
     });
     reader = [file](int32_t i, size_t max, std::string* out) {
