@@ -57,11 +57,6 @@ const char kUsage[] =
     "\n"
     "Exit codes: 0 done, 1 the import failed (nothing written), 2 bad usage.\n";
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "pack import: %s (try pack import --help)\n", message.c_str());
-  return 2;
-}
-
 std::string toml_text(const std::u16string& s) {
   std::string in = utf16_to_utf8(s), out = "\"";
   for (char c : in) {
@@ -186,42 +181,42 @@ int command_import(int argc, char** argv) {
       return true;
     };
     std::string v;
-    if (a == "--help" || a == "-h") {
+    if (is_help(argv[i])) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (a == "-o") {
-      if (!value(&out_path)) return usage_error("-o needs a file name");
+      if (!value(&out_path)) return usage_error("import", "-o needs a file name");
     } else if (a == "--stub") {
-      if (!value(&stub_path)) return usage_error("--stub needs a file name");
+      if (!value(&stub_path)) return usage_error("import", "--stub needs a file name");
     } else if (a == "--manifest") {
-      if (!value(&manifest_dir)) return usage_error("--manifest needs a folder");
+      if (!value(&manifest_dir)) return usage_error("import", "--manifest needs a folder");
     } else if (a == "--start") {
-      if (!value(&options.start)) return usage_error("--start needs a URL");
+      if (!value(&options.start)) return usage_error("import", "--start needs a URL");
     } else if (a == "--size") {
       unsigned w, h;
       char extra;
       if (!value(&v) || std::sscanf(v.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 100000 || h > 100000)
-        return usage_error("--size needs WIDTHxHEIGHT, e.g. 800x600");
+        return usage_error("import", "--size needs WIDTHxHEIGHT, e.g. 800x600");
       options.width = w;
       options.height = h;
     } else if (a == "--mode") {
-      if (!value(&v) || (v != "page" && v != "page-post")) return usage_error("--mode is page or page-post");
+      if (!value(&v) || (v != "page" && v != "page-post")) return usage_error("import", "--mode is page or page-post");
       options.mode = v == "page" ? 0 : 2;
     } else if (a == "--scheme") {
       if (!value(&options.scheme) || (options.scheme != "http" && options.scheme != "https"))
-        return usage_error("--scheme is http or https");
+        return usage_error("import", "--scheme is http or https");
     } else if (a == "--strict") {
       options.strict = true;
     } else if (a == "--json") {
       json = true;
     } else if (!a.empty() && a[0] == '-') {
-      return usage_error("unknown option \"" + a + "\"");
+      return usage_error("import", "unknown option \"" + a + "\"");
     } else {
       inputs.push_back(a);
     }
   }
-  if (inputs.empty()) return usage_error("no capture given");
-  if (out_path.empty() && manifest_dir.empty()) return usage_error("give -o OUT.exe, --manifest DIR or both");
+  if (inputs.empty()) return usage_error("import", "no capture given");
+  if (out_path.empty() && manifest_dir.empty()) return usage_error("import", "give -o OUT.exe, --manifest DIR or both");
   pack::FileId out_id, in_id;
   if (!out_path.empty() && pack::file_id(out_path, &out_id)) {
     std::vector<std::string> guarded = inputs;

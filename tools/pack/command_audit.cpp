@@ -96,20 +96,18 @@ int command_audit(int argc, char** argv) {
       json = true;
     } else if (!std::strcmp(argv[i], "--strict")) {
       strict = true;
-    } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+    } else if (is_help(argv[i])) {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (argv[i][0] == '-' || input) {
-      std::fputs(kUsage, stderr);
-      return 2;
+    } else if (argv[i][0] == '-') {
+      return usage_error("audit", "unknown option \"" + std::string(argv[i]) + "\"");
+    } else if (input) {
+      return usage_error("audit", "one player or manifest at a time");
     } else {
       input = argv[i];
     }
   }
-  if (!input) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (!input) return usage_error("audit", "no player or manifest given");
   std::string error;
   pack::Package pkg;
   pack::EntryReader reader;

@@ -26,7 +26,7 @@ const char kUsage[] =
     "        Prints the package inside a player.\n"
     "  explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]\n"
     "        Tells what the player would answer for a request, and why.\n"
-    "  import CAPTURE... -o OUT.exe [--manifest DIR] [--stub STUB.exe] [...]\n"
+    "  import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe] [...]\n"
     "        Makes a player from WARC, WACZ, HAR files or mirrored folders\n"
     "        (pack import --help).\n"
     "  audit PLAYER.exe | MANIFEST.toml [--json] [--strict]\n"
