@@ -1,8 +1,6 @@
 #include "host/control_site.h"
 
-#include <cstdlib>
-#include <memory>
-
+#include "base/malloc_ptr.h"
 #include "base/text.h"
 #include "base/win/held_ref.h"
 #include "base/win/hresult.h"
@@ -20,10 +18,6 @@ namespace {
 
 constexpr DWORD CONTROL_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
 // A movie stuck on a file nobody captured is the commonest failure; any
 // debug-output viewer shows which file it was. The wide form keeps a URL's
 // own characters where the system passes them on; the older family's wide
@@ -32,7 +26,7 @@ void report_unanswered(const wchar_t* name) {
   static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
   const char16_t* url = name ? reinterpret_cast<const char16_t*>(name) : u"";
   size_t units = sizeof PREFIX / sizeof *PREFIX + text::length(url) + 1;
-  std::unique_ptr<char16_t, FreeDeleter> line(static_cast<char16_t*>(std::malloc(units * 2)));
+  base::MallocPtr<char16_t> line(static_cast<char16_t*>(std::malloc(units * 2)));
   if (!line) return;
   char16_t* end = text::append(text::append(line.get(), PREFIX), url);
   end[0] = u'\n';
@@ -41,7 +35,7 @@ void report_unanswered(const wchar_t* name) {
     OutputDebugStringW(as_wide(line.get()));
     return;
   }
-  std::unique_ptr<char, FreeDeleter> ansi(wide_to_ansi(line.get()));
+  base::MallocPtr<char> ansi(wide_to_ansi(line.get()));
   if (ansi) OutputDebugStringA(ansi.get());
 }
 

@@ -56,11 +56,7 @@ void start_video_player(HWND window, IShockwaveFlash* flash) {
     flash->put_ScaleMode(SCALE_EXACT_FIT);
     ControlSite* site = control_site_of(window);
     SiteCallback* callback = site ? site->callback() : nullptr;
-    if (callback) {
-      int32_t width = 0, height = 0;
-      callback->client_size(&width, &height);
-      callback->layout_video(window, width, height);
-    }
+    if (callback) callback->layout_video(window);
   }
   set_video_player_loading(true);
   set_movie_property(flash, VIDEO_PLAYER_URL, MOVIE_PROPERTY_MOVIE);

@@ -4,14 +4,11 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
 class SiteCallback {
  public:
-  // The client area's size as the window last laid it out.
-  virtual void client_size(int32_t* width, int32_t* height) = 0;
-  // Gives the control its rectangle in a client area of this size.
-  virtual void layout_video(HWND window, int32_t width, int32_t height) = 0;
+  // Gives the control its rectangle in the client area as the window last
+  // laid it out.
+  virtual void layout_video(HWND window) = 0;
 
  protected:
   ~SiteCallback() = default;

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
+#include "base/malloc_ptr.h"
 #include "base/text.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
@@ -105,10 +105,6 @@ class ReadWindow {
   int32_t filled_ = 0;
   int32_t chunk_ = FIRST_READ;
   bool at_end_ = false;  // the file ends at start_ + filled_
-};
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
 };
 
 class Loader {
@@ -305,7 +301,7 @@ int32_t read_memory(void* context, int64_t offset, void* buf, int32_t len) {
 }  // namespace
 
 int load_package_from(const PackageSource& source) {
-  std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(std::malloc(PACKAGE_READ_SIZE)));
+  base::MallocPtr<uint8_t> buffer(static_cast<uint8_t*>(std::malloc(PACKAGE_READ_SIZE)));
   if (!buffer) return 0;
   Loader loader(source, buffer.get());
   return loader.run();

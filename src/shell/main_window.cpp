@@ -45,12 +45,8 @@ LRESULT default_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 // The window's side of its control site.
 class WindowCallback final : public SiteCallback {
  public:
-  void client_size(int32_t* width, int32_t* height) override {
-    *width = g_layout.client_width;
-    *height = g_layout.client_height;
-  }
-  void layout_video(HWND window, int32_t width, int32_t height) override {
-    ::layout_video(window, width, height);
+  void layout_video(HWND window) override {
+    ::layout_video(window, g_layout.client_width, g_layout.client_height);
   }
 };
 

@@ -27,14 +27,10 @@ const auto* const g_ole = ::testing::AddGlobalTestEnvironment(new OleEnvironment
 
 class RecordingLayout final : public SiteCallback {
  public:
-  void client_size(int32_t* width, int32_t* height) override {
-    *width = g_layout_client_width;
-    *height = g_layout_client_height;
-  }
-  void layout_video(HWND, int32_t width, int32_t height) override {
+  void layout_video(HWND) override {
     if (g_layout_log)
-      g_layout_log->push_back("layout_video(" + std::to_string(width) + "," +
-                              std::to_string(height) + ")");
+      g_layout_log->push_back("layout_video(" + std::to_string(g_layout_client_width) + "," +
+                              std::to_string(g_layout_client_height) + ")");
   }
 };
 

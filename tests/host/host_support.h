@@ -24,7 +24,7 @@ class ScratchRegistry {
 };
 
 // Where the test window's layout pass records itself ("layout_video(W,H)");
-// the client size it reports comes from g_layout_client.
+// the client size it lays out comes from g_layout_client_width/height.
 extern std::vector<std::string>* g_layout_log;
 extern int32_t g_layout_client_width, g_layout_client_height;
 // The window side that test sites are created with.
