@@ -373,6 +373,7 @@ TEST_F(DeliveryTest, AbortStopsTheTransferOnce) {
     RecordingCallback::Options options;
     options.abort_in = c.inside != nullptr;
     options.abort_at = c.inside;
+    options.keep_stream = true;
     RecordingCallback callback(options);
     EXPECT_EQ(bind(0, callback), S_OK);
     // The control's own hold on the binding, kept past OnStopBinding.
@@ -399,6 +400,13 @@ TEST_F(DeliveryTest, AbortStopsTheTransferOnce) {
     EXPECT_EQ(only(callback.calls, {"OnStopBinding"}), Calls{c.stop});
     EXPECT_EQ(callback.calls.back(), c.stop);
     EXPECT_TRUE(callback.data == fixture_bytes(0, c.data)) << callback.data.size();
+    if (callback.kept_stream && c.data < c.size) {
+      // The stream the control holds says nothing more will come.
+      char byte;
+      ULONG got = 7;
+      EXPECT_EQ(callback.kept_stream->Read(&byte, 1, &got), E_ABORT);
+      EXPECT_EQ(got, 0u);
+    }
     binding->Release();
     release(callback);
     EXPECT_EQ(delivery_testing::live_counts().monikers, 0);

@@ -127,6 +127,11 @@ TEST_F(PackTest, RefusalsAndWarnings) {
   write("big-stub.exe", std::string(PACKAGE_LAST_START + 1, '\0'));
   write("short-stub.exe", std::string(PACKAGE_SEARCH_START - 1, '\0'));
   write("magic-stub.exe", std::string(33000, '\0') + "QZRB" + std::string(100, '\0'));
+  write("low-stub.exe", std::string(PACKAGE_SEARCH_START, '\0'));
+  write("top-stub.exe", std::string(PACKAGE_LAST_START, '\0'));
+  write("first-magic-stub.exe", std::string(PACKAGE_SEARCH_START, '\0') + "QZRB" + std::string(100, '\0'));
+  write("last-magic-stub.exe", std::string(40000, '\0') + "QZRB");
+  write("early-magic-stub.exe", std::string(PACKAGE_SEARCH_START - 4, '\0') + "QZRB" + std::string(100, '\0'));
   write("page.html", "<html>");
   write("skin.swf", "FWS\x08skin");
   write("movie.flv", "FLV\x01");
@@ -142,6 +147,12 @@ TEST_F(PackTest, RefusalsAndWarnings) {
       {kGood, 1, "stub is 163820 bytes", "big-stub.exe"},
       {kGood, 1, "stub is 32767 bytes", "short-stub.exe"},
       {kGood, 1, "magic at offset 33000", "magic-stub.exe"},
+      // both ends of the stub's range, and the magic at both ends of the searched part
+      {kGood, 0, "", "low-stub.exe"},
+      {kGood, 0, "", "top-stub.exe"},
+      {kGood, 1, "magic at offset 32768", "first-magic-stub.exe"},
+      {kGood, 1, "magic at offset 40000", "last-magic-stub.exe"},
+      {kGood, 0, "", "early-magic-stub.exe"},
       {kGood, 1, "none.exe", "none.exe"},
       {"mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"nope.swf\"\n", 1, "manifest.toml:4: error: "},
       {"mode = \"page\"\n\n[[entry]\n", 1, "manifest.toml:3: error: "},
@@ -219,6 +230,9 @@ TEST_F(PackTest, UsageErrorsNameTheOption) {
       {command_build, {"-o", "x.exe"}, "missing MANIFEST"},
       {command_build, {"-o"}, "-o needs a file name"},
       {command_build, {"--sub", "s.exe"}, "unknown option --sub"},
+      {command_build, {"-o", "x.exe", "a.toml", "b.toml"}, "one manifest only; \"b.toml\" is a second"},
+      {command_build, {"--output", "x.exe"}, "missing MANIFEST"},
+      {command_build, {"-o", "x.exe", "a.toml", "--stub"}, "--stub needs a file name"},
       {command_list, {}, "missing PLAYER.exe"},
       {command_list, {"--jsn", "a.exe"}, "unknown option --jsn"},
       {command_explain, {"a.exe"}, "missing URL"},

@@ -133,7 +133,8 @@ TEST_F(ExplainTest, SameTraceWithAndWithoutIndex) {
   std::vector<std::u16string> urls;
   for (const char16_t* u : {V "a.swf?c=3&b=2", V "a.swf?a=1&b=2&c=4", V "a.swf?987", V "x.php?id=5",
                             V "sub/z.php?id=5", V "list=5", u"http://example.test/data.xml?r=1",
-                            u"http://cdn.example.test/v/a.swf", u"http://example.test/gw"})
+                            u"http://cdn.example.test/v/a.swf", u"http://example.test/gw",
+                            V "c.xml#top", V "c.xml?v=2", V "e.xml@2"})
     for (int copy = 0; copy < 5; ++copy) urls.push_back(copy % 2 ? u + std::u16string(copy, u'x') : u);
   std::vector<Row> rows;
   for (size_t i = 0; i < urls.size(); ++i) rows.push_back({urls[i].c_str(), nullptr, i % 3 ? nullptr : "eD1j"});
@@ -142,6 +143,8 @@ TEST_F(ExplainTest, SameTraceWithAndWithoutIndex) {
       {V "page=5", nullptr},            {u"http://example.test/data.xml", nullptr},
       {u"http://www.example.test/v/a.swf", nullptr}, {u"data/none.xml", nullptr},
       {u"http://example.test/gw", "x=c"}, {u"http://example.test/gw", "x=I"},
+      // the extension rule: each separator, and the earliest entry across them
+      {V "c.xml", nullptr},             {V "e.xml", nullptr},
   };
   for (const auto& q : requests) {
     SCOPED_TRACE(narrow(q.url));

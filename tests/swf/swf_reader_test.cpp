@@ -91,6 +91,16 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
        do_action(push({"b.swf", "_level1"}) + get_url2()),
        {"b.swf | DoAction Push", "_level1 | DoAction Push", "b.swf | DoAction GetURL2"}},
       {"GetURL", do_action(get_url("http://h/c.swf", "_self")), {"http://h/c.swf | DoAction GetURL"}},
+      // Every value a Push may carry, each its own width: the texts after
+      // them and the 16-bit pool index still read right.
+      {"every push type",
+       do_action(constant_pool({"_blank", "a.xml"}) +
+                 action(0x96, std::string("\x01") + std::string(4, '\x41') + "\x02" + "\x03" +
+                                  "\x04" + '\x01' + "\x05" + '\x01' + "\x06" + std::string(8, '\x42') +
+                                  "\x07" + std::string(4, '\x43') + "\x09" + u16(1) + '\0' + cstr("_t")) +
+                 get_url2()),
+       {"_blank | DoAction ConstantPool", "a.xml | DoAction ConstantPool", "_t | DoAction Push",
+        "a.xml | DoAction GetURL2"}},
       {"DoInitAction", tag(59, u16(4) + push({"init.xml"}) + '\0'), {"init.xml | DoInitAction Push"}},
       {"nested sprites",
        sprite(5, do_action(push({"outer.xml"})) + sprite(6, do_action(push({"deep.xml"})))),
