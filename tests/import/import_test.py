@@ -14,6 +14,7 @@ import http.server
 import json
 import os
 import random
+import re
 import shlex
 import shutil
 import struct
@@ -249,6 +250,29 @@ class Fixtures:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+def warc_records(data):
+    """(start, end of header block) of each record of an uncompressed WARC."""
+    out, at = [], 0
+    while at < len(data):
+        head_end = data.index(b"\r\n\r\n", at) + 4
+        n = int(re.search(rb"Content-Length: (\d+)", data[at:head_end]).group(1))
+        out.append((at, head_end))
+        at = head_end + n + 4
+    return out
+
+
+def gzip_members(data):
+    """(start, end) of each gzip member."""
+    out, at = [], 0
+    while at < len(data):
+        z = zlib.decompressobj(31)
+        z.decompress(data[at:])
+        end = len(data) - len(z.unused_data)
+        out.append((at, end))
+        at = end
+    return out
+
+
 def pack(*args):
     return subprocess.run(shlex.split(ARGS.pack) + list(args), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=600)
@@ -272,6 +296,18 @@ class ImportTest(unittest.TestCase):
         if manifest:
             args += ["--manifest", os.path.join(self.out, "m")]
         return pack(*args)
+
+    def manifest(self):
+        with open(os.path.join(self.out, "m", "manifest.toml"), "rb") as f:
+            return tomllib.load(f)
+
+    def stored(self):
+        """(URL, POST key) -> (payload, manifest entry) of the manifest written."""
+        stored = {}
+        for e in self.manifest()["entry"]:
+            with open(os.path.join(self.out, "m", e["file"]), "rb") as f:
+                stored[(e["url"], e.get("post_key", ""))] = (f.read(), e)
+        return stored
 
     def assertNoOutput(self):
         self.assertEqual(sorted(os.listdir(self.out)), [])
@@ -306,12 +342,7 @@ class ImportTest(unittest.TestCase):
                 result = self.run_import(inputs)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
-                with open(os.path.join(self.out, "m", "manifest.toml"), "rb") as f:
-                    manifest = tomllib.load(f)
-                stored = {}
-                for e in manifest["entry"]:
-                    with open(os.path.join(self.out, "m", e["file"]), "rb") as f:
-                        stored[(e["url"], e.get("post_key", ""))] = (f.read(), e)
+                manifest, stored = self.manifest(), self.stored()
                 for (url, post), data in expected.items():
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
@@ -389,13 +420,74 @@ class ImportTest(unittest.TestCase):
         ]
         for name, path, message in cases:
             with self.subTest(name):
-                result = self.run_import([path])
+                result = self.run_import([path], "--strict")
                 self.assertEqual(result.returncode, 1, name)
                 err = result.stderr.decode()
                 self.assertIn(path, err)
                 self.assertIn(message, err)
                 if path.endswith("warc") or path.endswith(".gz"):
                     self.assertIn("at byte ", err)
+                self.assertNoOutput()
+
+    def test_damaged_records_are_skipped_and_reading_goes_on(self):
+        site, r = FIX.site, FIX.site.root
+        with open(FIX.plain[0], "rb") as f:
+            plain = f.read()
+        with open(FIX.gz[0], "rb") as f:
+            gz = f.read()
+        starts, members = warc_records(plain), gzip_members(gz)
+        self.assertEqual(len(starts), len(members))
+        xml = next(k for k, (a, b) in enumerate(starts)
+                   if b"WARC-Type: response" in plain[a:b] and (r + "data.xml").encode() in plain[a:b])
+        a, b = starts[xml]
+        length = re.search(rb"Content-Length: (\d+)", plain[a:b])
+
+        def resize(delta):
+            n = int(length.group(1)) + delta
+            return plain[:a + length.start(1)] + str(n).encode() + plain[a + length.end(1):]
+
+        m0, m1 = members[xml]
+        end = starts[xml + 1][0]
+        flipped = bytearray(plain)
+        flipped[end - 5] ^= 1  # the payload's last byte
+        crc = bytearray(gz)
+        crc[m1 - 8] ^= 0xFF
+        cases = [  # name, capture, URL lost
+            ("Content-Length one too large", resize(1), r + "data.xml"),
+            ("Content-Length 100 too large", resize(100), r + "data.xml"),
+            ("Content-Length 100 too small", resize(-100), r + "data.xml"),
+            ("payload byte changed", bytes(flipped), r + "data.xml"),
+            ("gzip CRC broken", bytes(crc), None),
+            ("gzip member cut in the middle", gz[:m0 + (m1 - m0) // 2] + gz[m1:], None),
+            ("cut inside the last record", plain[:-40], None),
+            ("garbage at the end", plain + b"\0garbage\n" * 20, None),
+            ("last gzip member cut", gz[:-30], None),
+        ]
+        expected = {k: v for k, v in site.expected(counter=1).items() if k[1] is None}
+        d = tempfile.mkdtemp(prefix="import-damaged-")
+        self.addCleanup(shutil.rmtree, d, True)
+        for name, data, lost in cases:
+            with self.subTest(name):
+                path = os.path.join(d, "c.warc")
+                with open(path, "wb") as f:
+                    f.write(data)
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([path], exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                self.assertGreaterEqual(summary["skipped"].get("damaged record", 0), 1, name)
+                self.assertRegex(" ".join(summary["warnings"]), re.escape(path) + r".*at byte \d+")
+                stored = {url: data for (url, _), (data, _) in self.stored().items()}
+                for (url, _), body in expected.items():
+                    if url != lost and not (lost is None and url == r + "data.xml" and "gzip" in name):
+                        self.assertEqual(stored.get(url), body, f"{name}: {url}")
+                self.assertNotIn(lost, stored, name)
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([path], "--strict")
+                self.assertEqual(result.returncode, 1, name)
+                self.assertIn("--strict", result.stderr.decode())
                 self.assertNoOutput()
 
     def test_output_naming_a_capture_is_refused(self):

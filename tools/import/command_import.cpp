@@ -18,6 +18,13 @@
 #include "paths.h"
 #include "utf.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,11 +32,13 @@ namespace {
 const char kUsage[] =
     "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
     "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
-    "                   [--scheme http|https] [--strict] [--json]\n"
+    "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
+    "                   [--strict] [--json]\n"
     "\n"
     "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
     "pack build) from captures: WARC files (.warc, .warc.gz), WACZ files, HAR\n"
-    "files and mirrored folders laid out as HOST/PATH (wget -x or --mirror).\n"
+    "files, ARC files (.arc, .arc.gz) and mirrored folders laid out as HOST/PATH\n"
+    "(wget -x or --mirror).\n"
     "\n"
     "  -o OUT.exe        the player to write\n"
     "  --stub STUB.exe   pack onto this stub instead of the one the packer carries\n"
@@ -41,7 +50,10 @@ const char kUsage[] =
     "  --mode MODE       page-post (default: requests keyed by POST body, near\n"
     "                    misses resolved) or page (exact URLs only)\n"
     "  --scheme S        scheme of mirrored folders' URLs (default http)\n"
-    "  --strict          a bad record fails the import instead of being skipped\n"
+    "  --include PREFIX  keep only URLs that start with one of these prefixes\n"
+    "  --exclude PREFIX  leave out URLs that start with this prefix\n"
+    "  --strict          a damaged or bad record fails the import instead of\n"
+    "                    being skipped with a warning\n"
     "  --json            print the summary as one JSON object\n"
     "\n"
     "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
@@ -105,6 +117,52 @@ std::string fresh_temp_dir() {
     if (fs::create_directory(p)) return p.string();
   }
   throw capture::ImportError("cannot make a temporary folder");
+}
+
+// Names the process that fills a .part folder, so that the next run can
+// tell one left by a dead process (replaced) from one being written.
+const char kOwnerFile[] = ".pack-import-owner";
+
+bool process_alive(unsigned long pid) {
+#ifdef _WIN32
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+  if (!h) return false;
+  bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return alive;
+#else
+  return kill(pid_t(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+unsigned long own_pid() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return (unsigned long)getpid();
+#endif
+}
+
+std::string claim_part_dir(const std::string& part) {
+  std::error_code ec;
+  if (fs::exists(part, ec)) {
+    std::FILE* f = pack::open_file((fs::path(part) / kOwnerFile).string(), "rb");
+    unsigned long pid = 0;
+    bool named = f && std::fscanf(f, "%lu", &pid) == 1;
+    if (f) std::fclose(f);
+    if (!named)
+      throw capture::ImportError(part + ": left from an earlier run, not by pack import; remove it first");
+    if (process_alive(pid) && pid != own_pid())
+      throw capture::ImportError(part + ": being written by process " + std::to_string(pid) +
+                                 "; wait for it or choose another --manifest folder");
+    fs::remove_all(part, ec);
+    if (ec) throw capture::ImportError(part + ": left by a run that stopped; cannot remove it: " + ec.message());
+  }
+  fs::create_directories(part);
+  std::FILE* f = pack::open_file((fs::path(part) / kOwnerFile).string(), "wb");
+  if (!f || std::fprintf(f, "%lu\n", own_pid()) < 0 || std::fclose(f) != 0)
+    throw capture::ImportError(part + ": cannot write in it");
+  return part;
 }
 
 void print_summary(const capture::Result& r, bool json, const std::string& exe, const std::string& manifest) {
@@ -205,6 +263,9 @@ int command_import(int argc, char** argv) {
     } else if (a == "--scheme") {
       if (!value(&options.scheme) || (options.scheme != "http" && options.scheme != "https"))
         return usage_error("import", "--scheme is http or https");
+    } else if (a == "--include" || a == "--exclude") {
+      if (!value(&v) || v.empty()) return usage_error("import", a + " needs a URL prefix");
+      (a == "--include" ? options.includes : options.excludes).push_back(v);
     } else if (a == "--strict") {
       options.strict = true;
     } else if (a == "--json") {
@@ -245,10 +306,7 @@ int command_import(int argc, char** argv) {
       std::error_code ec;
       if (fs::exists(manifest_dir, ec) && !(fs::is_directory(manifest_dir, ec) && fs::is_empty(manifest_dir, ec)))
         throw capture::ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
-      if (fs::exists(manifest_dir + ".part", ec))
-        throw capture::ImportError(manifest_dir + ".part: left from an earlier run; remove it first");
-      work = manifest_dir + ".part";
-      fs::create_directories(work);
+      work = claim_part_dir(manifest_dir + ".part");
     } else {
       work = fresh_temp_dir();
     }
@@ -275,6 +333,7 @@ int command_import(int argc, char** argv) {
     }
     if (!manifest_dir.empty()) {
       std::error_code ec;
+      fs::remove(fs::path(work) / kOwnerFile, ec);
       fs::remove(manifest_dir, ec);  // an empty folder only
       fs::rename(work, manifest_dir);
       work.clear();
@@ -282,9 +341,14 @@ int command_import(int argc, char** argv) {
     if (work_is_temp) cleanup();
     print_summary(result, json, out_path, manifest_dir);
     return 0;
+  } catch (const std::bad_alloc&) {
+    cleanup();
+    std::fprintf(stderr, "\npack import: out of memory\n");
+    return 1;
   } catch (const std::exception& e) {
     cleanup();
-    std::fprintf(stderr, "pack import: %s\n", e.what());
+    // On a line of its own, whatever progress was shown.
+    std::fprintf(stderr, "\npack import: %s\n", e.what());
     return 1;
   }
 }
