@@ -490,6 +490,63 @@ class ImportTest(unittest.TestCase):
                 self.assertIn("--strict", result.stderr.decode())
                 self.assertNoOutput()
 
+    def test_faulty_har_entries_are_skipped_naming_the_entry(self):
+        swf = base64.b64encode(movie("wait\n")).decode()
+
+        def entry(url, status, text=swf):
+            return {"request": {"method": "GET", "url": url},
+                    "response": {"status": status, "headers": [], "content": {
+                        "mimeType": "application/x-shockwave-flash", "text": text,
+                        "encoding": "base64"}}}
+
+        cases = [  # entry, the summary's reason
+            (entry("http://h.test/a.swf", 1e300), "bad record"),
+            (entry("http://h.test/b.swf", 200.7), "bad record"),
+            (entry("http://h.test/c.swf", "200"), "bad record"),
+            (entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player"),
+        ]
+        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL"), cases):
+            with self.subTest(name):
+                path = os.path.join(self.out, "c.har")
+                with open(path, "w") as f:
+                    json.dump({"log": {"entries": [entry("http://h.test/m.swf", 200), bad]}}, f)
+                result = self.run_import([path], exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                self.assertEqual(summary["skipped"], {reason: 1})
+                self.assertEqual([e["url"] for e in summary["entries"]], ["http://h.test/m.swf"])
+                self.assertIn(path + ": entries[1]", summary["warnings"][0])
+                shutil.rmtree(os.path.join(self.out, "m"))
+                result = self.run_import([path], "--strict", exe=False)
+                self.assertEqual(result.returncode, 1, name)
+                self.assertIn(path + ": entries[1]", result.stderr.decode())
+
+    def test_a_dead_runs_part_folder_is_replaced(self):
+        part = os.path.join(self.out, "m.part")
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        cases = [  # owner file, refused
+            (str(dead.pid), False),
+            (str(os.getpid()), True),  # a live process
+            (None, True),              # not made by pack import
+        ]
+        for owner, refused in cases:
+            with self.subTest(owner=owner):
+                shutil.rmtree(self.out)
+                os.makedirs(part)
+                with open(os.path.join(part, "stale.bin"), "wb") as f:
+                    f.write(b"x")
+                if owner:
+                    with open(os.path.join(part, ".pack-import-owner"), "w") as f:
+                        f.write(owner + "\n")
+                result = self.run_import([FIX.har], exe=False)
+                self.assertEqual(result.returncode, int(refused), result.stderr.decode())
+                self.assertEqual(os.path.exists(part), refused)
+                if not refused:
+                    files = os.listdir(os.path.join(self.out, "m"))
+                    self.assertNotIn("stale.bin", files)
+                    self.assertNotIn(".pack-import-owner", files)
+
     def test_output_naming_a_capture_is_refused(self):
         d = tempfile.mkdtemp(prefix="import-self-")
         self.addCleanup(shutil.rmtree, d, True)
@@ -534,7 +591,7 @@ class ImportTest(unittest.TestCase):
         self.assertNoOutput()
 
 
-    def test_revisits_and_requests_written_after_their_responses(self):
+    def test_revisits_before_their_original_and_in_another_file(self):
         def record(kind, uri, block, *headers):
             head = "".join(f"{h}\r\n" for h in headers)
             return (f"WARC/1.1\r\nWARC-Type: {kind}\r\nWARC-Target-URI: {uri}\r\n{head}"
@@ -544,9 +601,8 @@ class ImportTest(unittest.TestCase):
         ok = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n"
         not_modified = b"HTTP/1.1 304 Not Modified\r\n\r\n"
         date = "WARC-Date: 2026-01-02T03:04:05Z"
-        warc = b"".join([
-            record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA"),
-            # Same payload by digest, and by target URI and date.
+        first = b"".join([
+            # Same payload by digest, and by another URL and date, before the original.
             record("revisit", "http://r.test/b.swf", ok, "WARC-Payload-Digest: sha1:AAA"),
             record("revisit", "http://r.test/c.swf", not_modified,
                    "WARC-Refers-To-Target-URI: <http://r.test/a.swf>",
@@ -558,11 +614,13 @@ class ImportTest(unittest.TestCase):
             record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
                    "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
         ])
-        path = self.out + ".warc"
-        self.addCleanup(os.remove, path)
-        with open(path, "wb") as f:
-            f.write(warc)
-        result = self.run_import([path], exe=False)
+        second = record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA")
+        paths = [self.out + "-1.warc", self.out + "-2.warc"]
+        for path, data in zip(paths, (first, second)):
+            self.addCleanup(os.remove, path)
+            with open(path, "wb") as f:
+                f.write(data)
+        result = self.run_import(paths, exe=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode())
         summary = json.loads(result.stdout)
         got = {(e["url"], e["post_key"]): e["size"] for e in summary["entries"]}

@@ -305,8 +305,7 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
       std::string what = e.what();
       if (options_.strict) throw ImportError(what + " (--strict)");
       size_t colon = what.find(": ", name.size() + 2);
-      bad(what.substr(0, colon), what.substr(colon + 2) + "; what follows is read from the next record",
-          "damaged record");
+      bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
       if (!records.recover()) break;
     }
     if (show) {
@@ -688,8 +687,7 @@ Result Importer::finish() {
   resolve_revisits();
   for (const std::string& kind : tally_order_) {
     const Tally& t = tallies_[kind];
-    std::string line = kind + ": " + std::to_string(t.count) + (t.count == 1 ? " record" : " records") +
-                       "; first " + t.first;
+    std::string line = kind + " (" + std::to_string(t.count) + "): " + t.first;
     for (const std::string& m : t.more) line += "; also " + m;
     if (t.count > int(1 + t.more.size())) line += "; ...";
     result_.warnings.push_back(line);
