@@ -117,6 +117,13 @@ class Site:
             "/game/text.txt": ("text/plain", gzip.compress(self.text), "gzip"),
             "/game/deflate.txt": ("text/plain", zlib.compress(self.deflated), "deflate"),
             "/game/new.txt": ("text/plain", self.new, None),
+            # What chromium loads (its fetches are what node-warc and chrome-har save)
+            # and what httrack follows.
+            "/game/fetch-all.html": ("text/html", FETCH_ALL, None),
+            "/game/links.html": ("text/html", b"".join(
+                b'<a href="%s">x</a>\n' % n for n in (b"movie.swf", b"data.xml", b"big.bin", b"new.txt")),
+                None),
+            "/game/movie.swf": ("application/x-shockwave-flash", self.movie, None),
         }
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
@@ -149,6 +156,73 @@ class Site:
         }
 
 
+FETCH_ALL = b"""<html><head><title>loading</title></head><body><script>
+const get = (u, o) => fetch(u, o).then(r => r.arrayBuffer());
+const post = (body) => ({method: "POST", body,
+                         headers: {"Content-Type": "application/x-www-form-urlencoded"}});
+Promise.all([get("movie.swf?v=1"), get("data.xml"), get("big.bin"), get("text.txt"),
+             get("deflate.txt"), get("old.txt"), get("score.php", post("score=1"))])
+  .then(() => get("score.php", post("score=2")))
+  .then(() => { document.title = "done"; }, (e) => { document.title = "failed " + e; });
+</script></body></html>
+"""
+
+
+def warcio_spec(site):
+    """Records of the site as warcio is to write them, with the payloads an
+    import must keep: (records, {(URL, POST body or None): payload}).
+    Features: chunked, chunked stored de-chunked, gzip, POST, redirect,
+    revisits before their original (by URL and date), a whole-file 206, a
+    status line without reason and LF line ends, SHA-256 digests."""
+    r = site.root
+    date = "2026-01-02T03:04:05Z"
+
+    def rec(url, status, headers, body, **more):
+        return {"type": "response", "url": r + url, "statusline": status, "headers": headers,
+                "body": base64.b64encode(body).decode(), "date": date, **more}
+
+    chunked = b"".join(b"%x\r\n" % len(site.big[k:k + 65536]) + site.big[k:k + 65536] + b"\r\n"
+                       for k in range(0, len(site.big), 65536)) + b"0\r\n\r\n"
+    records = [
+        {"type": "revisit", "url": r + "again.xml", "statusline": "HTTP/1.1 304 Not Modified",
+         "headers": [], "refersToUrl": r + "data.xml", "refersToDate": date, "date": date},
+        rec("index.html", "HTTP/1.1 200 OK", [["Content-Type", "text/html"]], site.page),
+        rec("movie.swf?v=1", "HTTP/1.1 200 OK", [["Content-Type", "application/x-shockwave-flash"]],
+            site.movie),
+        rec("data.xml", "HTTP/1.1 200", [["Content-Type", "text/xml"]], site.xml),
+        rec("big.bin", "HTTP/1.1 200 OK", [["Transfer-Encoding", "chunked"]], chunked),
+        rec("stored.bin", "HTTP/1.1 200 OK", [["Transfer-Encoding", "chunked"],
+                                              ["Content-Length", "-1"]], site.big[:1000]),
+        rec("text.txt", "HTTP/1.1 200 OK", [["Content-Encoding", "gzip"]], gzip.compress(site.text),
+            sha256=True),
+        rec("old.txt", "HTTP/1.1 301 Moved Permanently", [["Location", "new.txt"]], b""),
+        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new),
+        rec("part.bin", "HTTP/1.1 206 Partial Content",
+            [["Content-Range", "bytes 0-%d/%d" % (len(site.xml) - 1, len(site.xml))]], site.xml),
+        {"type": "request", "url": r + "score.php", "statusline": "POST /game/score.php HTTP/1.1",
+         "headers": [["Content-Type", "application/x-www-form-urlencoded"]],
+         "body": base64.b64encode(b"score=1").decode()},
+        rec("score.php", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]],
+            site.post_answer(b"score=1")),
+        # Cut inside by the test: every record before it is kept.
+        rec("last.bin", "HTTP/1.1 200 OK", [], bytes(5000)),
+    ]
+    expected = {
+        (r + "again.xml", None): site.xml, (r + "index.html", None): site.page,
+        (r + "movie.swf?v=1", None): site.movie, (r + "data.xml", None): site.xml,
+        (r + "big.bin", None): site.big, (r + "stored.bin", None): site.big[:1000],
+        (r + "text.txt", None): site.text, (r + "new.txt", None): site.new,
+        (r + "part.bin", None): site.xml, (r + "score.php", "score=1"): site.post_answer(b"score=1"),
+    }
+    return records, expected
+
+
+def node(*args):
+    env = dict(os.environ, TESSIVO_NPM=ARGS.npm)
+    subprocess.run(["node", os.path.join(HERE, "writers", "write-captures.mjs"), *args],
+                   env=env, check=True, timeout=300)
+
+
 def wget(folder, warc, urls, *extra):
     subprocess.run(["wget", "--no-proxy", "-q", "--tries=1", "--timeout=10", "-x",
                     "--warc-file=" + warc, *extra, *urls],
@@ -172,6 +246,26 @@ class Fixtures:
             wget(d, os.path.join(d, "post1"), [r + "score.php"], "--post-data=score=1")
             wget(d, os.path.join(d, "post2"), [r + "score.php"], "--post-data=score=2")
             wget(d, os.path.join(d, "again"), [r + "counter.txt"])
+            # Other people's writers.
+            self.warcio_records, self.warcio_expected = warcio_spec(self.site)
+            spec = os.path.join(d, "warcio.json")
+            with open(spec, "w") as f:
+                json.dump({"version": "WARC/1.0", "records": self.warcio_records}, f)
+            self.warcio = []
+            for name in ("warcio.warc", "warcio.warc.gz"):
+                node("warcio", spec, os.path.join(d, name))
+                with open(os.path.join(d, name), "rb") as f:
+                    data = f.read()
+                # Cut inside the last record.
+                last = gzip_members(data)[-1][0] if name.endswith(".gz") else len(data) - 4000
+                with open(os.path.join(d, name), "wb") as f:
+                    f.write(data[:last + 20])
+                self.warcio.append(os.path.join(d, name))
+            self.chromium = os.path.join(d, "chromium")
+            node("chromium", r + "fetch-all.html", self.chromium)
+            self.httrack = os.path.join(d, "httrack")
+            subprocess.run(["httrack", r + "links.html", "-O", self.httrack, "-q", "-%v0"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
         finally:
             self.site.stop()
         self.gz = [os.path.join(d, n + ".warc.gz") for n in ("site", "post1", "post2", "again")]
@@ -367,6 +461,38 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("duplicate"), 1, name)
                 self.assertEqual(len(summary["dropped"]), 1, name)
                 self.assertIn(r + "counter.txt", summary["dropped"][0])
+
+    def test_other_writers_keep_the_served_bytes(self):
+        site, r = FIX.site, FIX.site.root
+        browser = {(r + "fetch-all.html", None): FETCH_ALL, (r + "movie.swf?v=1", None): site.movie,
+                   (r + "data.xml", None): site.xml, (r + "big.bin", None): site.big,
+                   (r + "text.txt", None): site.text, (r + "deflate.txt", None): site.deflated,
+                   (r + "new.txt", None): site.new,
+                   (r + "score.php", "score=1"): site.post_answer(b"score=1"),
+                   (r + "score.php", "score=2"): site.post_answer(b"score=2")}
+        mirrored = {(r + "movie.swf", None): site.movie, (r + "data.xml", None): site.xml,
+                    (r + "big.bin", None): site.big, (r + "new.txt", None): site.new}
+        cases = [  # writer, inputs, payloads, redirect kept, damaged records
+            ("warcio, cut in its last record", FIX.warcio[:1], FIX.warcio_expected, True, 1),
+            ("warcio, gzip per record, cut", FIX.warcio[1:], FIX.warcio_expected, True, 1),
+            ("node-warc from chromium", [FIX.chromium + ".warc"], browser, False, 0),
+            ("chrome-har from chromium", [FIX.chromium + ".har"], browser, True, 0),
+            ("httrack", [FIX.httrack], mirrored, False, 0),
+        ]
+        for name, inputs, expected, redirect, damaged in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import(inputs, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary, stored = json.loads(result.stdout), self.stored()
+                for (url, post), data in expected.items():
+                    key = (url, post_key(post))
+                    self.assertTrue(key in stored, f"{name}: {key} missing")
+                    self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
+                if redirect:
+                    self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
 
     def test_manifest_rebuilds_with_pack_build(self):
         result = self.run_import(FIX.gz, exe=True)
@@ -680,6 +806,8 @@ def main():
     parser.add_argument("--stub")
     parser.add_argument("--tools")
     parser.add_argument("--prefix")
+    parser.add_argument("--npm", default="/opt/tessivo/npm",
+                        help="the folder scripts/setup installed the npm writers in")
     ARGS, rest = parser.parse_known_args()
     if ARGS.stub:
         sys.path.insert(0, os.path.join(HERE, "..", "e2e"))

@@ -239,7 +239,8 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
     return "bad HTTP start line";
   }
   if (!more && line.empty()) return "no HTTP start line";
-  if (line.compare(0, 5, "HTTP/") == 0) {
+  // Some writers give the version in lower case ("http/1.0 200 OK").
+  if (ascii_lower(line.substr(0, 5)) == "http/") {
     m->request = false;
     size_t sp = line.find(' ');
     uint64_t status;
@@ -251,7 +252,7 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
     m->request = true;
     size_t a = line.find(' ');
     size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
-    if (b == std::string::npos || line.compare(b + 1, 5, "HTTP/") != 0) return "bad HTTP request line";
+    if (b == std::string::npos || ascii_lower(line.substr(b + 1, 5)) != "http/") return "bad HTTP request line";
     m->method = line.substr(0, a);
     m->target = line.substr(a + 1, b - a - 1);
   }

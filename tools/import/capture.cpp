@@ -129,9 +129,10 @@ std::string folder_url(const std::string& scheme, const std::string& rel) {
         path.find('.', name_at) < at)
       path[at] = '?';
   }
-  // Where a file name cannot hold ':', wget writes a port as "HOST+PORT".
+  // Where a file name cannot hold ':', wget writes a port as "HOST+PORT",
+  // httrack as "HOST_PORT".
   size_t host_end = path.find('/');
-  size_t plus = path.rfind('+', host_end);
+  size_t plus = path.find_last_of("+_", host_end);
   if (plus != std::string::npos && plus + 1 < host_end &&
       path.find_first_not_of("0123456789", plus + 1) == host_end)
     path[plus] = ':';
@@ -304,8 +305,11 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
     } catch (const Damaged& e) {
       std::string what = e.what();
       if (options_.strict) throw ImportError(what + " (--strict)");
-      size_t colon = what.find(": ", name.size() + 2);
-      bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
+      // "FILE: at byte N: why" or "FILE: record at byte N: why".
+      size_t at = what.find("at byte ");
+      size_t colon = at == std::string::npos ? at : what.find(": ", at);
+      if (colon == std::string::npos) bad(what, "damaged", "damaged record");
+      else bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
       if (!records.recover()) break;
     }
     if (show) {
@@ -361,9 +365,10 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   Reader http(&hashed);
   const uint8_t* p;
   size_t n = http.look(&p, 5);
-  const bool http_block = type != "resource" &&
+  const bool http_block = type != "resource" && head.length > 0 &&
                           (ascii_lower(header(head.headers, "Content-Type")).find("application/http") != std::string::npos ||
-                           (n == 5 && std::memcmp(p, "HTTP/", 5) == 0) || type == "request");
+                           (n == 5 && ascii_lower(std::string(reinterpret_cast<const char*>(p), 5)) == "http/") ||
+                           type == "request");
   Payload payload;
   bool kept = false;
   if (type == "resource" || (head.version == "arc" && !http_block)) {
@@ -374,13 +379,15 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
     item.content_type = header(head.headers, "Content-Type");
     if (head.version == "arc") item.content_type = header(head.headers, "ARC-Content-Type");
     kept = true;
+  } else if (!http_block && type == "revisit") {
+    // Some writers store a revisit's block empty: the original's headers apply.
+    revisit(head, &item, "");
   } else if (!http_block) {
-    if (type == "revisit") return skip("revisit without HTTP headers");
     return bad(where, "response record without an HTTP message");
   } else if (type == "request") {
     return request(item, &http, index, requests, where);
   } else {
-    kept = response(head, &http, &item, &payload);
+    kept = response(head, &http, block, &item, &payload);
     if (item.where.empty()) return;  // refused, already counted
   }
   hashed.drain();
@@ -430,7 +437,8 @@ void Importer::request(const Item& item, Reader* http_reader, int64_t index, std
 
 // Reads a response or revisit's HTTP message; true when a payload file was
 // written. Clears item->where when the record is refused (and counted).
-bool Importer::response(const RecordHead& head, Reader* http_reader, Item* item, Payload* payload) {
+bool Importer::response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
+                        Payload* payload) {
   const std::string where = item->where;
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
@@ -440,17 +448,8 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, Item* item,
     // The payload comes from the record it refers to, wherever it lies.
     int status = http.status == 304 ? 200 : http.status;
     if (status != 200) return skip(status_reason(status)), false;
-    if (filtered(item->url)) return false;
     item->where = where;
-    item->revisit = true;
-    item->ref_uri = header(head.headers, "WARC-Refers-To-Target-URI");
-    if (item->ref_uri.size() >= 2 && item->ref_uri.front() == '<')
-      item->ref_uri = item->ref_uri.substr(1, item->ref_uri.size() - 2);
-    std::string date = header(head.headers, "WARC-Refers-To-Date");
-    if (!item->ref_uri.empty() && !date.empty()) item->ref_uri_date = item->ref_uri + '\n' + date;
-    item->ref_digest = header(head.headers, "WARC-Payload-Digest");
-    item->content_type = header(http.headers, "Content-Type");
-    item->wants_key = true;
+    revisit(head, item, header(http.headers, "Content-Type"));
     return false;
   }
   Decision d = decide(item->url, http.status, http.headers);
@@ -463,6 +462,9 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, Item* item,
   PayloadFile f(this, item->url);
   BodyResult b = decode_stream(http, http_reader, [&](const uint8_t* p, size_t n) { f.write(p, n); },
                                uint64_t(INT32_MAX));
+  // A file cut inside the record: reported once, as the cut.
+  if (block->left())
+    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
   if (!b.error.empty()) return bad(where, b.error, "undecodable"), false;
   std::string digest = header(head.headers, "WARC-Payload-Digest");
   if (!digest.empty() && !digest_matches(digest, b.raw_sha1) &&
@@ -483,6 +485,22 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, Item* item,
   item->wants_key = true;
   *payload = f.keep(this);
   return true;
+}
+
+void Importer::revisit(const RecordHead& head, Item* item, const std::string& content_type) {
+  if (filtered(item->url)) {
+    item->where.clear();
+    return;
+  }
+  item->revisit = true;
+  item->ref_uri = header(head.headers, "WARC-Refers-To-Target-URI");
+  if (item->ref_uri.size() >= 2 && item->ref_uri.front() == '<')
+    item->ref_uri = item->ref_uri.substr(1, item->ref_uri.size() - 2);
+  std::string date = header(head.headers, "WARC-Refers-To-Date");
+  if (!item->ref_uri.empty() && !date.empty()) item->ref_uri_date = item->ref_uri + '\n' + date;
+  item->ref_digest = header(head.headers, "WARC-Payload-Digest");
+  item->content_type = content_type;
+  item->wants_key = true;
 }
 
 void Importer::resolve_revisits() {
@@ -574,6 +592,32 @@ bool whole_number(const nlohmann::json& j, int64_t low, int64_t high, int64_t* o
   return *out >= low && *out <= high;
 }
 
+// A HAR request's body: its text, else (as some writers give a form) its
+// params joined again in form encoding.
+std::string har_post_body(const nlohmann::json& post) {
+  if (post.contains("text") && post["text"].is_string()) return post["text"].get<std::string>();
+  std::string body;
+  if (!post.contains("params") || !post["params"].is_array()) return body;
+  auto encode = [](const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+      if (std::isalnum(c) || std::strchr("-._*", c)) out += char(c);
+      else if (c == ' ') out += '+';
+      else {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%%%02X", c);
+        out += buf;
+      }
+    }
+    return out;
+  };
+  for (const auto& p : post["params"]) {
+    if (!body.empty()) body += '&';
+    body += encode(p.value("name", std::string())) + '=' + encode(p.value("value", std::string()));
+  }
+  return body;
+}
+
 }  // namespace
 
 void Importer::add_har(const std::string& path) { add_har_text(read_text(path), path); }
@@ -642,7 +686,7 @@ void Importer::add_har_text(const std::string& text, const std::string& path) {
       item.content_type = header(headers, "Content-Type");
       if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
       if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
-        std::string post = req["postData"].value("text", std::string());
+        std::string post = har_post_body(req["postData"]);
         if (!post.empty()) item.post_key = pack::base64(post.data(), post.size());
       }
       Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
@@ -663,7 +707,8 @@ void Importer::add_folder(const std::string& path) {
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
     const std::string where = (root / rel).string();
-    if (rel.find('/') == std::string::npos) {
+    // httrack's cache and log sit beside the host folders.
+    if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
       skip("outside a host folder");
       continue;

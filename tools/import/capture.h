@@ -108,7 +108,9 @@ class Importer {
               std::vector<Request>* requests);
   void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
                const std::string& where);
-  bool response(const RecordHead& head, Reader* http_reader, Item* item, Payload* payload);
+  bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
+                Payload* payload);
+  void revisit(const RecordHead& head, Item* item, const std::string& content_type);
   void resolve_revisits();
   // kind: the summary's reason, "bad record", "damaged record" or
   // "undecodable"; skipped unless --strict, which refuses.
