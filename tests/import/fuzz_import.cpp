@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <string>
 
-#include "capture.h"
-#include "stream.h"
-#include "warc.h"
+#include "import/capture.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 using namespace capture;
 namespace fs = std::filesystem;

@@ -11,11 +11,11 @@
 #include <brotli/encode.h>
 #endif
 
-#include "capture.h"
-#include "html.h"
-#include "record.h"
-#include "stream.h"
-#include "warc.h"
+#include "import/capture.h"
+#include "import/html.h"
+#include "import/record.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 using namespace capture;
 

@@ -1,8 +1,8 @@
-#include "accept.h"
+#include "import/accept.h"
 
 #include <cstdio>
 
-#include "html.h"
+#include "import/html.h"
 
 namespace capture {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "warc.h"
+#include "import/warc.h"
 
 namespace capture {
 

@@ -1,4 +1,4 @@
-#include "body.h"
+#include "import/body.h"
 
 #include <zlib.h>
 
@@ -10,10 +10,13 @@
 #include <brotli/decode.h>
 #endif
 
-#include "sha1.h"
-#include "utf.h"
+#include "import/sha1.h"
+#include "common/utf.h"
 
 namespace capture {
+
+using common::ascii_lower;
+
 namespace {
 
 constexpr size_t LINE_LIMIT = 1 << 16;

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "import/capture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,19 +7,23 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base64.h"
-#include "body.h"
-#include "content_type.h"
-#include "file_source.h"
-#include "html.h"
-#include "paths.h"
-#include "sha1.h"
-#include "utf.h"
-#include "zip.h"
+#include "common/base64.h"
+#include "common/file.h"
+#include "common/utf.h"
+#include "import/body.h"
+#include "import/html.h"
+#include "import/sha1.h"
+#include "import/zip.h"
+#include "pack/content_type.h"
 
 namespace fs = std::filesystem;
 
 namespace capture {
+
+using common::ascii_lower;
+using common::read_whole_file;
+using common::text_to_utf16;
+
 namespace {
 
 
@@ -68,10 +72,9 @@ std::vector<std::string> ids(const Headers& headers, const char* name) {
 
 std::vector<uint8_t> read_head(const std::string& path, size_t n) {
   std::vector<uint8_t> out(n);
-  std::FILE* f = pack::open_file(path, "rb");
+  common::File f = common::open_file(path, "rb");
   if (!f) throw ImportError(path + ": " + std::strerror(errno));
-  out.resize(std::fread(out.data(), 1, n, f));
-  std::fclose(f);
+  out.resize(std::fread(out.data(), 1, n, f.get()));
   return out;
 }
 
@@ -166,21 +169,19 @@ class Importer::PayloadFile {
  public:
   PayloadFile(Importer* importer, const std::string& url) {
     path_ = (fs::path(importer->options_.work_dir) / importer->payload_name(url)).string();
-    file_ = pack::open_file(path_, "wb");
+    file_ = common::open_file(path_, "wb");
     if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
   }
   ~PayloadFile() {
-    if (file_) std::fclose(file_);
+    file_.reset();
     if (!kept_) std::remove(path_.c_str());
   }
   void write(const uint8_t* p, size_t n) {
-    if (n && std::fwrite(p, 1, n, file_) != n) throw ImportError(path_ + ": write error (disk full?)");
+    if (n && std::fwrite(p, 1, n, file_.get()) != n) throw ImportError(path_ + ": write error (disk full?)");
     size_ += int64_t(n);
   }
   Payload keep(Importer* importer) {
-    int rc = std::fclose(file_);
-    file_ = nullptr;
-    if (rc != 0) throw ImportError(path_ + ": write error (disk full?)");
+    if (!file_.close()) throw ImportError(path_ + ": write error (disk full?)");
     kept_ = true;
     importer->files_.push_back(path_);
     return Payload{path_, size_, ""};
@@ -188,7 +189,7 @@ class Importer::PayloadFile {
 
  private:
   std::string path_;
-  std::FILE* file_ = nullptr;
+  common::File file_;
   int64_t size_ = 0;
   bool kept_ = false;
 };
@@ -295,6 +296,14 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
   const size_t first_item = items_.size();
   const bool show = options_.progress && progress_file && progress_file->size() > (int64_t(100) << 20);
   int shown = -1;
+  // The progress line ends before anything else is printed, a fault included.
+  struct EndLine {
+    std::FILE* f;
+    const int* shown;
+    ~EndLine() {
+      if (f && *shown >= 0) std::fprintf(f, "\n");
+    }
+  } end_line{show ? options_.progress : nullptr, &shown};
   int64_t index = 0;
   for (;;) {
     try {
@@ -321,7 +330,6 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
       }
     }
   }
-  if (show) std::fprintf(options_.progress, "\n");
   // Pair each response with its request: by WARC-Concurrent-To either way,
   // else the nearest request for the same URI before it.
   for (size_t i = first_item; i < items_.size(); ++i) {
@@ -430,7 +438,7 @@ void Importer::request(const Item& item, Reader* http_reader, int64_t index, std
                                  [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
                                  uint64_t(pack::entry_text_limit()));
     if (!b.error.empty()) return bad(where, "request body: " + b.error, "undecodable");
-    if (!body.empty()) r.key = pack::base64(body.data(), body.size());
+    if (!body.empty()) r.key = common::base64(body.data(), body.size());
   }
   requests->push_back(r);
 }
@@ -630,6 +638,9 @@ void Importer::add_har_text(const std::string& text, const std::string& path) {
     size_t at = std::min(e.byte > 0 ? e.byte - 1 : 0, text.size());
     int line = 1 + int(std::count(text.begin(), text.begin() + long(at), '\n'));
     throw ImportError(path + ":" + std::to_string(line) + ": not valid JSON (byte " + std::to_string(at) + ")");
+  } catch (const nlohmann::json::exception& e) {
+    // A number too large for any type (1e400) and the like.
+    throw ImportError(path + ": not valid JSON (" + e.what() + ")");
   }
   if (!har.is_object() || !har.contains("log") || !har["log"].is_object() ||
       !har["log"].contains("entries") || !har["log"]["entries"].is_array())
@@ -687,7 +698,7 @@ void Importer::add_har_text(const std::string& text, const std::string& path) {
       if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
       if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
         std::string post = har_post_body(req["postData"]);
-        if (!post.empty()) item.post_key = pack::base64(post.data(), post.size());
+        if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
       }
       Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
       item.file = p.file;

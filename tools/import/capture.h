@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "accept.h"
-#include "package_writer.h"
-#include "record.h"
-#include "stream.h"
-#include "warc.h"
+#include "import/accept.h"
+#include "pack/package_writer.h"
+#include "import/record.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 namespace capture {
 

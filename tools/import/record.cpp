@@ -1,11 +1,14 @@
-#include "record.h"
+#include "import/record.h"
 
 #include <cstring>
 #include <vector>
 
-#include "utf.h"
+#include "common/utf.h"
 
 namespace capture {
+
+using common::ascii_lower;
+
 namespace {
 
 // Headers are few and short; anything larger is not a record.

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "stream.h"
-#include "warc.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 namespace capture {
 

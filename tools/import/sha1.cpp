@@ -1,4 +1,4 @@
-#include "sha1.h"
+#include "import/sha1.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "warc.h"
+#include "import/warc.h"
 
 #include <cstring>
 
-#include "body.h"
+#include "import/body.h"
 
 namespace capture {
 namespace {
