@@ -355,6 +355,19 @@ def warc_records(data):
     return out
 
 
+def arc_records(name, documents):
+    """An ARC file (version 1) as the ARC file format document lays it out:
+    the filedesc version block, then per document a URL line (URL, IP,
+    date, content type, length) and the bytes fetched, each followed by a
+    newline."""
+    block = b"1 0 Tessivo tests\nURL IP-address Archive-date Content-type Archive-length\n"
+    yield b"filedesc://%s 0.0.0.0 20010101000000 text/plain %d\n" % (name.encode(), len(block)) + block + b"\n"
+    for url, data in documents:
+        ctype = re.search(rb"Content-Type: ([^\r\n]+)", data)
+        yield b"%s 127.0.0.1 20010101000000 %s %d\n" % (
+            url.encode(), ctype.group(1) if ctype else b"no-type", len(data)) + data + b"\n"
+
+
 def gzip_members(data):
     """(start, end) of each gzip member."""
     out, at = [], 0
@@ -493,6 +506,103 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
                 if redirect:
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+
+    def test_arc_and_early_warc(self):
+        site, r = FIX.site, FIX.site.root
+        responses = [  # URL, HTTP response as the crawler stored it
+            ("movie.swf", b"HTTP/1.0 200 OK\nContent-Type: application/x-shockwave-flash\n\n" + site.movie),
+            ("data.xml", b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + site.xml),
+            ("old.txt", b"HTTP/1.0 302 Found\r\nLocation: new.txt\r\n\r\n"),
+            ("new.txt", b"HTTP/1.0 200\r\n\r\n" + site.new),
+            ("gone.txt", b"HTTP/1.0 404 Not Found\r\n\r\n"),
+        ]
+        arc = os.path.join(self.out + "-t.arc")
+        early = [arc[:-4] + v + ".warc" for v in ("0.17", "0.18")]
+        self.addCleanup(lambda: [os.remove(p) for p in [arc, arc + ".gz", *early] if os.path.exists(p)])
+        with open(arc, "wb") as plain, open(arc + ".gz", "wb") as gz:
+            for record in arc_records("t.arc", [(r + u, body) for u, body in responses]):
+                plain.write(record)
+                gz.write(gzip.compress(record))
+        with open(FIX.warcio[0], "rb") as f:
+            warcio = f.read()
+        for path, version in zip(early, (b"0.17", b"0.18")):
+            with open(path, "wb") as f:
+                f.write(warcio.replace(b"WARC/1.0\r\n", b"WARC/" + version + b"\r\n"))
+        expected = {(r + "movie.swf", ""): site.movie, (r + "data.xml", ""): site.xml,
+                    (r + "new.txt", ""): site.new}
+        cases = [("ARC", [arc], expected), ("ARC, gzip per record", [arc + ".gz"], expected),
+                 *[(f"WARC/{v}", [p], {(u, post_key(b)): d for (u, b), d in FIX.warcio_expected.items()})
+                   for v, p in zip(("0.17", "0.18"), early)]]
+        for name, inputs, payloads in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import(inputs, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                stored = self.stored()
+                self.assertEqual({k: stored.get(k, (None,))[0] for k in payloads}, payloads)
+                if name.startswith("ARC"):
+                    self.assertEqual(json.loads(result.stdout)["skipped"], {"redirect": 1, "status 404": 1})
+                    self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+
+    def test_warc_and_har_decide_alike(self):
+        swf = movie("wait\n")
+        cases = [  # path, status line, headers, body
+            ("a.swf", "200 OK", [["Content-Type", "application/x-shockwave-flash"]], swf),
+            ("b", "203 Non-Authoritative", [], b"b"),
+            ("whole", "206 Partial Content", [["Content-Range", "bytes 0-9/10"]], b"0123456789"),
+            ("part", "206 Partial Content", [["Content-Range", "bytes 0-4/10"]], b"01234"),
+            ("moved", "301 Moved", [["Location", "b"]], b""),
+            ("nowhere", "302 Found", [], b""),
+            ("missing", "404 Not Found", [], b"x"),
+        ]
+        records, entries = [], []
+        for path, status, headers, body in cases:
+            url = "http://p.test/" + path
+            records.append({"type": "response", "url": url, "statusline": "HTTP/1.1 " + status,
+                            "headers": headers, "body": base64.b64encode(body).decode()})
+            entries.append({"request": {"method": "GET", "url": url}, "response": {
+                "status": int(status[:3]), "headers": [{"name": k, "value": v} for k, v in headers],
+                "content": {"text": base64.b64encode(body).decode(), "encoding": "base64"}}})
+        d = tempfile.mkdtemp(prefix="import-parity-")
+        self.addCleanup(shutil.rmtree, d, True)
+        spec, warc, har = (os.path.join(d, n) for n in ("spec.json", "p.warc", "p.har"))
+        with open(spec, "w") as f:
+            json.dump({"records": records}, f)
+        node("warcio", spec, warc)
+        with open(har, "w") as f:
+            json.dump({"log": {"entries": entries}}, f)
+        seen = []
+        for path in (warc, har):
+            shutil.rmtree(self.out)
+            os.mkdir(self.out)
+            result = self.run_import([path], exe=False)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            summary = json.loads(result.stdout)
+            seen.append((sorted((e["url"], e["alternate_url"], e["size"]) for e in summary["entries"]),
+                         summary["skipped"]))
+        self.assertEqual(seen[0], seen[1])
+        self.assertEqual(seen[0][1], {"incomplete": 1, "redirect": 1, "status 302": 1, "status 404": 1})
+
+    def test_include_and_exclude_prefixes(self):
+        r = FIX.site.root
+        cases = [  # options, URLs kept, skipped
+            (["--include", r + "movie", "--include", r + "DATA"], {r + "movie.swf?v=1", r + "data.xml"},
+             {"not under --include": 9}),
+            (["--exclude", r + "big", "--exclude", r + "score"], None,
+             {"--exclude " + r + "big": 1, "--exclude " + r + "score": 2}),
+        ]
+        everything = {url for url, _ in FIX.site.expected(counter=2)}
+        for options, kept, skipped in cases:
+            with self.subTest(options):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([FIX.har], *options, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                urls = {e["url"] for e in summary["entries"]}
+                self.assertEqual(urls, kept or everything - {r + "big.bin", r + "score.php"})
+                self.assertEqual({k: v for k, v in summary["skipped"].items() if "-" in k}, skipped)
 
     def test_manifest_rebuilds_with_pack_build(self):
         result = self.run_import(FIX.gz, exe=True)
