@@ -214,17 +214,17 @@ struct HashInput::State {
   Sha1 sha;
 };
 
-HashInput::HashInput(Input* inner) : inner_(inner), sha_(new State) {}
+HashInput::HashInput(Input* inner, bool enabled) : inner_(inner), sha_(enabled ? new State : nullptr) {}
 HashInput::~HashInput() { delete sha_; }
 
 size_t HashInput::read(uint8_t* buf, size_t n) {
   size_t got = inner_->read(buf, n);
-  sha_->sha.update(buf, got);
+  if (sha_) sha_->sha.update(buf, got);
   count_ += got;
   return got;
 }
 
-std::string HashInput::base32() { return sha_->sha.base32(); }
+std::string HashInput::base32() { return sha_ ? sha_->sha.base32() : ""; }
 
 void HashInput::drain() {
   uint8_t buf[1 << 14];
@@ -274,7 +274,8 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
 }
 
 BodyResult decode_stream(const HttpMessage& m, Reader* body,
-                         const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit) {
+                         const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
+                         bool digests) {
   BodyResult r;
   std::vector<std::string> transfer = tokens(header(m.headers, "Transfer-Encoding"));
   std::vector<std::string> content = tokens(header(m.headers, "Content-Encoding"));
@@ -285,13 +286,13 @@ BodyResult decode_stream(const HttpMessage& m, Reader* body,
     if (!looks_chunked(body)) chunked = false, r.stored_dechunked = true;
   }
   ReaderInput rest(body);
-  HashInput raw(&rest);
+  HashInput raw(&rest, digests);
   std::unique_ptr<DechunkInput> dechunk;
   std::unique_ptr<HashInput> dechunked;
   Input* top = &raw;
   if (chunked) {
     dechunk.reset(new DechunkInput(&raw));
-    dechunked.reset(new HashInput(dechunk.get()));
+    dechunked.reset(new HashInput(dechunk.get(), digests));
     top = dechunked.get();
   }
   // Codings left in Transfer-Encoding apply like content codings, after them.

@@ -19,7 +19,8 @@ std::string parse_http_head(Reader* reader, HttpMessage* message);
 // The SHA-1 (base32) and count of every byte read through it.
 class HashInput : public Input {
  public:
-  explicit HashInput(Input* inner);
+  // Hashes only when enabled (a digest to check); counts always.
+  explicit HashInput(Input* inner, bool enabled = true);
   ~HashInput() override;
   size_t read(uint8_t* buf, size_t n) override;
   int64_t source_offset() const override { return inner_->source_offset(); }
@@ -31,7 +32,7 @@ class HashInput : public Input {
  private:
   struct State;
   Input* inner_;
-  State* sha_;
+  State* sha_ = nullptr;
   uint64_t count_ = 0;
 };
 
@@ -45,7 +46,9 @@ struct BodyResult {
 
 // Streams the entity of the body that follows the head in reader to sink,
 // output beyond limit bytes refused. Reads the body to its end.
+// digests: whether to take the SHA-1s (only when there is one to check).
 BodyResult decode_stream(const HttpMessage& message, Reader* body,
-                         const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit);
+                         const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
+                         bool digests = false);
 
 }  // namespace capture

@@ -369,7 +369,8 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   item.record_id = header(head.headers, "WARC-Record-ID");
   item.concurrent = ids(head.headers, "WARC-Concurrent-To");
   item.record_index = index;
-  HashInput hashed(block);
+  HashInput hashed(block, has_header(head.headers, "WARC-Block-Digest") ||
+                             (type == "resource" && has_header(head.headers, "WARC-Payload-Digest")));
   Reader http(&hashed);
   const uint8_t* p;
   size_t n = http.look(&p, 5);
@@ -468,13 +469,13 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
   if (d.verdict == Verdict::skip) return skip(d.reason), false;
   if (filtered(item->url)) return false;
   PayloadFile f(this, item->url);
+  std::string digest = header(head.headers, "WARC-Payload-Digest");
   BodyResult b = decode_stream(http, http_reader, [&](const uint8_t* p, size_t n) { f.write(p, n); },
-                               uint64_t(INT32_MAX));
+                               uint64_t(INT32_MAX), !digest.empty());
   // A file cut inside the record: reported once, as the cut.
   if (block->left())
     throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
   if (!b.error.empty()) return bad(where, b.error, "undecodable"), false;
-  std::string digest = header(head.headers, "WARC-Payload-Digest");
   if (!digest.empty() && !digest_matches(digest, b.raw_sha1) &&
       !(b.dechunked_sha1.size() && digest_matches(digest, b.dechunked_sha1)))
     return bad(where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
@@ -650,64 +651,50 @@ void Importer::add_har_text(const std::string& text, const std::string& path) {
     const std::string where = path + ": entries[" + std::to_string(k) + "]";
     current_ = where;
     try {
-      const nlohmann::json& e = entries[k];
-      const nlohmann::json& req = e.at("request");
-      const nlohmann::json& res = e.at("response");
-      Item item;
-      item.url = req.at("url").get<std::string>();
-      item.where = where;
-      if (!is_web_url(item.url)) {
-        skip("not an http or https URL");
-        continue;
-      }
-      int64_t status;
-      if (!whole_number(res.at("status"), 0, 999, &status)) {
-        bad(where, "response.status is not a whole number from 0 to 999");
-        continue;
-      }
-      Headers headers;
-      if (res.contains("headers"))
-        for (const auto& h : res["headers"]) headers.emplace_back(h.at("name").get<std::string>(), h.at("value").get<std::string>());
-      Decision d = decide(item.url, int(status), headers, res.value("redirectURL", std::string()));
-      if (d.verdict == Verdict::redirect) redirects_.push_back({item.url, d.target, where});
-      if (d.verdict != Verdict::keep) {
-        skip(d.reason);
-        continue;
-      }
-      if (filtered(item.url)) continue;
-      const nlohmann::json& content = res.at("content");
-      if (!content.contains("text") || !content["text"].is_string()) {
-        skip("no content saved");
-        continue;
-      }
-      std::string body = content["text"].get<std::string>();
-      if (content.value("encoding", std::string()) == "base64") {
-        std::string decoded;
-        if (!base64_decode(body, &decoded)) {
-          bad(where, "content.text is not valid base64", "undecodable");
-          continue;
-        }
-        body.swap(decoded);
-      }
-      if (!keeps_body(int(status), headers, body.size())) {
-        skip("incomplete");
-        continue;
-      }
-      // Browsers save the decoded entity, so Content-Encoding no longer applies.
-      item.content_type = header(headers, "Content-Type");
-      if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
-      if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
-        std::string post = har_post_body(req["postData"]);
-        if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
-      }
-      Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
-      item.file = p.file;
-      item.size = p.size;
-      keep(item);
+      har_entry(entries[k], where);
     } catch (const nlohmann::json::exception& e) {
       bad(where, std::string("not a HAR entry (") + e.what() + ")");
     }
   }
+}
+
+void Importer::har_entry(const nlohmann::json& e, const std::string& where) {
+  const nlohmann::json& req = e.at("request");
+  const nlohmann::json& res = e.at("response");
+  Item item;
+  item.url = req.at("url").get<std::string>();
+  item.where = where;
+  if (!is_web_url(item.url)) return skip("not an http or https URL");
+  int64_t status;
+  if (!whole_number(res.at("status"), 0, 999, &status))
+    return bad(where, "response.status is not a whole number from 0 to 999");
+  Headers headers;
+  if (res.contains("headers"))
+    for (const auto& h : res["headers"]) headers.emplace_back(h.at("name").get<std::string>(), h.at("value").get<std::string>());
+  Decision d = decide(item.url, int(status), headers, res.value("redirectURL", std::string()));
+  if (d.verdict == Verdict::redirect) redirects_.push_back({item.url, d.target, where});
+  if (d.verdict != Verdict::keep) return skip(d.reason);
+  if (filtered(item.url)) return;
+  const nlohmann::json& content = res.at("content");
+  if (!content.contains("text") || !content["text"].is_string()) return skip("no content saved");
+  std::string body = content["text"].get<std::string>();
+  if (content.value("encoding", std::string()) == "base64") {
+    std::string decoded;
+    if (!base64_decode(body, &decoded)) return bad(where, "content.text is not valid base64", "undecodable");
+    body.swap(decoded);
+  }
+  if (!keeps_body(int(status), headers, body.size())) return skip("incomplete");
+  // Browsers save the decoded entity, so Content-Encoding no longer applies.
+  item.content_type = header(headers, "Content-Type");
+  if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
+  if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
+    std::string post = har_post_body(req["postData"]);
+    if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
+  }
+  Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  item.file = p.file;
+  item.size = p.size;
+  keep(item);
 }
 
 void Importer::add_folder(const std::string& path) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "import/accept.h"
 #include "pack/package_writer.h"
 #include "import/record.h"
@@ -103,6 +105,7 @@ class Importer {
   void add_file(const std::string& path);
   void add_wacz(const std::string& path);
   void add_har(const std::string& path);
+  void har_entry(const nlohmann::json& entry, const std::string& where);
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
               std::vector<Request>* requests);
