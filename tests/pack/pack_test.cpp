@@ -187,6 +187,9 @@ TEST_F(PackTest, RefusalsAndWarnings) {
        0, ""},
       {"mode = \"page\"\n" + kMovie + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\n"
        "post_body = \"b\"\nfile = \"data.xml\"\n", 1, "entry 1: the URL"},
+      // Keys that differ in letter case alone (eD1J, eD1j): the player tells them apart.
+      {pp + "post_body = \"x=I\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"x=c\"\n"
+       "file = \"data.xml\"\ncontent_type = \"\"\n", 0, "", "stub.exe", {"--strict"}},
       {pp + "post_key = \"not base64!\"\n", 1, "manifest.toml:6: error: entry 0: post_key \"not base64!\" is not base64"},
       {pp + "post_key = \"eA=x\"\n", 1, "is not base64"},
       {"mode = \"page\"\nwidth = 40000\n" + kMovie, 1, "manifest.toml:2: error: \"width\" is 40000"},
