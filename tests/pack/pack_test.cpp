@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +25,10 @@ namespace {
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The process in the name: other checkouts on the machine run these too.
     dir_ = fs::temp_directory_path() /
-           ("tessivo-pack-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("tessivo-pack-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     write("stub.exe", std::string(40000, '\0'));
