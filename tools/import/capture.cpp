@@ -175,13 +175,26 @@ void Importer::bad(const std::string& where, const std::string& why, const char*
   std::string text = where + ": " + why;
   if (options_.strict) throw ImportError(text + " (--strict)");
   result_.warnings.push_back(text + "; record skipped");
+  if (options_.progress) options_.progress->interrupt();
   if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s; record skipped\n", text.c_str());
   skip(kind);
+}
+
+void Importer::report(uint64_t within) {
+  if (options_.progress) options_.progress->update(read_before_ + within, items_.size());
 }
 
 void Importer::add(const std::string& path) {
   std::error_code ec;
   if (fs::is_directory(path, ec)) return add_folder(path);
+  struct Done {
+    Importer* self;
+    uint64_t size;
+    ~Done() {
+      self->read_before_ += size;
+      self->report(0);
+    }
+  } done{this, pack::input_size(path)};
   std::vector<uint8_t> head = read_head(path, 512);
   auto is = [&](const char* magic) {
     size_t n = std::strlen(magic);
@@ -209,21 +222,11 @@ void Importer::add_warc(Input* input, const std::string& name, const FileInput* 
   WarcRecord record;
   std::vector<Request> requests;
   const size_t first_item = items_.size();
-  const bool show = options_.progress && progress_file && progress_file->size() > (int64_t(100) << 20);
-  int shown = -1;
   int64_t index = 0;
   while (read_warc_record(&reader, name, &record)) {
     warc_record(record, name, index++, &requests);
-    if (show) {
-      int pct = int(progress_file->position() * 100 / progress_file->size());
-      if (pct != shown) {
-        std::fprintf(options_.progress, "\rimport: %s: %d%%", name.c_str(), pct);
-        std::fflush(options_.progress);
-        shown = pct;
-      }
-    }
+    if (progress_file) report(uint64_t(progress_file->position()));
   }
-  if (show) std::fprintf(options_.progress, "\n");
   // Pair each response with its request: by WARC-Concurrent-To either way,
   // else the nearest request for the same URI before it.
   for (size_t i = first_item; i < items_.size(); ++i) {
@@ -510,6 +513,8 @@ void Importer::add_folder(const std::string& path) {
     files_.push_back(item.file);
     item.size = int64_t(fs::file_size(item.file));
     items_.push_back(item);
+    read_before_ += uint64_t(item.size);
+    report(0);
   }
 }
 

@@ -253,10 +253,14 @@ int command_import(int argc, char** argv) {
       work = fresh_temp_dir();
     }
     options.work_dir = work;
-    options.progress = stderr;
+    uint64_t total = 0;
+    for (const std::string& in : inputs) total += pack::input_size(in);
+    pack::Progress progress("pack import", total);
+    options.progress = &progress;
     options.warnings = stderr;
     capture::Importer importer(options);
     for (const std::string& in : inputs) importer.add(in);
+    progress.finish();
     capture::Result result = importer.finish();
 
     pack::AtomicOutput out;

@@ -11,6 +11,7 @@
 #include "package/package_source.h"
 #include "package/player_state.h"
 #include "paths.h"
+#include "progress.h"
 
 namespace pack {
 namespace {
@@ -19,6 +20,22 @@ int fail(const std::string& message) {
   std::fprintf(stderr, "pack: %s\n", message.c_str());
   return 1;
 }
+
+// The file sink, telling the progress line of every write.
+class ReportingSink : public FileSink {
+ public:
+  ReportingSink(std::FILE* file, Progress* progress, uint64_t entries)
+      : FileSink(file), progress_(progress), entries_(entries) {}
+  bool write(const void* data, size_t n) override {
+    bool ok = FileSink::write(data, n);
+    progress_->update(uint64_t(position()), entries_);
+    return ok;
+  }
+
+ private:
+  Progress* progress_;
+  uint64_t entries_;
+};
 
 bool is_packed_player(const std::vector<uint8_t>& bytes) {
   MemorySource memory{bytes.data(), int64_t(bytes.size()), 0, 0};
@@ -105,11 +122,16 @@ int build_player_file(Package pkg, const BuildOptions& o) {
 
   AtomicOutput out;
   if (!out.open(o.out_path, &error)) return fail(error);
-  FileSink sink(out.file());
+  uint64_t total = stub.size();
+  for (const PageEntry& e : pkg.entries) total += uint64_t(e.data.length());
+  for (const Data* d : {&pkg.player, &pkg.skin, &pkg.video}) total += uint64_t(d->length());
+  Progress progress("pack build", total);
+  ReportingSink sink(out.file(), &progress, pkg.entries.size());
   error = write_player(stub, pkg, &sink);
   if (error == "cannot write the output") error = "cannot write " + o.out_path + ": " + std::strerror(errno);
   if (!error.empty()) return fail("no player written: " + error);
   if (!out.commit(&error)) return fail(error);
+  progress.finish();
   std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),
               pkg.mode == PLAYBACK_VIDEO ? "video package"
                                          : (std::to_string(pkg.entries.size()) + " entries, mode " +

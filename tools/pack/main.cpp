@@ -12,6 +12,8 @@
 
 #include "carried_stub.h"
 #include "commands.h"
+#include "console.h"
+#include "drop.h"
 
 namespace {
 
@@ -123,12 +125,24 @@ int main(int argc, char** argv) {
     argv = args.data();
   }
 #endif
+  pack::use_utf8_console();
+  // Started by Explorer: a double click gives no arguments, a drop gives paths.
+  if (argc < 2 && pack::console_is_own()) {
+    std::fputs(pack::kDropHelp, stdout);
+    pack::wait_if_own_console();
+    return 0;
+  }
   if (argc < 2 || is_help(argv[1]) || !std::strcmp(argv[1], "help")) {
     std::fputs(kUsage, argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
   for (const Command& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
+  if (pack::is_drop(argc, argv)) {
+    int code = pack::run_drop(argc, argv);
+    pack::wait_if_own_console();
+    return code;
+  }
   std::fprintf(stderr, "pack: unknown command \"%s\" (see pack --help)\n", argv[1]);
   return 2;
 }
