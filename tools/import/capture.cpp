@@ -160,7 +160,7 @@ std::string Importer::payload_name(const std::string& url) {
 
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
   Payload p;
-  p.file = (fs::path(options_.work_dir) / payload_name(url)).string();
+  p.file = pack::utf8_path(pack::fs_path(options_.work_dir) / payload_name(url));
   std::FILE* f = pack::open_file(p.file, "wb");
   if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
   bool ok = (n == 0 || std::fwrite(data, 1, n, f) == n);
@@ -186,7 +186,7 @@ void Importer::report(uint64_t within) {
 
 void Importer::add(const std::string& path) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) return add_folder(path);
+  if (fs::is_directory(pack::fs_path(path), ec)) return add_folder(path);
   struct Done {
     Importer* self;
     uint64_t size;
@@ -491,12 +491,12 @@ void Importer::add_har(const std::string& path) {
 
 void Importer::add_folder(const std::string& path) {
   std::vector<std::string> files;
-  const fs::path root(path);
+  const fs::path root(pack::fs_path(path));
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_string());
+    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_u8string());
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
-    const std::string where = (root / rel).string();
+    const std::string where = pack::utf8_path(root / fs::u8path(rel));
     if (rel.find('/') == std::string::npos) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
       skip("outside a host folder");
@@ -508,10 +508,10 @@ void Importer::add_folder(const std::string& path) {
     if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
-    item.file = (fs::path(options_.work_dir) / payload_name(item.url)).string();
-    fs::copy_file(root / rel, item.file);
+    item.file = pack::utf8_path(pack::fs_path(options_.work_dir) / payload_name(item.url));
+    fs::copy_file(root / fs::u8path(rel), pack::fs_path(item.file));
     files_.push_back(item.file);
-    item.size = int64_t(fs::file_size(item.file));
+    item.size = int64_t(fs::file_size(pack::fs_path(item.file)));
     items_.push_back(item);
     read_before_ += uint64_t(item.size);
     report(0);

@@ -89,9 +89,9 @@ void write_manifest(const capture::Result& r, const std::string& dir) {
     if (!e.alternate_url.empty()) text += "alternate_url = " + toml_text(e.alternate_url) + "\n";
     if (!e.post_key.empty()) text += "post_key = " + toml_text(e.post_key) + "\n";
     if (!e.content_type.empty()) text += "content_type = " + toml_text(e.content_type) + "\n";
-    text += "file = " + toml_text(fs::path(e.data.path).filename().string()) + "\n";
+    text += "file = " + toml_text(pack::utf8_path(pack::fs_path(e.data.path).filename())) + "\n";
   }
-  std::string path = (fs::path(dir) / "manifest.toml").string();
+  std::string path = pack::utf8_path(pack::fs_path(dir) / "manifest.toml");
   std::FILE* f = pack::open_file(path, "wb");
   if (!f) throw capture::ImportError(path + ": " + std::strerror(errno));
   bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
@@ -102,7 +102,7 @@ std::string fresh_temp_dir() {
   std::random_device rd;
   for (int k = 0; k < 100; ++k) {
     fs::path p = fs::temp_directory_path() / ("tessivo-import-" + std::to_string(rd()));
-    if (fs::create_directory(p)) return p.string();
+    if (fs::create_directory(p)) return pack::utf8_path(p);
   }
   throw capture::ImportError("cannot make a temporary folder");
 }
@@ -233,7 +233,7 @@ int command_import(int argc, char** argv) {
   bool work_is_temp = manifest_dir.empty();
   auto cleanup = [&]() {
     std::error_code ec;
-    if (!work.empty()) fs::remove_all(work, ec);
+    if (!work.empty()) fs::remove_all(pack::fs_path(work), ec);
   };
   try {
     std::vector<uint8_t> stub;
@@ -243,12 +243,13 @@ int command_import(int argc, char** argv) {
     }
     if (!manifest_dir.empty()) {
       std::error_code ec;
-      if (fs::exists(manifest_dir, ec) && !(fs::is_directory(manifest_dir, ec) && fs::is_empty(manifest_dir, ec)))
+      const fs::path dir = pack::fs_path(manifest_dir);
+      if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
         throw capture::ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
-      if (fs::exists(manifest_dir + ".part", ec))
+      if (fs::exists(pack::fs_path(manifest_dir + ".part"), ec))
         throw capture::ImportError(manifest_dir + ".part: left from an earlier run; remove it first");
       work = manifest_dir + ".part";
-      fs::create_directories(work);
+      fs::create_directories(pack::fs_path(work));
     } else {
       work = fresh_temp_dir();
     }
@@ -279,8 +280,8 @@ int command_import(int argc, char** argv) {
     }
     if (!manifest_dir.empty()) {
       std::error_code ec;
-      fs::remove(manifest_dir, ec);  // an empty folder only
-      fs::rename(work, manifest_dir);
+      fs::remove(pack::fs_path(manifest_dir), ec);  // an empty folder only
+      fs::rename(pack::fs_path(work), pack::fs_path(manifest_dir));
       work.clear();
     }
     if (work_is_temp) cleanup();

@@ -71,12 +71,38 @@ std::string narrow(const wchar_t* wide) {
   return s;
 }
 
+std::wstring wide_path(const std::string& utf8) {
+  std::wstring w = widen(utf8);
+  // CreateDirectory's limit, the lowest of the calls that take a path.
+  if (w.size() < MAX_PATH - 12 || w.compare(0, 4, L"\\\\?\\") == 0 || w.compare(0, 4, L"\\\\.\\") == 0)
+    return w;
+  DWORD n = GetFullPathNameW(w.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return w;
+  std::wstring full(n, L'\0');
+  n = GetFullPathNameW(w.c_str(), n, &full[0], nullptr);
+  full.resize(n);
+  for (wchar_t& c : full)
+    if (c == L'/') c = L'\\';
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::filesystem::path fs_path(const std::string& utf8) { return std::filesystem::path(wide_path(utf8)); }
+
+std::string utf8_path(const std::filesystem::path& path) {
+  std::string s = narrow(path.c_str());
+  // Back to the form people write; wide_path adds the prefix again when needed.
+  if (s.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + s.substr(8);
+  if (s.compare(0, 4, "\\\\?\\") == 0) return s.substr(4);
+  return s;
+}
+
 std::FILE* open_file(const std::string& path, const char* mode) {
-  return _wfopen(widen(path).c_str(), widen(mode).c_str());
+  return _wfopen(wide_path(path).c_str(), widen(mode).c_str());
 }
 
 bool file_id(const std::string& path, FileId* id) {
-  HANDLE h = CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = CreateFileW(wide_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
@@ -89,11 +115,14 @@ bool file_id(const std::string& path, FileId* id) {
 }
 
 PathKind path_kind(const std::string& path) {
-  DWORD a = GetFileAttributesW(widen(path.empty() ? "." : path).c_str());
+  DWORD a = GetFileAttributesW(wide_path(path.empty() ? "." : path).c_str());
   if (a == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
   return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::folder : PathKind::file;
 }
 #else
+std::filesystem::path fs_path(const std::string& utf8) { return std::filesystem::path(utf8); }
+std::string utf8_path(const std::filesystem::path& path) { return path.string(); }
+
 std::FILE* open_file(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 bool file_id(const std::string& path, FileId* id) {
@@ -127,7 +156,7 @@ AtomicOutput::~AtomicOutput() {
   if (file_) std::fclose(file_);
   if (!temp_.empty()) {
 #ifdef _WIN32
-    DeleteFileW(widen(temp_).c_str());
+    DeleteFileW(wide_path(temp_).c_str());
 #else
     unlink(temp_.c_str());
 #endif
@@ -159,7 +188,7 @@ bool AtomicOutput::open(const std::string& path, std::string* error) {
 #ifdef _WIN32
     std::string temp = prefix + "." + name + "." + std::to_string(GetCurrentProcessId()) + "-" +
                        std::to_string(attempt) + ".part";
-    std::wstring wide = widen(temp);
+    std::wstring wide = wide_path(temp);
     if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) break;
     wcscpy(g_temp, wide.c_str());
     HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -214,7 +243,7 @@ bool AtomicOutput::commit(std::string* error) {
     return false;
   }
 #ifdef _WIN32
-  if (!MoveFileExW(widen(temp_).c_str(), widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(wide_path(temp_).c_str(), wide_path(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     *error = "cannot write " + path_ + ": the finished file could not replace it";
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 namespace pack {
@@ -44,8 +45,16 @@ class AtomicOutput {
   std::FILE* file_ = nullptr;
 };
 
+// A UTF-8 path for std::filesystem, whose narrow strings are in the ANSI
+// code page on Windows (there in the \\?\ form when long), and back.
+std::filesystem::path fs_path(const std::string& utf8);
+std::string utf8_path(const std::filesystem::path& path);
+
 #ifdef _WIN32
 std::wstring widen(const std::string& utf8);
+// A path for the wide file calls: past MAX_PATH they need the \\?\ form,
+// which takes only a full path with backslashes.
+std::wstring wide_path(const std::string& utf8);
 std::string narrow(const wchar_t* wide);
 #endif
 
