@@ -32,8 +32,10 @@ class Dropped(unittest.TestCase):
     def assertRan(self, result):
         # The pipes make the output redirected: pack.exe must not wait for a key.
         self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
-        for stream in (result.stdout, result.stderr):
-            self.assertEqual(stream.count(b"\n"), stream.count(b"\r\n"), "one line ending")
+        # Wine may add lines of its own to stderr; the packer's start with "pack".
+        lines = result.stdout.split(b"\n")[:-1] + [
+            line for line in result.stderr.split(b"\n")[:-1] if line.startswith(b"pack")]
+        self.assertEqual([line for line in lines if not line.endswith(b"\r")], [], "one line ending")
 
     def test_captures_go_to_a_free_name_beside_the_first(self):
         before = digest(self.capture)
