@@ -345,6 +345,41 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(len(summary["dropped"]), 1, name)
                 self.assertIn(r + "counter.txt", summary["dropped"][0])
 
+    def test_progress_line_on_a_terminal_only(self):
+        if "wine-run" in ARGS.pack:
+            self.skipTest("a terminal for the Linux packer")
+        import pty
+        exe = os.path.join(self.out, "game.exe")
+        manifest = os.path.join(self.out, "m", "manifest.toml")
+        cases = [
+            ("import", ["import", *FIX.gz, "-o", exe, "--stub", FIX.fake_stub, "--manifest",
+                        os.path.dirname(manifest)]),
+            ("build", ["build", "--stub", FIX.fake_stub, "-o", exe + "2", manifest]),
+        ]
+        for name, args in cases:
+            with self.subTest(name):
+                done = rf"pack {name}: 100% \([0-9.]+ KiB\), [0-9]+ entries, done\. *\r?\n"
+                master, slave = pty.openpty()
+                result = subprocess.run(shlex.split(ARGS.pack) + args, stdout=subprocess.PIPE,
+                                        stderr=slave, timeout=600)
+                os.close(slave)
+                seen = b""
+                try:
+                    while chunk := os.read(master, 65536):
+                        seen += chunk
+                except OSError:
+                    pass
+                os.close(master)
+                self.assertEqual(result.returncode, 0, seen)
+                self.assertRegex(seen.decode(), done)
+                os.remove(exe if name == "import" else exe + "2")
+                if name == "import":
+                    shutil.rmtree(os.path.dirname(manifest))
+                redirected = pack(*args)
+                self.assertNotRegex(redirected.stderr.decode(), f"pack {name}: ")
+                if name == "import":
+                    os.remove(exe)
+
     def test_manifest_rebuilds_with_pack_build(self):
         result = self.run_import(FIX.gz, exe=True)
         self.assertEqual(result.returncode, 0, result.stderr.decode())

@@ -93,17 +93,19 @@ void Progress::interrupt() {
 
 void Progress::draw(bool final) {
   std::string line = what_ + ": ";
-  const bool known = total_ > 0 && bytes_ <= total_;
-  if (known) line += std::to_string(final ? 100 : int(bytes_ * 100 / total_)) + "% (";
+  const bool known = total_ > 0;
+  // Headers and padding can take the work a little past its estimate.
+  const uint64_t total = bytes_ > total_ ? bytes_ : total_;
+  if (known) line += std::to_string(final ? 100 : int(bytes_ * 100 / total)) + "% (";
   line += human_bytes(bytes_);
-  if (known && !final) line += " of " + human_bytes(total_);
+  if (known && !final) line += " of " + human_bytes(total);
   if (known) line += ")";
   line += ", " + std::to_string(entries_) + (entries_ == 1 ? " entry" : " entries");
   double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (final) {
     line += ", done.";
   } else if (known && bytes_ > 0 && elapsed >= 1) {
-    double left = elapsed * double(total_ - bytes_) / double(bytes_);
+    double left = elapsed * double(total - bytes_) / double(bytes_);
     line += ", about " + (left < 90 ? std::to_string(int(left + 0.5)) + " s"
                                     : std::to_string(int(left / 60 + 0.5)) + " min") + " left";
   }
