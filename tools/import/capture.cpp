@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "import/capture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,17 +7,22 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base64.h"
-#include "content_type.h"
-#include "file_source.h"
-#include "html.h"
-#include "paths.h"
-#include "utf.h"
-#include "zip.h"
+#include "common/base64.h"
+#include "common/file.h"
+#include "common/paths.h"
+#include "common/utf.h"
+#include "import/html.h"
+#include "import/zip.h"
+#include "pack/content_type.h"
 
 namespace fs = std::filesystem;
 
 namespace capture {
+
+using common::ascii_lower;
+using common::read_whole_file;
+using common::text_to_utf16;
+
 namespace {
 
 
@@ -66,10 +71,9 @@ std::vector<std::string> ids(const Headers& headers, const char* name) {
 
 std::vector<uint8_t> read_head(const std::string& path, size_t n) {
   std::vector<uint8_t> out(n);
-  std::FILE* f = pack::open_file(path, "rb");
+  common::File f = common::open_file(path, "rb");
   if (!f) throw ImportError(path + ": " + std::strerror(errno));
-  out.resize(std::fread(out.data(), 1, n, f));
-  std::fclose(f);
+  out.resize(std::fread(out.data(), 1, n, f.get()));
   return out;
 }
 
@@ -160,11 +164,11 @@ std::string Importer::payload_name(const std::string& url) {
 
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
   Payload p;
-  p.file = pack::utf8_path(pack::fs_path(options_.work_dir) / payload_name(url));
-  std::FILE* f = pack::open_file(p.file, "wb");
+  p.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(url));
+  common::File f = common::open_file(p.file, "wb");
   if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
-  bool ok = (n == 0 || std::fwrite(data, 1, n, f) == n);
-  if (std::fclose(f) != 0) ok = false;
+  bool ok = (n == 0 || std::fwrite(data, 1, n, f.get()) == n);
+  if (!f.close()) ok = false;
   if (!ok) throw ImportError(p.file + ": write error (disk full?)");
   p.size = int64_t(n);
   files_.push_back(p.file);
@@ -186,7 +190,7 @@ void Importer::report(uint64_t within) {
 
 void Importer::add(const std::string& path) {
   std::error_code ec;
-  if (fs::is_directory(pack::fs_path(path), ec)) return add_folder(path);
+  if (fs::is_directory(common::fs_path(path), ec)) return add_folder(path);
   struct Done {
     Importer* self;
     uint64_t size;
@@ -194,7 +198,7 @@ void Importer::add(const std::string& path) {
       self->read_before_ += size;
       self->report(0);
     }
-  } done{this, pack::input_size(path)};
+  } done{this, common::input_size(path)};
   std::vector<uint8_t> head = read_head(path, 512);
   auto is = [&](const char* magic) {
     size_t n = std::strlen(magic);
@@ -280,7 +284,7 @@ void Importer::warc_record(const WarcRecord& record, const std::string& name, in
       std::string e2 = decode_body(http, record.block.data() + http.body_offset,
                                    record.block.size() - http.body_offset, &body, &complete);
       if (!e2.empty()) return bad(where, "request body: " + e2, "undecodable");
-      if (!body.empty()) r.key = pack::base64(body.data(), body.size());
+      if (!body.empty()) r.key = common::base64(body.data(), body.size());
     }
     requests->push_back(r);
     return;
@@ -477,7 +481,7 @@ void Importer::add_har(const std::string& path) {
       if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
       if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
         std::string post = req["postData"].value("text", std::string());
-        if (!post.empty()) item.post_key = pack::base64(post.data(), post.size());
+        if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
       }
       Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
       item.file = p.file;
@@ -491,12 +495,12 @@ void Importer::add_har(const std::string& path) {
 
 void Importer::add_folder(const std::string& path) {
   std::vector<std::string> files;
-  const fs::path root(pack::fs_path(path));
+  const fs::path root(common::fs_path(path));
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
     if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_u8string());
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
-    const std::string where = pack::utf8_path(root / fs::u8path(rel));
+    const std::string where = common::utf8_path(root / fs::u8path(rel));
     if (rel.find('/') == std::string::npos) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
       skip("outside a host folder");
@@ -508,10 +512,10 @@ void Importer::add_folder(const std::string& path) {
     if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
-    item.file = pack::utf8_path(pack::fs_path(options_.work_dir) / payload_name(item.url));
-    fs::copy_file(root / fs::u8path(rel), pack::fs_path(item.file));
+    item.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
+    fs::copy_file(root / fs::u8path(rel), common::fs_path(item.file));
     files_.push_back(item.file);
-    item.size = int64_t(fs::file_size(pack::fs_path(item.file)));
+    item.size = int64_t(fs::file_size(common::fs_path(item.file)));
     items_.push_back(item);
     read_before_ += uint64_t(item.size);
     report(0);

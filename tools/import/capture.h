@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "package_writer.h"
-#include "progress.h"
-#include "stream.h"
-#include "warc.h"
+#include "common/progress.h"
+#include "import/stream.h"
+#include "import/warc.h"
+#include "pack/package_writer.h"
 
 namespace capture {
 
@@ -23,7 +23,7 @@ struct Options {
   int32_t mode = 2;             // page with POST keys
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
-  pack::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
+  common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
   std::FILE* warnings = nullptr;  // warnings as they happen, or none
 };
 
