@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <set>
 
@@ -195,6 +196,7 @@ void Importer::add(const std::string& path) {
     Importer* self;
     uint64_t size;
     ~Done() {
+      if (std::uncaught_exceptions()) return;  // the input was not read
       self->read_before_ += size;
       self->report(0);
     }
@@ -413,6 +415,7 @@ void Importer::add_wacz(const std::string& path) {
     std::unique_ptr<Input> in = open_zip_member(path, m);
     if (ends_with(m.name, ".gz")) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, name));
     add_warc(in.get(), name, nullptr);
+    report(uint64_t(m.header_offset + m.compressed));
   }
   if (!any) throw ImportError(path + ": a ZIP without archive/*.warc or archive/*.warc.gz, so not a WACZ");
 }
