@@ -22,11 +22,13 @@ int fail(const std::string& message) {
   return 1;
 }
 
+int fail(const common::Error& error) { return fail(error.text()); }
+
 // The file sink, telling the progress line of every write.
 class ReportingSink : public FileSink {
  public:
-  ReportingSink(std::FILE* file, common::Progress* progress, uint64_t entries)
-      : FileSink(file), progress_(progress), entries_(entries) {}
+  ReportingSink(std::FILE* file, std::string name, common::Progress* progress, uint64_t entries)
+      : FileSink(file, std::move(name)), progress_(progress), entries_(entries) {}
   bool write(const void* data, size_t n) override {
     bool ok = FileSink::write(data, n);
     progress_->update(uint64_t(position()), entries_);
@@ -66,11 +68,11 @@ std::vector<Input> inputs_of(const Package& pkg, const BuildOptions& o) {
 
 }  // namespace
 
-bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string* error) {
+bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Error* error) {
   std::string name = path;
   if (path.empty()) {
     if (carried_stub_size() == 0) {
-      *error = "this packer was built without a player stub; give one with --stub STUB.exe";
+      *error = common::Error{"", 0, -1, "this packer was built without a player stub; give one with --stub STUB.exe"};
       return false;
     }
     stub->assign(carried_stub_data(), carried_stub_data() + carried_stub_size());
@@ -79,12 +81,12 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
     return false;
   }
   if (is_packed_player(*stub)) {
-    *error = name + " is already a packed player; give the bare stub";
+    *error = common::Error{"", 0, -1, name + " is already a packed player; give the bare stub"};
     return false;
   }
   std::string why = check_stub(*stub);
   if (!why.empty()) {
-    *error = name + ": " + why;
+    *error = common::Error{"", 0, -1, name + ": " + why};
     return false;
   }
   return true;
@@ -92,14 +94,14 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
 
 int build_player_file(Package pkg, const BuildOptions& o) {
   std::vector<uint8_t> stub;
-  std::string error;
+  common::Error error;
   if (!load_stub(o.stub_path, &stub, &error)) return fail(error);
 
   std::vector<Note> notes;
   fill_content_types(&pkg, &notes);
   check_manifest(pkg, &notes);
-  error = check_package(pkg, int64_t(stub.size()));
-  if (!error.empty()) notes.push_back(Note{true, 0, -1, error, ""});
+  const std::string refused = check_package(pkg, int64_t(stub.size()));
+  if (!refused.empty()) notes.push_back(Note{true, 0, -1, refused, ""});
   int errors = 0, warnings = 0;
   for (const Note& n : notes) {
     std::fputs(format_note(o.source, n).c_str(), stderr);
@@ -125,10 +127,9 @@ int build_player_file(Package pkg, const BuildOptions& o) {
   for (const PageEntry& e : pkg.entries) total += uint64_t(e.data.length());
   for (const Data* d : {&pkg.player, &pkg.skin, &pkg.video}) total += uint64_t(d->length());
   common::Progress progress("pack build", total);
-  ReportingSink sink(out.file(), &progress, pkg.entries.size());
-  error = write_player(stub, pkg, &sink);
-  if (error == "cannot write the output") error = "cannot write " + o.out_path + ": " + std::strerror(errno);
-  if (!error.empty()) return fail("no player written: " + error);
+  ReportingSink sink(out.file(), o.out_path, &progress, pkg.entries.size());
+  const std::string unwritten = write_player(stub, pkg, &sink);
+  if (!unwritten.empty()) return fail("no player written: " + unwritten);
   if (!out.commit(&error)) return fail(error);
   progress.finish();
   std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),
