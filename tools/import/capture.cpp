@@ -436,6 +436,7 @@ void Importer::add_har(const std::string& path) {
     throw ImportError(path + ": not a HAR file (no log.entries list)");
   const nlohmann::json& entries = har["log"]["entries"];
   for (size_t k = 0; k < entries.size(); ++k) {
+    report(uint64_t(text.size()) * k / entries.size());  // as far into the file as into the list
     const std::string where = path + ": entries[" + std::to_string(k) + "]";
     try {
       const nlohmann::json& e = entries[k];
