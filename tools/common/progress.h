@@ -19,6 +19,7 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
+  void set_total(uint64_t total) { total_ = total; }
   void update(uint64_t bytes, uint64_t entries);
   // The last line, with "done"; later updates are ignored.
   void finish();
