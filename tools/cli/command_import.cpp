@@ -14,6 +14,7 @@
 #include "common/atomic_output.h"
 #include "common/file.h"
 #include "common/paths.h"
+#include "common/progress.h"
 #include "common/utf.h"
 #include "import/capture.h"
 #include "pack/build.h"
@@ -145,7 +146,7 @@ class WorkFolder {
   ~WorkFolder() { remove(); }
   void remove() {
     std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
+    if (!path.empty()) fs::remove_all(common::fs_path(path), ec);
     path.clear();
   }
   std::string path;
@@ -155,7 +156,7 @@ std::string fresh_temp_dir() {
   std::random_device rd;
   for (int k = 0; k < 100; ++k) {
     fs::path p = fs::temp_directory_path() / ("tessivo-import-" + std::to_string(rd()));
-    if (fs::create_directory(p)) return p.string();
+    if (fs::create_directory(p)) return common::utf8_path(p);
   }
   throw ImportError("cannot make a temporary folder");
 }
@@ -186,8 +187,8 @@ unsigned long own_pid() {
 
 std::string claim_part_folder(const std::string& part) {
   std::error_code ec;
-  if (fs::exists(part, ec)) {
-    common::File f = common::open_file((fs::path(part) / kOwnerFile).string(), "rb");
+  if (fs::exists(common::fs_path(part), ec)) {
+    common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "rb");
     unsigned long pid = 0;
     if (!f || std::fscanf(f.get(), "%lu", &pid) != 1)
       throw ImportError(part + ": left from an earlier run, not by pack import; remove it first");
@@ -195,11 +196,11 @@ std::string claim_part_folder(const std::string& part) {
       throw ImportError(part + ": being written by process " + std::to_string(pid) +
                         "; wait for it or choose another --manifest folder");
     f.reset();
-    fs::remove_all(part, ec);
+    fs::remove_all(common::fs_path(part), ec);
     if (ec) throw ImportError(part + ": left by a run that stopped; cannot remove it: " + ec.message());
   }
-  fs::create_directories(part);
-  common::File f = common::open_file((fs::path(part) / kOwnerFile).string(), "wb");
+  fs::create_directories(common::fs_path(part));
+  common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "wb");
   if (!f || std::fprintf(f.get(), "%lu\n", own_pid()) < 0 || !f.close())
     throw ImportError(part + ": cannot write in it");
   return part;
@@ -208,7 +209,8 @@ std::string claim_part_folder(const std::string& part) {
 std::string make_work_folder(const std::string& manifest_dir) {
   if (manifest_dir.empty()) return fresh_temp_dir();
   std::error_code ec;
-  if (fs::exists(manifest_dir, ec) && !(fs::is_directory(manifest_dir, ec) && fs::is_empty(manifest_dir, ec)))
+  const fs::path dir = common::fs_path(manifest_dir);
+  if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
     throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
   return claim_part_folder(manifest_dir + ".part");
 }
@@ -216,24 +218,24 @@ std::string make_work_folder(const std::string& manifest_dir) {
 // Both outputs appear only once both are complete.
 void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const capture::Result& result,
                    WorkFolder* work) {
-  std::string error;
+  common::Error error;
   common::AtomicOutput out;
   if (!r.out_path.empty()) {
     if (!out.open(r.out_path, &error)) throw ImportError(error);
-    pack::FileSink sink(out.file());
-    error = pack::write_player(stub, result.package, &sink);
-    if (!error.empty()) throw ImportError(error);
+    pack::FileSink sink(out.file(), r.out_path);
+    const std::string unwritten = pack::write_player(stub, result.package, &sink);
+    if (!unwritten.empty()) throw ImportError(unwritten);
   }
   if (!r.manifest_dir.empty() &&
       !pack::write_manifest(result.package, "Written by pack import; edit and rebuild with pack build.",
-                            (fs::path(work->path) / "manifest.toml").string(), &error))
+                            common::utf8_path(common::fs_path(work->path) / "manifest.toml"), &error))
     throw ImportError(error);
   if (!r.out_path.empty() && !out.commit(&error)) throw ImportError(error);
   if (!r.manifest_dir.empty()) {
     std::error_code ec;
-    fs::remove(fs::path(work->path) / kOwnerFile, ec);
-    fs::remove(r.manifest_dir, ec);  // an empty folder only
-    fs::rename(work->path, r.manifest_dir);
+    fs::remove(common::fs_path(work->path) / kOwnerFile, ec);
+    fs::remove(common::fs_path(r.manifest_dir), ec);  // an empty folder only
+    fs::rename(common::fs_path(work->path), common::fs_path(r.manifest_dir));
     work->path.clear();
   }
 }
@@ -311,14 +313,18 @@ int run(Request* q) {
   WorkFolder work;
   try {
     std::vector<uint8_t> stub;
-    std::string error;
+    common::Error error;
     if (!q->out_path.empty() && !pack::load_stub(q->stub_path, &stub, &error)) throw ImportError(error);
     work.path = make_work_folder(q->manifest_dir);
     q->options.work_dir = work.path;
-    q->options.progress = stderr;
+    uint64_t total = 0;
+    for (const std::string& in : q->inputs) total += common::input_size(in);
+    common::Progress progress("pack import", total);
+    q->options.progress = &progress;
     q->options.warnings = stderr;
     capture::Importer importer(q->options);
     for (const std::string& in : q->inputs) importer.add(in);
+    progress.finish();
     capture::Result result = importer.finish();
     write_outputs(*q, stub, result, &work);
     work.remove();

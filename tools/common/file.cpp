@@ -1,9 +1,8 @@
 #include "common/file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
+#include "common/paths.h"
 #include "common/utf.h"
 
 namespace common {
@@ -23,7 +22,7 @@ bool File::close() {
 
 File open_file(const std::string& path, const char* mode) {
 #ifdef _WIN32
-  return File(_wfopen(widen(path).c_str(), widen(mode).c_str()));
+  return File(_wfopen(wide_path(path).c_str(), widen(mode).c_str()));
 #else
   return File(std::fopen(path.c_str(), mode));
 #endif
@@ -57,23 +56,23 @@ bool read_range(std::FILE* f, int64_t offset, size_t n, std::string* out) {
 }
 
 template <typename Bytes>
-bool read_whole_file(const std::string& path, Bytes* out, std::string* error) {
+bool read_whole_file(const std::string& path, Bytes* out, Error* error) {
   File f = open_file(path, "rb");
   if (!f) {
-    *error = path + ": " + std::strerror(errno);
+    *error = errno_error(path);
     return false;
   }
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out->insert(out->end(), buf, buf + n);
   if (std::ferror(f.get())) {
-    *error = path + ": read error";
+    *error = Error{path, 0, -1, "read error"};
     return false;
   }
   return true;
 }
 
-template bool read_whole_file(const std::string&, std::string*, std::string*);
-template bool read_whole_file(const std::string&, std::vector<uint8_t>*, std::string*);
+template bool read_whole_file(const std::string&, std::string*, Error*);
+template bool read_whole_file(const std::string&, std::vector<uint8_t>*, Error*);
 
 }  // namespace common

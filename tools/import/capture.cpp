@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <set>
 
@@ -9,6 +10,7 @@
 
 #include "common/base64.h"
 #include "common/file.h"
+#include "common/paths.h"
 #include "common/utf.h"
 #include "import/body.h"
 #include "import/html.h"
@@ -79,7 +81,8 @@ std::vector<uint8_t> read_head(const std::string& path, size_t n) {
 }
 
 std::string read_text(const std::string& path) {
-  std::string text, error;
+  std::string text;
+  common::Error error;
   if (!read_whole_file(path, &text, &error)) throw ImportError(error);
   return text;
 }
@@ -168,7 +171,7 @@ std::string Importer::payload_name(const std::string& url) {
 class Importer::PayloadFile {
  public:
   PayloadFile(Importer* importer, const std::string& url) {
-    path_ = (fs::path(importer->options_.work_dir) / importer->payload_name(url)).string();
+    path_ = common::utf8_path(common::fs_path(importer->options_.work_dir) / importer->payload_name(url));
     file_ = common::open_file(path_, "wb");
     if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
   }
@@ -253,6 +256,10 @@ void Importer::keep(Item item) {
   items_.push_back(std::move(item));
 }
 
+void Importer::report(uint64_t within) {
+  if (options_.progress) options_.progress->update(read_before_ + within, items_.size());
+}
+
 void Importer::add(const std::string& path) {
   current_ = path;
   try {
@@ -264,7 +271,16 @@ void Importer::add(const std::string& path) {
 
 void Importer::add_file(const std::string& path) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) return add_folder(path);
+  if (fs::is_directory(common::fs_path(path), ec)) return add_folder(path);
+  struct Done {
+    Importer* self;
+    uint64_t size;
+    ~Done() {
+      if (std::uncaught_exceptions()) return;  // the input was not read
+      self->read_before_ += size;
+      self->report(0);
+    }
+  } done{this, common::input_size(path)};
   std::vector<uint8_t> head = read_head(path, 512);
   auto is = [&](const char* magic) {
     size_t n = std::strlen(magic);
@@ -294,16 +310,6 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
   RecordHead head;
   std::vector<Request> requests;
   const size_t first_item = items_.size();
-  const bool show = options_.progress && progress_file && progress_file->size() > (int64_t(100) << 20);
-  int shown = -1;
-  // The progress line ends before anything else is printed, a fault included.
-  struct EndLine {
-    std::FILE* f;
-    const int* shown;
-    ~EndLine() {
-      if (f && *shown >= 0) std::fprintf(f, "\n");
-    }
-  } end_line{show ? options_.progress : nullptr, &shown};
   int64_t index = 0;
   for (;;) {
     try {
@@ -321,14 +327,7 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
       else bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
       if (!records.recover()) break;
     }
-    if (show) {
-      int pct = int(progress_file->position() * 100 / progress_file->size());
-      if (pct != shown) {
-        std::fprintf(options_.progress, "\rimport: %s: %d%%", name.c_str(), pct);
-        std::fflush(options_.progress);
-        shown = pct;
-      }
-    }
+    if (progress_file) report(uint64_t(progress_file->position()));
   }
   // Pair each response with its request: by WARC-Concurrent-To either way,
   // else the nearest request for the same URI before it.
@@ -579,6 +578,7 @@ void Importer::add_wacz(const std::string& path) {
     } else {
       add_records(in.get(), name, nullptr);
     }
+    report(uint64_t(m.header_offset + m.compressed));
   }
   if (!any)
     throw ImportError(path + ": at byte 0: a ZIP with no member under archive/, so not a WACZ");
@@ -648,6 +648,7 @@ void Importer::add_har_text(const std::string& text, const std::string& path) {
     throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
   const nlohmann::json& entries = har["log"]["entries"];
   for (size_t k = 0; k < entries.size(); ++k) {
+    report(uint64_t(text.size()) * k / entries.size());  // as far into the file as into the list
     const std::string where = path + ": entries[" + std::to_string(k) + "]";
     current_ = where;
     try {
@@ -699,12 +700,12 @@ void Importer::har_entry(const nlohmann::json& e, const std::string& where) {
 
 void Importer::add_folder(const std::string& path) {
   std::vector<std::string> files;
-  const fs::path root(path);
+  const fs::path root(common::fs_path(path));
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_string());
+    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_u8string());
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
-    const std::string where = (root / rel).string();
+    const std::string where = common::utf8_path(root / fs::u8path(rel));
     // httrack's cache and log sit beside the host folders.
     if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
@@ -718,11 +719,13 @@ void Importer::add_folder(const std::string& path) {
     if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
-    item.file = (fs::path(options_.work_dir) / payload_name(item.url)).string();
-    fs::copy_file(root / rel, item.file);
+    item.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
+    fs::copy_file(root / fs::u8path(rel), common::fs_path(item.file));
     files_.push_back(item.file);
-    item.size = int64_t(fs::file_size(item.file));
+    item.size = int64_t(fs::file_size(common::fs_path(item.file)));
     keep(item);
+    read_before_ += uint64_t(item.size);
+    report(0);
   }
 }
 
@@ -734,6 +737,7 @@ Result Importer::finish() {
     for (const std::string& m : t.more) line += "; also " + m;
     if (t.count > int(1 + t.more.size())) line += "; ...";
     result_.warnings.push_back(line);
+    if (options_.progress) options_.progress->interrupt();
     if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s\n", line.c_str());
   }
   // Duplicates: the last capture of a URL (and POST body) wins.

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "common/progress.h"
 #include "import/accept.h"
 #include "pack/package_writer.h"
 #include "import/record.h"
@@ -26,7 +27,7 @@ struct Options {
   int32_t mode = 2;             // page with POST keys
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
-  std::FILE* progress = nullptr;  // progress for large inputs, or none
+  common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
   std::FILE* warnings = nullptr;  // warnings at the end, one line a kind, or none
   // URL prefixes: when includes are given only URLs under one are kept;
   // URLs under an exclude are dropped.
@@ -138,6 +139,8 @@ class Importer {
   std::map<std::string, Tally> tallies_;
   std::vector<std::string> tally_order_;
   std::string current_;  // the record being read, for out-of-memory messages
+  uint64_t read_before_ = 0;  // bytes of the inputs read whole
+  void report(uint64_t within);
 };
 
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.

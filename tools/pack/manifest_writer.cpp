@@ -1,9 +1,8 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "common/file.h"
+#include "common/paths.h"
 #include "common/utf.h"
 #include "pack/manifest.h"
 
@@ -35,7 +34,7 @@ std::string entry_text(const PageEntry& e) {
   if (!e.alternate_url.empty()) text += "alternate_url = " + toml_text(e.alternate_url) + "\n";
   if (!e.post_key.empty()) text += "post_key = " + toml_text(e.post_key) + "\n";
   if (!e.content_type.empty()) text += "content_type = " + toml_text(e.content_type) + "\n";
-  return text + "file = " + toml_text(std::filesystem::path(e.data.path).filename().string()) + "\n";
+  return text + "file = " + toml_text(common::utf8_path(common::fs_path(e.data.path).filename())) + "\n";
 }
 
 }  // namespace
@@ -50,16 +49,17 @@ std::string manifest_text(const Package& pkg, const char* comment) {
   return text;
 }
 
-bool write_manifest(const Package& pkg, const char* comment, const std::string& path, std::string* error) {
+bool write_manifest(const Package& pkg, const char* comment, const std::string& path,
+                    common::Error* error) {
   const std::string text = manifest_text(pkg, comment);
   common::File f = common::open_file(path, "wb");
   if (!f) {
-    *error = path + ": " + std::strerror(errno);
+    *error = common::errno_error(path);
     return false;
   }
   bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
   if (!f.close() || !ok) {
-    *error = path + ": write error";
+    *error = common::Error{path, 0, -1, "write error"};
     return false;
   }
   return true;
