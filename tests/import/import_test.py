@@ -289,7 +289,8 @@ class Fixtures:
         self.wacz = os.path.join(d, "capture.wacz")
         with zipfile.ZipFile(self.wacz, "w") as z:
             for k, path in enumerate(self.gz):
-                z.write(path, "archive/" + os.path.basename(path),
+                # The first gzip member named as plain WARC: gzip is told by its bytes.
+                z.write(path, "archive/" + os.path.basename(path)[:-3 if k == 0 else None],
                         zipfile.ZIP_STORED if k % 2 == 0 else zipfile.ZIP_DEFLATED)
             z.writestr("pages/pages.jsonl", '{"format": "json-pages-1.0"}\n'
                        + json.dumps({"url": r + "index.html"}) + "\n")
