@@ -224,7 +224,8 @@ def warcio_spec(site):
 
 
 def node(*args):
-    env = dict(os.environ, TESSIVO_NPM=ARGS.npm)
+    # Other suites reuse these fixtures with arguments of their own.
+    env = dict(os.environ, TESSIVO_NPM=getattr(ARGS, "npm", None) or "/opt/tessivo/npm")
     subprocess.run(["node", os.path.join(HERE, "writers", "write-captures.mjs"), *args],
                    env=env, check=True, timeout=300)
 
