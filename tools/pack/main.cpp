@@ -12,6 +12,9 @@
 
 #include "carried_stub.h"
 #include "commands.h"
+#ifdef TESSIVO_HAVE_SERVE
+#include "serve/serve_commands.h"
+#endif
 
 namespace {
 
@@ -30,7 +33,15 @@ const char kUsage[] =
     "        Makes a player from WARC, WACZ, HAR files or mirrored folders\n"
     "        (pack import --help).\n"
     "  audit PLAYER.exe | MANIFEST.toml [--json] [--strict]\n"
-    "        Lists the files the packaged movies name and what the player answers.\n"
+    "        Lists the files the packaged movies name and what the player answers;\n"
+    "        --run [--seconds N] merges what the movie asks for in `pack preview`.\n"
+    "  serve PLAYER.exe | MANIFEST.toml [--port N]\n"
+    "        Answers web requests from the package on 127.0.0.1 (an HTTP proxy).\n"
+    "  preview PLAYER.exe | MANIFEST.toml [--seconds N] [--screenshot OUT.png]\n"
+    "          [--json] [--strict]\n"
+    "        Plays the first movie in Ruffle in headless Chromium and lists every\n"
+    "        request it made with its answer.\n"
+    "        (serve, preview and audit --run: Linux pack only, not pack.exe)\n"
     "\n"
     "  pack --version   the packer's version and the stub it carries\n"
     "\n"
@@ -100,7 +111,13 @@ const Command kCommands[] = {
     {"list", command_list},
     {"explain", command_explain},
     {"import", command_import},
+#ifdef TESSIVO_HAVE_SERVE
+    {"audit", command_audit_with_run},
+    {"serve", command_serve},
+    {"preview", command_preview},
+#else
     {"audit", command_audit},
+#endif
     {"--version", version},
 };
 
