@@ -274,6 +274,12 @@ bool PackageServer::start(int port, std::string* error) {
                     .count();
   httplib::Server& http = impl_->http;
   http.set_payload_max_length(options_.max_body);
+  // SO_REUSEADDR only: the library's default SO_REUSEPORT would let a second
+  // server share a port that is in use.
+  http.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http.set_keep_alive_timeout(2);
   http.set_read_timeout(5, 0);
   http.set_write_timeout(5, 0);
