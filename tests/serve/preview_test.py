@@ -171,6 +171,21 @@ class Preview(unittest.TestCase):
         out = json.loads(r.stdout)
         self.assertEqual([q["entry"] for q in out["requests"]], [0, -1])
 
+    def test_audit_run(self):
+        exe = FIX.pack("audit", "page", with_flv=False)
+        # The static audit of this AVM2 movie: no namespace or package names.
+        r = run_pack("audit", exe, "--json")
+        texts = [q["text"] for s in json.loads(r.stdout)["sources"] for q in s["requests"]]
+        self.assertEqual(texts, ["http://www.dailymotion.com"])
+        r = run_pack("audit", exe, "--run", "--seconds", "8", "--json", "--strict", timeout=60)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("not answered: " + HOST + "media/clip.flv", r.stderr)
+        got = [(q["url"], q["found_in_movie"], q["asked_at_run_time"], q["entry"])
+               for q in json.loads(r.stdout)["requests"]]
+        self.assertEqual(got, [(HOST + "movie.swf", False, True, 0),
+                               (HOST + "media/clip.flv", False, True, -1),
+                               ("http://www.dailymotion.com", True, False, -1)])
+
     def test_bad_input(self):
         exe = FIX.pack("bad-input", "page")
         cases = [  # arguments, exit code, text in stderr

@@ -90,7 +90,8 @@ PackageServer::PackageServer(const pack::PackageInput& input, ServerOptions opti
     folder_ = utf16_to_utf8(dir);
     std::free(dir);
   }
-  if (playback_mode() != PLAYBACK_VIDEO) set_base_url(page_base_url());
+  // Movie start sets it once; an audit of the same package may have.
+  if (playback_mode() != PLAYBACK_VIDEO && !base_url()) set_base_url(page_base_url());
   start_url_ = folder_ + kStartPage;
 
   std::string head;
