@@ -14,8 +14,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "pack/base64.h"
-#include "pack/paths.h"
+#include "common/base64.h"
 
 namespace serve {
 namespace {
@@ -169,7 +168,7 @@ class Devtools {
                {{"requestId", p["requestId"]},
                 {"responseCode", a.status},
                 {"responseHeaders", headers},
-                {"body", pack::base64(a.body.data(), a.body.size())}}}};
+                {"body", common::base64(a.body.data(), a.body.size())}}}};
     if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
     send(m);
   }
@@ -332,14 +331,17 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) 
     if (ok) {
       std::string png = unbase64(r.value("data", std::string()));
       std::string part = run.screenshot + ".part";
-      std::FILE* f = pack::open_file(part, "wb");
+      // Written whole beside the target and renamed onto it, or not at all.
+      std::FILE* f = std::fopen(part.c_str(), "wb");
       bool written = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
-      if (f && std::fclose(f) != 0) written = false;
+      int saved = errno;
+      if (f && std::fclose(f) != 0) written = false, saved = errno;
       if (written && std::rename(part.c_str(), run.screenshot.c_str()) == 0) {
         out->screenshot_written = true;
       } else {
+        if (written) saved = errno;
         std::remove(part.c_str());
-        *error = "cannot write " + run.screenshot;
+        *error = "cannot write the screenshot " + run.screenshot + ": " + std::strerror(saved);
         ok = false;
       }
     }

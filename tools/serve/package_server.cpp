@@ -13,7 +13,8 @@
 #include "resolve/resolve.h"
 #include "resolve/url_text.h"
 #include "swf/swf_reader.h"
-#include "pack/utf.h"
+#include "common/json.h"
+#include "common/utf.h"
 
 namespace serve {
 namespace {
@@ -65,7 +66,7 @@ bool read_local(const std::string& path, std::string* out) {
 
 // Text for a JavaScript string literal inside an HTML script element.
 std::string js_text(const std::string& s) {
-  std::string q = json_quote(s);
+  std::string q = common::json_quote(s);
   std::string out;
   for (char c : q) {
     if (c == '<') out += "\\u003c";
@@ -74,7 +75,7 @@ std::string js_text(const std::string& s) {
   return out;
 }
 
-std::string u8(const char16_t* s) { return s ? utf16_to_utf8(s) : std::string(); }
+std::string u8(const char16_t* s) { return s ? common::utf16_to_utf8(s) : std::string(); }
 
 }  // namespace
 
@@ -82,12 +83,12 @@ struct PackageServer::Impl {
   httplib::Server http;
 };
 
-PackageServer::PackageServer(const pack::PackageInput& input, ServerOptions options)
+PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions options)
     : input_(input), options_(std::move(options)), impl_(new Impl) {
   const ResourceEntry* first = resource_entry(0);
   movie_url_ = first ? u8(first->url) : std::string();
   if (char16_t* dir = url_directory(first ? first->url : u"")) {
-    folder_ = utf16_to_utf8(dir);
+    folder_ = common::utf16_to_utf8(dir);
     std::free(dir);
   }
   // Movie start sets it once; an audit of the same package may have.
@@ -95,7 +96,7 @@ PackageServer::PackageServer(const pack::PackageInput& input, ServerOptions opti
   start_url_ = folder_ + kStartPage;
 
   std::string head;
-  if (first) input_.read(0, 0, 1 << 16, &head);
+  if (first) input_.read_entry(0, 1 << 16, &head);
   swf::Options o;
   o.collect = false;
   swf::Movie m = swf::read_movie(head.data(), head.size(), o);
@@ -214,7 +215,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
   s.ms = now_ms();
   std::u16string request;
   int32_t index = -1;
-  if (!utf8_to_utf16(url, &request)) {
+  if (!common::utf8_to_utf16(url, &request)) {
     s.refused = true;
   } else {
     std::string key;
@@ -226,7 +227,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
     s.refused = !resolve_with_key(request.c_str(), key.empty() ? nullptr : key.c_str(), &index);
   }
   const ResourceEntry* e = s.refused ? nullptr : resource_entry(index);
-  if (e && input_.read(index, 0, size_t(e->size), &a.body)) {
+  if (e && input_.read_entry(index, size_t(e->size), &a.body)) {
     a.status = 200;
     a.entry = index;
     a.content_type = e->content_type ? u8(e->content_type) : std::string();

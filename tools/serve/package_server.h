@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "pack/package_input.h"
+#include "pack/loaded_player.h"
 
 namespace serve {
 
@@ -51,7 +51,7 @@ struct Answer {
 
 class PackageServer {
  public:
-  PackageServer(const pack::PackageInput& input, ServerOptions options);
+  PackageServer(const pack::LoadedPlayer& input, ServerOptions options);
   ~PackageServer();
   PackageServer(const PackageServer&) = delete;
   PackageServer& operator=(const PackageServer&) = delete;
@@ -88,7 +88,7 @@ class PackageServer {
   std::string start_page() const;
   bool internal_answer(const std::string& url, Answer* out);
 
-  const pack::PackageInput& input_;
+  const pack::LoadedPlayer& input_;
   ServerOptions options_;
   std::string folder_;      // the first movie's folder URL, ending in "/"
   std::string start_url_;

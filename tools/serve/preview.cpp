@@ -1,9 +1,11 @@
 #include "serve/preview.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
+#include "common/json.h"
 #include "serve/chromium.h"
 
 #ifndef TESSIVO_RUFFLE_DIR
@@ -11,6 +13,15 @@
 #endif
 
 namespace serve {
+namespace {
+
+std::string crc_text(uint32_t crc) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%08x", unsigned(crc));
+  return b;
+}
+
+}  // namespace
 
 int PreviewOutcome::unanswered() const {
   int n = 0;
@@ -30,7 +41,7 @@ bool find_ruffle(const std::string& given, std::string* dir, std::string* error)
   return true;
 }
 
-bool run_preview(const pack::PackageInput& input, const PreviewOptions& options, PreviewOutcome* out,
+bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
                  std::string* error) {
   ServerOptions so;
   if (!find_ruffle(options.ruffle_dir, &so.ruffle_dir, error)) return false;
@@ -61,6 +72,35 @@ bool run_preview(const pack::PackageInput& input, const PreviewOptions& options,
   out->height = run.height;
   out->start_url = run.start_url;
   return ok;
+}
+
+std::string preview_requests_json(const PreviewOutcome& o) {
+  std::string j = "[";
+  for (size_t i = 0; i < o.requests.size(); ++i) {
+    const Served& s = o.requests[i];
+    if (i) j += ",";
+    j += "\n  {\"url\":" + common::json_quote(s.url) + ",\"method\":" + common::json_quote(s.method) +
+         ",\"entry\":" + std::to_string(s.entry) + ",\"bytes\":" + std::to_string(s.bytes) +
+         ",\"crc32\":\"" + crc_text(s.crc) + "\",\"ms\":" + std::to_string(int64_t(s.ms)) + "}";
+  }
+  return j + "]";
+}
+
+std::string preview_requests_text(const PreviewOutcome& o) {
+  std::string t;
+  for (size_t i = 0; i < o.requests.size(); ++i) {
+    const Served& s = o.requests[i];
+    char head[32];
+    std::snprintf(head, sizeof head, "%4zu  %-4s ", i + 1, s.method.c_str());
+    t += head + s.url + "\n        ";
+    if (s.entry >= 0)
+      t += "entry " + std::to_string(s.entry) + ", " + std::to_string(s.bytes) + " bytes, crc32 " + crc_text(s.crc);
+    else
+      t += s.refused ? "refused (a scheme the player does not serve)" : "NOT IN THE PACKAGE";
+    t += "\n";
+  }
+  if (o.unlisted) t += "  ... and " + std::to_string(o.unlisted) + " more requests, not listed\n";
+  return t;
 }
 
 bool parse_seconds(const char* text, double* out) {

@@ -36,7 +36,7 @@ bool find_ruffle(const std::string& given, std::string* dir, std::string* error)
 // Runs the loaded package (the player state) in Ruffle. False with a
 // message when the server or the browser could not run; interrupted()
 // tells an interrupt apart.
-bool run_preview(const pack::PackageInput& input, const PreviewOptions& options, PreviewOutcome* out,
+bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
                  std::string* error);
 
 // The request list as text lines and as a JSON array.
