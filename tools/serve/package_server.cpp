@@ -283,6 +283,10 @@ bool PackageServer::start(int port, std::string* error) {
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   http.set_keep_alive_timeout(2);
+  http.set_keep_alive_max_count(1000);
+  // Headers and body go in separate writes: without this each small answer
+  // waits for the peer's delayed ACK.
+  http.set_tcp_nodelay(true);
   http.set_read_timeout(5, 0);
   http.set_write_timeout(5, 0);
   auto handle = [this](const httplib::Request& req, httplib::Response& res) {
