@@ -86,11 +86,13 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
   } cases[] = {
       {"pool, constant push and GetURL2",
        do_action(constant_pool({"a.xml", "_blank"}) + push({"#0", "#1"}) + get_url2()),
-       {"a.xml | DoAction ConstantPool", "_blank | DoAction ConstantPool", "a.xml | DoAction GetURL2"}},
+       {"a.xml | DoAction ConstantPool", "_blank | DoAction ConstantPool", "a.xml | DoAction GetURL2 _blank"}},
       {"GetURL2 after a string push",
        do_action(push({"b.swf", "_level1"}) + get_url2()),
        {"b.swf | DoAction Push", "_level1 | DoAction Push", "b.swf | DoAction GetURL2"}},
       {"GetURL", do_action(get_url("http://h/c.swf", "_self")), {"http://h/c.swf | DoAction GetURL"}},
+      {"GetURL to a new window", do_action(get_url("http://h/d.html", "_blank")),
+       {"http://h/d.html | DoAction GetURL _blank"}},
       // Every value a Push may carry, each its own width: the texts after
       // them and the 16-bit pool index still read right.
       {"every push type",

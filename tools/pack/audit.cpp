@@ -338,7 +338,7 @@ std::vector<std::string> audit_config_texts(const std::string& data, const char*
 
 int32_t AuditSource::unanswered() const {
   int32_t n = 0;
-  for (const AuditRequest& q : requests) n += q.index < 0;
+  for (const AuditRequest& q : requests) n += q.index < 0 && !q.opens_window;
   return n;
 }
 
@@ -394,6 +394,9 @@ AuditResult audit_package(const EntryReader& read) {
       for (std::string& t : audit_config_texts(data, kind))
         candidates.push_back({std::move(t), field, "value", 0});
     }
+    std::set<std::string> window;
+    for (const Candidate& c : candidates)
+      if (std::strstr(c.field, " _blank")) window.insert(trimmed(c.text));
     std::set<std::string> seen;
     for (Candidate& c : candidates) {
       AuditRequest q;
@@ -403,11 +406,12 @@ AuditResult audit_package(const EntryReader& read) {
       q.tag = c.tag;
       q.field = c.field;
       q.sprite = c.sprite;
+      q.opens_window = window.count(q.text) > 0;
       resolve(&q, result.base_url, result.has_base, result.mode);
       s.requests.push_back(std::move(q));
     }
     std::stable_partition(s.requests.begin(), s.requests.end(),
-                          [](const AuditRequest& q) { return q.index < 0; });
+                          [](const AuditRequest& q) { return q.index < 0 && !q.opens_window; });
     if (!movie && s.requests.empty()) continue;
     result.likely += int32_t(s.requests.size());
     result.unanswered += s.unanswered();
@@ -464,6 +468,7 @@ std::string audit_text(const AuditResult& r) {
     for (const std::string& p : src.problems) s += "  problem: " + p + "\n";
     for (const AuditRequest& q : src.requests) {
       if (q.refused) s += "  REFUSED       ";
+      else if (q.index < 0 && q.opens_window) s += "  NEW WINDOW    ";
       else if (q.index < 0) s += "  NOT ANSWERED  ";
       else s += "  entry " + std::to_string(q.index) + std::string(q.index < 10 ? "       " : q.index < 100 ? "      " : "     ");
       s += q.text + "\n";
@@ -515,7 +520,8 @@ std::string audit_json(const AuditResult& r) {
       s += ",\"kept_by\":" + json_quote(q.kept_by) + ",\"detail\":" + json_quote(q.detail);
       s += std::string(",\"hresult\":\"") + (q.refused ? "MK_E_SYNTAX" : "S_OK") + "\"";
       s += ",\"index\":" + std::to_string(q.index);
-      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_quote(q.rule)) + "}";
+      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_quote(q.rule));
+      s += std::string(",\"opens_window\":") + (q.opens_window ? "true" : "false") + "}";
     }
     s += "]}";
   }

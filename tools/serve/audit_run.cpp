@@ -42,16 +42,17 @@ MergedAudit merge_audit(const pack::AuditResult& audit, const PreviewOutcome& ru
       MergedRequest* m = add(&list, common::utf16_to_utf8(q.request));
       if (fresh) m->entry = q.index;
       m->in_movie = true;
+      m->opens_window = m->opens_window || q.opens_window;
       if (m->where.empty()) m->where = "[" + std::to_string(src.entry) + "] " + q.field + " in " + q.tag;
     }
   }
   std::stable_partition(list.begin() + ptrdiff_t(run_count), list.end(),
-                        [](const MergedRequest& m) { return m.entry < 0; });
+                        [](const MergedRequest& m) { return m.entry < 0 && !m.opens_window; });
   for (const MergedRequest& m : list) {
     out.in_movie += m.in_movie;
     out.at_run_time += m.at_run_time;
     out.both += m.in_movie && m.at_run_time;
-    out.unanswered += m.entry < 0;
+    out.unanswered += m.entry < 0 && !(m.opens_window && !m.at_run_time);
   }
   return out;
 }
@@ -61,7 +62,8 @@ std::string merged_text(const std::string& input, double seconds, const MergedAu
   std::snprintf(head, sizeof head, "%g", seconds);
   std::string out = input + ": the movies' texts and a run of " + head + " s in Ruffle\n";
   for (const MergedRequest& r : m.requests) {
-    std::string answer = r.entry < 0 ? "NOT ANSWERED" : "entry " + std::to_string(r.entry);
+    std::string answer = r.entry >= 0 ? "entry " + std::to_string(r.entry)
+                         : r.opens_window && !r.at_run_time ? "NEW WINDOW" : "NOT ANSWERED";
     const char* how = r.in_movie && r.at_run_time ? "movie + run time" : r.in_movie ? "movie only" : "run time only";
     std::snprintf(head, sizeof head, "  %-13s %-17s ", answer.c_str(), how);
     out += head + r.url + "\n";
@@ -85,6 +87,7 @@ std::string merged_json(const std::string& input, double seconds, const MergedAu
     out += std::string(i ? "," : "") + "\n  {\"url\":" + common::json_quote(r.url) +
            ",\"found_in_movie\":" + (r.in_movie ? "true" : "false") +
            ",\"asked_at_run_time\":" + (r.at_run_time ? "true" : "false") + ",\"entry\":" + std::to_string(r.entry) +
+           ",\"opens_window\":" + (r.opens_window ? "true" : "false") +
            ",\"found_at\":" + (r.where.empty() ? std::string("null") : common::json_quote(r.where)) + "}";
   }
   return out + "]}\n";

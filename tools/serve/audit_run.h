@@ -15,6 +15,7 @@ struct MergedRequest {
   bool in_movie = false;     // found in a movie or file of the package
   bool at_run_time = false;  // asked while the movie ran in Ruffle
   int32_t entry = -1;        // what answers it; -1 none
+  bool opens_window = false; // the movie opens it in a new window: no miss
   std::string where;         // the first static find: "[0] Push in DoAction"
 };
 

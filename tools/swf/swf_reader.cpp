@@ -475,13 +475,15 @@ class Walker {
             }
           }
           break;
-        case 0x83: {  // GetURL
+        case 0x83: {  // GetURL: the URL, then the target
           std::string url = a.cstr();
-          add(url, tag, "GetURL");
+          std::string target = a.left() > 0 ? a.cstr() : std::string();
+          add(url, tag, target == "_blank" ? "GetURL _blank" : "GetURL");
           break;
         }
         case 0x9A:  // GetURL2: the URL lies under the target on the stack
-          if (has_pushed[0]) add(pushed[0], tag, "GetURL2");
+          if (has_pushed[0])
+            add(pushed[0], tag, has_pushed[1] && pushed[1] == "_blank" ? "GetURL2 _blank" : "GetURL2");
           break;
         default:
           break;
