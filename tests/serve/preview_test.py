@@ -186,6 +186,26 @@ class Preview(unittest.TestCase):
                                (HOST + "media/clip.flv", False, True, -1),
                                ("http://www.dailymotion.com", True, False, -1)])
 
+    def test_request_flood_is_capped(self):
+        # A movie made here by haxe at test time that asks for 1,200 files at once.
+        src = os.path.join(FIX.dir, "Main.hx")
+        with open(src, "w") as f:
+            f.write("class Main { static function main() { for (i in 0...1200) {\n"
+                    "  var l = new flash.net.URLLoader();\n"
+                    "  l.addEventListener(flash.events.IOErrorEvent.IO_ERROR, function(_) {});\n"
+                    "  l.load(new flash.net.URLRequest('loop/' + i + '.xml')); } } }\n")
+        swf = os.path.join(FIX.dir, "loop.swf")
+        subprocess.run(["haxe", "-cp", FIX.dir, "--main", "Main", "--swf", swf, "--swf-version", "10",
+                        "--swf-header", "200:100:30:336699"], check=True)
+        manifest = os.path.join(FIX.dir, "loop.toml")
+        with open(manifest, "w") as f:
+            f.write(f'mode = "page"\n[[entry]]\nurl = "{HOST}loop.swf"\n'
+                    'content_type = "application/x-shockwave-flash"\nfile = "loop.swf"\n')
+        r = self.preview(manifest)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        out = json.loads(r.stdout)
+        self.assertEqual((len(out["requests"]), out["unlisted"], out["unanswered"]), (1000, 201, 1200))
+
     def test_bad_input(self):
         exe = FIX.pack("bad-input", "page")
         cases = [  # arguments, exit code, text in stderr

@@ -238,6 +238,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
     a.status = 404;
     a.content_type = "text/plain";
     a.body = "not in the package: " + url + "\n";
+    ++missed_;
     if (!options_.quiet && misses_printed_ < options_.max_listed) {
       std::fprintf(stderr, "not in the package: %s\n", url.c_str());
       ++misses_printed_;
@@ -263,6 +264,11 @@ std::vector<Served> PackageServer::served() const {
 std::vector<std::string> PackageServer::outside() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return outside_;
+}
+
+size_t PackageServer::missed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return missed_;
 }
 
 size_t PackageServer::unlisted() const {

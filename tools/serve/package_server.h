@@ -77,6 +77,8 @@ class PackageServer {
 
   std::vector<Served> served() const;
   size_t unlisted() const;
+  // Requests that nothing answered, listed or not.
+  size_t missed() const;
   // URLs that reached the proxy while proxy_outside_page was set (capped).
   std::vector<std::string> outside() const;
   // Milliseconds from start() to the movie's first frame; -1 before it.
@@ -101,6 +103,7 @@ class PackageServer {
   mutable std::mutex mutex_;
   std::vector<Served> served_;
   size_t unlisted_ = 0;
+  size_t missed_ = 0;
   size_t misses_printed_ = 0;
   std::vector<std::string> outside_;
   std::atomic<double> first_frame_ms_{-1};

@@ -23,11 +23,7 @@ std::string crc_text(uint32_t crc) {
 
 }  // namespace
 
-int PreviewOutcome::unanswered() const {
-  int n = 0;
-  for (const Served& s : requests) n += s.entry < 0;
-  return n;
-}
+int PreviewOutcome::unanswered() const { return int(missed); }
 
 bool find_ruffle(const std::string& given, std::string* dir, std::string* error) {
   const char* env = std::getenv("TESSIVO_RUFFLE_DIR");
@@ -64,6 +60,7 @@ bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options,
   server.stop();
   out->requests = server.served();
   out->unlisted = server.unlisted();
+  out->missed = server.missed();
   out->outside = server.outside();
   out->first_frame_ms = server.first_frame_ms();
   out->screenshot_written = br.screenshot_written;

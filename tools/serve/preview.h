@@ -20,6 +20,7 @@ struct PreviewOptions {
 struct PreviewOutcome {
   std::vector<Served> requests;
   size_t unlisted = 0;
+  size_t missed = 0;  // unanswered requests, the unlisted ones included
   std::vector<std::string> outside;  // the browser's own requests, refused
   double first_frame_ms = -1;
   bool screenshot_written = false;
