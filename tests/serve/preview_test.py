@@ -51,12 +51,12 @@ class Fixture:
         with open(os.path.join(self.dir, "post-b.xml"), "wb") as f:
             f.write(b"<answer>b</answer>")
 
-    def manifest(self, name, mode, with_flv=True, extra=""):
+    def manifest(self, name, mode, with_flv=True, extra="", host=HOST):
         text = (f'mode = "{mode}"\nflash_vars = "file=media/clip.flv&autoplay=true"\n'
                 f'width = 480\nheight = 270\n'
-                f'[[entry]]\nurl = "{HOST}movie.swf"\nfile = "movie.swf"\n')
+                f'[[entry]]\nurl = "{host}movie.swf"\nfile = "movie.swf"\n')
         if with_flv:
-            text += f'[[entry]]\nurl = "{HOST}media/clip.flv"\nfile = "media/clip.flv"\n'
+            text += f'[[entry]]\nurl = "{host}media/clip.flv"\nfile = "media/clip.flv"\n'
         text += extra
         path = os.path.join(self.dir, name + ".toml")
         with open(path, "w") as f:
@@ -149,17 +149,18 @@ class Preview(unittest.TestCase):
         return r
 
     def test_both_page_modes(self):
-        for mode in ("page", "page-post"):
-            with self.subTest(mode=mode):
+        # https is answered through the browser's DevTools, http through the proxy.
+        for mode, host in (("page", HOST), ("page-post", HOST.replace("http:", "https:"))):
+            with self.subTest(mode=mode, host=host):
                 shot = os.path.join(FIX.dir, mode + ".png")
-                r = self.preview(FIX.pack("movie-" + mode, mode), "--screenshot", shot, "--strict")
+                r = self.preview(FIX.pack("movie-" + mode, mode, host=host), "--screenshot", shot, "--strict")
                 self.assertEqual(r.returncode, 0, r.stderr)
                 out = json.loads(r.stdout)
                 got = [(q["url"], q["entry"], q["bytes"], q["crc32"]) for q in out["requests"]]
                 # The FlashVars name media/clip.flv; Ruffle resolves it against the
                 # movie's URL (Ruffle behaviour, as Flash Player does for FLV).
-                self.assertEqual(got, [(HOST + "movie.swf", 0, len(FIX.swf), crc(FIX.swf)),
-                                       (HOST + "media/clip.flv", 1, len(FIX.flv), crc(FIX.flv))])
+                self.assertEqual(got, [(host + "movie.swf", 0, len(FIX.swf), crc(FIX.swf)),
+                                       (host + "media/clip.flv", 1, len(FIX.flv), crc(FIX.flv))])
                 self.assertIsNotNone(out["first_frame_ms"])
                 with open(shot, "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")

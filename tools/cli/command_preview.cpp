@@ -21,7 +21,7 @@ const cli::Help kHelp = {
     "the Flash Player control that the player hosts: it shows what a real movie\n"
     "asks for, and lets a package be tried where the player can't run.\n"
     "Nothing goes to the network: the browser resolves no host but the server's,\n"
-    "every request of the page (http and https) is intercepted through its\n"
+    "every request of the movie (http and https) is intercepted through its\n"
     "DevTools connection and answered from the package, and its profile is removed.\n",
     22,
     "Exit codes: 0 done; 1 the input can't be read, the browser or Ruffle can't\n"

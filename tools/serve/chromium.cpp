@@ -142,8 +142,10 @@ class Devtools {
   void fulfil(const json& msg) {
     const json& p = msg["params"];
     const json& req = p["request"];
-    if (server_->is_internal(req.value("url", std::string()))) {
-      // The page and Ruffle's files travel through the proxy, unencoded.
+    std::string url = req.value("url", std::string());
+    if (url.compare(0, 5, "http:") == 0 && server_->is_internal(url)) {
+      // The page and Ruffle's files travel through the proxy, unencoded
+      // (over https they can't: they are answered here like the rest).
       json m = {{"id", next_id_++}, {"method", "Fetch.continueRequest"}, {"params", {{"requestId", p["requestId"]}}}};
       if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
       send(m);
@@ -223,7 +225,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
       run.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
       "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
       "--disable-component-update", "--disable-sync", "--disable-extensions",
-      "--disable-default-apps", "--mute-audio", "--autoplay-policy=no-user-gesture-required",
+      "--disable-default-apps", "--mute-audio", "--allow-running-insecure-content", "--autoplay-policy=no-user-gesture-required",
       "--user-data-dir=" + templ, "--remote-debugging-pipe", "--proxy-server=" + proxy,
       "--proxy-bypass-list=<-loopback>", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
       "--window-size=" + std::to_string(run.width) + "," + std::to_string(run.height), "about:blank"};

@@ -125,6 +125,15 @@ double PackageServer::now_ms() const {
   return double(ns - started_ns_) / 1e6;
 }
 
+// Ruffle's files, beside the page; for an https page their http twin, which
+// the browser fetches through the proxy unencoded (mixed content is allowed
+// in the preview's browser) instead of through DevTools as base64.
+std::string PackageServer::ruffle_base() const {
+  std::string base = folder_ + kRuffleFolder;
+  if (starts_with_nocase(base, "https://")) base = "http://" + base.substr(8);
+  return base;
+}
+
 std::string PackageServer::start_page() const {
   std::string movie = movie_url_;
   std::string vars = u8(flash_vars());
@@ -139,7 +148,7 @@ std::string PackageServer::start_page() const {
       "  preferredRenderer: \"canvas\", backgroundColor: " +
       js_text(background_) +
       ", allowScriptAccess: true}};\n</script>\n"
-      "<script src=\"" + std::string(kRuffleFolder) + "ruffle.js\"></script>\n<script>\n"
+      "<script src=\"" + ruffle_base() + "ruffle.js\"></script>\n<script>\n"
       "(function () {\n"
       "  var player = window.RufflePlayer.newest().createPlayer();\n"
       "  player.id = \"movie\";\n"
@@ -171,7 +180,9 @@ std::string PackageServer::start_page() const {
 
 bool PackageServer::is_internal(const std::string& url) const {
   std::string plain = strip_query(url);
-  std::string ruffle = folder_ + kRuffleFolder;
+  std::string ruffle = ruffle_base();
+  if (plain.compare(0, ruffle.size(), ruffle) == 0 && plain.size() > ruffle.size()) return true;
+  ruffle = folder_ + kRuffleFolder;
   return plain == start_url_ || (plain.size() > ruffle.size() && plain.compare(0, ruffle.size(), ruffle) == 0);
 }
 
@@ -184,6 +195,7 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
     return true;
   }
   std::string ruffle = folder_ + kRuffleFolder;
+  if (plain.compare(0, ruffle.size(), ruffle) != 0) ruffle = ruffle_base();
   if (plain.compare(0, ruffle.size(), ruffle) != 0 || plain.size() == ruffle.size()) return false;
   std::string name = plain.substr(ruffle.size());
   if (name == kFirstFrame) {

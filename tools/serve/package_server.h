@@ -88,6 +88,7 @@ class PackageServer {
   struct Impl;
   double now_ms() const;
   std::string start_page() const;
+  std::string ruffle_base() const;
   bool internal_answer(const std::string& url, Answer* out);
 
   const pack::LoadedPlayer& input_;
