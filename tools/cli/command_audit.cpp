@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/error.h"
 #include "common/utf.h"
 #include "pack/audit.h"
 #include "pack/loaded_player.h"
@@ -32,7 +33,7 @@ bool is_manifest(const std::string& path) {
 
 }  // namespace
 
-bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, std::string* error) {
+bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error) {
   return is_manifest(path) ? player->load_manifest(path, error) : player->load_exe(path, error);
 }
 
@@ -69,9 +70,9 @@ int command_audit(int argc, char** argv) {
     return cli::usage_error("audit", "--seconds, --chromium and --ruffle go with --run");
 #endif
   pack::LoadedPlayer player;
-  std::string error;
+  common::Error error;
   if (!load_player_or_manifest(&player, input, &error)) {
-    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
     return 1;
   }
   pack::AuditResult result = pack::audit_package(
@@ -80,8 +81,9 @@ int command_audit(int argc, char** argv) {
   if (run) {
     serve::catch_interrupts();
     serve::PreviewOutcome o;
-    if (!serve::run_preview(player, po, &o, &error)) {
-      std::fprintf(stderr, "pack audit: %s\n", error.c_str());
+    std::string run_error;
+    if (!serve::run_preview(player, po, &o, &run_error)) {
+      std::fprintf(stderr, "pack audit: %s\n", run_error.c_str());
       return 1;
     }
     serve::MergedAudit m = serve::merge_audit(result, o);

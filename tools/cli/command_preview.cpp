@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/error.h"
 #include "common/json.h"
 #include "pack/loaded_player.h"
 #include "serve/chromium.h"
@@ -66,8 +67,9 @@ int command_preview(int argc, char** argv) {
   bool ok;
   {
     pack::LoadedPlayer player;
-    if (!load_player_or_manifest(&player, input, &error)) {
-      std::fprintf(stderr, "pack: %s\n", error.c_str());
+    common::Error load_error;
+    if (!load_player_or_manifest(&player, input, &load_error)) {
+      std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
       return 1;
     }
     serve::catch_interrupts();

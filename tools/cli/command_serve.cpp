@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
+#include "common/error.h"
 #include "pack/loaded_player.h"
 #include "serve/chromium.h"
 #include "serve/package_server.h"
@@ -58,8 +59,9 @@ int command_serve(int argc, char** argv) {
   }
   so.print_served = true;
   pack::LoadedPlayer player;
-  if (!load_player_or_manifest(&player, input, &error)) {
-    std::fprintf(stderr, "pack: %s\n", error.c_str());
+  common::Error load_error;
+  if (!load_player_or_manifest(&player, input, &load_error)) {
+    std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
     return 1;
   }
   serve::catch_interrupts();

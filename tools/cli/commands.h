@@ -7,6 +7,9 @@
 
 #include <string>
 
+namespace common {
+struct Error;
+}
 namespace pack {
 class LoadedPlayer;
 }
@@ -22,4 +25,4 @@ int command_serve(int argc, char** argv);
 int command_preview(int argc, char** argv);
 
 // A player file, or a manifest (".toml"), loaded as the player would load it.
-bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, std::string* error);
+bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error);
