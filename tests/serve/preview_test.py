@@ -141,10 +141,10 @@ class Serve(unittest.TestCase):
 class Preview(unittest.TestCase):
     """The real movie in Ruffle: what it asks for, and the answers."""
 
-    def preview(self, exe, *more, timeout=60):
+    def preview(self, exe, *more, seconds=8, timeout=60):
         start = time.monotonic()
-        r = run_pack("preview", exe, "--seconds", "8", "--json", *more, timeout=timeout)
-        self.assertLess(time.monotonic() - start, 8 + 10)
+        r = run_pack("preview", exe, "--seconds", str(seconds), "--json", *more, timeout=timeout)
+        self.assertLess(time.monotonic() - start, seconds + 10)
         self.assertEqual(os.listdir(FIX.tmp), [], "the browser profile was left behind")
         return r
 
@@ -202,15 +202,18 @@ class Preview(unittest.TestCase):
         with open(manifest, "w") as f:
             f.write(f'mode = "page"\n[[entry]]\nurl = "{HOST}loop.swf"\n'
                     'content_type = "application/x-shockwave-flash"\nfile = "loop.swf"\n')
-        r = self.preview(manifest)
+        # Long enough for all 1,200 on a busy machine.
+        r = self.preview(manifest, seconds=20)
         self.assertEqual(r.returncode, 0, r.stderr)
         out = json.loads(r.stdout)
         self.assertEqual((len(out["requests"]), out["unlisted"], out["unanswered"]), (1000, 201, 1200))
 
     def test_bad_input(self):
         exe = FIX.pack("bad-input", "page")
+        relative = FIX.pack("relative", "page", host="")
         cases = [  # arguments, exit code, text in stderr
             ([FIX.flv_path], 1, FIX.flv_path),
+            ([relative], 1, 'not an http or https URL, which a browser page needs: "movie.swf"'),
             ([exe, "--chromium", "/nonexistent/chromium"], 1, "/nonexistent/chromium"),
             ([exe, "--ruffle", FIX.dir], 1, "ruffle.js"),
             ([exe, "--seconds", "0"], 2, "--seconds"),

@@ -70,6 +70,8 @@ int command_serve(int argc, char** argv) {
     std::fprintf(stderr, "pack serve: %s\n", error.c_str());
     return 1;
   }
+  std::string why;
+  if (!server.playable(&why)) std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", why.c_str());
   std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\n"
               "Set a browser's HTTP proxy to 127.0.0.1:%d and open %s\n",
               input, server.port(), server.port(), server.start_url().c_str());

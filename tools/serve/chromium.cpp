@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -242,6 +243,8 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   }
   if (pid == 0) {
     setpgid(0, 0);
+    // Should the packer itself be killed, the browser goes with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     // fds 3 and 4 may be taken by our own pipes: move them up first.
     int r = fcntl(to[0], F_DUPFD, 10), w = fcntl(from[1], F_DUPFD, 10);
     dup2(r, 3);

@@ -108,6 +108,9 @@ PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions opti
     width_ = int(nominal_width());
     height_ = int(nominal_height());
   }
+  // A browser window, not a poster: keep absurd stage sizes in bounds.
+  if (width_ > 4096) width_ = 4096;
+  if (height_ > 4096) height_ = 4096;
   if (m.has_background) {
     char c[8];
     std::snprintf(c, sizeof c, "#%02x%02x%02x", m.background[0], m.background[1], m.background[2]);
@@ -219,6 +222,15 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
 Answer PackageServer::answer(const std::string& method, const std::string& url, const std::string& body) {
   Answer a;
   if (internal_answer(url, &a)) return a;
+  if (body.size() > options_.max_body) {
+    // As the proxy refuses it; the browser's requests don't pass there.
+    std::fprintf(stderr, "pack: refused a POST body of %zu bytes, over the limit of %zu: %s\n", body.size(),
+                 options_.max_body, url.c_str());
+    a.status = 413;
+    a.content_type = "text/plain";
+    a.body = "POST body too large\n";
+    return a;
+  }
 
   std::lock_guard<std::mutex> lock(mutex_);
   Served s;
@@ -288,6 +300,14 @@ size_t PackageServer::unlisted() const {
   return unlisted_;
 }
 
+bool PackageServer::playable(std::string* why) const {
+  if (!starts_with_nocase(movie_url_, "http://") && !starts_with_nocase(movie_url_, "https://")) {
+    *why = "the first movie's URL is not an http or https URL, which a browser page needs: \"" + movie_url_ + "\"";
+    return false;
+  }
+  return true;
+}
+
 bool PackageServer::start(int port, std::string* error) {
   started_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                     std::chrono::steady_clock::now().time_since_epoch())
@@ -337,9 +357,10 @@ bool PackageServer::start(int port, std::string* error) {
   };
   http.Get(".*", handle);
   http.Post(".*", handle);
-  http.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+  size_t max = options_.max_body;
+  http.set_error_handler([max](const httplib::Request& req, httplib::Response& res) {
     if (res.status == 413)
-      std::fprintf(stderr, "pack serve: refused a POST body over the limit: %s\n", req.target.c_str());
+      std::fprintf(stderr, "pack: refused a POST body over the limit of %zu bytes: %s\n", max, req.target.c_str());
   });
   if (port == 0) {
     port_ = http.bind_to_any_port("127.0.0.1");

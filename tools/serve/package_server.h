@@ -56,6 +56,10 @@ class PackageServer {
   PackageServer(const PackageServer&) = delete;
   PackageServer& operator=(const PackageServer&) = delete;
 
+  // False, saying why, when a browser can't play the package: its first
+  // movie's URL is not http or https.
+  bool playable(std::string* why) const;
+
   // Listens on 127.0.0.1:port (0: any free port) in a thread of its own.
   // False with a message naming the port when it can't.
   bool start(int port, std::string* error);

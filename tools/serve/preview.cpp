@@ -44,7 +44,7 @@ bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options,
   so.quiet = true;
   so.proxy_outside_page = true;
   PackageServer server(input, so);
-  if (!server.start(options.port, error)) return false;
+  if (!server.playable(error) || !server.start(options.port, error)) return false;
   BrowserRun run;
   const char* env = std::getenv("TESSIVO_CHROMIUM");
   run.chromium = !options.chromium.empty() ? options.chromium : env && *env ? env : "chromium";
