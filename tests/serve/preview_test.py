@@ -208,6 +208,25 @@ class Preview(unittest.TestCase):
         out = json.loads(r.stdout)
         self.assertEqual((len(out["requests"]), out["unlisted"], out["unanswered"]), (1000, 201, 1200))
 
+    def test_video_mode_scripting(self):
+        # The start page calls the player movie's four callbacks in the
+        # player's order and with its values; this movie notes each call as a
+        # request under log/ before it loads the skin and plays the video.
+        swf = os.path.join(FIX.dir, "video-player.swf")
+        subprocess.run(["haxe", "-cp", os.path.dirname(os.path.abspath(__file__)), "--main", "VideoPlayer",
+                        "--swf", swf, "--swf-version", "10", "--swf-header", "320:240:30:000000"], check=True)
+        manifest = os.path.join(FIX.dir, "video.toml")
+        with open(manifest, "w") as f:
+            f.write('mode = "video"\nwidth = 320\nheight = 240\n[video]\n'
+                    f'player = "{swf}"\nskin = "{swf}"\nflv = "{FIX.flv_path}"\n')
+        r = self.preview(manifest)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        host = "http://tessivo.invalid/"
+        got = [(q["url"], q["entry"]) for q in json.loads(r.stdout)["requests"]]
+        self.assertEqual(got, [(host + "vyo.swf", 0), (host + "log/volume-100", -1), (host + "log/skin", -1),
+                               (host + "vyos.swf", 1), (host + "log/video", -1), (host + "log/play", -1),
+                               (host + "vyo.flv", 2)])
+
     def test_bad_input(self):
         exe = FIX.pack("bad-input", "page")
         relative = FIX.pack("relative", "page", host="")
