@@ -51,7 +51,7 @@ async function chromium(pageUrl, prefix) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), "chromium-profile-"));
   const browser = spawn("chromium", ["--headless=new", "--no-sandbox", "--disable-gpu",
     "--no-first-run", "--disable-background-networking", `--user-data-dir=${profile}`,
-    `--remote-debugging-port=${port}`, "about:blank"], { stdio: "ignore" });
+    `--remote-debugging-port=${port}`, "about:blank"], { stdio: "ignore", detached: true });
   try {
     let client;
     for (let k = 0; !client; ++k) {
@@ -103,9 +103,13 @@ async function chromium(pageUrl, prefix) {
     fs.writeFileSync(prefix + ".har", JSON.stringify(har, null, 1));
     await client.close();
   } finally {
-    browser.kill();
-    await new Promise((r) => browser.once("exit", r));
-    fs.rmSync(profile, { recursive: true, force: true });
+    // The whole process group: helper processes still write the profile's
+    // cache after the browser process itself has gone.
+    const exited = browser.exitCode !== null || browser.signalCode !== null
+      ? Promise.resolve() : new Promise((r) => browser.once("exit", r));
+    try { process.kill(-browser.pid, "SIGKILL"); } catch (e) { browser.kill("SIGKILL"); }
+    await exited;
+    fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 100 });
   }
 }
 
