@@ -13,6 +13,7 @@
 #include "html.h"
 #include "paths.h"
 #include "utf.h"
+#include "video_import.h"
 #include "zip.h"
 
 namespace fs = std::filesystem;
@@ -573,6 +574,18 @@ Result Importer::finish() {
       }
       if (movie >= 0) result_.start_reason = "the first SWF response in the capture";
     }
+  }
+  // An FLV as the start (given, or the only one in a capture without a SWF)
+  // makes a video player.
+  int video = movie >= 0 && is_flv_item(kept[size_t(movie)]) ? movie : -1;
+  for (size_t i = 0; movie < 0 && i < kept.size(); ++i)
+    if (is_flv_item(kept[i])) video = video == -1 ? int(i) : -2;
+  if (video >= 0) {
+    if (result_.start_reason.empty()) result_.start_reason = "the only video in the capture";
+    make_video_result(kept[size_t(video)], options_, &result_);
+    for (const std::string& f : files_)
+      if (f != kept[size_t(video)].file) std::remove(f.c_str());
+    return result_;
   }
   if (movie < 0) throw ImportError("no movie in the capture: name the first movie with --start URL");
   if (kept[size_t(movie)].size < 4)

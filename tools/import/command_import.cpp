@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "file_source.h"
 #include "manifest.h"
+#include "package/player_state.h"
 #include "package_writer.h"
 #include "paths.h"
 #include "utf.h"
@@ -77,6 +78,19 @@ std::string toml_text(const std::u16string& s) {
 
 std::string toml_text(const std::string& s) { return toml_text(text_to_utf16(s)); }
 
+// The carried movies beside the FLV, and the [video] table naming all three.
+void write_video_files(const pack::Package& pkg, const std::string& dir, std::string* text) {
+  for (const auto& [data, name] : {std::make_pair(&pkg.player, "player.swf"), std::make_pair(&pkg.skin, "skin.swf")}) {
+    std::string path = (fs::path(dir) / name).string();
+    std::FILE* f = pack::open_file(path, "wb");
+    if (!f) throw capture::ImportError(path + ": " + std::strerror(errno));
+    bool ok = std::fwrite(data->bytes.data(), 1, data->bytes.size(), f) == data->bytes.size();
+    if (std::fclose(f) != 0 || !ok) throw capture::ImportError(path + ": write error");
+  }
+  *text += "\n[video]\nplayer = \"player.swf\"\nskin = \"skin.swf\"\nflv = " +
+           toml_text(text_to_utf16(fs::path(pkg.video.path).filename().string())) + "\n";
+}
+
 void write_manifest(const capture::Result& r, const std::string& dir) {
   const pack::Package& pkg = r.package;
   std::string text = "# Written by pack import; edit and rebuild with pack build.\n";
@@ -84,6 +98,7 @@ void write_manifest(const capture::Result& r, const std::string& dir) {
   text += "width = " + std::to_string(pkg.width) + "\nheight = " + std::to_string(pkg.height) + "\n";
   if (!pkg.flash_vars.empty()) text += "flash_vars = " + toml_text(pkg.flash_vars) + "\n";
   if (!pkg.base.empty()) text += "base = " + toml_text(pkg.base) + "\n";
+  if (pkg.mode == PLAYBACK_VIDEO) write_video_files(pkg, dir, &text);
   for (const pack::PageEntry& e : pkg.entries) {
     text += "\n[[entry]]\nurl = " + toml_text(e.url) + "\n";
     if (!e.alternate_url.empty()) text += "alternate_url = " + toml_text(e.alternate_url) + "\n";

@@ -110,7 +110,8 @@ int build_player_file(Package pkg, const BuildOptions& o) {
   if (error == "cannot write the output") error = "cannot write " + o.out_path + ": " + std::strerror(errno);
   if (!error.empty()) return fail("no player written: " + error);
   if (!out.commit(&error)) return fail(error);
-  std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),
+  if (!o.quiet)
+    std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),
               pkg.mode == PLAYBACK_VIDEO ? "video package"
                                          : (std::to_string(pkg.entries.size()) + " entries, mode " +
                                             mode_name(pkg.mode)).c_str());

@@ -15,6 +15,7 @@ struct BuildOptions {
   std::string stub_path;      // empty: the stub this packer carries
   std::string out_path;
   bool strict = false;        // warnings refuse the build too
+  bool quiet = false;         // no summary line on stdout (the caller prints JSON)
 };
 
 // Checks the package (errors and warnings on stderr, each with its source

@@ -10,6 +10,7 @@ int command_list(int argc, char** argv);
 int command_explain(int argc, char** argv);
 int command_audit(int argc, char** argv);
 int command_import(int argc, char** argv);
+int command_video(int argc, char** argv);
 
 // Prints a subcommand's usage error ("pack NAME: message" and a pointer to
 // --help) on stderr and returns 2.

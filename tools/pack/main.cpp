@@ -31,6 +31,8 @@ const char kUsage[] =
     "        (pack import --help).\n"
     "  audit PLAYER.exe | MANIFEST.toml [--json] [--strict]\n"
     "        Lists the files the packaged movies name and what the player answers.\n"
+    "  video MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]\n"
+    "        Makes a video player from one FLV with the carried player and skin.\n"
     "\n"
     "  pack --version   the packer's version and the stub it carries\n"
     "\n"
@@ -101,6 +103,7 @@ const Command kCommands[] = {
     {"explain", command_explain},
     {"import", command_import},
     {"audit", command_audit},
+    {"video", command_video},
     {"--version", version},
 };
 

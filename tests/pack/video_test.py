@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""pack video on FLVs that Debian's ffmpeg makes at test time: what it reads
+from them, the package it writes, and damaged or foreign input, which is
+refused or read with its problems noted and never crashes the packer.
+
+    video_test.py --pack PACK [unittest arguments]
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ARGS = None
+
+
+def ffmpeg_flv(path, size, seconds, audio):
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    f"testsrc=size={size}:rate=25:duration={seconds}", "-f", "lavfi", "-i",
+                    f"sine=frequency=440:duration={seconds}", "-c:v", "flv1", "-c:a", audio,
+                    "-ar", "22050", "-shortest", path], check=True)
+
+
+class VideoTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.dir = cls.tmp.name
+        cls.adpcm = os.path.join(cls.dir, "adpcm.flv")
+        cls.mp3 = os.path.join(cls.dir, "mp3.flv")
+        ffmpeg_flv(cls.adpcm, "320x240", 2, "adpcm_swf")
+        ffmpeg_flv(cls.mp3, "176x144", 1, "libmp3lame")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def pack(self, *args):
+        return subprocess.run([ARGS.pack, *args], capture_output=True, text=True)
+
+    def write(self, name, data):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def test_reads_what_ffmpeg_wrote(self):
+        rows = [
+            # flv, options, width, height, audio codec
+            (self.adpcm, [], 320, 240, "ADPCM"),
+            (self.mp3, [], 176, 144, "MP3"),
+            (self.adpcm, ["--size", "100x50"], 100, 50, "ADPCM"),
+        ]
+        for flv, options, width, height, audio in rows:
+            with self.subTest(flv=flv, options=options):
+                out = os.path.join(self.dir, "out.exe")
+                r = self.pack("video", flv, "-o", out, "--json", *options)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                got = json.loads(r.stdout)
+                self.assertEqual((got["width"], got["height"]), (width, height))
+                self.assertEqual(got["flv"]["video_codec"], "Sorenson Spark (H.263)")
+                self.assertEqual(got["flv"]["audio_codec"], audio)
+                self.assertEqual(got["flv"]["problems"], [])
+                self.assertAlmostEqual(got["flv"]["duration"],
+                                       2 if flv == self.adpcm else 1, delta=0.1)
+                listed = json.loads(self.pack("list", out, "--json").stdout)
+                self.assertEqual((listed["mode_name"], listed["width"], listed["height"]),
+                                 ("video", width, height))
+                r = self.pack("video", flv, "-o", out)
+                self.assertIn("video Sorenson Spark (H.263), audio " + audio, r.stdout)
+
+    def test_refuses_what_is_not_an_flv(self):
+        good = open(self.adpcm, "rb").read()
+        rows = [
+            # name, bytes, offset the message names
+            ("empty.flv", b"", "byte 0"),
+            ("movie.swf", b"FWS\x0a" + bytes(40), "byte 0"),
+            ("short.flv", good[:7], "byte 7"),
+            ("v2.flv", good[:3] + b"\x02" + good[4:], "byte 3"),
+            ("header.flv", good[:5] + b"\0\0\0\x04" + good[9:], "byte 5"),
+        ]
+        for name, data, where in rows:
+            with self.subTest(name):
+                out = os.path.join(self.dir, name + ".exe")
+                r = self.pack("video", self.write(name, data), "-o", out)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(name + ": " + where, r.stderr)
+                self.assertIn("no player written", r.stderr)
+                self.assertFalse(os.path.exists(out))
+
+    def test_damaged_metadata_is_noted_never_fatal(self):
+        good = open(self.mp3, "rb").read()
+        # The first tag is onMetaData: its body starts at 24 (9 + 4 + 11).
+        length = int.from_bytes(good[14:17], "big")
+        self.assertEqual(good[13], 18)
+        end = 24 + length
+        rows = []
+        for cut in range(9, end + 40, 3):
+            rows.append((f"cut{cut}", good[:cut]))
+        for at in range(24, end, 5):
+            for value in (0x09, 0x0D, 0xFF):
+                rows.append((f"set{at}={value}", good[:at] + bytes([value]) + good[at + 1:]))
+        # Lengths that claim everything, and objects nested past any sense.
+        rows.append(("huge", good[:14] + b"\xff\xff\xff" + good[17:]))
+        nest = b"\x02\x00\x0aonMetaData" + b"\x03\x00\x01a" * 5000
+        rows.append(("nested", good[:13] + b"\x12" + len(nest).to_bytes(3, "big") + bytes(7)
+                     + nest + bytes(4)))
+        out = os.path.join(self.dir, "damaged.exe")
+        noted = 0
+        for name, data in rows:
+            with self.subTest(name):
+                r = self.pack("video", self.write("damaged.flv", data), "-o", out, "--json")
+                self.assertIn(r.returncode, (0, 1), r.stderr)
+                if r.returncode == 0:
+                    problems = json.loads(r.stdout)["flv"]["problems"]
+                    noted += bool(problems)
+                    for p in problems:
+                        self.assertRegex(p, r"^byte \d+: ")
+                else:
+                    self.assertFalse(os.path.exists(out))
+        self.assertGreater(noted, len(rows) // 4)
+
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--pack", required=True)
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest)
