@@ -19,7 +19,7 @@ import zlib
 
 import suite
 
-from player_e2e import Run
+from player_e2e import Run, read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = None
@@ -386,14 +386,12 @@ class PageRequests(E2ETest):
         run = self.play(exe)
         loads = Loads(run)
         files = loads.numbers("file")
-        site = "http://sample.tessivo.test/site/"
         self.assertEqual([loads.done[n]["url"] for n in files],
                          ["config.xml", "swf/gallery.swf", "score.php", "missing.png"])
         for n, name in zip(files[:3], ("config.xml", "gallery.swf", "score.xml")):
-            self.assertDelivered(loads, n, open(os.path.join(sample, name), "rb").read())
+            self.assertDelivered(loads, n, read(os.path.join(sample, name)))
         self.assertNotFound(loads, files[3])
-        self.assertIn("debug: Tessivo: not in the package: " + site + "missing.png",
-                      run.output.splitlines())
+        self.assertIn("debug: Tessivo: not in the package: missing.png", run.output.splitlines())
 
     def test_best_match(self):
         v = "http://example.test/v/"
@@ -545,7 +543,7 @@ class VideoPlayback(E2ETest):
         subprocess.run(shlex.split(ARGS.pack) + ["video", flv, "-o", exe, "--stub", ARGS.stub],
                        check=True, stdout=subprocess.DEVNULL)
         movies = os.path.join(ARGS.tools, os.pardir, "movies")
-        player, skin = (open(os.path.join(movies, n), "rb").read() for n in ("player.swf", "skin.swf"))
+        player, skin = (read(os.path.join(movies, n)) for n in ("player.swf", "skin.swf"))
         run = self.play(exe, "--until", '"call":"Loaded"*"kind":"video"', until=None)
         self.assertEqual([e["request"] for e in run.calls("CallFunction")], [
             invoke("FLVSetVolume", "100"),
@@ -555,7 +553,7 @@ class VideoPlayback(E2ETest):
         ])
         self.assertEqual(run.calls("put_ScaleMode")[0]["mode"], 2)
         loads = Loads(run)
-        for kind, data in (("movie", player), ("skin", skin), ("video", open(flv, "rb").read())):
+        for kind, data in (("movie", player), ("skin", skin), ("video", read(flv))):
             with self.subTest(kind):
                 (number,) = loads.numbers(kind)
                 self.assertDelivered(loads, number, data)
