@@ -16,6 +16,11 @@ import unittest
 ARGS = None
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def ffmpeg_flv(path, size, seconds, audio):
     subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
                     f"testsrc=size={size}:rate=25:duration={seconds}", "-f", "lavfi", "-i",
@@ -71,8 +76,49 @@ class VideoTest(unittest.TestCase):
                 r = self.pack("video", flv, "-o", out)
                 self.assertIn("video Sorenson Spark (H.263), audio " + audio, r.stdout)
 
+    def test_import_of_a_capture_that_starts_with_an_flv(self):
+        # Mirrored folders (HOST/PATH): the only video of a capture without
+        # a movie, and a video named by --start beside a movie.
+        site = os.path.join(self.dir, "mirror", "media.example")
+        os.makedirs(os.path.join(site, "v"), exist_ok=True)
+        with open(os.path.join(site, "v", "clip.flv"), "wb") as f:
+            f.write(read(self.mp3))
+        with open(os.path.join(site, "index.html"), "w") as f:
+            f.write("<p>a page without a movie</p>")
+        alone = os.path.join(self.dir, "alone")
+        os.makedirs(os.path.join(alone, "media.example"), exist_ok=True)
+        with open(os.path.join(alone, "media.example", "clip.flv"), "wb") as f:
+            f.write(read(self.adpcm))
+        with open(os.path.join(alone, "media.example", "intro.swf"), "wb") as f:
+            f.write(b"FWS\x0a" + (21).to_bytes(4, "little") + bytes(13))
+        rows = [
+            # capture, options, width, height
+            (os.path.join(self.dir, "mirror"), [], 176, 144),
+            (alone, ["--start", "http://media.example/clip.flv"], 320, 240),
+            (alone, ["--start", "http://media.example/clip.flv", "--size", "64x48"], 64, 48),
+        ]
+        for capture, options, width, height in rows:
+            with self.subTest(capture=capture, options=options):
+                out = os.path.join(self.dir, "import.exe")
+                r = self.pack("import", capture, "-o", out, *options)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                listed = json.loads(self.pack("list", out, "--json").stdout)
+                self.assertEqual((listed["mode_name"], listed["width"], listed["height"]),
+                                 ("video", width, height))
+                flv = read(self.adpcm if options else self.mp3)
+                self.assertEqual(listed["entries"][2]["size"], len(flv))
+        # The manifest it writes rebuilds the same player.
+        folder = os.path.join(self.dir, "imported")
+        r = self.pack("import", alone, "--start", "http://media.example/clip.flv", "-o",
+                      os.path.join(self.dir, "a.exe"), "--manifest", folder)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        r = self.pack("build", "-o", os.path.join(self.dir, "b.exe"),
+                      os.path.join(folder, "manifest.toml"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(read(os.path.join(self.dir, "a.exe")), read(os.path.join(self.dir, "b.exe")))
+
     def test_refuses_what_is_not_an_flv(self):
-        good = open(self.adpcm, "rb").read()
+        good = read(self.adpcm)
         rows = [
             # name, bytes, offset the message names
             ("empty.flv", b"", "byte 0"),
@@ -91,7 +137,7 @@ class VideoTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(out))
 
     def test_damaged_metadata_is_noted_never_fatal(self):
-        good = open(self.mp3, "rb").read()
+        good = read(self.mp3)
         # The first tag is onMetaData: its body starts at 24 (9 + 4 + 11).
         length = int.from_bytes(good[14:17], "big")
         self.assertEqual(good[13], 18)
