@@ -76,9 +76,11 @@ class Player {
 
   static function onStatus(e:NetStatusEvent) {
     var code:String = e.info.code;
+    // At the end: back to the first frame, paused, ready to play again.
     if (code == "NetStream.Play.Stop") {
       paused = true;
       stream.pause();
+      stream.seek(0);
     }
     if (video.videoWidth > 0 && frameW == 0) layout();
   }
