@@ -67,9 +67,10 @@ IHlink* make_hlink(const std::wstring& url) {
   return link;
 }
 
-// A compressed movie's script is inside its zlib body (in a tag that real
-// runtimes do not run); an uncompressed one's may follow the movie itself.
+// The script is in the movie's bytes as they came, or else inside a
+// compressed movie's zlib body (in a tag that real runtimes do not run).
 std::string searchable(const std::string& movie) {
+  if (movie.find(SCRIPT_MARKER) != std::string::npos) return movie;
   if (movie.size() < 8 || movie.compare(0, 3, "CWS")) return movie;
   std::string body(1 << 20, '\0');
   z_stream z = {};
