@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "stream.h"
-#include "warc.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 using namespace capture;
 

@@ -11,10 +11,10 @@
 #include <brotli/encode.h>
 #endif
 
-#include "capture.h"
-#include "html.h"
-#include "stream.h"
-#include "warc.h"
+#include "import/capture.h"
+#include "import/html.h"
+#include "import/stream.h"
+#include "import/warc.h"
 
 using namespace capture;
 

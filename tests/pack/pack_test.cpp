@@ -7,13 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include "carried_stub.h"
-#include "commands.h"
+#include "cli/commands.h"
+#include "common/sha256.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/player_state.h"
-#include "package_writer.h"
-#include "file_source.h"
+#include "pack/loaded_player.h"
+#include "pack/package_writer.h"
+#include "pack/stub/carried_stub.h"
 
 namespace fs = std::filesystem;
 
@@ -95,8 +96,9 @@ const std::string kMovie = "[[entry]]\nurl = \"http://example.test/m.swf\"\nfile
 TEST_F(PackTest, BuildThenLoadGivesTheManifestsEntries) {
   ASSERT_EQ(build(kGood), 0) << errors_;
   EXPECT_EQ(errors_, "");
+  pack::LoadedPlayer loaded;
   std::string error;
-  ASSERT_TRUE(load_player_exe(path("out.exe"), &error)) << error;
+  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error;
   EXPECT_EQ(playback_mode(), 2);
   EXPECT_EQ(nominal_width(), 320u);
   EXPECT_EQ(std::u16string(flash_vars()), u"a=1");
@@ -114,8 +116,9 @@ TEST_F(PackTest, VideoManifest) {
                   "skin = \"skin.swf\"\nflv = \"movie.flv\"\n"),
             0)
       << errors_;
+  pack::LoadedPlayer loaded;
   std::string error;
-  ASSERT_TRUE(load_player_exe(path("out.exe"), &error)) << error;
+  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error;
   EXPECT_EQ(playback_mode(), 1);
   ASSERT_EQ(entry_count(), 3);
   EXPECT_EQ(resource_table()[2].size, 5003);
@@ -374,9 +377,9 @@ TEST_F(PackTest, NonAsciiPathsWork) {
 
 // The packer carries its stub: no --stub needed, and --version names it.
 TEST_F(PackTest, CarriedStub) {
-  EXPECT_EQ(pack::sha256_hex(reinterpret_cast<const uint8_t*>("abc"), 3),
+  EXPECT_EQ(common::sha256_hex(reinterpret_cast<const uint8_t*>("abc"), 3),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(pack::sha256_hex(reinterpret_cast<const uint8_t*>(std::string(56, 'a').data()), 56),
+  EXPECT_EQ(common::sha256_hex(reinterpret_cast<const uint8_t*>(std::string(56, 'a').data()), 56),
             "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a");
   if (pack::carried_stub_size() == 0) GTEST_SKIP() << "built without a stub to carry";
   EXPECT_EQ(build(kGood, ""), 0) << errors_;

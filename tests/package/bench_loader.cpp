@@ -12,7 +12,7 @@
 #include "package/package_source.h"
 #include "package/platform.h"
 #include "package/player_state.h"
-#include "package_writer.h"
+#include "pack/package_writer.h"
 #include "resolve/resolve.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/player_state.h"
-#include "package_writer.h"
+#include "pack/package_writer.h"
 
 namespace {
 

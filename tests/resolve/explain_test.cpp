@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "commands.h"
-#include "explain_request.h"
+#include "cli/commands.h"
+#include "pack/explain.h"
 #include "resolve/best_match.h"
 #include "resolve_fixture.h"
 
@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 namespace {
 
 using namespace resolve_test;
+using pack::ExplainResult;
+using pack::explain_json;
+using pack::explain_request;
+using pack::explain_text;
 
 class ExplainTest : public ResolveTest {
  protected:

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 namespace {
 

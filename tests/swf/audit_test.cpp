@@ -1,14 +1,14 @@
-#include "audit.h"
+#include "pack/audit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "common/utf.h"
 #include "package/package_source.h"
 #include "package/player_state.h"
-#include "package_writer.h"
+#include "pack/package_writer.h"
 #include "swf/swf_writer.h"
-#include "utf.h"
 
 namespace {
 
@@ -75,10 +75,10 @@ class AuditPackage : public ::testing::Test {
     reset_player_state();
     pack::Package pkg;
     pkg.mode = mode;
-    utf8_to_utf16(base, &pkg.base);
+    common::utf8_to_utf16(base, &pkg.base);
     for (const auto& e : entries) {
       pack::PageEntry entry;
-      utf8_to_utf16(e.first, &entry.url);
+      common::utf8_to_utf16(e.first, &entry.url);
       entry.data.bytes.assign(e.second.begin(), e.second.end());
       pkg.entries.push_back(entry);
     }
@@ -125,7 +125,7 @@ TEST_F(AuditPackage, ResolvesAsTheMovieAsksWithTheUnansweredFirst) {
                                  {"http://h/site/more/d.swf", "FWS"}});
     std::vector<std::string> lines;
     for (const auto& s : r.sources)
-      for (const auto& q : s.requests) lines.push_back(utf16_to_utf8(q.request) + " " + std::to_string(q.index));
+      for (const auto& q : s.requests) lines.push_back(common::utf16_to_utf8(q.request) + " " + std::to_string(q.index));
     EXPECT_EQ(lines, c.lines);
     EXPECT_EQ(r.unanswered, c.mode == 0 ? 3 : 4);
   }

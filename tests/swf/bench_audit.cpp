@@ -8,12 +8,12 @@
 #include <unistd.h>
 #include <string>
 
-#include "audit.h"
-#include "file_source.h"
+#include "common/utf.h"
 #include "package/player_state.h"
-#include "package_writer.h"
+#include "pack/audit.h"
+#include "pack/loaded_player.h"
+#include "pack/package_writer.h"
 #include "swf/swf_writer.h"
-#include "utf.h"
 
 using namespace swft;
 
@@ -43,7 +43,7 @@ bool write_package(const char* path, const std::string& kinds, int64_t* bytes) {
     if (kind == 'Z') movie = zws(13, tags, 1);
 #endif
     pack::PageEntry e;
-    utf8_to_utf16("http://bench.test/site/movie" + std::to_string(m) + ".swf", &e.url);
+    common::utf8_to_utf16("http://bench.test/site/movie" + std::to_string(m) + ".swf", &e.url);
     e.data.bytes.assign(movie.begin(), movie.end());
     pkg.entries.push_back(std::move(e));
   }
@@ -58,24 +58,18 @@ bool write_package(const char* path, const std::string& kinds, int64_t* bytes) {
 void time_audit(const char* path, const char* what, int64_t bytes) {
   for (int run = 0; run < 2; ++run) {
     auto start = std::chrono::steady_clock::now();
+    pack::LoadedPlayer player;
     std::string error;
-    if (!load_player_exe(path, &error)) {
+    if (!player.load_exe(path, &error)) {
       std::fprintf(stderr, "bench_audit: %s\n", error.c_str());
       return;
     }
-    std::shared_ptr<std::FILE> file(std::fopen(path, "rb"), std::fclose);
-    pack::AuditResult r = pack::audit_package([&](int32_t i, size_t max, std::string* out) {
-      const ResourceEntry* e = resource_entry(i);
-      size_t n = std::min(size_t(e->size), max);
-      out->resize(n);
-      fseeko(file.get(), e->data_offset, SEEK_SET);
-      return std::fread(&(*out)[0], 1, n, file.get()) == n;
-    });
+    pack::AuditResult r = pack::audit_package(
+        [&](int32_t i, size_t max, std::string* out) { return player.read_entry(i, max, out); });
     std::string text = pack::audit_text(r);
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("audit of %.1f MB, 50 movies %s: %.0f ms, %d likely requests\n", double(bytes) / 1e6,
                 what, ms, r.likely);
-    reset_player_state();
   }
 }
 

@@ -11,7 +11,7 @@
 #include <lzma.h>
 #endif
 
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 namespace {
 

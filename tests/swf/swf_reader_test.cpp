@@ -1,4 +1,4 @@
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "capture.h"
+#include "import/capture.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,18 +7,22 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base64.h"
-#include "content_type.h"
-#include "file_source.h"
-#include "html.h"
-#include "paths.h"
-#include "utf.h"
-#include "video_import.h"
-#include "zip.h"
+#include "common/base64.h"
+#include "common/file.h"
+#include "common/utf.h"
+#include "import/html.h"
+#include "import/video_import.h"
+#include "import/zip.h"
+#include "pack/content_type.h"
 
 namespace fs = std::filesystem;
 
 namespace capture {
+
+using common::ascii_lower;
+using common::read_whole_file;
+using common::text_to_utf16;
+
 namespace {
 
 
@@ -67,10 +71,9 @@ std::vector<std::string> ids(const Headers& headers, const char* name) {
 
 std::vector<uint8_t> read_head(const std::string& path, size_t n) {
   std::vector<uint8_t> out(n);
-  std::FILE* f = pack::open_file(path, "rb");
+  common::File f = common::open_file(path, "rb");
   if (!f) throw ImportError(path + ": " + std::strerror(errno));
-  out.resize(std::fread(out.data(), 1, n, f));
-  std::fclose(f);
+  out.resize(std::fread(out.data(), 1, n, f.get()));
   return out;
 }
 
@@ -162,10 +165,10 @@ std::string Importer::payload_name(const std::string& url) {
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
   Payload p;
   p.file = (fs::path(options_.work_dir) / payload_name(url)).string();
-  std::FILE* f = pack::open_file(p.file, "wb");
+  common::File f = common::open_file(p.file, "wb");
   if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
-  bool ok = (n == 0 || std::fwrite(data, 1, n, f) == n);
-  if (std::fclose(f) != 0) ok = false;
+  bool ok = (n == 0 || std::fwrite(data, 1, n, f.get()) == n);
+  if (!f.close()) ok = false;
   if (!ok) throw ImportError(p.file + ": write error (disk full?)");
   p.size = int64_t(n);
   files_.push_back(p.file);
@@ -278,7 +281,7 @@ void Importer::warc_record(const WarcRecord& record, const std::string& name, in
       std::string e2 = decode_body(http, record.block.data() + http.body_offset,
                                    record.block.size() - http.body_offset, &body, &complete);
       if (!e2.empty()) return bad(where, "request body: " + e2, "undecodable");
-      if (!body.empty()) r.key = pack::base64(body.data(), body.size());
+      if (!body.empty()) r.key = common::base64(body.data(), body.size());
     }
     requests->push_back(r);
     return;
@@ -475,7 +478,7 @@ void Importer::add_har(const std::string& path) {
       if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
       if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
         std::string post = req["postData"].value("text", std::string());
-        if (!post.empty()) item.post_key = pack::base64(post.data(), post.size());
+        if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
       }
       Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
       item.file = p.file;

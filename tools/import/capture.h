@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "package_writer.h"
-#include "stream.h"
-#include "warc.h"
+#include "import/stream.h"
+#include "import/warc.h"
+#include "pack/package_writer.h"
 
 namespace capture {
 

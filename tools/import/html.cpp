@@ -1,13 +1,16 @@
-#include "html.h"
+#include "import/html.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "utf.h"
+#include "common/utf.h"
 
 namespace capture {
+
+using common::ascii_lower;
+
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }

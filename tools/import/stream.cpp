@@ -1,12 +1,11 @@
-#include "stream.h"
+#include "import/stream.h"
 
 #include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "file_source.h"
-#include "paths.h"
+#include "common/file.h"
 
 namespace capture {
 
@@ -19,7 +18,7 @@ size_t MemoryInput::read(uint8_t* buf, size_t n) {
 
 FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
     : path_(path), start_(start), length_(length) {
-  file_ = pack::open_file(path, "rb");
+  file_ = common::open_file(path, "rb");
   if (!file_) throw ImportError(path + ": " + std::strerror(errno));
   int64_t size = file_size(file_);
   if (size < 0 || !file_seek(file_, start)) throw ImportError(path + ": cannot seek");
@@ -29,14 +28,12 @@ FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
                       std::to_string(length_) + " bytes run past the end of the file");
 }
 
-FileInput::~FileInput() {
-  if (file_) std::fclose(file_);
-}
+FileInput::~FileInput() = default;
 
 size_t FileInput::read(uint8_t* buf, size_t n) {
   if (int64_t(n) > length_ - pos_) n = size_t(length_ - pos_);
-  size_t got = n ? std::fread(buf, 1, n, file_) : 0;
-  if (got < n && std::ferror(file_))
+  size_t got = n ? std::fread(buf, 1, n, file_.get()) : 0;
+  if (got < n && std::ferror(file_.get()))
     throw ImportError(path_ + ": at byte " + std::to_string(start_ + pos_) + ": read error");
   pos_ += int64_t(got);
   return got;

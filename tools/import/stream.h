@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/file.h"
+
 namespace capture {
 
 struct ImportError : std::runtime_error {
@@ -49,7 +51,7 @@ class FileInput : public Input {
 
  private:
   std::string path_;
-  std::FILE* file_ = nullptr;
+  common::File file_;
   int64_t start_, length_, pos_ = 0;
 };
 

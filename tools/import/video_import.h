@@ -2,7 +2,7 @@
 // the video player movie and skin that the packer carries.
 #pragma once
 
-#include "capture.h"
+#include "import/capture.h"
 
 namespace capture {
 

@@ -1,4 +1,4 @@
-#include "warc.h"
+#include "import/warc.h"
 
 #include <zlib.h>
 
@@ -8,9 +8,12 @@
 #include <brotli/decode.h>
 #endif
 
-#include "utf.h"
+#include "common/utf.h"
 
 namespace capture {
+
+using common::ascii_lower;
+
 namespace {
 
 // WARC headers are few and short; anything larger is not a WARC.

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "stream.h"
+#include "import/stream.h"
 
 namespace capture {
 

@@ -1,4 +1,4 @@
-#include "zip.h"
+#include "import/zip.h"
 
 namespace capture {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "stream.h"
+#include "import/stream.h"
 
 namespace capture {
 

@@ -1,4 +1,4 @@
-#include "audit.h"
+#include "pack/audit.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,13 +7,20 @@
 #include <cstring>
 #include <set>
 
-#include "explain_request.h"
-#include "manifest.h"
+#include "common/json.h"
+#include "common/utf.h"
 #include "package/player_state.h"
+#include "pack/explain.h"
+#include "pack/manifest.h"
 #include "resolve/url_text.h"
-#include "utf.h"
 
 namespace pack {
+
+using common::ascii_lower;
+using common::json_quote;
+using common::text_to_utf16;
+using common::utf16_to_utf8;
+
 namespace {
 
 // Files that movies load.

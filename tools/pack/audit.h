@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 namespace pack {
 

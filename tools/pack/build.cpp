@@ -1,16 +1,17 @@
-#include "build.h"
+#include "pack/build.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "carried_stub.h"
-#include "checks.h"
-#include "file_source.h"
-#include "manifest.h"
-#include "package/package_source.h"
+#include "common/atomic_output.h"
+#include "common/file.h"
+#include "common/paths.h"
 #include "package/player_state.h"
-#include "paths.h"
+#include "pack/checks.h"
+#include "pack/loaded_player.h"
+#include "pack/manifest.h"
+#include "pack/stub/carried_stub.h"
 
 namespace pack {
 namespace {
@@ -21,10 +22,8 @@ int fail(const std::string& message) {
 }
 
 bool is_packed_player(const std::vector<uint8_t>& bytes) {
-  MemorySource memory{bytes.data(), int64_t(bytes.size()), 0, 0};
-  int loaded = load_package_from(memory_source(&memory));
-  reset_player_state();
-  return loaded != 0;
+  LoadedPlayer probe;
+  return probe.load_bytes(bytes);
 }
 
 struct Input {
@@ -59,7 +58,7 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
     }
     stub->assign(carried_stub_data(), carried_stub_data() + carried_stub_size());
     name = "the carried stub";
-  } else if (!read_whole_file(path, stub, error)) {
+  } else if (!common::read_whole_file(path, stub, error)) {
     return false;
   }
   if (is_packed_player(*stub)) {
@@ -93,17 +92,17 @@ int build_player_file(Package pkg, const BuildOptions& o) {
     return fail(std::string("no player written: ") + std::to_string(errors) + " error(s), " +
                 std::to_string(warnings) + " warning(s)" + (errors ? "" : " (--strict)"));
 
-  FileId out_id;
-  if (file_id(o.out_path, &out_id)) {
+  common::FileId out_id;
+  if (common::file_id(o.out_path, &out_id)) {
     for (const Input& in : inputs_of(pkg, o)) {
-      FileId id;
-      if (!in.path.empty() && file_id(in.path, &id) && id == out_id)
+      common::FileId id;
+      if (!in.path.empty() && common::file_id(in.path, &id) && id == out_id)
         return fail("cannot write " + o.out_path + ": it is " + in.what + " (" + in.path +
                     "); choose another output");
     }
   }
 
-  AtomicOutput out;
+  common::AtomicOutput out;
   if (!out.open(o.out_path, &error)) return fail(error);
   FileSink sink(out.file());
   error = write_player(stub, pkg, &sink);

@@ -1,15 +1,19 @@
-#include "checks.h"
+#include "pack/checks.h"
 
 #include <cstdlib>
 #include <unordered_map>
 
-#include "content_type.h"
+#include "common/file.h"
+#include "common/utf.h"
 #include "package/player_state.h"
-#include "paths.h"
+#include "pack/content_type.h"
 #include "resolve/url_text.h"
-#include "utf.h"
 
 namespace pack {
+
+using common::utf16_to_utf8;
+using common::utf8_to_utf16;
+
 namespace {
 
 bool head(const Data& d, uint8_t* out, size_t n) {
@@ -18,11 +22,8 @@ bool head(const Data& d, uint8_t* out, size_t n) {
     std::copy(d.bytes.begin(), d.bytes.begin() + std::ptrdiff_t(n), out);
     return true;
   }
-  std::FILE* f = open_file(d.path, "rb");
-  if (!f) return false;
-  bool ok = std::fread(out, 1, n, f) == n;
-  std::fclose(f);
-  return ok;
+  common::File f = common::open_file(d.path, "rb");
+  return f && std::fread(out, 1, n, f.get()) == n;
 }
 
 // The player folds ASCII letters only.

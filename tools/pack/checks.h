@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "package_writer.h"
+#include "pack/package_writer.h"
 
 namespace pack {
 

@@ -1,8 +1,8 @@
-#include "content_type.h"
+#include "pack/content_type.h"
 
 #include <cstring>
 
-#include "utf.h"
+#include "common/utf.h"
 
 namespace pack {
 namespace {
@@ -49,7 +49,7 @@ std::string extension_of(const std::string& name) {
   std::string s = name.substr(0, name.find_first_of("?#"));
   size_t cut = s.find_last_of("/\\.");
   if (cut == std::string::npos || s[cut] != '.') return "";
-  return ascii_lower(s.substr(cut + 1));
+  return common::ascii_lower(s.substr(cut + 1));
 }
 
 const char* content_type_for_name(const std::string& name) {

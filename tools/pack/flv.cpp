@@ -1,4 +1,4 @@
-#include "flv.h"
+#include "pack/flv.h"
 
 #include <cmath>
 #include <cstring>

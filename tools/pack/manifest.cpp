@@ -1,4 +1,4 @@
-#include "manifest.h"
+#include "pack/manifest.h"
 
 #include <cstdio>
 
@@ -6,13 +6,18 @@
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
-#include "base64.h"
+#include "common/base64.h"
+#include "common/file.h"
+#include "common/paths.h"
+#include "common/utf.h"
 #include "package/player_state.h"
-#include "file_source.h"
-#include "paths.h"
-#include "utf.h"
 
 namespace pack {
+
+using common::base64;
+using common::PathKind;
+using common::read_whole_file;
+
 namespace {
 
 class Reader {
@@ -47,7 +52,7 @@ class Reader {
     }
     const auto* s = n->as_string();
     if (!s) return fail(n->source(), std::string("\"") + key + "\" must be a string");
-    if (!utf8_to_utf16(s->get(), out)) return fail(n->source(), "invalid UTF-8");
+    if (!common::utf8_to_utf16(s->get(), out)) return fail(n->source(), "invalid UTF-8");
     return true;
   }
 
@@ -73,17 +78,17 @@ class Reader {
     std::string p = s->get();
     if (p.empty()) return fail(n->source(), std::string("\"") + key + "\" is empty");
     if (p[0] != '/' && !(p.size() > 1 && p[1] == ':')) p = dir_ + p;
-    switch (path_kind(p)) {
+    switch (common::path_kind(p)) {
       case PathKind::file: break;
       case PathKind::missing: return fail(n->source(), p + ": no such file");
       default: return fail(n->source(), p + ": not a file");
     }
     // The size as the packer reads the file, in 64 bits on every platform.
-    FileSource source;
-    std::string error;
-    if (!source.open(p, &error)) return fail(n->source(), p + ": missing or unreadable");
+    common::File f = common::open_file(p, "rb");
+    const int64_t size = f ? common::file_size(f) : -1;
+    if (size < 0) return fail(n->source(), p + ": missing or unreadable");
     out->path = p;
-    out->size = source.size();
+    out->size = size;
     out->line = int32_t(n->source().begin.line);
     return true;
   }

@@ -1,15 +1,24 @@
-// Reads a packing manifest (TOML) into a package description.
+// Packing manifests (TOML): read into a package description, and written
+// from one. Nothing else in the packer reads or writes them.
 #pragma once
 
 #include <string>
 
-#include "package_writer.h"
+#include "pack/package_writer.h"
 
 namespace pack {
 
 // Paths in the manifest are relative to the manifest's folder. On failure
 // returns false with "FILE:LINE: message" in *error.
 bool read_manifest(const std::string& path, Package* package, std::string* error);
+
+// The manifest of a package whose files lie beside it (each entry, and in
+// video mode each movie and the FLV, names its file by the last part of its
+// path), under a "# comment"
+// line. write_manifest: false with "PATH: reason" in *error.
+std::string manifest_text(const Package& package, const char* comment);
+bool write_manifest(const Package& package, const char* comment, const std::string& path,
+                    std::string* error);
 
 // The manifest's name of a playback mode ("page", "video", "page-post"), or
 // "unknown".

@@ -1,10 +1,10 @@
-#include "package_writer.h"
+#include "pack/package_writer.h"
 
 #include <memory>
 
 #include "package/package_format.h"
 #include "package/player_state.h"
-#include "paths.h"
+#include "common/file.h"
 
 namespace pack {
 namespace {
@@ -68,7 +68,7 @@ class Writer {
       bytes(d.bytes.data(), d.bytes.size());
       return;
     }
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(open_file(d.path, "rb"), std::fclose);
+    common::File f = common::open_file(d.path, "rb");
     if (!f) {
       *error = d.path + ": cannot be opened";
       ok_ = false;

@@ -1,14 +1,13 @@
-#include "video.h"
+#include "pack/video.h"
 
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
-#include "carried_movies.h"
-#include "file_source.h"
+#include "common/file.h"
+#include "common/json.h"
+#include "pack/stub/carried_movies.h"
 #include "package/player_state.h"
-#include "paths.h"
-#include "utf.h"
 
 namespace pack {
 namespace {
@@ -27,14 +26,13 @@ std::string number(double v) {
 bool movie(const std::string& path, CarriedMovie carried, const char* what, Data* out,
            std::string* error) {
   if (!path.empty()) {
-    std::FILE* f = open_file(path, "rb");
+    common::File f = common::open_file(path, "rb");
     if (!f) {
       *error = path + ": cannot open " + what;
       return false;
     }
     out->path = path;
-    out->size = file_size(f);
-    std::fclose(f);
+    out->size = common::file_size(f);
     return true;
   }
   if (carried.size == 0) {
@@ -48,16 +46,14 @@ bool movie(const std::string& path, CarriedMovie carried, const char* what, Data
 }  // namespace
 
 bool inspect_flv(const std::string& path, FlvInfo* info, std::string* error) {
-  std::FILE* f = open_file(path, "rb");
+  common::File f = common::open_file(path, "rb");
   if (!f) {
     *error = path + ": cannot open the video";
     return false;
   }
   std::vector<uint8_t> prefix(kFlvPrefix);
-  prefix.resize(std::fread(prefix.data(), 1, prefix.size(), f));
-  const bool failed = std::ferror(f);
-  std::fclose(f);
-  if (failed) {
+  prefix.resize(std::fread(prefix.data(), 1, prefix.size(), f.get()));
+  if (std::ferror(f.get())) {
     *error = path + ": cannot read the video";
     return false;
   }
@@ -81,14 +77,13 @@ bool video_package(const VideoSource& source, const FlvInfo& info, Package* out,
   if (!movie(source.player_path, carried_player_movie(), "the video player movie", &pkg.player, error) ||
       !movie(source.skin_path, carried_skin_movie(), "the skin movie", &pkg.skin, error))
     return false;
-  std::FILE* f = open_file(source.flv_path, "rb");
+  common::File f = common::open_file(source.flv_path, "rb");
   if (!f) {
     *error = source.flv_path + ": cannot open the video";
     return false;
   }
   pkg.video.path = source.flv_path;
-  pkg.video.size = file_size(f);
-  std::fclose(f);
+  pkg.video.size = common::file_size(f);
   *out = std::move(pkg);
   return true;
 }
@@ -108,10 +103,10 @@ std::string flv_json(const FlvInfo& info) {
   std::string s = "\"duration\":" + num(info.duration, info.duration >= 0);
   s += ",\"width\":" + num(info.width, info.width > 0) + ",\"height\":" + num(info.height, info.height > 0);
   s += ",\"frame_rate\":" + num(info.frame_rate, info.frame_rate > 0);
-  s += ",\"video_codec\":" + json_quote(flv_video_codec_name(info.video_codec));
-  s += ",\"audio_codec\":" + json_quote(flv_audio_codec_name(info.audio_codec));
+  s += ",\"video_codec\":" + common::json_quote(flv_video_codec_name(info.video_codec));
+  s += ",\"audio_codec\":" + common::json_quote(flv_audio_codec_name(info.audio_codec));
   s += ",\"problems\":[";
-  for (size_t i = 0; i < info.problems.size(); ++i) s += (i ? "," : "") + json_quote(info.problems[i]);
+  for (size_t i = 0; i < info.problems.size(); ++i) s += (i ? "," : "") + common::json_quote(info.problems[i]);
   return s + "]";
 }
 

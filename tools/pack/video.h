@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "flv.h"
-#include "package_writer.h"
+#include "pack/flv.h"
+#include "pack/package_writer.h"
 
 namespace pack {
 

@@ -1,4 +1,4 @@
-#include "swf_reader.h"
+#include "swf/swf_reader.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "LzmaDec.h"
+#include <LzmaDec.h>
 
 namespace swf {
 namespace {

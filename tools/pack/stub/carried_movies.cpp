@@ -1,6 +1,6 @@
 // Links the video player movie and the skin into the packer.
 // TESSIVO_PLAYER_MOVIE_FILE and TESSIVO_SKIN_MOVIE_FILE name the compiled movies.
-#include "carried_movies.h"
+#include "pack/stub/carried_movies.h"
 
 #define TESSIVO_STR2(x) #x
 #define TESSIVO_STR(x) TESSIVO_STR2(x)

@@ -1,6 +1,6 @@
 // Links the stub's bytes into the packer. TESSIVO_CARRIED_STUB_FILE names a
 // copy the build keeps (empty when there is no stub to carry).
-#include "carried_stub.h"
+#include "pack/stub/carried_stub.h"
 
 #define TESSIVO_STR2(x) #x
 #define TESSIVO_STR(x) TESSIVO_STR2(x)

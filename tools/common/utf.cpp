@@ -1,6 +1,12 @@
-#include "utf.h"
+#include "common/utf.h"
 
 #include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace common {
 
 bool utf8_to_utf16(const std::string& in, std::u16string* out) {
   out->clear();
@@ -88,20 +94,22 @@ std::string ascii_lower(std::string s) {
   return s;
 }
 
-std::string json_quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      static const char hex[] = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
+#ifdef _WIN32
+std::wstring widen(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring w(size_t(n), L'\0');
+  if (n) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &w[0], n);
+  return w;
 }
+
+std::string narrow(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return "";
+  std::string s(size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &s[0], n, nullptr, nullptr);
+  s.resize(size_t(n - 1));
+  return s;
+}
+#endif
+
+}  // namespace common

@@ -4,6 +4,6 @@
 #include <cstddef>
 #include <string>
 
-namespace pack {
+namespace common {
 std::string base64(const void* data, size_t n);
 }

@@ -1,10 +1,10 @@
-#include "base64.h"
+#include "common/base64.h"
 
 #include <cstdlib>
 
 #include "resolve/resolve.h"
 
-namespace pack {
+namespace common {
 
 // The player's own encoder, so that stored keys match what it computes.
 std::string base64(const void* data, size_t n) {
@@ -15,4 +15,4 @@ std::string base64(const void* data, size_t n) {
   return out;
 }
 
-}  // namespace pack
+}  // namespace common

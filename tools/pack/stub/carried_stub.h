@@ -12,7 +12,4 @@ namespace pack {
 const uint8_t* carried_stub_data();
 size_t carried_stub_size();
 
-// Lower-case hex SHA-256 of bytes.
-std::string sha256_hex(const uint8_t* data, size_t n);
-
 }  // namespace pack

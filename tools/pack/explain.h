@@ -8,6 +8,8 @@
 
 #include "resolve/trace.h"
 
+namespace pack {
+
 struct ExplainLookup {
   std::u16string url;
   bool best_match;    // false: the exact lookup
@@ -58,3 +60,5 @@ std::string explain_json(const ExplainResult& r);
 // (",\"swf_version\":12,\"needs_flash_player\":\"10.3\"").
 std::string required_player_text();
 std::string required_player_json();
+
+}  // namespace pack

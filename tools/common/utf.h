@@ -1,7 +1,10 @@
-// UTF-8 <-> UTF-16 for the packer's text: manifests are UTF-8, packages hold UTF-16.
+// UTF-8 <-> UTF-16 for the packer's text: manifests and file names are
+// UTF-8, packages hold UTF-16.
 #pragma once
 
 #include <string>
+
+namespace common {
 
 // False when the text is not valid UTF-8.
 bool utf8_to_utf16(const std::string& in, std::u16string* out);
@@ -14,5 +17,10 @@ std::string utf16_to_utf8(const std::u16string& in);
 // Only the ASCII letters fold, as the player compares URLs.
 std::string ascii_lower(std::string text);
 
-// A JSON string literal of UTF-8 text.
-std::string json_quote(const std::string& utf8);
+#ifdef _WIN32
+// For the wide Windows APIs.
+std::wstring widen(const std::string& utf8);
+std::string narrow(const wchar_t* wide);
+#endif
+
+}  // namespace common

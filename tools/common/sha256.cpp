@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "carried_stub.h"
+#include "common/sha256.h"
 
-namespace pack {
+namespace common {
 namespace {
 
 const uint32_t kK[64] = {
@@ -65,4 +65,4 @@ std::string sha256_hex(const uint8_t* data, size_t n) {
   return out;
 }
 
-}  // namespace pack
+}  // namespace common

@@ -1,0 +1,54 @@
+// pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "pack/build.h"
+#include "pack/manifest.h"
+
+namespace {
+
+const cli::Help kHelp = {
+    "build",
+    "usage: pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml\n",
+    "Makes a player: the stub followed by the package that MANIFEST describes\n"
+    "(see pack --help for the manifest). Every problem is reported with the\n"
+    "manifest's line before anything is written.\n",
+    18,
+    "Exit codes: 0 written (perhaps with warnings), 1 refused or failed,\n"
+    "2 usage error.\n"};
+
+}  // namespace
+
+int command_build(int argc, char** argv) {
+  pack::BuildOptions options;
+  std::string manifest;
+  const std::vector<cli::Option> table = {
+      {"-o, --output", "OUT.exe",
+       "the player to write; it is written whole or not at all,\nand may not be one of the inputs", nullptr,
+       &options.out_path, "needs a file name"},
+      {"--stub", "STUB.exe", "another player stub than the one this packer carries", nullptr,
+       &options.stub_path, "needs a file name"},
+      {"--strict", nullptr, "warnings refuse the build too", &options.strict},
+  };
+  auto operand = [&](const char* a) -> std::string {
+    if (!manifest.empty()) return std::string("one manifest only; \"") + a + "\" is a second";
+    manifest = a;
+    return "";
+  };
+  int rc = 0;
+  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (options.out_path.empty()) return cli::usage_error("build", "missing -o OUT.exe");
+  if (manifest.empty()) return cli::usage_error("build", "missing MANIFEST.toml");
+
+  pack::Package package;
+  std::string error;
+  if (!pack::read_manifest(manifest, &package, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  options.source = manifest;
+  options.manifest_path = manifest;
+  return pack::build_player_file(std::move(package), options);
+}

@@ -1,0 +1,284 @@
+// pack import: captures to a player, a manifest, or both.
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "common/atomic_output.h"
+#include "common/paths.h"
+#include "common/utf.h"
+#include "import/capture.h"
+#include "pack/build.h"
+#include "pack/manifest.h"
+#include "pack/package_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using capture::ImportError;
+using common::utf16_to_utf8;
+
+const cli::Help kHelp = {
+    "import",
+    "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
+    "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
+    "                   [--scheme http|https] [--strict] [--json]\n",
+    "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
+    "pack build) from captures: WARC files (.warc, .warc.gz), WACZ files, HAR\n"
+    "files and mirrored folders laid out as HOST/PATH (wget -x or --mirror).\n",
+    20,
+    "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
+    "with chunked transfer coding and gzip or deflate content coding undone"
+#ifdef TESSIVO_HAVE_BROTLI
+    " (and br)"
+#else
+    " (this build\n"
+    "cannot undo br)"
+#endif
+    "; the last capture of a URL wins; a redirect becomes\n"
+    "its target's alternate URL where it can.\n"
+    "\n"
+    "Exit codes: 0 done, 1 the import failed (nothing written), 2 bad usage.\n"};
+
+struct Request {
+  capture::Options options;
+  std::vector<std::string> inputs;
+  std::string out_path, stub_path, manifest_dir;
+  bool json = false;
+  bool size_given = false, mode_given = false;
+  std::string size, mode;
+};
+
+// The values that the table cannot check itself; a usage error, or "".
+std::string check_values(Request* r) {
+  if (r->size_given) {
+    unsigned w, h;
+    char extra;
+    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 100000 || h > 100000)
+      return "--size needs WIDTHxHEIGHT, e.g. 800x600";
+    r->options.width = w;
+    r->options.height = h;
+  }
+  if (r->mode_given) {
+    if (r->mode != "page" && r->mode != "page-post") return "--mode is page or page-post";
+    r->options.mode = r->mode == "page" ? 0 : 2;
+  }
+  if (r->options.scheme != "http" && r->options.scheme != "https") return "--scheme is http or https";
+  if (r->inputs.empty()) return "no capture given";
+  if (r->out_path.empty() && r->manifest_dir.empty()) return "give -o OUT.exe, --manifest DIR or both";
+  return "";
+}
+
+// Fills r from the arguments; false with the exit code when the command ends here.
+bool parse(int argc, char** argv, Request* r, int* rc) {
+  const std::vector<cli::Option> table = {
+      {"-o", "OUT.exe", "the player to write", nullptr, &r->out_path, "needs a file name"},
+      {"--stub", "STUB.exe", "pack onto this stub instead of the one the packer carries", nullptr,
+       &r->stub_path, "needs a file name"},
+      {"--manifest", "DIR", "write DIR/manifest.toml and the payload files; DIR must\nnot exist or be empty",
+       nullptr, &r->manifest_dir, "needs a folder"},
+      {"--start", "URL",
+       "the first movie; default: the movie the first captured\nHTML page embeds, else the first SWF in the capture",
+       nullptr, &r->options.start, "needs a URL"},
+      {"--size", "WxH", "nominal size; default: the embedding's width and height", &r->size_given, &r->size,
+       "needs WIDTHxHEIGHT, e.g. 800x600"},
+      {"--mode", "MODE",
+       "page-post (default: requests keyed by POST body, near\nmisses resolved) or page (exact URLs only)",
+       &r->mode_given, &r->mode, "is page or page-post"},
+      {"--scheme", "S", "scheme of mirrored folders' URLs (default http)", nullptr, &r->options.scheme,
+       "is http or https"},
+      {"--strict", nullptr, "a bad record fails the import instead of being skipped", &r->options.strict},
+      {"--json", nullptr, "print the summary as one JSON object", &r->json},
+  };
+  auto operand = [&](const char* a) -> std::string {
+    r->inputs.push_back(a);
+    return "";
+  };
+  if (!cli::parse_options(kHelp, table, argc, argv, operand, rc)) return false;
+  const std::string error = check_values(r);
+  if (error.empty()) return true;
+  *rc = cli::usage_error("import", error);
+  return false;
+}
+
+// The input that -o names, or null: a capture or the stub is never replaced.
+const std::string* output_is_input(const Request& r) {
+  common::FileId out_id, in_id;
+  if (r.out_path.empty() || !common::file_id(r.out_path, &out_id)) return nullptr;
+  for (const std::string& in : r.inputs)
+    if (common::file_id(in, &in_id) && in_id == out_id) return &in;
+  if (!r.stub_path.empty() && common::file_id(r.stub_path, &in_id) && in_id == out_id) return &r.stub_path;
+  return nullptr;
+}
+
+// Where the payload files go: DIR.part beside the manifest folder, renamed
+// onto it at the end, or a temporary folder; removed unless kept.
+class WorkFolder {
+ public:
+  ~WorkFolder() { remove(); }
+  void remove() {
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(path, ec);
+    path.clear();
+  }
+  std::string path;
+};
+
+std::string fresh_temp_dir() {
+  std::random_device rd;
+  for (int k = 0; k < 100; ++k) {
+    fs::path p = fs::temp_directory_path() / ("tessivo-import-" + std::to_string(rd()));
+    if (fs::create_directory(p)) return p.string();
+  }
+  throw ImportError("cannot make a temporary folder");
+}
+
+std::string make_work_folder(const std::string& manifest_dir) {
+  if (manifest_dir.empty()) return fresh_temp_dir();
+  std::error_code ec;
+  if (fs::exists(manifest_dir, ec) && !(fs::is_directory(manifest_dir, ec) && fs::is_empty(manifest_dir, ec)))
+    throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
+  if (fs::exists(manifest_dir + ".part", ec))
+    throw ImportError(manifest_dir + ".part: left from an earlier run; remove it first");
+  fs::create_directories(manifest_dir + ".part");
+  return manifest_dir + ".part";
+}
+
+// Both outputs appear only once both are complete.
+void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const capture::Result& result,
+                   WorkFolder* work) {
+  std::string error;
+  common::AtomicOutput out;
+  if (!r.out_path.empty()) {
+    if (!out.open(r.out_path, &error)) throw ImportError(error);
+    pack::FileSink sink(out.file());
+    error = pack::write_player(stub, result.package, &sink);
+    if (!error.empty()) throw ImportError(error);
+  }
+  if (!r.manifest_dir.empty() &&
+      !pack::write_manifest(result.package, "Written by pack import; edit and rebuild with pack build.",
+                            (fs::path(work->path) / "manifest.toml").string(), &error))
+    throw ImportError(error);
+  if (!r.out_path.empty() && !out.commit(&error)) throw ImportError(error);
+  if (!r.manifest_dir.empty()) {
+    std::error_code ec;
+    fs::remove(r.manifest_dir, ec);  // an empty folder only
+    fs::rename(work->path, r.manifest_dir);
+    work->path.clear();
+  }
+}
+
+struct TypeCount {
+  int count = 0;
+  long long bytes = 0;
+};
+
+std::map<std::string, TypeCount> count_types(const capture::Result& r, long long* total) {
+  std::map<std::string, TypeCount> types;
+  *total = 0;
+  for (const capture::Item& e : r.entries) {
+    std::string t = e.content_type.substr(0, e.content_type.find(';'));
+    if (t.empty()) t = "(none)";
+    types[t].count++;
+    types[t].bytes += e.size;
+    *total += e.size;
+  }
+  return types;
+}
+
+void print_json_summary(const capture::Result& r, const Request& q) {
+  long long total;
+  const std::map<std::string, TypeCount> types = count_types(r, &total);
+  const pack::Package& pkg = r.package;
+  nlohmann::json j;
+  j["start"] = r.start_url;
+  j["start_reason"] = r.start_reason;
+  j["flash_vars"] = utf16_to_utf8(pkg.flash_vars);
+  j["base"] = utf16_to_utf8(pkg.base);
+  j["width"] = pkg.width;
+  j["height"] = pkg.height;
+  j["mode"] = pack::mode_name(pkg.mode);
+  j["entries"] = nlohmann::json::array();
+  for (const capture::Item& e : r.entries)
+    j["entries"].push_back({{"url", e.url}, {"alternate_url", e.alternate}, {"post_key", e.post_key},
+                            {"content_type", e.content_type}, {"size", e.size}, {"from", e.where}});
+  j["bytes"] = total;
+  j["by_type"] = nlohmann::json::object();
+  for (const auto& [t, v] : types) j["by_type"][t] = {{"entries", v.count}, {"bytes", v.bytes}};
+  j["skipped"] = r.skipped;
+  j["dropped"] = r.dropped;
+  j["redirects"] = r.redirects;
+  j["warnings"] = r.warnings;
+  j["notes"] = r.notes;
+  j["output"] = q.out_path;
+  j["manifest"] = q.manifest_dir;
+  std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void print_summary(const capture::Result& r, const Request& q) {
+  long long total;
+  const std::map<std::string, TypeCount> types = count_types(r, &total);
+  const pack::Package& pkg = r.package;
+  std::printf("first movie: %s (%s)\n", r.start_url.c_str(), r.start_reason.c_str());
+  for (const std::string& n : r.notes) std::printf("  note: %s\n", n.c_str());
+  if (!pkg.flash_vars.empty()) std::printf("flash vars: %s\n", utf16_to_utf8(pkg.flash_vars).c_str());
+  if (!pkg.base.empty()) std::printf("base: %s\n", utf16_to_utf8(pkg.base).c_str());
+  std::printf("nominal size: %u x %u\nmode: %s\n", pkg.width, pkg.height, pack::mode_name(pkg.mode));
+  std::printf("entries: %zu, %lld bytes\n", r.entries.size(), total);
+  for (const auto& [t, v] : types) std::printf("  %-40s %6d %14lld bytes\n", t.c_str(), v.count, v.bytes);
+  if (!r.skipped.empty()) {
+    std::printf("skipped:\n");
+    for (const auto& [why, n] : r.skipped) std::printf("  %-40s %6d\n", why.c_str(), n);
+  }
+  for (const std::string& d : r.dropped) std::printf("duplicate: %s\n", d.c_str());
+  for (const std::string& d : r.redirects) std::printf("redirect: %s\n", d.c_str());
+  if (!r.warnings.empty()) std::printf("warnings: %zu (shown on stderr)\n", r.warnings.size());
+  if (!q.out_path.empty()) std::printf("wrote %s\n", q.out_path.c_str());
+  if (!q.manifest_dir.empty()) std::printf("wrote %s/manifest.toml\n", q.manifest_dir.c_str());
+}
+
+int run(Request* q) {
+  WorkFolder work;
+  try {
+    std::vector<uint8_t> stub;
+    std::string error;
+    if (!q->out_path.empty() && !pack::load_stub(q->stub_path, &stub, &error)) throw ImportError(error);
+    work.path = make_work_folder(q->manifest_dir);
+    q->options.work_dir = work.path;
+    q->options.progress = stderr;
+    q->options.warnings = stderr;
+    capture::Importer importer(q->options);
+    for (const std::string& in : q->inputs) importer.add(in);
+    capture::Result result = importer.finish();
+    write_outputs(*q, stub, result, &work);
+    work.remove();
+    if (q->json) print_json_summary(result, *q);
+    else print_summary(result, *q);
+    return 0;
+  } catch (const std::exception& e) {
+    work.remove();
+    std::fprintf(stderr, "pack import: %s\n", e.what());
+    return 1;
+  }
+}
+
+}  // namespace
+
+int command_import(int argc, char** argv) {
+  Request request;
+  int rc = 0;
+  if (!parse(argc, argv, &request, &rc)) return rc;
+  if (const std::string* in = output_is_input(request)) {
+    std::fprintf(stderr, "pack import: cannot write %s: it is the input %s; choose another output\n",
+                 request.out_path.c_str(), in->c_str());
+    return 1;
+  }
+  return run(&request);
+}

@@ -1,0 +1,13 @@
+// The packer's commands, as the command table in main.cpp lists them. Each
+// takes the arguments after its name and returns the exit code: 0 done,
+// 1 refused or failed, 2 usage error (explain: 1 also when the player would
+// answer with nothing). A command declares its options in one table
+// (cli/options.h) in its own file.
+#pragma once
+
+int command_build(int argc, char** argv);
+int command_list(int argc, char** argv);
+int command_explain(int argc, char** argv);
+int command_audit(int argc, char** argv);
+int command_import(int argc, char** argv);
+int command_video(int argc, char** argv);

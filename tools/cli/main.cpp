@@ -1,0 +1,154 @@
+// pack: makes Tessivo player executables from captured files, and reads them.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "common/sha256.h"
+#include "common/utf.h"
+#include "pack/stub/carried_stub.h"
+
+namespace {
+
+int command_version(int, char**) {
+  std::printf("pack %s\n", TESSIVO_PACK_VERSION);
+  if (pack::carried_stub_size() == 0)
+    std::printf("carried stub: none (give --stub to build)\n");
+  else
+    std::printf("carried stub: %zu bytes, sha256 %s\n", pack::carried_stub_size(),
+                common::sha256_hex(pack::carried_stub_data(), pack::carried_stub_size()).c_str());
+  return 0;
+}
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* synopsis;  // for pack --help; null: not listed there
+  const char* summary;   // lines joined by '\n'
+};
+
+// One row per command.
+const Command kCommands[] = {
+    {"build", command_build, "-o OUT.exe MANIFEST.toml [--stub STUB.exe] [--strict]",
+     "Makes a player: the package that MANIFEST describes, appended to the\n"
+     "player stub this packer carries (or to STUB.exe)."},
+    {"list", command_list, "PLAYER.exe [--json]", "Prints the package inside a player."},
+    {"explain", command_explain, "PLAYER.exe URL [--post BODY | --post-file FILE] [--json]",
+     "Tells what the player would answer for a request, and why."},
+    {"import", command_import, "CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe] [...]",
+     "Makes a player from WARC, WACZ, HAR files or mirrored folders\n(pack import --help)."},
+    {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict]",
+     "Lists the files the packaged movies name and what the player answers."},
+    {"video", command_video, "MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]",
+     "Makes a video player from one FLV with the carried player and skin."},
+    {"--version", command_version, nullptr, nullptr},
+};
+
+// After the commands in pack --help.
+const char kUsageTail[] =
+    "\n"
+    "  pack --version   the packer's version and the stub it carries\n"
+    "\n"
+    "Page modes (choose one per player):\n"
+    "  page       the player serves a request only when an entry stores exactly\n"
+    "             its URL (letter case aside); POST bodies are ignored.\n"
+    "  page-post  also joins relative requests to the base URL and walks up its\n"
+    "             folders, takes the best match when no URL is equal (same\n"
+    "             folder, most query values alike, other host) and tells POST\n"
+    "             requests apart by their bodies. Recommended for captures.\n"
+    "  video      a video player movie, its skin and one FLV; no entries.\n"
+    "\n"
+    "A manifest (TOML, paths relative to the manifest's folder):\n"
+    "\n"
+    "  mode = \"page-post\"        # see the page modes above\n"
+    "  width = 640               # nominal video size in pixels, at most 32767 (0 or absent: none)\n"
+    "  height = 480\n"
+    "  flash_vars = \"lang=en\"    # FlashVars and Base of the first movie (optional)\n"
+    "  base = \"http://example.test/site/\"\n"
+    "\n"
+    "  [[entry]]                 # entry 0 is the first movie (a SWF file)\n"
+    "  url = \"http://example.test/site/main.swf\"\n"
+    "  file = \"main.swf\"         # content type from the extension when none is given\n"
+    "\n"
+    "  [[entry]]\n"
+    "  url = \"http://example.test/site/data.php\"\n"
+    "  alternate_url = \"http://example.test/site/data.php?v=2\"\n"
+    "  post_body = \"id=5\"        # or post_body_file = \"body.bin\", or post_key = \"aWQ9NQ==\" (base64)\n"
+    "  content_type = \"text/xml\" # \"\" for none\n"
+    "  file = \"data-5.xml\"\n"
+    "\n"
+    "A video manifest:\n"
+    "\n"
+    "  mode = \"video\"\n"
+    "  width = 640\n"
+    "  height = 480\n"
+    "  [video]\n"
+    "  player = \"player.swf\"\n"
+    "  skin = \"skin.swf\"\n"
+    "  flv = \"movie.flv\"\n"
+    "\n"
+    "Example:\n"
+    "  pack build -o intro.exe capture/manifest.toml\n"
+    "  pack list intro.exe\n"
+    "\n"
+    "Exit codes: 0 done, 1 refused or failed (explain: also when the player\n"
+    "answers with nothing), 2 usage error.\n";
+
+std::string usage() {
+  std::string s = "usage: pack COMMAND [ARGS]   (pack COMMAND --help for each)\n\nCommands:\n";
+  for (const Command& c : kCommands) {
+    if (!c.synopsis) continue;
+    s += std::string("  ") + c.name + " " + c.synopsis + "\n        ";
+    for (const char* p = c.summary; *p; ++p) s += *p == '\n' ? std::string("\n        ") : std::string(1, *p);
+    s += "\n";
+  }
+  return s + kUsageTail;
+}
+
+int run(int argc, char** argv) {
+  if (argc < 2 || cli::is_help(argv[1]) || !std::strcmp(argv[1], "help")) {
+    std::fputs(usage().c_str(), argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  for (const Command& c : kCommands)
+    if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
+  std::fprintf(stderr, "pack: unknown command \"%s\" (see pack --help)\n", argv[1]);
+  return 2;
+}
+
+// As git's run_builtin: output that could not be written is a failure, never 0.
+int check_output(int rc) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return rc;
+  std::fprintf(stderr, "pack: cannot write the output: %s\n", std::strerror(errno));
+  return rc ? rc : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  // Arguments as UTF-8 from the wide command line, whatever the code page.
+  std::vector<std::string> utf8;
+  int wargc = 0;
+  if (wchar_t** wargv = CommandLineToArgvW(GetCommandLineW(), &wargc)) {
+    for (int i = 0; i < wargc; ++i) utf8.push_back(common::narrow(wargv[i]));
+    LocalFree(wargv);
+  }
+  std::vector<char*> args;
+  for (std::string& a : utf8) args.push_back(&a[0]);
+  args.push_back(nullptr);
+  if (wargc > 0) {
+    argc = wargc;
+    argv = args.data();
+  }
+#endif
+  return check_output(run(argc, argv));
+}

@@ -1,0 +1,91 @@
+#include "cli/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace cli {
+namespace {
+
+bool has_name(const char* names, const char* arg) {
+  const size_t n = std::strlen(arg);
+  for (const char* p = names; *p;) {
+    const char* end = std::strstr(p, ", ");
+    const size_t len = end ? size_t(end - p) : std::strlen(p);
+    if (len == n && !std::strncmp(p, arg, n)) return true;
+    p += len + (end ? 2 : 0);
+  }
+  return false;
+}
+
+const Option* find(const std::vector<Option>& options, const char* arg) {
+  for (const Option& o : options)
+    if (has_name(o.names, arg)) return &o;
+  return nullptr;
+}
+
+// Ends with 2 after a usage error.
+bool take(const Help& help, const Option& o, const char* arg, int argc, char** argv, int* i,
+          int* exit_code) {
+  if (o.value && *i + 1 >= argc) {
+    *exit_code = usage_error(help.name, std::string(arg) + " " + o.needs);
+    return false;
+  }
+  if (o.one_of) {
+    if (*o.one_of) {
+      *exit_code = usage_error(help.name, o.one_of_error);
+      return false;
+    }
+    *o.one_of = true;
+  }
+  if (o.given) *o.given = true;
+  if (o.value) *o.text = argv[++*i];
+  return true;
+}
+
+}  // namespace
+
+bool parse_options(const Help& help, const std::vector<Option>& options, int argc, char** argv,
+                   const OperandFn& operand, int* exit_code) {
+  for (int i = 0; i < argc; ++i) {
+    const char* a = argv[i];
+    if (is_help(a)) {
+      std::fputs(help_text(help, options).c_str(), stdout);
+      *exit_code = 0;
+      return false;
+    }
+    if (a[0] != '-' || !a[1]) {
+      std::string error = operand(a);
+      if (error.empty()) continue;
+      *exit_code = usage_error(help.name, error);
+      return false;
+    }
+    const Option* o = find(options, a);
+    if (!o) {
+      *exit_code = usage_error(help.name, std::string("unknown option ") + a);
+      return false;
+    }
+    if (!take(help, *o, a, argc, argv, &i, exit_code)) return false;
+  }
+  return true;
+}
+
+std::string help_text(const Help& help, const std::vector<Option>& options) {
+  const std::string indent(size_t(help.column), ' ');
+  std::string s = std::string(help.usage) + "\n" + help.about + "\n";
+  for (const Option& o : options) {
+    std::string left = std::string("  ") + o.names + (o.value ? std::string(" ") + o.value : "");
+    s += left.size() < indent.size() ? left + indent.substr(left.size()) : left + "\n" + indent;
+    for (const char* p = o.help; *p; ++p) s += *p == '\n' ? "\n" + indent : std::string(1, *p);
+    s += "\n";
+  }
+  return s + "\n" + help.footer;
+}
+
+int usage_error(const char* command, const std::string& message) {
+  std::fprintf(stderr, "pack %s: %s (see pack %s --help)\n", command, message.c_str(), command);
+  return 2;
+}
+
+bool is_help(const char* arg) { return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"); }
+
+}  // namespace cli

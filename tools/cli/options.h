@@ -1,0 +1,53 @@
+// One option parser for every command: each command declares its options
+// once, in a table, and the parser, the usage errors and the --help text
+// all come from that table.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct Option {
+  const char* names;  // "-o, --output", "--json": every spelling, ", " between
+  const char* value;  // shown in help ("OUT.exe"); null for a flag
+  const char* help;   // lines joined by '\n'
+  bool* given;        // set when the option is met; may be null
+  std::string* text = nullptr;  // receives the value
+  const char* needs = nullptr;  // usage error when the value is missing: "needs a file name"
+  // Options that exclude each other share a flag: a second of them is the
+  // usage error one_of_error.
+  bool* one_of = nullptr;
+  const char* one_of_error = nullptr;
+};
+
+// The --help text of a command: usage and about are paragraphs; the
+// options table sits between about and the footer, its help at column.
+struct Help {
+  const char* name;   // "build", for "pack build" in messages
+  const char* usage;  // "usage: pack build ..." lines
+  const char* about;
+  int column;
+  const char* footer;  // more paragraphs, the exit codes last
+};
+
+// Called for each operand in order; a non-empty result is a usage error.
+using OperandFn = std::function<std::string(const char* operand)>;
+
+// Reads argv left to right: -h/--help prints the help and ends with 0; an
+// unknown option or a missing value prints a usage error and ends with 2.
+// True when the command should go on.
+bool parse_options(const Help& help, const std::vector<Option>& options, int argc, char** argv,
+                   const OperandFn& operand, int* exit_code);
+
+// The help text built from the table.
+std::string help_text(const Help& help, const std::vector<Option>& options);
+
+// "pack NAME: message (see pack NAME --help)" on stderr; returns 2.
+int usage_error(const char* command, const std::string& message);
+
+// True for -h and --help.
+bool is_help(const char* arg);
+
+}  // namespace cli

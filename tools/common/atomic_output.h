@@ -1,0 +1,30 @@
+// An output file that appears whole or not at all.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "common/file.h"
+
+namespace common {
+
+// Written beside the final file and renamed onto it at the end, so that a
+// failure or an interrupt never leaves a partial or damaged output.
+class AtomicOutput {
+ public:
+  AtomicOutput() = default;
+  AtomicOutput(const AtomicOutput&) = delete;
+  AtomicOutput& operator=(const AtomicOutput&) = delete;
+  ~AtomicOutput();  // removes the temporary file unless committed
+
+  bool open(const std::string& path, std::string* error);
+  std::FILE* file() const { return file_.get(); }
+  // Closes, marks executable and renames onto the target.
+  bool commit(std::string* error);
+
+ private:
+  std::string path_, temp_;
+  File file_;
+};
+
+}  // namespace common
