@@ -19,7 +19,7 @@ const cli::Help kHelp = {
     "Makes a video player: one FLV with the video player movie and skin this\n"
     "packer carries. Prints what it read from the FLV (duration, size, codecs).\n"
     "A file that is not an FLV is refused and nothing is written.\n",
-    22,
+    24,
     "Exit codes: 0 written, 1 refused or failed, 2 usage error.\n"};
 
 bool parse_size(const std::string& text, uint32_t* w, uint32_t* h) {

@@ -14,6 +14,7 @@
 #include "cli/options.h"
 #include "common/sha256.h"
 #include "common/utf.h"
+#include "pack/stub/carried_movies.h"
 #include "pack/stub/carried_stub.h"
 
 namespace {
@@ -25,6 +26,8 @@ int command_version(int, char**) {
   else
     std::printf("carried stub: %zu bytes, sha256 %s\n", pack::carried_stub_size(),
                 common::sha256_hex(pack::carried_stub_data(), pack::carried_stub_size()).c_str());
+  std::printf("carried video player movie: %zu bytes, skin: %zu bytes\n", pack::carried_player_movie().size,
+              pack::carried_skin_movie().size);
   return 0;
 }
 
