@@ -97,8 +97,8 @@ TEST_F(PackTest, BuildThenLoadGivesTheManifestsEntries) {
   ASSERT_EQ(build(kGood), 0) << errors_;
   EXPECT_EQ(errors_, "");
   pack::LoadedPlayer loaded;
-  std::string error;
-  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error;
+  common::Error error;
+  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error.text();
   EXPECT_EQ(playback_mode(), 2);
   EXPECT_EQ(nominal_width(), 320u);
   EXPECT_EQ(std::u16string(flash_vars()), u"a=1");
@@ -117,8 +117,8 @@ TEST_F(PackTest, VideoManifest) {
             0)
       << errors_;
   pack::LoadedPlayer loaded;
-  std::string error;
-  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error;
+  common::Error error;
+  ASSERT_TRUE(loaded.load_exe(path("out.exe"), &error)) << error.text();
   EXPECT_EQ(playback_mode(), 1);
   ASSERT_EQ(entry_count(), 3);
   EXPECT_EQ(resource_table()[2].size, 5003);

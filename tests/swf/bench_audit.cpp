@@ -59,9 +59,9 @@ void time_audit(const char* path, const char* what, int64_t bytes) {
   for (int run = 0; run < 2; ++run) {
     auto start = std::chrono::steady_clock::now();
     pack::LoadedPlayer player;
-    std::string error;
+    common::Error error;
     if (!player.load_exe(path, &error)) {
-      std::fprintf(stderr, "bench_audit: %s\n", error.c_str());
+      std::fprintf(stderr, "bench_audit: %s\n", error.text().c_str());
       return;
     }
     pack::AuditResult r = pack::audit_package(

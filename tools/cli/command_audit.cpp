@@ -40,9 +40,9 @@ int command_audit(int argc, char** argv) {
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
   if (!input) return cli::usage_error("audit", "no player or manifest given");
   pack::LoadedPlayer player;
-  std::string error;
+  common::Error error;
   if (!(is_manifest(input) ? player.load_manifest(input, &error) : player.load_exe(input, &error))) {
-    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
     return 1;
   }
   pack::AuditResult result = pack::audit_package(

@@ -43,9 +43,9 @@ int command_build(int argc, char** argv) {
   if (manifest.empty()) return cli::usage_error("build", "missing MANIFEST.toml");
 
   pack::Package package;
-  std::string error;
+  common::Error error;
   if (!pack::read_manifest(manifest, &package, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
+    std::fprintf(stderr, "%s\n", error.text().c_str());
     return 1;
   }
   options.source = manifest;

@@ -45,16 +45,16 @@ int command_explain(int argc, char** argv) {
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
   if (!exe) return cli::usage_error("explain", "missing PLAYER.exe");
   if (!url) return cli::usage_error("explain", "missing URL");
-  std::string error;
+  common::Error error;
   if (body_from_file && !common::read_whole_file(body_file, &body, &error)) {
-    std::fprintf(stderr, "pack explain: %s\n", error.c_str());
+    std::fprintf(stderr, "pack explain: %s\n", error.text().c_str());
     return 1;
   }
   std::u16string request;
   if (!common::utf8_to_utf16(url, &request)) return cli::usage_error("explain", "the URL is not valid UTF-8");
   pack::LoadedPlayer player;
   if (!player.load_exe(exe, &error)) {
-    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
     return 1;
   }
   pack::ExplainResult r = pack::explain_request(request, has_body ? &body : nullptr);

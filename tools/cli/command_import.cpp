@@ -154,13 +154,13 @@ std::string make_work_folder(const std::string& manifest_dir) {
 // Both outputs appear only once both are complete.
 void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const capture::Result& result,
                    WorkFolder* work) {
-  std::string error;
+  common::Error error;
   common::AtomicOutput out;
   if (!r.out_path.empty()) {
     if (!out.open(r.out_path, &error)) throw ImportError(error);
-    pack::FileSink sink(out.file());
-    error = pack::write_player(stub, result.package, &sink);
-    if (!error.empty()) throw ImportError(error);
+    pack::FileSink sink(out.file(), r.out_path);
+    const std::string unwritten = pack::write_player(stub, result.package, &sink);
+    if (!unwritten.empty()) throw ImportError(unwritten);
   }
   if (!r.manifest_dir.empty() &&
       !pack::write_manifest(result.package, "Written by pack import; edit and rebuild with pack build.",
@@ -248,7 +248,7 @@ int run(Request* q) {
   WorkFolder work;
   try {
     std::vector<uint8_t> stub;
-    std::string error;
+    common::Error error;
     if (!q->out_path.empty() && !pack::load_stub(q->stub_path, &stub, &error)) throw ImportError(error);
     work.path = make_work_folder(q->manifest_dir);
     q->options.work_dir = work.path;

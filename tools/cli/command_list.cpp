@@ -38,9 +38,9 @@ int command_list(int argc, char** argv) {
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
   if (!exe) return cli::usage_error("list", "missing PLAYER.exe");
   pack::LoadedPlayer player;
-  std::string error;
+  common::Error error;
   if (!player.load_exe(exe, &error)) {
-    std::fprintf(stderr, "pack: %s\n", error.c_str());
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
     return 1;
   }
   if (player.declared_entries() > entry_count())

@@ -69,20 +69,19 @@ int command_video(int argc, char** argv) {
     return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
 
   pack::FlvInfo info;
-  std::string error;
-  if (!pack::inspect_flv(source.flv_path, &info, &error)) {
-    std::fprintf(stderr, "pack: %s; no player written\n", error.c_str());
+  common::Error flv_error;
+  if (!pack::inspect_flv(source.flv_path, &info, &flv_error)) {
+    std::fprintf(stderr, "pack: %s; no player written\n", flv_error.text().c_str());
     return 1;
   }
-  for (const std::string& p : info.problems)
-    std::fprintf(stderr, "%s: warning: %s\n", source.flv_path.c_str(), p.c_str());
+  for (const common::Error& p : info.problems) std::fprintf(stderr, "pack: warning: %s\n", p.text().c_str());
   if (build.strict && !info.problems.empty()) {
     std::fprintf(stderr, "pack: no player written: the FLV is damaged (--strict)\n");
     return 1;
   }
   pack::Package pkg;
-  if (!pack::video_package(source, info, &pkg, &error)) {
-    std::fprintf(stderr, "pack: %s; no player written\n", error.c_str());
+  if (!pack::video_package(source, info, &pkg, &flv_error)) {
+    std::fprintf(stderr, "pack: %s; no player written\n", flv_error.text().c_str());
     return 1;
   }
   const uint32_t width = pkg.width, height = pkg.height;

@@ -111,15 +111,15 @@ AtomicOutput::~AtomicOutput() {
   }
 }
 
-bool AtomicOutput::open(const std::string& path, std::string* error) {
+bool AtomicOutput::open(const std::string& path, Error* error) {
   path_ = path;
   std::string folder = folder_of(path);
   if (path_kind(folder) != PathKind::folder) {
-    *error = "cannot write " + path + ": folder " + folder + " does not exist";
+    *error = Error{"", 0, -1, "cannot write " + path + ": folder " + folder + " does not exist"};
     return false;
   }
   if (path_kind(path) == PathKind::folder) {
-    *error = "cannot write " + path + ": it is a folder";
+    *error = Error{"", 0, -1, "cannot write " + path + ": it is a folder"};
     return false;
   }
   watch_interrupts();
@@ -139,25 +139,25 @@ bool AtomicOutput::open(const std::string& path, std::string* error) {
     if (made == kMade) temp_ = temp;
   }
   if (!file_) {
-    *error = "cannot write " + path + ": " + (errno ? std::strerror(errno) : "no temporary file");
+    *error = Error{"", 0, -1, "cannot write " + path + ": " + (errno ? std::strerror(errno) : "no temporary file")};
     return false;
   }
   return true;
 }
 
-bool AtomicOutput::commit(std::string* error) {
+bool AtomicOutput::commit(Error* error) {
   if (!file_.close()) {
-    *error = "cannot write " + path_ + ": " + std::strerror(errno);
+    *error = Error{"", 0, -1, "cannot write " + path_ + ": " + std::strerror(errno)};
     return false;
   }
 #ifdef _WIN32
   if (!MoveFileExW(widen(temp_).c_str(), widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    *error = "cannot write " + path_ + ": the finished file could not replace it";
+    *error = Error{"", 0, -1, "cannot write " + path_ + ": the finished file could not replace it"};
     return false;
   }
 #else
   if (rename(temp_.c_str(), path_.c_str()) != 0) {
-    *error = "cannot write " + path_ + ": " + std::strerror(errno);
+    *error = Error{"", 0, -1, "cannot write " + path_ + ": " + std::strerror(errno)};
     return false;
   }
 #endif

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/error.h"
 #include "common/file.h"
 
 namespace common {
@@ -17,10 +18,10 @@ class AtomicOutput {
   AtomicOutput& operator=(const AtomicOutput&) = delete;
   ~AtomicOutput();  // removes the temporary file unless committed
 
-  bool open(const std::string& path, std::string* error);
+  bool open(const std::string& path, Error* error);
   std::FILE* file() const { return file_.get(); }
   // Closes, marks executable and renames onto the target.
-  bool commit(std::string* error);
+  bool commit(Error* error);
 
  private:
   std::string path_, temp_;

@@ -1,7 +1,5 @@
 #include "common/file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "common/utf.h"
@@ -57,23 +55,23 @@ bool read_range(std::FILE* f, int64_t offset, size_t n, std::string* out) {
 }
 
 template <typename Bytes>
-bool read_whole_file(const std::string& path, Bytes* out, std::string* error) {
+bool read_whole_file(const std::string& path, Bytes* out, Error* error) {
   File f = open_file(path, "rb");
   if (!f) {
-    *error = path + ": " + std::strerror(errno);
+    *error = errno_error(path);
     return false;
   }
   char buf[65536];
   size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) out->insert(out->end(), buf, buf + n);
   if (std::ferror(f.get())) {
-    *error = path + ": read error";
+    *error = Error{path, 0, -1, "read error"};
     return false;
   }
   return true;
 }
 
-template bool read_whole_file(const std::string&, std::string*, std::string*);
-template bool read_whole_file(const std::string&, std::vector<uint8_t>*, std::string*);
+template bool read_whole_file(const std::string&, std::string*, Error*);
+template bool read_whole_file(const std::string&, std::vector<uint8_t>*, Error*);
 
 }  // namespace common

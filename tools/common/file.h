@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/error.h"
+
 namespace common {
 
 // Owns a FILE*: closed when it goes, unless close() already did.
@@ -52,9 +54,8 @@ inline int64_t file_size(const File& f) { return file_size(f.get()); }
 // Exactly n bytes at offset into out; false when they can't all be read.
 bool read_range(std::FILE* f, int64_t offset, size_t n, std::string* out);
 
-// Reads a whole file into out (std::string or std::vector<uint8_t>); false
-// with "PATH: reason" in error.
+// Reads a whole file into out (std::string or std::vector<uint8_t>).
 template <typename Bytes>
-bool read_whole_file(const std::string& path, Bytes* out, std::string* error);
+bool read_whole_file(const std::string& path, Bytes* out, Error* error);
 
 }  // namespace common

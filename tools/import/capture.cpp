@@ -78,7 +78,8 @@ std::vector<uint8_t> read_head(const std::string& path, size_t n) {
 }
 
 std::string read_text(const std::string& path) {
-  std::string text, error;
+  std::string text;
+  common::Error error;
   if (!read_whole_file(path, &text, &error)) throw ImportError(error);
   return text;
 }

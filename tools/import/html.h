@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/url.h"
+
 namespace capture {
 
 struct Embedding {
@@ -21,7 +23,7 @@ bool find_embedding(const std::string& html, Embedding* out);
 // HTML character references (named basics and numeric) replaced by UTF-8.
 std::string decode_entities(const std::string& text);
 
-// rel resolved against the absolute URL base (RFC 3986, section 5.2).
-std::string join_url(const std::string& base, const std::string& rel);
+// The packer's one URL join.
+using common::join_url;
 
 }  // namespace capture

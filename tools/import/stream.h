@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "common/file.h"
 
 namespace capture {
 
 struct ImportError : std::runtime_error {
   using std::runtime_error::runtime_error;
+  explicit ImportError(const common::Error& error) : std::runtime_error(error.text()) {}
 };
 
 class Input {

@@ -34,10 +34,15 @@ std::string write_movie(const Options& options, const char* name, pack::CarriedM
 
 void make_video_result(const Item& flv, const Options& options, Result* result) {
   pack::FlvInfo info;
-  std::string error;
-  if (!pack::inspect_flv(flv.file, &info, &error))
-    throw ImportError(flv.url + " (" + flv.where + "): " + error.substr(flv.file.size() + 2));
-  for (const std::string& p : info.problems) result->warnings.push_back(flv.url + ": " + p);
+  common::Error flv_error;
+  if (!pack::inspect_flv(flv.file, &info, &flv_error)) {
+    flv_error.file = flv.url + " (" + flv.where + ")";
+    throw ImportError(flv_error);
+  }
+  for (common::Error p : info.problems) {
+    p.file = flv.url;
+    result->warnings.push_back(p.text());
+  }
   pack::VideoSource source;
   source.flv_path = flv.file;
   source.width = options.width;
@@ -46,7 +51,7 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
     source.player_path = write_movie(options, "player.swf", pack::carried_player_movie());
     source.skin_path = write_movie(options, "skin.swf", pack::carried_skin_movie());
   }
-  if (!pack::video_package(source, info, &result->package, &error)) throw ImportError(error);
+  if (!pack::video_package(source, info, &result->package, &flv_error)) throw ImportError(flv_error);
   result->notes.push_back("a video: " + pack::describe_flv(info));
   result->start_url = flv.url;
   result->entries = {flv};

@@ -21,6 +21,8 @@ int fail(const std::string& message) {
   return 1;
 }
 
+int fail(const common::Error& error) { return fail(error.text()); }
+
 bool is_packed_player(const std::vector<uint8_t>& bytes) {
   LoadedPlayer probe;
   return probe.load_bytes(bytes);
@@ -49,11 +51,11 @@ std::vector<Input> inputs_of(const Package& pkg, const BuildOptions& o) {
 
 }  // namespace
 
-bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string* error) {
+bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Error* error) {
   std::string name = path;
   if (path.empty()) {
     if (carried_stub_size() == 0) {
-      *error = "this packer was built without a player stub; give one with --stub STUB.exe";
+      *error = common::Error{"", 0, -1, "this packer was built without a player stub; give one with --stub STUB.exe"};
       return false;
     }
     stub->assign(carried_stub_data(), carried_stub_data() + carried_stub_size());
@@ -62,12 +64,12 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
     return false;
   }
   if (is_packed_player(*stub)) {
-    *error = name + " is already a packed player; give the bare stub";
+    *error = common::Error{"", 0, -1, name + " is already a packed player; give the bare stub"};
     return false;
   }
   std::string why = check_stub(*stub);
   if (!why.empty()) {
-    *error = name + ": " + why;
+    *error = common::Error{"", 0, -1, name + ": " + why};
     return false;
   }
   return true;
@@ -75,14 +77,14 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string*
 
 int build_player_file(Package pkg, const BuildOptions& o) {
   std::vector<uint8_t> stub;
-  std::string error;
+  common::Error error;
   if (!load_stub(o.stub_path, &stub, &error)) return fail(error);
 
   std::vector<Note> notes;
   fill_content_types(&pkg, &notes);
   check_manifest(pkg, &notes);
-  error = check_package(pkg, int64_t(stub.size()));
-  if (!error.empty()) notes.push_back(Note{true, 0, -1, error, ""});
+  const std::string refused = check_package(pkg, int64_t(stub.size()));
+  if (!refused.empty()) notes.push_back(Note{true, 0, -1, refused, ""});
   int errors = 0, warnings = 0;
   for (const Note& n : notes) {
     std::fputs(format_note(o.source, n).c_str(), stderr);
@@ -104,10 +106,9 @@ int build_player_file(Package pkg, const BuildOptions& o) {
 
   common::AtomicOutput out;
   if (!out.open(o.out_path, &error)) return fail(error);
-  FileSink sink(out.file());
-  error = write_player(stub, pkg, &sink);
-  if (error == "cannot write the output") error = "cannot write " + o.out_path + ": " + std::strerror(errno);
-  if (!error.empty()) return fail("no player written: " + error);
+  FileSink sink(out.file(), o.out_path);
+  const std::string unwritten = write_player(stub, pkg, &sink);
+  if (!unwritten.empty()) return fail("no player written: " + unwritten);
   if (!out.commit(&error)) return fail(error);
   if (!o.quiet)
     std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),

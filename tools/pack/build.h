@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "pack/package_writer.h"
 
 namespace pack {
@@ -26,6 +27,6 @@ int build_player_file(Package package, const BuildOptions& options);
 
 // The stub to pack onto: the file at path, or the carried stub when path is
 // empty. False with a message when there is none or it cannot carry a package.
-bool load_stub(const std::string& path, std::vector<uint8_t>* stub, std::string* error);
+bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Error* error);
 
 }  // namespace pack

@@ -78,6 +78,105 @@ struct Seen {
   const std::u16string* text;
 };
 
+void check_size(const Package& pkg, std::vector<Note>* notes) {
+  for (const auto& [value, line, field] :
+       {std::make_tuple(pkg.width, pkg.width_line, "width"),
+        std::make_tuple(pkg.height, pkg.height_line, "height")})
+    if (value > 32767)
+      notes->push_back(note(true, line, -1,
+                            std::string("\"") + field + "\" is " + std::to_string(value) +
+                                "; the player's window takes at most 32767 pixels",
+                            "give the movie's own size in pixels, or 0 for none"));
+}
+
+void check_video(const Package& pkg, std::vector<Note>* notes) {
+  const struct {
+    const Data* data;
+    const char* what;
+    bool flv;
+  } slots[] = {{&pkg.player, "the video player movie", false},
+               {&pkg.skin, "the skin movie", false},
+               {&pkg.video, "the video", true}};
+  for (const auto& s : slots) {
+    if (s.flv ? is_flv(*s.data) : is_swf(*s.data)) continue;
+    notes->push_back(note(true, s.data->line, -1,
+                          std::string(s.what) + " is not " + (s.flv ? "an FLV file" : "a SWF file") +
+                              " (its first bytes are not " + (s.flv ? "FLV" : "FWS, CWS or ZWS") + ")",
+                          s.flv ? "the video slot takes an FLV file; convert other formats first"
+                                : "check that the file is the movie itself, not an HTML page or an error "
+                                  "document saved in its place"));
+  }
+}
+
+// One entry's own faults.
+void check_entry(const Package& pkg, size_t i, std::vector<Note>* notes) {
+  const PageEntry& e = pkg.entries[i];
+  const int32_t n = int32_t(i);
+  const bool keyed = pkg.mode == PLAYBACK_PAGE_POST;
+  const int32_t url_line = or_line(e.url_line, e.line);
+  if (i == 0 && !is_swf(e.data))
+    notes->push_back(note(true, or_line(e.data.line, e.line), n,
+                          "the first movie is not a SWF file (its first bytes are not FWS, CWS or ZWS)",
+                          "the first entry must be the movie the player starts with"));
+  if (e.url.empty())
+    notes->push_back(note(true, url_line, n, "the URL is empty; the player refuses empty URLs",
+                          "give the URL the movie asked for"));
+  else if (!has_scheme(e.url))
+    notes->push_back(note(false, url_line, n,
+                          "the URL \"" + utf16_to_utf8(e.url) + "\" has no scheme (http:, https: or file:)",
+                          keyed ? "the player joins relative requests to the base URL before looking "
+                                  "them up; store the full URL"
+                                : "the player looks up requests as written; store the full URL the movie asked for"));
+  if (!e.alternate_url.empty() && !has_scheme(e.alternate_url))
+    notes->push_back(note(false, or_line(e.alternate_url_line, e.line), n,
+                          "the alternate URL \"" + utf16_to_utf8(e.alternate_url) + "\" has no scheme",
+                          "store the full URL"));
+  if (!e.post_key.empty() && !is_base64(e.post_key))
+    notes->push_back(note(true, or_line(e.post_line, e.line), n,
+                          "post_key \"" + e.post_key + "\" is not base64",
+                          "give the body itself with post_body or post_body_file"));
+  if (!e.post_key.empty() && pkg.mode == PLAYBACK_PAGE)
+    notes->push_back(note(false, or_line(e.post_line, e.line), n,
+                          "a POST body in mode \"page\", where the player ignores it",
+                          "use mode = \"page-post\" for captures whose answers depend on the POST body"));
+}
+
+using SeenUrls = std::unordered_map<std::u16string, std::vector<Seen>>;
+
+// An entry that an earlier one hides from the player.
+void check_shadowed(const Package& pkg, size_t i, SeenUrls* seen, std::vector<Note>* notes) {
+  const PageEntry& e = pkg.entries[i];
+  const int32_t n = int32_t(i);
+  const bool keyed = pkg.mode == PLAYBACK_PAGE_POST;
+  const int32_t url_line = or_line(e.url_line, e.line);
+  // The player finds the first entry whose URL or alternate URL equals the
+  // request, ignoring letter case (in page-post the POST key first), so a
+  // later entry with the same text and key is never served for it. Only
+  // page-post's best match compares letter case, and may still reach a
+  // later entry that differs in case alone.
+  const std::string key = keyed ? fold(e.post_key) : std::string();
+  const std::pair<const std::u16string*, int32_t> urls[] = {
+      {&e.url, url_line}, {&e.alternate_url, or_line(e.alternate_url_line, e.line)}};
+  for (int u = 0; u < 2; ++u) {
+    const std::u16string& text = *urls[u].first;
+    if (text.empty() || (u == 1 && fold(text) == fold(e.url))) continue;
+    std::vector<Seen>& earlier = (*seen)[fold(text)];
+    for (const Seen& s : earlier) {
+      if (s.entry == n || (!key.empty() && s.key != key)) continue;
+      const bool reachable = keyed && *s.text != text;
+      notes->push_back(note(
+          !reachable, urls[u].second, n,
+          std::string(u ? "the alternate URL" : "the URL") + " \"" + utf16_to_utf8(text) +
+              "\" is already served by entry " + std::to_string(s.entry) + " (line " +
+              std::to_string(s.line) + "); the player compares URLs ignoring letter case, so this entry " +
+              (reachable ? "is found only by a best match for other URLs" : "is never served for it"),
+          keyed ? "remove one, or give them different POST bodies" : "remove one of the two entries"));
+      break;
+    }
+    earlier.push_back({n, urls[u].second, key, &text});
+  }
+}
+
 }  // namespace
 
 bool is_swf(const Data& data) {
@@ -119,93 +218,15 @@ void fill_content_types(Package* pkg, std::vector<Note>* notes) {
 }
 
 void check_manifest(const Package& pkg, std::vector<Note>* notes) {
-  for (const auto& [value, line, field] :
-       {std::make_tuple(pkg.width, pkg.width_line, "width"),
-        std::make_tuple(pkg.height, pkg.height_line, "height")})
-    if (value > 32767)
-      notes->push_back(note(true, line, -1,
-                            std::string("\"") + field + "\" is " + std::to_string(value) +
-                                "; the player's window takes at most 32767 pixels",
-                            "give the movie's own size in pixels, or 0 for none"));
-
+  check_size(pkg, notes);
   if (pkg.mode == PLAYBACK_VIDEO) {
-    const struct {
-      const Data* data;
-      const char* what;
-      bool flv;
-    } slots[] = {{&pkg.player, "the video player movie", false},
-                 {&pkg.skin, "the skin movie", false},
-                 {&pkg.video, "the video", true}};
-    for (const auto& s : slots) {
-      if (s.flv ? is_flv(*s.data) : is_swf(*s.data)) continue;
-      notes->push_back(note(true, s.data->line, -1,
-                            std::string(s.what) + " is not " + (s.flv ? "an FLV file" : "a SWF file") +
-                                " (its first bytes are not " + (s.flv ? "FLV" : "FWS, CWS or ZWS") + ")",
-                            s.flv ? "the video slot takes an FLV file; convert other formats first"
-                                  : "check that the file is the movie itself, not an HTML page or an error "
-                                    "document saved in its place"));
-    }
+    check_video(pkg, notes);
     return;
   }
-
-  std::unordered_map<std::u16string, std::vector<Seen>> seen;
-  const bool keyed = pkg.mode == PLAYBACK_PAGE_POST;
+  SeenUrls seen;
   for (size_t i = 0; i < pkg.entries.size(); ++i) {
-    const PageEntry& e = pkg.entries[i];
-    const int32_t n = int32_t(i);
-    const int32_t url_line = or_line(e.url_line, e.line);
-    if (i == 0 && !is_swf(e.data))
-      notes->push_back(note(true, or_line(e.data.line, e.line), n,
-                            "the first movie is not a SWF file (its first bytes are not FWS, CWS or ZWS)",
-                            "the first entry must be the movie the player starts with"));
-    if (e.url.empty())
-      notes->push_back(note(true, url_line, n, "the URL is empty; the player refuses empty URLs",
-                            "give the URL the movie asked for"));
-    else if (!has_scheme(e.url))
-      notes->push_back(note(false, url_line, n,
-                            "the URL \"" + utf16_to_utf8(e.url) + "\" has no scheme (http:, https: or file:)",
-                            keyed ? "the player joins relative requests to the base URL before looking "
-                                    "them up; store the full URL"
-                                  : "the player looks up requests as written; store the full URL the movie asked for"));
-    if (!e.alternate_url.empty() && !has_scheme(e.alternate_url))
-      notes->push_back(note(false, or_line(e.alternate_url_line, e.line), n,
-                            "the alternate URL \"" + utf16_to_utf8(e.alternate_url) + "\" has no scheme",
-                            "store the full URL"));
-    if (!e.post_key.empty() && !is_base64(e.post_key))
-      notes->push_back(note(true, or_line(e.post_line, e.line), n,
-                            "post_key \"" + e.post_key + "\" is not base64",
-                            "give the body itself with post_body or post_body_file"));
-    if (!e.post_key.empty() && pkg.mode == PLAYBACK_PAGE)
-      notes->push_back(note(false, or_line(e.post_line, e.line), n,
-                            "a POST body in mode \"page\", where the player ignores it",
-                            "use mode = \"page-post\" for captures whose answers depend on the POST body"));
-
-    // The player finds the first entry whose URL or alternate URL equals the
-    // request, ignoring letter case (in page-post the POST key first), so a
-    // later entry with the same text and key is never served for it. Only
-    // page-post's best match compares letter case, and may still reach a
-    // later entry that differs in case alone.
-    const std::string key = keyed ? fold(e.post_key) : std::string();
-    const std::pair<const std::u16string*, int32_t> urls[] = {
-        {&e.url, url_line}, {&e.alternate_url, or_line(e.alternate_url_line, e.line)}};
-    for (int u = 0; u < 2; ++u) {
-      const std::u16string& text = *urls[u].first;
-      if (text.empty() || (u == 1 && fold(text) == fold(e.url))) continue;
-      std::vector<Seen>& earlier = seen[fold(text)];
-      for (const Seen& s : earlier) {
-        if (s.entry == n || (!key.empty() && s.key != key)) continue;
-        const bool reachable = keyed && *s.text != text;
-        notes->push_back(note(
-            !reachable, urls[u].second, n,
-            std::string(u ? "the alternate URL" : "the URL") + " \"" + utf16_to_utf8(text) +
-                "\" is already served by entry " + std::to_string(s.entry) + " (line " +
-                std::to_string(s.line) + "); the player compares URLs ignoring letter case, so this entry " +
-                (reachable ? "is found only by a best match for other URLs" : "is never served for it"),
-            keyed ? "remove one, or give them different POST bodies" : "remove one of the two entries"));
-        break;
-      }
-      earlier.push_back({n, urls[u].second, key, &text});
-    }
+    check_entry(pkg, i, notes);
+    check_shadowed(pkg, i, &seen, notes);
   }
 }
 

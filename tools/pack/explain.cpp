@@ -180,30 +180,11 @@ std::string required_player_json() {
          std::to_string(first > 0 ? first & 0xFFFF : 0) + "\"";
 }
 
-std::string explain_text(const ExplainResult& r) {
+namespace {
+
+// Why the answer is what it is: the deciding rule, or why nothing matched.
+std::string why_text(const ExplainResult& r) {
   std::string s;
-  s += "request: " + utf16_to_utf8(r.request) + "\n";
-  s += std::string("mode: ") + mode_name(r.mode) +
-       (r.mode == PLAYBACK_PAGE_POST ? " (exact lookups, relative walks, best matches, POST keys)\n"
-                                     : " (exact lookups only)\n");
-  s += "first movie: " + required_player_text() + "\n";
-  if (r.mode == PLAYBACK_PAGE_POST)
-    s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) +
-         (r.has_base ? std::string(" (from the ") + (std::string(r.base_source) == "package" ? "package's Base" : "first entry's folder") + ")" : "") + "\n";
-  if (r.has_key)
-    s += "post body key: " + r.key + (r.key_used ? "" : " (ignored: only page-post looks at POST bodies)") + "\n";
-  if (r.refused) {
-    s += "answer: refused; the player serves only http:, https: and file: URLs and relative ones, never an empty URL\n";
-    return s;
-  }
-  if (r.index < 0) {
-    s += "answer: nothing; the player tells the movie the file was not found\n";
-  } else {
-    const ResourceEntry* e = resource_entry(r.index);
-    s += "answer: entry " + std::to_string(r.index) + ": " + utf16_to_utf8(e->url) + "\n";
-    if (e->alternate_url) s += "  alternate url: " + utf16_to_utf8(e->alternate_url) + "\n";
-    if (e->post_key) s += "  post key: " + std::string(e->post_key) + "\n";
-  }
   if (r.decisive >= 0) {
     const ExplainLookup& l = r.lookups[size_t(r.decisive)];
     std::string why;
@@ -234,6 +215,68 @@ std::string explain_text(const ExplainResult& r) {
     s += "why: no stored URL equals the request; mode " + std::string(mode_name(r.mode)) +
          " looks up exact URLs only (page-post also tries relative walks and best matches)\n";
   }
+  return s;
+}
+
+// The best match's terms and scores.
+std::string match_json(const ExplainLookup& l) {
+  const MatchDetail& m = l.match;
+  std::string s;
+  s += std::string(",\"pass\":\"") + rule_id(m.rule) + "\"";
+  if (m.rule == MATCH_RULE_PASS1 || m.rule == MATCH_RULE_PASS2) {
+    s += ",\"separator\":" + json_u16(std::u16string(1, m.separator));
+    s += ",\"pieces\":" + std::to_string(m.piece_count);
+    s += ",\"parameter_length\":" + std::to_string(m.param_length);
+    s += ",\"prefix_winner\":" + std::to_string(m.prefix_winner);
+    s += ",\"prefix_length\":" + std::to_string(m.prefix_length);
+    s += ",\"parameter_winner\":" + std::to_string(m.param_winner);
+    s += ",\"parameter_count\":" + std::to_string(m.param_count);
+    s += ",\"token_winner\":" + std::to_string(m.token_winner);
+    s += std::string(",\"pick\":\"") + pick_id(m.pick) + "\"";
+  }
+  if (m.rule == MATCH_RULE_HOST) s += ",\"host_suffix\":" + json_u16(l.host_suffix);
+  return s;
+}
+
+// One lookup the player made.
+std::string attempt_json(const ExplainLookup& l) {
+  std::string s = "{\"url\":" + json_u16(l.url);
+  s += std::string(",\"step\":\"") + (l.best_match ? "best-match" : "exact") + "\"";
+  s += ",\"result\":" + std::to_string(l.result);
+  if (l.best_match) s += std::string(",\"pass\":\"") + rule_id(l.match.rule) + "\"";
+  else if (l.exact_pass == EXACT_PASS_KEYED_FOLDED) s += ",\"keyed\":true,\"key_case_folded\":true";
+  else s += ",\"keyed\":" + std::string(l.exact_pass == EXACT_PASS_KEYED ? "true" : "false");
+  if (l.relative_attempt > 0) s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
+  return s + "}";
+}
+
+}  // namespace
+
+std::string explain_text(const ExplainResult& r) {
+  std::string s;
+  s += "request: " + utf16_to_utf8(r.request) + "\n";
+  s += std::string("mode: ") + mode_name(r.mode) +
+       (r.mode == PLAYBACK_PAGE_POST ? " (exact lookups, relative walks, best matches, POST keys)\n"
+                                     : " (exact lookups only)\n");
+  s += "first movie: " + required_player_text() + "\n";
+  if (r.mode == PLAYBACK_PAGE_POST)
+    s += "base url: " + (r.has_base ? utf16_to_utf8(r.base_url) : std::string("none")) +
+         (r.has_base ? std::string(" (from the ") + (std::string(r.base_source) == "package" ? "package's Base" : "first entry's folder") + ")" : "") + "\n";
+  if (r.has_key)
+    s += "post body key: " + r.key + (r.key_used ? "" : " (ignored: only page-post looks at POST bodies)") + "\n";
+  if (r.refused) {
+    s += "answer: refused; the player serves only http:, https: and file: URLs and relative ones, never an empty URL\n";
+    return s;
+  }
+  if (r.index < 0) {
+    s += "answer: nothing; the player tells the movie the file was not found\n";
+  } else {
+    const ResourceEntry* e = resource_entry(r.index);
+    s += "answer: entry " + std::to_string(r.index) + ": " + utf16_to_utf8(e->url) + "\n";
+    if (e->alternate_url) s += "  alternate url: " + utf16_to_utf8(e->alternate_url) + "\n";
+    if (e->post_key) s += "  post key: " + std::string(e->post_key) + "\n";
+  }
+  s += why_text(r);
   s += "tried:\n";
   for (const ExplainLookup& l : r.lookups) {
     s += std::string("  ") + (l.best_match ? "best match " : "exact      ") + utf16_to_utf8(l.url) +
@@ -261,22 +304,7 @@ std::string explain_json(const ExplainResult& r) {
   s += ",\"rule\":{\"kind\":\"" + decisive_kind(r) + "\"";
   if (r.decisive >= 0) {
     const ExplainLookup& l = r.lookups[size_t(r.decisive)];
-    if (l.best_match) {
-      const MatchDetail& m = l.match;
-      s += std::string(",\"pass\":\"") + rule_id(m.rule) + "\"";
-      if (m.rule == MATCH_RULE_PASS1 || m.rule == MATCH_RULE_PASS2) {
-        s += ",\"separator\":" + json_u16(std::u16string(1, m.separator));
-        s += ",\"pieces\":" + std::to_string(m.piece_count);
-        s += ",\"parameter_length\":" + std::to_string(m.param_length);
-        s += ",\"prefix_winner\":" + std::to_string(m.prefix_winner);
-        s += ",\"prefix_length\":" + std::to_string(m.prefix_length);
-        s += ",\"parameter_winner\":" + std::to_string(m.param_winner);
-        s += ",\"parameter_count\":" + std::to_string(m.param_count);
-        s += ",\"token_winner\":" + std::to_string(m.token_winner);
-        s += std::string(",\"pick\":\"") + pick_id(m.pick) + "\"";
-      }
-      if (m.rule == MATCH_RULE_HOST) s += ",\"host_suffix\":" + json_u16(l.host_suffix);
-    }
+    if (l.best_match) s += match_json(l);
     if (l.relative_attempt > 0) {
       s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
       s += ",\"joined_url\":" + json_u16(r.joined[size_t(l.relative_attempt - 1)]);
@@ -289,18 +317,7 @@ std::string explain_json(const ExplainResult& r) {
   }
   if (r.no_base) s += ",\"no_base_url\":true";
   s += "},\"attempts\":[";
-  for (size_t i = 0; i < r.lookups.size(); ++i) {
-    const ExplainLookup& l = r.lookups[i];
-    if (i) s += ",";
-    s += "{\"url\":" + json_u16(l.url);
-    s += std::string(",\"step\":\"") + (l.best_match ? "best-match" : "exact") + "\"";
-    s += ",\"result\":" + std::to_string(l.result);
-    if (l.best_match) s += std::string(",\"pass\":\"") + rule_id(l.match.rule) + "\"";
-    else if (l.exact_pass == EXACT_PASS_KEYED_FOLDED) s += ",\"keyed\":true,\"key_case_folded\":true";
-    else s += ",\"keyed\":" + std::string(l.exact_pass == EXACT_PASS_KEYED ? "true" : "false");
-    if (l.relative_attempt > 0) s += ",\"relative_attempt\":" + std::to_string(l.relative_attempt);
-    s += "}";
-  }
+  for (size_t i = 0; i < r.lookups.size(); ++i) s += (i ? "," : "") + attempt_json(r.lookups[i]);
   s += "]}\n";
   return s;
 }

@@ -82,7 +82,7 @@ class Amf {
   }
 
   size_t at() const { return at_; }
-  const std::string& error() const { return error_; }
+  const common::Error& error() const { return error_; }
 
  private:
   // Name and value pairs up to the end marker (an empty name and type 9).
@@ -108,18 +108,17 @@ class Amf {
     return true;
   }
   bool fail(const std::string& why) {
-    if (error_.empty()) error_ = "byte " + std::to_string(at_) + ": " + why;
+    if (error_.message.empty()) error_ = common::Error{"", 0, int64_t(at_), why};
     return false;
   }
 
   const uint8_t* base_;
   size_t at_, end_;
-  std::string error_;
+  common::Error error_;
 };
 
 void problem(FlvInfo* info, size_t at, const std::string& what) {
-  if (info->problems.size() < kMaxProblems)
-    info->problems.push_back("byte " + std::to_string(at) + ": " + what);
+  if (info->problems.size() < kMaxProblems) info->problems.push_back(common::Error{"", 0, int64_t(at), what});
 }
 
 // A script tag holds a handler's name (an AMF0 text) and its argument;
@@ -132,12 +131,12 @@ void read_metadata(const uint8_t* data, size_t at, size_t end, FlvInfo* info) {
   Amf amf(data, at + 1, end);
   std::string name;
   if (!amf.string(&name)) {
-    info->problems.push_back(amf.error());
+    if (info->problems.size() < kMaxProblems) info->problems.push_back(amf.error());
     return;
   }
   if (name != "onMetaData") return;
   if (!amf.value(0, info, std::string())) {
-    info->problems.push_back(amf.error());
+    if (info->problems.size() < kMaxProblems) info->problems.push_back(amf.error());
     return;
   }
   info->has_metadata = true;
@@ -145,27 +144,22 @@ void read_metadata(const uint8_t* data, size_t at, size_t end, FlvInfo* info) {
 
 }  // namespace
 
-bool read_flv(const uint8_t* data, size_t size, FlvInfo* info, std::string* error) {
+bool read_flv(const uint8_t* data, size_t size, FlvInfo* info, common::Error* error) {
   *info = FlvInfo();
-  if (size < 3 || std::memcmp(data, "FLV", 3) != 0) {
-    *error = "byte 0: not an FLV video (an FLV starts with the letters FLV)";
+  auto refuse = [error](int64_t at, const std::string& why) {
+    error->offset = at;
+    error->message = why;
     return false;
-  }
-  if (size < 9) {
-    *error = "byte " + std::to_string(size) + ": the file ends inside the 9-byte FLV header";
-    return false;
-  }
-  if (data[3] != 1) {
-    *error = "byte 3: FLV version " + std::to_string(data[3]) + "; only version 1 exists";
-    return false;
-  }
+  };
+  if (size < 3 || std::memcmp(data, "FLV", 3) != 0)
+    return refuse(0, "not an FLV video (an FLV starts with the letters FLV)");
+  if (size < 9) return refuse(int64_t(size), "the file ends inside the 9-byte FLV header");
+  if (data[3] != 1) return refuse(3, "FLV version " + std::to_string(data[3]) + "; only version 1 exists");
   info->header_audio = data[4] & 4;
   info->header_video = data[4] & 1;
   const uint32_t header = be32(data + 5);
-  if (header < 9) {
-    *error = "byte 5: the header claims " + std::to_string(header) + " bytes; an FLV header has at least 9";
-    return false;
-  }
+  if (header < 9)
+    return refuse(5, "the header claims " + std::to_string(header) + " bytes; an FLV header has at least 9");
   // Tags follow the header and a four-byte previous tag size of 0.
   size_t at = size_t(header) + 4;
   for (int n = 0; n < kMaxTags && at < size; ++n) {

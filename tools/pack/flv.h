@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace pack {
 
 struct FlvInfo {
@@ -18,15 +20,15 @@ struct FlvInfo {
   double width = 0, height = 0;                      // pixels; 0: not given
   double frame_rate = 0;
   int video_codec = -1, audio_codec = -1;            // first tags' codec ids; -1: none seen
-  std::vector<std::string> problems;                 // "byte N: what", in the order met
+  std::vector<common::Error> problems;               // offset and message, in the order met
 };
 
 // How much of a file read_flv needs to see the metadata and the first tags.
 constexpr size_t kFlvPrefix = size_t(1) << 20;
 
-// False with error ("byte N: ...") when data does not start with an FLV
-// header; otherwise true, with whatever the rest of the prefix gave.
-bool read_flv(const uint8_t* data, size_t size, FlvInfo* info, std::string* error);
+// False with error (offset and message) when data does not start with an
+// FLV header; otherwise true, with whatever the rest of the prefix gave.
+bool read_flv(const uint8_t* data, size_t size, FlvInfo* info, common::Error* error);
 
 const char* flv_video_codec_name(int id);  // "Sorenson Spark (H.263)", ...; "none" for -1
 const char* flv_audio_codec_name(int id);  // "MP3", "ADPCM", ...; "none" for -1

@@ -1,8 +1,5 @@
 #include "pack/loaded_player.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/player_state.h"
@@ -115,20 +112,20 @@ LoadedPlayer::~LoadedPlayer() {
   if (loaded_) reset_player_state();
 }
 
-bool LoadedPlayer::load_exe(const std::string& path, std::string* error) {
+bool LoadedPlayer::load_exe(const std::string& path, common::Error* error) {
   file_ = common::open_file(path, "rb");
   if (!file_) {
-    *error = path + ": " + std::strerror(errno);
+    *error = common::errno_error(path);
     return false;
   }
   FileSource source{file_.get(), common::file_size(file_)};
   if (source.size < 0) {
-    *error = path + ": cannot take the file size";
+    *error = common::Error{path, 0, -1, "cannot take the file size"};
     return false;
   }
   loaded_ = true;
   if (!load_package_from(source.source())) {
-    *error = path + ": the player refuses this package: " + refusal(source);
+    *error = common::Error{path, 0, -1, "the player refuses this package: " + refusal(source)};
     return false;
   }
   int32_t f[6];
@@ -136,12 +133,12 @@ bool LoadedPlayer::load_exe(const std::string& path, std::string* error) {
   return true;
 }
 
-bool LoadedPlayer::load_manifest(const std::string& path, std::string* error) {
+bool LoadedPlayer::load_manifest(const std::string& path, common::Error* error) {
   if (!read_manifest(path, &manifest_, error)) return false;
   from_manifest_ = true;
   loaded_ = true;
   if (!install(manifest_)) {
-    *error = path + ": out of memory";
+    *error = common::Error{path, 0, -1, "out of memory"};
     return false;
   }
   declared_ = entry_count();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "common/file.h"
 #include "pack/package_writer.h"
 
@@ -19,13 +20,13 @@ class LoadedPlayer {
   LoadedPlayer& operator=(const LoadedPlayer&) = delete;
   ~LoadedPlayer();
 
-  // The package appended to a player executable. False with a message when
-  // the file can't be read or has no valid package: "PATH: the player
-  // refuses this package: why".
-  bool load_exe(const std::string& path, std::string* error);
+  // The package appended to a player executable; the error says why the
+  // file can't be read or why the player refuses its package.
+  bool load_exe(const std::string& path, common::Error* error);
   // The state that loading the player a manifest builds would give.
-  bool load_manifest(const std::string& path, std::string* error);
-  // A player in memory; false when it holds no package the player takes.
+  bool load_manifest(const std::string& path, common::Error* error);
+  // Whether a player in memory holds a package the player takes; bytes
+  // must outlive this object.
   bool load_bytes(const std::vector<uint8_t>& bytes);
 
   // The entry count the page package declares in its header (the player

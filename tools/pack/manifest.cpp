@@ -22,13 +22,13 @@ namespace {
 
 class Reader {
  public:
-  Reader(const std::string& path, std::string* error) : path_(path), error_(error) {
+  Reader(const std::string& path, common::Error* error) : path_(path), error_(error) {
     size_t slash = path.find_last_of("/\\");
     dir_ = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   }
 
   bool fail(const toml::source_region& where, const std::string& message) {
-    *error_ = path_ + ":" + std::to_string(where.begin.line) + ": error: " + message;
+    *error_ = common::Error{path_, int32_t(where.begin.line), -1, "error: " + message};
     return false;
   }
 
@@ -124,8 +124,9 @@ class Reader {
     } else if (const toml::node* n = t.get("post_body_file")) {
       Data body;
       if (!file(n, "post_body_file", &body)) return false;
-      std::string bytes, error;
-      if (!read_whole_file(body.path, &bytes, &error)) return fail(n->source(), error);
+      std::string bytes;
+      common::Error error;
+      if (!read_whole_file(body.path, &bytes, &error)) return fail(n->source(), error.text());
       e->post_body_path = body.path;
       e->post_key = base64(bytes.data(), bytes.size());
     } else if (const toml::node* n = t.get("post_key")) {
@@ -185,7 +186,7 @@ class Reader {
  private:
   std::string path_;
   std::string dir_;
-  std::string* error_;
+  common::Error* error_;
 };
 
 }  // namespace
@@ -199,7 +200,7 @@ const char* mode_name(int32_t mode) {
   }
 }
 
-bool read_manifest(const std::string& path, Package* package, std::string* error) {
+bool read_manifest(const std::string& path, Package* package, common::Error* error) {
   std::string text;
   if (!read_whole_file(path, &text, error)) return false;
   // Read here rather than by the TOML library, so that the path goes
@@ -207,7 +208,7 @@ bool read_manifest(const std::string& path, Package* package, std::string* error
   toml::parse_result parsed = toml::parse(text, path);
   if (!parsed) {
     const toml::parse_error& e = parsed.error();
-    *error = path + ":" + std::to_string(e.source().begin.line) + ": error: " + std::string(e.description());
+    *error = common::Error{path, int32_t(e.source().begin.line), -1, "error: " + std::string(e.description())};
     return false;
   }
   Reader reader(path, error);

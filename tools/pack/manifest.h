@@ -4,21 +4,21 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "pack/package_writer.h"
 
 namespace pack {
 
-// Paths in the manifest are relative to the manifest's folder. On failure
-// returns false with "FILE:LINE: message" in *error.
-bool read_manifest(const std::string& path, Package* package, std::string* error);
+// Paths in the manifest are relative to the manifest's folder. The error
+// names the manifest's line.
+bool read_manifest(const std::string& path, Package* package, common::Error* error);
 
 // The manifest of a package whose files lie beside it (each entry, and in
 // video mode each movie and the FLV, names its file by the last part of its
-// path), under a "# comment"
-// line. write_manifest: false with "PATH: reason" in *error.
+// path), under a "# comment" line.
 std::string manifest_text(const Package& package, const char* comment);
 bool write_manifest(const Package& package, const char* comment, const std::string& path,
-                    std::string* error);
+                    common::Error* error);
 
 // The manifest's name of a playback mode ("page", "video", "page-post"), or
 // "unknown".

@@ -1,6 +1,4 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "common/file.h"
@@ -56,16 +54,17 @@ std::string manifest_text(const Package& pkg, const char* comment) {
   return text;
 }
 
-bool write_manifest(const Package& pkg, const char* comment, const std::string& path, std::string* error) {
+bool write_manifest(const Package& pkg, const char* comment, const std::string& path,
+                    common::Error* error) {
   const std::string text = manifest_text(pkg, comment);
   common::File f = common::open_file(path, "wb");
   if (!f) {
-    *error = path + ": " + std::strerror(errno);
+    *error = common::errno_error(path);
     return false;
   }
   bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
   if (!f.close() || !ok) {
-    *error = path + ": write error";
+    *error = common::Error{path, 0, -1, "write error"};
     return false;
   }
   return true;

@@ -1,5 +1,8 @@
 #include "pack/package_writer.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <memory>
 
 #include "package/package_format.h"
@@ -104,9 +107,16 @@ bool MemorySink::write(const void* data, size_t n) {
 }
 
 bool FileSink::write(const void* data, size_t n) {
-  if (std::fwrite(data, 1, n, file_) != n) return false;
+  if (std::fwrite(data, 1, n, file_) != n) {
+    errno_ = errno;
+    return false;
+  }
   position_ += int64_t(n);
   return true;
+}
+
+std::string FileSink::failure() const {
+  return "cannot write " + name_ + (errno_ ? std::string(": ") + std::strerror(errno_) : std::string());
 }
 
 std::string check_stub(const std::vector<uint8_t>& stub) {
@@ -210,7 +220,7 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
       w.data(e.data, &error);
     }
   }
-  if (!w.ok() && error.empty()) error = "cannot write the output";
+  if (!w.ok() && error.empty()) error = out->failure();
   return error;
 }
 

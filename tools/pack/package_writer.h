@@ -48,6 +48,8 @@ class Sink {
  public:
   virtual ~Sink() = default;
   virtual bool write(const void* data, size_t n) = 0;
+  // What went wrong when write returned false.
+  virtual std::string failure() const { return "cannot write the output"; }
   int64_t position() const { return position_; }
 
  protected:
@@ -62,11 +64,15 @@ class MemorySink : public Sink {
 
 class FileSink : public Sink {
  public:
-  explicit FileSink(std::FILE* file) : file_(file) {}
+  // name: the output, for the message when a write fails.
+  explicit FileSink(std::FILE* file, std::string name = "the output") : file_(file), name_(std::move(name)) {}
   bool write(const void* data, size_t n) override;
+  std::string failure() const override;
 
  private:
   std::FILE* file_;
+  std::string name_;
+  int errno_ = 0;
 };
 
 // Empty when stub can carry a package; otherwise why not.

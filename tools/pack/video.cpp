@@ -24,11 +24,12 @@ std::string number(double v) {
 }
 
 bool movie(const std::string& path, CarriedMovie carried, const char* what, Data* out,
-           std::string* error) {
+           common::Error* error) {
   if (!path.empty()) {
     common::File f = common::open_file(path, "rb");
     if (!f) {
-      *error = path + ": cannot open " + what;
+      *error = common::errno_error(path);
+      error->message = std::string("cannot open ") + what + ": " + error->message;
       return false;
     }
     out->path = path;
@@ -36,7 +37,7 @@ bool movie(const std::string& path, CarriedMovie carried, const char* what, Data
     return true;
   }
   if (carried.size == 0) {
-    *error = std::string("this packer was built without ") + what + "; give one";
+    error->message = std::string("this packer was built without ") + what + "; give one";
     return false;
   }
   out->bytes.assign(carried.data, carried.data + carried.size);
@@ -45,26 +46,25 @@ bool movie(const std::string& path, CarriedMovie carried, const char* what, Data
 
 }  // namespace
 
-bool inspect_flv(const std::string& path, FlvInfo* info, std::string* error) {
+bool inspect_flv(const std::string& path, FlvInfo* info, common::Error* error) {
   common::File f = common::open_file(path, "rb");
   if (!f) {
-    *error = path + ": cannot open the video";
+    *error = common::errno_error(path);
     return false;
   }
   std::vector<uint8_t> prefix(kFlvPrefix);
   prefix.resize(std::fread(prefix.data(), 1, prefix.size(), f.get()));
   if (std::ferror(f.get())) {
-    *error = path + ": cannot read the video";
+    *error = common::errno_error(path);
     return false;
   }
-  if (!read_flv(prefix.data(), prefix.size(), info, error)) {
-    *error = path + ": " + *error;
-    return false;
-  }
-  return true;
+  const bool ok = read_flv(prefix.data(), prefix.size(), info, error);
+  error->file = path;
+  for (common::Error& p : info->problems) p.file = path;
+  return ok;
 }
 
-bool video_package(const VideoSource& source, const FlvInfo& info, Package* out, std::string* error) {
+bool video_package(const VideoSource& source, const FlvInfo& info, Package* out, common::Error* error) {
   Package pkg;
   pkg.mode = PLAYBACK_VIDEO;
   if (source.width && source.height) {
@@ -79,7 +79,7 @@ bool video_package(const VideoSource& source, const FlvInfo& info, Package* out,
     return false;
   common::File f = common::open_file(source.flv_path, "rb");
   if (!f) {
-    *error = source.flv_path + ": cannot open the video";
+    *error = common::errno_error(source.flv_path);
     return false;
   }
   pkg.video.path = source.flv_path;
@@ -106,7 +106,9 @@ std::string flv_json(const FlvInfo& info) {
   s += ",\"video_codec\":" + common::json_quote(flv_video_codec_name(info.video_codec));
   s += ",\"audio_codec\":" + common::json_quote(flv_audio_codec_name(info.audio_codec));
   s += ",\"problems\":[";
-  for (size_t i = 0; i < info.problems.size(); ++i) s += (i ? "," : "") + common::json_quote(info.problems[i]);
+  for (size_t i = 0; i < info.problems.size(); ++i)
+    s += std::string(i ? "," : "") + "{\"offset\":" + std::to_string(info.problems[i].offset) +
+         ",\"message\":" + common::json_quote(info.problems[i].message) + "}";
   return s + "]";
 }
 

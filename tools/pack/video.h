@@ -18,12 +18,13 @@ struct VideoSource {
 };
 
 // Reads the FLV's header and metadata from the start of the file at path.
-// False with "PATH: byte N: why" when it cannot be read or is not an FLV.
-bool inspect_flv(const std::string& path, FlvInfo* info, std::string* error);
+// False with the file, the byte offset and why when it cannot be read or is
+// not an FLV; the problems noted name the file too.
+bool inspect_flv(const std::string& path, FlvInfo* info, common::Error* error);
 
 // The package; width and height from the source, else from info when both
 // are whole numbers of pixels from 1 to 32767, else 0 (none).
-bool video_package(const VideoSource& source, const FlvInfo& info, Package* out, std::string* error);
+bool video_package(const VideoSource& source, const FlvInfo& info, Package* out, common::Error* error);
 
 // "12.50 s, 320x240, 25 fps, video Sorenson Spark (H.263), audio ADPCM"
 std::string describe_flv(const FlvInfo& info);

@@ -8,6 +8,8 @@
 
 #include <LzmaDec.h>
 
+#include "swf/codes.h"
+
 namespace swf {
 namespace {
 
@@ -168,23 +170,38 @@ void skip_filters(Reader& r) {
   }
 }
 
-const char* tag_name(uint16_t code) {
-  switch (code) {
-    case 7: return "DefineButton";
-    case 12: return "DoAction";
-    case 26: return "PlaceObject2";
-    case 34: return "DefineButton2";
-    case 37: return "DefineEditText";
-    case 39: return "DefineSprite";
-    case 57: return "ImportAssets";
-    case 59: return "DoInitAction";
-    case 70: return "PlaceObject3";
-    case 71: return "ImportAssets2";
-    case 72: return "DoABC";
-    case 82: return "DoABC2";
-    default: return "tag";
+// A tag's body and where it lies, for the tag readers and their messages.
+struct Tag {
+  TagCode code;
+  const char* name;
+  const uint8_t* p;
+  const uint8_t* end;
+  const uint8_t* base;  // the file's start lies 8 bytes before
+  int depth;            // of sprite nesting
+};
+
+// The last two values an action stream pushed: GetURL2 finds its URL under
+// its target. Strings are kept; other values leave an empty slot.
+struct ActionState {
+  std::vector<std::string> pool;
+  std::string pushed[2];
+  bool has_pushed[2] = {false, false};
+
+  void push(bool is_text, std::string text) {
+    pushed[0] = std::move(pushed[1]);
+    has_pushed[0] = has_pushed[1];
+    pushed[1] = std::move(text);
+    has_pushed[1] = is_text;
   }
+  void push_other() { push(false, std::string()); }
+};
+
+std::string hex(uint8_t v) {
+  const char* d = "0123456789ABCDEF";
+  return std::string{d[v >> 4], d[v & 15]};
 }
+
+const char* tag_name(uint16_t code);
 
 class Walker {
  public:
@@ -194,27 +211,18 @@ class Walker {
     if (m_->problems.size() < kMaxProblems) m_->problems.push_back(text);
   }
 
-  void add(std::string text, const char* tag, const char* field) {
-    if (!text.empty()) m_->found.push_back(Found{std::move(text), tag, field, sprite_});
-  }
-
   // Tags from p to end; offsets in problems count from the file's start,
   // which lies 8 bytes before base.
   void tags(const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
     while (p < end) {
-      if (end - p < 2) {
+      const uint8_t* body = p + 2;
+      if (end - p < 2 || ((le16(p) & 0x3F) == 0x3F && end - p < 6)) {
         problem("truncated tag header at offset " + std::to_string(p - base + 8));
         return;
       }
-      uint16_t head = le16(p);
-      uint16_t code = head >> 6;
-      uint32_t length = head & 0x3F;
-      const uint8_t* body = p + 2;
+      uint16_t code = le16(p) >> 6;
+      uint32_t length = le16(p) & 0x3F;
       if (length == 0x3F) {
-        if (end - p < 6) {
-          problem("truncated tag header at offset " + std::to_string(p - base + 8));
-          return;
-        }
         length = le32(p + 2);
         body = p + 6;
       }
@@ -225,116 +233,69 @@ class Walker {
         return;
       }
       ++m_->tags;
-      if (code == 0) return;
+      if (code == uint16_t(TagCode::End)) return;
       tag(code, body, body + length, base, depth);
       if (!opt_.collect && m_->has_background) return;
       p = body + length;
     }
   }
 
- private:
-  void tag(uint16_t code, const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
-    if (code == 9) {
-      if (end - p >= 3 && !m_->has_background) {
-        m_->has_background = true;
-        std::memcpy(m_->background, p, 3);
-      }
-      return;
+  // The tag readers, one per row of kTags.
+  void set_background_color(Reader& r, const Tag&) {
+    if (r.left() >= 3 && !m_->has_background) {
+      m_->has_background = true;
+      std::memcpy(m_->background, r.at(), 3);
     }
-    if (!opt_.collect) return;
-    Reader r(p, end);
-    const char* name = tag_name(code);
-    switch (code) {
-      case 12:
-        actions(r, name);
-        break;
-      case 59:
-        r.u16();
-        actions(r, name);
-        break;
-      case 7:
-        r.u16();
-        button_records(r);
-        actions(r, name);
-        break;
-      case 34: {
-        r.u16();
-        r.u8();
-        uint16_t offset = r.u16();
-        if (offset == 0) break;
-        // The offset counts from the field itself.
-        Reader conds(p + 3, end);
-        conds.skip(offset);
-        while (!conds.failed() && conds.left() > 0) {
-          uint16_t size = conds.u16();
-          conds.u16();
-          const uint8_t* start = conds.at();
-          size_t span = size ? size_t(size) - 4 : conds.left();
-          if (size && (size < 4 || span > conds.left())) {
-            problem("DefineButton2: condition action size " + std::to_string(size) +
-                    " runs past the tag");
-            break;
-          }
-          Reader a(start, start + span);
-          actions(a, name);
-          if (!size) break;
-          conds.skip(span);
-        }
-        if (conds.failed()) problem("DefineButton2: action offset past the tag");
-        break;
-      }
-      case 26:
-      case 70:
-        place_object(r, code);
-        break;
-      case 37:
-        edit_text(r);
-        break;
-      case 39: {
-        uint16_t id = r.u16();
-        r.u16();
-        if (r.failed()) break;
-        if (depth >= kMaxSpriteDepth) {
-          problem("sprites nested deeper than " + std::to_string(kMaxSpriteDepth));
-          break;
-        }
-        uint16_t outer = sprite_;
-        sprite_ = id;
-        tags(r.at(), end, base, depth + 1);
-        sprite_ = outer;
-        return;
-      }
-      case 57:
-      case 71:
-        add(r.cstr(), name, "url");
-        break;
-      case 72:
-        abc(r, name);
-        break;
-      case 82:
-        r.u32();
-        r.cstr();
-        abc(r, name);
-        break;
-      default:
-        return;
-    }
-    if (r.failed()) problem(std::string(name) + ": fields run past the tag");
   }
 
-  // DefineButton's records: DefineButton2 points past its own instead.
-  void button_records(Reader& r) {
+  void do_action(Reader& r, const Tag& t) { actions(r, t.name); }
+
+  void do_init_action(Reader& r, const Tag& t) {
+    r.u16();  // sprite
+    actions(r, t.name);
+  }
+
+  void define_button(Reader& r, const Tag& t) {
+    r.u16();  // button
     while (!r.failed() && r.u8()) {
       r.u16(), r.u16();
       skip_matrix(r);
     }
+    actions(r, t.name);
   }
 
-  void place_object(Reader& r, uint16_t code) {
-    uint8_t flags = r.u8();
-    uint8_t flags2 = code == 70 ? r.u8() : 0;
+  // DefineButton2 points past its records to its condition actions.
+  void define_button2(Reader& r, const Tag& t) {
     r.u16();
-    if (code == 70 && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.cstr();
+    r.u8();
+    uint16_t offset = r.u16();
+    if (offset == 0) return;
+    // The offset counts from the field itself.
+    Reader conds(t.p + 3, t.end);
+    conds.skip(offset);
+    while (!conds.failed() && conds.left() > 0) {
+      uint16_t size = conds.u16();
+      conds.u16();
+      const uint8_t* start = conds.at();
+      size_t span = size ? size_t(size) - 4 : conds.left();
+      if (size && (size < 4 || span > conds.left())) {
+        problem("DefineButton2: condition action size " + std::to_string(size) + " runs past the tag");
+        break;
+      }
+      Reader a(start, start + span);
+      actions(a, t.name);
+      if (!size) break;
+      conds.skip(span);
+    }
+    if (conds.failed()) problem("DefineButton2: action offset past the tag");
+  }
+
+  void place_object(Reader& r, const Tag& t) {
+    const bool three = t.code == TagCode::PlaceObject3;
+    uint8_t flags = r.u8();
+    uint8_t flags2 = three ? r.u8() : 0;
+    r.u16();
+    if (three && ((flags2 & 0x08) || ((flags2 & 0x10) && (flags & 0x02)))) r.cstr();
     if (flags & 0x02) r.u16();
     if (flags & 0x04) skip_matrix(r);
     if (flags & 0x08) skip_cxform_alpha(r);
@@ -346,27 +307,10 @@ class Walker {
     if (flags2 & 0x04) r.u8();
     if (flags2 & 0x20) r.u8();
     if (flags2 & 0x40) r.u32();
-    if (!(flags & 0x80) || r.failed()) return;
-    const bool wide = m_->version > 5;
-    r.u16();
-    wide ? r.u32() : r.u16();
-    while (!r.failed() && r.left() > 0) {
-      uint32_t events = wide ? r.u32() : r.u16();
-      if (!events) return;
-      uint32_t size = r.u32();
-      if (size > r.left()) {
-        problem(std::string(tag_name(code)) + ": clip action size " + std::to_string(size) +
-                " runs past the tag");
-        return;
-      }
-      Reader a(r.at(), r.at() + size);
-      if (wide && (events & 0x00020000)) a.u8();  // key code of a key-press event
-      actions(a, tag_name(code));
-      r.skip(size);
-    }
+    if ((flags & 0x80) && !r.failed()) clip_actions(r, t);
   }
 
-  void edit_text(Reader& r) {
+  void define_edit_text(Reader& r, const Tag&) {
     r.u16();
     int32_t a, b, c, d;
     r.rect(&a, &b, &c, &d);
@@ -379,8 +323,57 @@ class Walker {
     if (f2 & 0x20) r.skip(9);
     r.cstr();
     if (!(f1 & 0x80) || !(f2 & 0x02) || r.failed()) return;
-    std::string html = r.cstr();
-    html_links(html);
+    html_links(r.cstr());
+  }
+
+  void define_sprite(Reader& r, const Tag& t) {
+    uint16_t id = r.u16();
+    r.u16();
+    if (r.failed()) return;
+    if (t.depth >= kMaxSpriteDepth) {
+      problem("sprites nested deeper than " + std::to_string(kMaxSpriteDepth));
+      return;
+    }
+    uint16_t outer = sprite_;
+    sprite_ = id;
+    tags(r.at(), t.end, t.base, t.depth + 1);
+    sprite_ = outer;
+  }
+
+  void import_assets(Reader& r, const Tag& t) { add(r.cstr(), t.name, "url"); }
+
+  void do_abc(Reader& r, const Tag& t) { abc(r, t.name); }
+
+  void do_abc2(Reader& r, const Tag& t) {
+    r.u32();   // flags
+    r.cstr();  // name
+    abc(r, t.name);
+  }
+
+ private:
+  void add(std::string text, const char* tag, const char* field) {
+    if (!text.empty()) m_->found.push_back(Found{std::move(text), tag, field, sprite_});
+  }
+
+  void tag(uint16_t code, const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth);
+
+  void clip_actions(Reader& r, const Tag& t) {
+    const bool wide = m_->version > 5;
+    r.u16();
+    wide ? r.u32() : r.u16();
+    while (!r.failed() && r.left() > 0) {
+      uint32_t events = wide ? r.u32() : r.u16();
+      if (!events) return;
+      uint32_t size = r.u32();
+      if (size > r.left()) {
+        problem(std::string(t.name) + ": clip action size " + std::to_string(size) + " runs past the tag");
+        return;
+      }
+      Reader a(r.at(), r.at() + size);
+      if (wide && (events & 0x00020000)) a.u8();  // key code of a key-press event
+      actions(a, t.name);
+      r.skip(size);
+    }
   }
 
   // href and src attribute values of an HTML text field.
@@ -415,21 +408,13 @@ class Walker {
   // An AVM1 action stream. Function bodies follow their definitions in the
   // same stream, so one pass sees them.
   void actions(Reader& r, const char* tag) {
-    std::vector<std::string> pool;
-    // The last two values pushed: a string, or nothing for other types.
-    std::string pushed[2];
-    bool has_pushed[2] = {false, false};
-    auto push = [&](bool is_text, std::string text) {
-      pushed[0] = std::move(pushed[1]);
-      has_pushed[0] = has_pushed[1];
-      pushed[1] = std::move(text);
-      has_pushed[1] = is_text;
-    };
+    ActionState state;
     while (!r.failed() && r.left() > 0) {
       uint8_t code = r.u8();
-      if (code == 0) return;
-      if (code < 0x80) {
-        if (code != 0x4C) push(false, std::string());  // only PushDuplicate keeps the stack's top
+      if (code == uint8_t(ActionCode::End)) return;
+      if (code < kFirstActionWithBody) {
+        // Only PushDuplicate keeps the stack's top.
+        if (code != uint8_t(ActionCode::PushDuplicate)) state.push_other();
         continue;
       }
       uint16_t length = r.u16();
@@ -440,60 +425,59 @@ class Walker {
       }
       Reader a(r.at(), r.at() + length);
       r.skip(length);
-      switch (code) {
-        case 0x88: {  // ConstantPool
-          pool.clear();
-          uint16_t count = a.u16();
-          for (uint16_t i = 0; i < count && !a.failed(); ++i) {
-            pool.push_back(a.cstr());
-            if (!a.failed()) add(pool.back(), tag, "ConstantPool");
-          }
-          break;
-        }
-        case 0x96:  // Push
-          while (!a.failed() && a.left() > 0) {
-            uint8_t type = a.u8();
-            switch (type) {
-              case 0: {
-                std::string s = a.cstr();
-                if (!a.failed()) add(s, tag, "Push");
-                push(true, std::move(s));
-                break;
-              }
-              case 8:
-              case 9: {
-                uint16_t i = type == 8 ? a.u8() : a.u16();
-                if (i < pool.size()) push(true, pool[i]);
-                else push(false, std::string());
-                break;
-              }
-              case 1: case 7: a.skip(4); push(false, std::string()); break;
-              case 6: a.skip(8); push(false, std::string()); break;
-              case 4: case 5: a.skip(1); push(false, std::string()); break;
-              case 2: case 3: push(false, std::string()); break;
-              default: a.skip(a.left() + 1); break;
-            }
-          }
-          break;
-        case 0x83: {  // GetURL
-          std::string url = a.cstr();
-          add(url, tag, "GetURL");
-          break;
-        }
-        case 0x9A:  // GetURL2: the URL lies under the target on the stack
-          if (has_pushed[0]) add(pushed[0], tag, "GetURL2");
-          break;
-        default:
-          break;
-      }
+      action(ActionCode(code), a, tag, &state);
       if (a.failed()) problem(std::string(tag) + ": action 0x" + hex(code) + " is cut short");
-      if (code != 0x96) push(false, std::string());
+      if (code != uint8_t(ActionCode::Push)) state.push_other();
     }
   }
 
-  static std::string hex(uint8_t v) {
-    const char* d = "0123456789ABCDEF";
-    return std::string{d[v >> 4], d[v & 15]};
+  void action(ActionCode code, Reader& a, const char* tag, ActionState* state) {
+    switch (code) {
+      case ActionCode::ConstantPool: {
+        state->pool.clear();
+        uint16_t count = a.u16();
+        for (uint16_t i = 0; i < count && !a.failed(); ++i) {
+          state->pool.push_back(a.cstr());
+          if (!a.failed()) add(state->pool.back(), tag, "ConstantPool");
+        }
+        break;
+      }
+      case ActionCode::Push:
+        while (!a.failed() && a.left() > 0) push_value(a, tag, state);
+        break;
+      case ActionCode::GetUrl:
+        add(a.cstr(), tag, "GetURL");
+        break;
+      case ActionCode::GetUrl2:  // the URL lies under the target on the stack
+        if (state->has_pushed[0]) add(state->pushed[0], tag, "GetURL2");
+        break;
+      default:
+        break;
+    }
+  }
+
+  void push_value(Reader& a, const char* tag, ActionState* state) {
+    const PushType type = PushType(a.u8());
+    switch (type) {
+      case PushType::String: {
+        std::string s = a.cstr();
+        if (!a.failed()) add(s, tag, "Push");
+        state->push(true, std::move(s));
+        break;
+      }
+      case PushType::Constant8:
+      case PushType::Constant16: {
+        uint16_t i = type == PushType::Constant8 ? a.u8() : a.u16();
+        if (i < state->pool.size()) state->push(true, state->pool[i]);
+        else state->push_other();
+        break;
+      }
+      case PushType::Float: case PushType::Integer: a.skip(4); state->push_other(); break;
+      case PushType::Double: a.skip(8); state->push_other(); break;
+      case PushType::Register: case PushType::Boolean: a.skip(1); state->push_other(); break;
+      case PushType::Null: case PushType::Undefined: state->push_other(); break;
+      default: a.skip(a.left() + 1); break;  // unknown: the rest can't be read
+    }
   }
 
   // An ABC block: its constant pool up to the strings, which are kept.
@@ -526,6 +510,49 @@ class Walker {
   const Options& opt_;
   uint16_t sprite_ = 0;
 };
+
+// One row per tag the reader reads; every other tag is skipped whole.
+struct TagRow {
+  TagCode code;
+  const char* name;
+  void (Walker::*read)(Reader& r, const Tag& tag);
+};
+
+const TagRow kTags[] = {
+    {TagCode::DefineButton, "DefineButton", &Walker::define_button},
+    {TagCode::SetBackgroundColor, "SetBackgroundColor", &Walker::set_background_color},
+    {TagCode::DoAction, "DoAction", &Walker::do_action},
+    {TagCode::PlaceObject2, "PlaceObject2", &Walker::place_object},
+    {TagCode::DefineButton2, "DefineButton2", &Walker::define_button2},
+    {TagCode::DefineEditText, "DefineEditText", &Walker::define_edit_text},
+    {TagCode::DefineSprite, "DefineSprite", &Walker::define_sprite},
+    {TagCode::ImportAssets, "ImportAssets", &Walker::import_assets},
+    {TagCode::DoInitAction, "DoInitAction", &Walker::do_init_action},
+    {TagCode::PlaceObject3, "PlaceObject3", &Walker::place_object},
+    {TagCode::ImportAssets2, "ImportAssets2", &Walker::import_assets},
+    {TagCode::DoABC, "DoABC", &Walker::do_abc},
+    {TagCode::DoABC2, "DoABC2", &Walker::do_abc2},
+};
+
+const TagRow* find_tag(uint16_t code) {
+  for (const TagRow& row : kTags)
+    if (uint16_t(row.code) == code) return &row;
+  return nullptr;
+}
+
+const char* tag_name(uint16_t code) {
+  const TagRow* row = find_tag(code);
+  return row ? row->name : "tag";
+}
+
+void Walker::tag(uint16_t code, const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
+  const TagRow* row = find_tag(code);
+  // A quick look reads the background only.
+  if (!row || (!opt_.collect && row->code != TagCode::SetBackgroundColor)) return;
+  Reader r(p, end);
+  (this->*row->read)(r, Tag{row->code, row->name, p, end, base, depth});
+  if (r.failed()) problem(std::string(row->name) + ": fields run past the tag");
+}
 
 // The output grows as it arrives: a header may declare far more than the
 // stream holds.
