@@ -50,5 +50,14 @@ int command_build(int argc, char** argv) {
   }
   options.source = manifest;
   options.manifest_path = manifest;
-  return pack::build_player_file(std::move(package), options);
+  pack::BuildResult result;
+  const bool built = pack::build_player_file(std::move(package), options, &result, &error);
+  for (const pack::Note& n : result.notes) std::fputs(pack::format_note(options.source, n).c_str(), stderr);
+  if (!built) {
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
+    return 1;
+  }
+  std::printf("%s: %lld bytes, %s\n", options.out_path.c_str(), static_cast<long long>(result.size),
+              result.contents.c_str());
+  return 0;
 }

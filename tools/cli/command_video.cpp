@@ -69,9 +69,9 @@ int command_video(int argc, char** argv) {
     return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
 
   pack::FlvInfo info;
-  common::Error flv_error;
-  if (!pack::inspect_flv(source.flv_path, &info, &flv_error)) {
-    std::fprintf(stderr, "pack: %s; no player written\n", flv_error.text().c_str());
+  common::Error error;
+  if (!pack::inspect_flv(source.flv_path, &info, &error)) {
+    std::fprintf(stderr, "pack: %s; no player written\n", error.text().c_str());
     return 1;
   }
   for (const common::Error& p : info.problems) std::fprintf(stderr, "pack: warning: %s\n", p.text().c_str());
@@ -80,8 +80,8 @@ int command_video(int argc, char** argv) {
     return 1;
   }
   pack::Package pkg;
-  if (!pack::video_package(source, info, &pkg, &flv_error)) {
-    std::fprintf(stderr, "pack: %s; no player written\n", flv_error.text().c_str());
+  if (!pack::video_package(source, info, &pkg, &error)) {
+    std::fprintf(stderr, "pack: %s; no player written\n", error.text().c_str());
     return 1;
   }
   const uint32_t width = pkg.width, height = pkg.height;
@@ -89,10 +89,19 @@ int command_video(int argc, char** argv) {
     std::printf("%s: %s\nnominal size: %u x %u%s\n", source.flv_path.c_str(), pack::describe_flv(info).c_str(),
                 width, height, source.width ? " (--size)" : width ? " (from the metadata)" : " (none)");
   build.source = source.flv_path;
-  build.quiet = json;
-  const int code = pack::build_player_file(std::move(pkg), build);
-  if (code == 0 && json)
-    std::printf("{\"output\":%s,\"width\":%u,\"height\":%u,\"flv\":{%s}}\n",
-                common::json_quote(build.out_path).c_str(), width, height, pack::flv_json(info).c_str());
-  return code;
+  pack::BuildResult result;
+  const bool built = pack::build_player_file(std::move(pkg), build, &result, &error);
+  for (const pack::Note& n : result.notes) std::fputs(pack::format_note(build.source, n).c_str(), stderr);
+  if (!built) {
+    std::fprintf(stderr, "pack: %s\n", error.text().c_str());
+    return 1;
+  }
+  if (json)
+    std::printf("{\"output\":%s,\"size\":%lld,\"width\":%u,\"height\":%u,\"flv\":{%s}}\n",
+                common::json_quote(build.out_path).c_str(), static_cast<long long>(result.size), width, height,
+                pack::flv_json(info).c_str());
+  else
+    std::printf("%s: %lld bytes, %s\n", build.out_path.c_str(), static_cast<long long>(result.size),
+                result.contents.c_str());
+  return 0;
 }

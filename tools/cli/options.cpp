@@ -23,7 +23,7 @@ const Option* find(const std::vector<Option>& options, const char* arg) {
   return nullptr;
 }
 
-// Ends with 2 after a usage error.
+// Takes one option and its value; false with exit code 2 after a usage error.
 bool take(const Help& help, const Option& o, const char* arg, int argc, char** argv, int* i,
           int* exit_code) {
   if (o.value && *i + 1 >= argc) {

@@ -1,9 +1,5 @@
 #include "pack/build.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "common/atomic_output.h"
 #include "common/file.h"
 #include "common/paths.h"
@@ -16,12 +12,10 @@
 namespace pack {
 namespace {
 
-int fail(const std::string& message) {
-  std::fprintf(stderr, "pack: %s\n", message.c_str());
-  return 1;
+bool fail(common::Error* error, const std::string& message) {
+  *error = common::Error{"", 0, -1, message};
+  return false;
 }
-
-int fail(const common::Error& error) { return fail(error.text()); }
 
 bool is_packed_player(const std::vector<uint8_t>& bytes) {
   LoadedPlayer probe;
@@ -47,6 +41,18 @@ std::vector<Input> inputs_of(const Package& pkg, const BuildOptions& o) {
     in.push_back({pkg.entries[i].post_body_path, "the POST body of entry " + std::to_string(i)});
   }
   return in;
+}
+
+// Whether the output is one of the inputs, by file identity, and which.
+bool output_is_input(const Package& pkg, const BuildOptions& o, Input* which) {
+  common::FileId out_id, id;
+  if (!common::file_id(o.out_path, &out_id)) return false;
+  for (const Input& in : inputs_of(pkg, o))
+    if (!in.path.empty() && common::file_id(in.path, &id) && id == out_id) {
+      *which = in;
+      return true;
+    }
+  return false;
 }
 
 }  // namespace
@@ -75,47 +81,36 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Erro
   return true;
 }
 
-int build_player_file(Package pkg, const BuildOptions& o) {
+bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, common::Error* error) {
   std::vector<uint8_t> stub;
-  common::Error error;
-  if (!load_stub(o.stub_path, &stub, &error)) return fail(error);
+  if (!load_stub(o.stub_path, &stub, error)) return false;
 
-  std::vector<Note> notes;
+  std::vector<Note>& notes = result->notes;
   fill_content_types(&pkg, &notes);
   check_manifest(pkg, &notes);
   const std::string refused = check_package(pkg, int64_t(stub.size()));
   if (!refused.empty()) notes.push_back(Note{true, 0, -1, refused, ""});
   int errors = 0, warnings = 0;
-  for (const Note& n : notes) {
-    std::fputs(format_note(o.source, n).c_str(), stderr);
-    (n.error ? errors : warnings)++;
-  }
+  for (const Note& n : notes) (n.error ? errors : warnings)++;
   if (errors || (o.strict && warnings))
-    return fail(std::string("no player written: ") + std::to_string(errors) + " error(s), " +
-                std::to_string(warnings) + " warning(s)" + (errors ? "" : " (--strict)"));
-
-  common::FileId out_id;
-  if (common::file_id(o.out_path, &out_id)) {
-    for (const Input& in : inputs_of(pkg, o)) {
-      common::FileId id;
-      if (!in.path.empty() && common::file_id(in.path, &id) && id == out_id)
-        return fail("cannot write " + o.out_path + ": it is " + in.what + " (" + in.path +
-                    "); choose another output");
-    }
-  }
+    return fail(error, "no player written: " + std::to_string(errors) + " error(s), " +
+                           std::to_string(warnings) + " warning(s)" + (errors ? "" : " (--strict)"));
+  Input in;
+  if (output_is_input(pkg, o, &in))
+    return fail(error, "cannot write " + o.out_path + ": it is " + in.what + " (" + in.path +
+                           "); choose another output");
 
   common::AtomicOutput out;
-  if (!out.open(o.out_path, &error)) return fail(error);
+  if (!out.open(o.out_path, error)) return false;
   FileSink sink(out.file(), o.out_path);
   const std::string unwritten = write_player(stub, pkg, &sink);
-  if (!unwritten.empty()) return fail("no player written: " + unwritten);
-  if (!out.commit(&error)) return fail(error);
-  if (!o.quiet)
-    std::printf("%s: %lld bytes, %s\n", o.out_path.c_str(), static_cast<long long>(sink.position()),
-              pkg.mode == PLAYBACK_VIDEO ? "video package"
-                                         : (std::to_string(pkg.entries.size()) + " entries, mode " +
-                                            mode_name(pkg.mode)).c_str());
-  return 0;
+  if (!unwritten.empty()) return fail(error, "no player written: " + unwritten);
+  if (!out.commit(error)) return false;
+  result->size = sink.position();
+  result->contents = pkg.mode == PLAYBACK_VIDEO ? "video package"
+                                                : std::to_string(pkg.entries.size()) + " entries, mode " +
+                                                      mode_name(pkg.mode);
+  return true;
 }
 
 }  // namespace pack

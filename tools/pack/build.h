@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "pack/checks.h"
 #include "pack/package_writer.h"
 
 namespace pack {
@@ -16,14 +17,20 @@ struct BuildOptions {
   std::string stub_path;      // empty: the stub this packer carries
   std::string out_path;
   bool strict = false;        // warnings refuse the build too
-  bool quiet = false;         // no summary line on stdout (the caller prints JSON)
 };
 
-// Checks the package (errors and warnings on stderr, each with its source
-// line), refuses an output that is one of the inputs or sits in a missing
-// folder, then writes the player beside the output and renames it into
-// place. Returns the exit code: 0 written, 1 refused or failed.
-int build_player_file(Package package, const BuildOptions& options);
+struct BuildResult {
+  std::vector<Note> notes;  // errors and warnings, each with its source line
+  int64_t size = 0;         // of the player written
+  std::string contents;     // "video package" or "N entries, mode NAME"
+};
+
+// Checks the package, refuses an output that is one of the inputs or sits
+// in a missing folder, then writes the player beside the output and
+// renames it into place. False when no player was written; the notes say
+// what the checks found either way.
+bool build_player_file(Package package, const BuildOptions& options, BuildResult* result,
+                       common::Error* error);
 
 // The stub to pack onto: the file at path, or the carried stub when path is
 // empty. False with a message when there is none or it cannot carry a package.

@@ -1,7 +1,7 @@
 // Reads a SWF file (FWS; CWS through zlib; ZWS through the LZMA SDK's
-// decoder): its header, background colour and every text in it that names
-// something a movie can load. Shared by the packer's audit and the
-// test control. Damage never stops it: what lies before is kept, and each
+// decoder): its header, background colour and every text in it that may
+// name something a movie loads; which of them are requests the caller
+// decides. Shared by the packer's audit and the test control. Damage never stops it: what lies before is kept, and each
 // problem is noted.
 #pragma once
 
