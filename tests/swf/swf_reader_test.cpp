@@ -107,10 +107,6 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
        {"outer.xml | DoAction Push @5", "deep.xml | DoAction Push @6"}},
       {"ABC string pool", do_abc2(abc({"data/level.xml", "flash.display"})),
        {"data/level.xml | DoABC2 string pool", "flash.display | DoABC2 string pool"}},
-      // Every AS3 movie names the builtin namespace by a URL no one requests.
-      {"ABC namespace names",
-       do_abc2(abc({"http://adobe.com/AS3/2006/builtin", "data/level.xml", "flash.display"}, -1, {1, 3})),
-       {"data/level.xml | DoABC2 string pool"}},
       {"ImportAssets", tag(57, cstr("lib.swf") + u16(0)) + tag(71, cstr("lib2.swf") + u16(0) + u16(0)),
        {"lib.swf | ImportAssets url", "lib2.swf | ImportAssets2 url"}},
       {"HTML text", edit_text_html("<a HREF=\"page.html\">x</a><img src='pic.png'>"),

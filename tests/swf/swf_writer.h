@@ -56,10 +56,8 @@ inline std::string get_url2() { return action(0x9A, std::string(1, '\0')); }
 inline std::string do_action(const std::string& actions) { return tag(12, actions + '\0'); }
 
 // An ABC block whose constant pool holds strings; declared overrides the
-// pool's count (a count that lies); namespaces: the string index each
-// namespace names.
-inline std::string abc(const std::vector<std::string>& strings, int declared = -1,
-                       const std::vector<uint32_t>& namespaces = {}) {
+// pool's count (a count that lies).
+inline std::string abc(const std::vector<std::string>& strings, int declared = -1) {
   auto u30 = [](uint32_t v) {
     std::string s;
     do {
@@ -72,10 +70,6 @@ inline std::string abc(const std::vector<std::string>& strings, int declared = -
   std::string a = u16(16) + u16(46) + u30(2) + u30(7) + u30(0) + u30(2) + std::string(8, '\0');
   a += u30(declared >= 0 ? uint32_t(declared) : uint32_t(strings.size() + 1));
   for (const auto& s : strings) a += u30(uint32_t(s.size())) + s;
-  if (!namespaces.empty()) {
-    a += u30(uint32_t(namespaces.size() + 1));
-    for (uint32_t n : namespaces) a += '\x08' + u30(n);
-  }
   return a;
 }
 inline std::string do_abc2(const std::string& abc_block) {

@@ -480,9 +480,7 @@ class Walker {
     }
   }
 
-  // An ABC block: its constant pool up to the namespaces. The strings are
-  // kept, except those that name namespaces (the builtin namespace's URI,
-  // package names), which no movie requests.
+  // An ABC block: its constant pool up to the strings, which are kept.
   void abc(Reader& r, const char* tag) {
     r.u16(), r.u16();
     uint32_t ints = r.u30();
@@ -496,28 +494,16 @@ class Walker {
       problem(std::string(tag) + ": constant pool cut short before its strings");
       return;
     }
-    std::vector<std::string> pool(1);
     uint32_t i = 1;
     for (; i < strings; ++i) {
       uint32_t n = r.u30();
       if (r.failed() || n > r.left()) break;
-      pool.emplace_back(reinterpret_cast<const char*>(r.at()), n);
+      add(std::string(reinterpret_cast<const char*>(r.at()), n), tag, "string pool");
       r.skip(n);
     }
     if (strings > 0 && i < strings)
       problem(std::string(tag) + ": string pool says " + std::to_string(strings - 1) +
               " strings, the data holds " + std::to_string(i - 1));
-    std::vector<bool> names_namespace(pool.size(), false);
-    if (i >= strings && r.left() > 0) {
-      uint32_t namespaces = r.u30();
-      for (uint32_t k = 1; k < namespaces && !r.failed(); ++k) {
-        r.u8();
-        uint32_t name = r.u30();
-        if (!r.failed() && name < pool.size()) names_namespace[name] = true;
-      }
-    }
-    for (size_t k = 1; k < pool.size(); ++k)
-      if (!names_namespace[k]) add(pool[k], tag, "string pool");
   }
 
   Movie* m_;
