@@ -44,6 +44,10 @@ class Site:
         self.big = rnd.randbytes(300_000)
         self.text = b"gzip-encoded text " * 200
         self.deflated = b"deflate-encoded text " * 150
+        self.brotli = b"br-encoded text " * 180
+        # Coded by Debian's brotli command, not by the decoder under test.
+        self.brotli_coded = subprocess.run(["brotli", "-c"], input=self.brotli, check=True,
+                                           stdout=subprocess.PIPE).stdout
         self.xml = b"<data><item id='1'/></data>\n"
         self.new = b"the redirect's target\n"
         self.counter = 0
@@ -115,6 +119,7 @@ class Site:
             "/game/data.xml": ("text/xml", self.xml, None),
             "/game/text.txt": ("text/plain", gzip.compress(self.text), "gzip"),
             "/game/deflate.txt": ("text/plain", zlib.compress(self.deflated), "deflate"),
+            "/game/brotli.txt": ("text/plain", self.brotli_coded, "br"),
             "/game/new.txt": ("text/plain", self.new, None),
         }
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
@@ -141,6 +146,7 @@ class Site:
             (r + "big.bin", None): self.big,
             (r + "text.txt", None): self.text,
             (r + "deflate.txt", None): self.deflated,
+            (r + "brotli.txt", None): self.brotli,
             (r + "new.txt", None): self.new,
             (r + "score.php", "score=1"): self.post_answer(b"score=1"),
             (r + "score.php", "score=2"): self.post_answer(b"score=2"),
@@ -166,7 +172,7 @@ class Fixtures:
             os.mkdir(mirror)
             wget(mirror, os.path.join(d, "site"),
                  [r + "index.html", r + "movie.swf?v=1", r + "data.xml", r + "big.bin",
-                  r + "text.txt", r + "deflate.txt", r + "old.txt", r + "missing.txt",
+                  r + "text.txt", r + "deflate.txt", r + "brotli.txt", r + "old.txt", r + "missing.txt",
                   r + "counter.txt"])
             wget(d, os.path.join(d, "post1"), [r + "score.php"], "--post-data=score=1")
             wget(d, os.path.join(d, "post2"), [r + "score.php"], "--post-data=score=2")
@@ -236,6 +242,7 @@ class Fixtures:
             # Browsers save the decoded entity even where the server encoded it.
             entry(r + "text.txt", 200, s.text, headers=[{"name": "Content-Encoding", "value": "gzip"}]),
             entry(r + "deflate.txt", 200, s.deflated),
+            entry(r + "brotli.txt", 200, s.brotli),
             entry(r + "old.txt", 301, b"", redirectURL="new.txt"),
             entry(r + "new.txt", 200, s.new),
             entry(r + "missing.txt", 404, b"missing"),
@@ -287,7 +294,8 @@ class ImportTest(unittest.TestCase):
             (r + "old.txt", None): site.new,
             # wget stores the bytes as sent, content coding and all.
             (r + "text.txt", None): site.static["/game/text.txt"][1],
-            (r + "deflate.txt", None): site.static["/game/deflate.txt"][1]}
+            (r + "deflate.txt", None): site.static["/game/deflate.txt"][1],
+            (r + "brotli.txt", None): site.brotli_coded}
         cases = [
             ("gzip per record", FIX.gz, everything),
             ("whole-file gzip", FIX.whole, everything),
@@ -336,6 +344,41 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("duplicate"), 1, name)
                 self.assertEqual(len(summary["dropped"]), 1, name)
                 self.assertIn(r + "counter.txt", summary["dropped"][0])
+
+    def test_progress_line_on_a_terminal_only(self):
+        if "wine-run" in ARGS.pack:
+            self.skipTest("a terminal for the Linux packer")
+        import pty
+        exe = os.path.join(self.out, "game.exe")
+        manifest = os.path.join(self.out, "m", "manifest.toml")
+        cases = [
+            ("import", ["import", *FIX.gz, "-o", exe, "--stub", FIX.fake_stub, "--manifest",
+                        os.path.dirname(manifest)]),
+            ("build", ["build", "--stub", FIX.fake_stub, "-o", exe + "2", manifest]),
+        ]
+        for name, args in cases:
+            with self.subTest(name):
+                done = rf"pack {name}: 100% \([0-9.]+ KiB\), [0-9]+ entries, done\. *\r?\n"
+                master, slave = pty.openpty()
+                result = subprocess.run(shlex.split(ARGS.pack) + args, stdout=subprocess.PIPE,
+                                        stderr=slave, timeout=600)
+                os.close(slave)
+                seen = b""
+                try:
+                    while chunk := os.read(master, 65536):
+                        seen += chunk
+                except OSError:
+                    pass
+                os.close(master)
+                self.assertEqual(result.returncode, 0, seen)
+                self.assertRegex(seen.decode(), done)
+                os.remove(exe if name == "import" else exe + "2")
+                if name == "import":
+                    shutil.rmtree(os.path.dirname(manifest))
+                redirected = pack(*args)
+                self.assertNotRegex(redirected.stderr.decode(), f"pack {name}: ")
+                if name == "import":
+                    os.remove(exe)
 
     def test_manifest_rebuilds_with_pack_build(self):
         result = self.run_import(FIX.gz, exe=True)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#ifdef TESSIVO_HAVE_BROTLI
+#ifdef TESSIVO_TEST_BROTLI_ENCODER
 #include <brotli/encode.h>
 #endif
 
@@ -138,7 +138,7 @@ TEST(HttpBody, CodingsAndCompleteness) {
   }
 }
 
-#ifdef TESSIVO_HAVE_BROTLI
+#ifdef TESSIVO_TEST_BROTLI_ENCODER
 TEST(HttpBody, Brotli) {
   const std::string text = "brotli-coded body, brotli-coded body";
   std::vector<uint8_t> coded(text.size() + 64);

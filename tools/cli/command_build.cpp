@@ -51,7 +51,10 @@ int command_build(int argc, char** argv) {
   options.source = manifest;
   options.manifest_path = manifest;
   pack::BuildResult result;
+  common::Progress progress("pack build", 0);
+  options.progress = &progress;
   const bool built = pack::build_player_file(std::move(package), options, &result, &error);
+  if (built) progress.finish();
   for (const pack::Note& n : result.notes) std::fputs(pack::format_note(options.source, n).c_str(), stderr);
   if (!built) {
     std::fprintf(stderr, "pack: %s\n", error.text().c_str());

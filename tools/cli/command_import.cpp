@@ -12,6 +12,7 @@
 #include "cli/options.h"
 #include "common/atomic_output.h"
 #include "common/paths.h"
+#include "common/progress.h"
 #include "common/utf.h"
 #include "import/capture.h"
 #include "pack/build.h"
@@ -126,7 +127,7 @@ class WorkFolder {
   ~WorkFolder() { remove(); }
   void remove() {
     std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
+    if (!path.empty()) fs::remove_all(common::fs_path(path), ec);
     path.clear();
   }
   std::string path;
@@ -136,7 +137,7 @@ std::string fresh_temp_dir() {
   std::random_device rd;
   for (int k = 0; k < 100; ++k) {
     fs::path p = fs::temp_directory_path() / ("tessivo-import-" + std::to_string(rd()));
-    if (fs::create_directory(p)) return p.string();
+    if (fs::create_directory(p)) return common::utf8_path(p);
   }
   throw ImportError("cannot make a temporary folder");
 }
@@ -144,11 +145,12 @@ std::string fresh_temp_dir() {
 std::string make_work_folder(const std::string& manifest_dir) {
   if (manifest_dir.empty()) return fresh_temp_dir();
   std::error_code ec;
-  if (fs::exists(manifest_dir, ec) && !(fs::is_directory(manifest_dir, ec) && fs::is_empty(manifest_dir, ec)))
+  const fs::path dir = common::fs_path(manifest_dir);
+  if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
     throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
-  if (fs::exists(manifest_dir + ".part", ec))
+  if (fs::exists(common::fs_path(manifest_dir + ".part"), ec))
     throw ImportError(manifest_dir + ".part: left from an earlier run; remove it first");
-  fs::create_directories(manifest_dir + ".part");
+  fs::create_directories(common::fs_path(manifest_dir + ".part"));
   return manifest_dir + ".part";
 }
 
@@ -165,13 +167,13 @@ void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const cap
   }
   if (!r.manifest_dir.empty() &&
       !pack::write_manifest(result.package, "Written by pack import; edit and rebuild with pack build.",
-                            (fs::path(work->path) / "manifest.toml").string(), &error))
+                            common::utf8_path(common::fs_path(work->path) / "manifest.toml"), &error))
     throw ImportError(error);
   if (!r.out_path.empty() && !out.commit(&error)) throw ImportError(error);
   if (!r.manifest_dir.empty()) {
     std::error_code ec;
-    fs::remove(r.manifest_dir, ec);  // an empty folder only
-    fs::rename(work->path, r.manifest_dir);
+    fs::remove(common::fs_path(r.manifest_dir), ec);  // an empty folder only
+    fs::rename(common::fs_path(work->path), common::fs_path(r.manifest_dir));
     work->path.clear();
   }
 }
@@ -253,10 +255,14 @@ int run(Request* q) {
     if (!q->out_path.empty() && !pack::load_stub(q->stub_path, &stub, &error)) throw ImportError(error);
     work.path = make_work_folder(q->manifest_dir);
     q->options.work_dir = work.path;
-    q->options.progress = stderr;
+    uint64_t total = 0;
+    for (const std::string& in : q->inputs) total += common::input_size(in);
+    common::Progress progress("pack import", total);
+    q->options.progress = &progress;
     q->options.warnings = stderr;
     capture::Importer importer(q->options);
     for (const std::string& in : q->inputs) importer.add(in);
+    progress.finish();
     capture::Result result = importer.finish();
     write_outputs(*q, stub, result, &work);
     work.remove();

@@ -11,6 +11,8 @@
 #endif
 
 #include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/drop.h"
 #include "cli/options.h"
 #include "common/sha256.h"
 #include "common/utf.h"
@@ -59,6 +61,10 @@ const Command kCommands[] = {
 const char kUsageTail[] =
     "\n"
     "  pack --version   the packer's version and the stub it carries\n"
+    "  pack FILE...     no command, as when files are dropped on pack.exe: captures\n"
+    "                   are imported into a player beside the first (site.warc.gz:\n"
+    "                   site.exe, or site (2).exe ...), a manifest is built, a\n"
+    "                   player is listed and audited\n"
     "\n"
     "Page modes (choose one per player):\n"
     "  page       the player serves a request only when an entry stores exactly\n"
@@ -117,12 +123,23 @@ std::string usage() {
 }
 
 int run(int argc, char** argv) {
+  // Started by Explorer: a double click gives no arguments, a drop gives paths.
+  if (argc < 2 && cli::console_is_own()) {
+    std::fputs(cli::kDropHelp, stdout);
+    cli::wait_if_own_console();
+    return 0;
+  }
   if (argc < 2 || cli::is_help(argv[1]) || !std::strcmp(argv[1], "help")) {
     std::fputs(usage().c_str(), argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
   }
   for (const Command& c : kCommands)
     if (!std::strcmp(argv[1], c.name)) return c.run(argc - 2, argv + 2);
+  if (cli::is_drop(argc, argv)) {
+    int code = cli::run_drop(argc, argv);
+    cli::wait_if_own_console();
+    return code;
+  }
   std::fprintf(stderr, "pack: unknown command \"%s\" (see pack --help)\n", argv[1]);
   return 2;
 }
@@ -153,5 +170,6 @@ int main(int argc, char** argv) {
     argv = args.data();
   }
 #endif
+  cli::use_utf8_console();
   return check_output(run(argc, argv));
 }

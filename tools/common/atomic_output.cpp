@@ -33,7 +33,7 @@ BOOL WINAPI on_console_event(DWORD) {
 }
 
 unsigned long process_id() { return GetCurrentProcessId(); }
-void remove_file(const std::string& path) { DeleteFileW(widen(path).c_str()); }
+void remove_file(const std::string& path) { DeleteFileW(wide_path(path).c_str()); }
 #else
 char g_temp[4096];
 
@@ -66,7 +66,7 @@ void watch_interrupts() {
 // for the interrupt handlers.
 #ifdef _WIN32
 TempResult create_temp(const std::string& temp, File* file) {
-  std::wstring wide = widen(temp);
+  std::wstring wide = wide_path(temp);
   if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) return kFailed;
   wcscpy(g_temp, wide.c_str());
   HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -151,7 +151,7 @@ bool AtomicOutput::commit(Error* error) {
     return false;
   }
 #ifdef _WIN32
-  if (!MoveFileExW(widen(temp_).c_str(), widen(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(wide_path(temp_).c_str(), wide_path(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
     *error = Error{"", 0, -1, "cannot write " + path_ + ": the finished file could not replace it"};
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/paths.h"
 #include "common/utf.h"
 
 namespace common {
@@ -21,7 +22,7 @@ bool File::close() {
 
 File open_file(const std::string& path, const char* mode) {
 #ifdef _WIN32
-  return File(_wfopen(widen(path).c_str(), widen(mode).c_str()));
+  return File(_wfopen(wide_path(path).c_str(), widen(mode).c_str()));
 #else
   return File(std::fopen(path.c_str(), mode));
 #endif

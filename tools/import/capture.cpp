@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <set>
 
@@ -9,6 +10,7 @@
 
 #include "common/base64.h"
 #include "common/file.h"
+#include "common/paths.h"
 #include "common/utf.h"
 #include "import/html.h"
 #include "import/video_import.h"
@@ -165,7 +167,7 @@ std::string Importer::payload_name(const std::string& url) {
 
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
   Payload p;
-  p.file = (fs::path(options_.work_dir) / payload_name(url)).string();
+  p.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(url));
   common::File f = common::open_file(p.file, "wb");
   if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
   bool ok = (n == 0 || std::fwrite(data, 1, n, f.get()) == n);
@@ -180,13 +182,27 @@ void Importer::bad(const std::string& where, const std::string& why, const char*
   std::string text = where + ": " + why;
   if (options_.strict) throw ImportError(text + " (--strict)");
   result_.warnings.push_back(text + "; record skipped");
+  if (options_.progress) options_.progress->interrupt();
   if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s; record skipped\n", text.c_str());
   skip(kind);
 }
 
+void Importer::report(uint64_t within) {
+  if (options_.progress) options_.progress->update(read_before_ + within, items_.size());
+}
+
 void Importer::add(const std::string& path) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) return add_folder(path);
+  if (fs::is_directory(common::fs_path(path), ec)) return add_folder(path);
+  struct Done {
+    Importer* self;
+    uint64_t size;
+    ~Done() {
+      if (std::uncaught_exceptions()) return;  // the input was not read
+      self->read_before_ += size;
+      self->report(0);
+    }
+  } done{this, common::input_size(path)};
   std::vector<uint8_t> head = read_head(path, 512);
   auto is = [&](const char* magic) {
     size_t n = std::strlen(magic);
@@ -214,21 +230,11 @@ void Importer::add_warc(Input* input, const std::string& name, const FileInput* 
   WarcRecord record;
   std::vector<Request> requests;
   const size_t first_item = items_.size();
-  const bool show = options_.progress && progress_file && progress_file->size() > (int64_t(100) << 20);
-  int shown = -1;
   int64_t index = 0;
   while (read_warc_record(&reader, name, &record)) {
     warc_record(record, name, index++, &requests);
-    if (show) {
-      int pct = int(progress_file->position() * 100 / progress_file->size());
-      if (pct != shown) {
-        std::fprintf(options_.progress, "\rimport: %s: %d%%", name.c_str(), pct);
-        std::fflush(options_.progress);
-        shown = pct;
-      }
-    }
+    if (progress_file) report(uint64_t(progress_file->position()));
   }
-  if (show) std::fprintf(options_.progress, "\n");
   // Pair each response with its request: by WARC-Concurrent-To either way,
   // else the nearest request for the same URI before it.
   for (size_t i = first_item; i < items_.size(); ++i) {
@@ -411,6 +417,7 @@ void Importer::add_wacz(const std::string& path) {
     std::unique_ptr<Input> in = open_zip_member(path, m);
     if (ends_with(m.name, ".gz")) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, name));
     add_warc(in.get(), name, nullptr);
+    report(uint64_t(m.header_offset + m.compressed));
   }
   if (!any) throw ImportError(path + ": a ZIP without archive/*.warc or archive/*.warc.gz, so not a WACZ");
 }
@@ -430,6 +437,7 @@ void Importer::add_har(const std::string& path) {
     throw ImportError(path + ": not a HAR file (no log.entries list)");
   const nlohmann::json& entries = har["log"]["entries"];
   for (size_t k = 0; k < entries.size(); ++k) {
+    report(uint64_t(text.size()) * k / entries.size());  // as far into the file as into the list
     const std::string where = path + ": entries[" + std::to_string(k) + "]";
     try {
       const nlohmann::json& e = entries[k];
@@ -493,12 +501,12 @@ void Importer::add_har(const std::string& path) {
 
 void Importer::add_folder(const std::string& path) {
   std::vector<std::string> files;
-  const fs::path root(path);
+  const fs::path root(common::fs_path(path));
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it)
-    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_string());
+    if (it->is_regular_file()) files.push_back(it->path().lexically_relative(root).generic_u8string());
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
-    const std::string where = (root / rel).string();
+    const std::string where = common::utf8_path(root / fs::u8path(rel));
     if (rel.find('/') == std::string::npos) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
       skip("outside a host folder");
@@ -510,11 +518,13 @@ void Importer::add_folder(const std::string& path) {
     if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
-    item.file = (fs::path(options_.work_dir) / payload_name(item.url)).string();
-    fs::copy_file(root / rel, item.file);
+    item.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
+    fs::copy_file(root / fs::u8path(rel), common::fs_path(item.file));
     files_.push_back(item.file);
-    item.size = int64_t(fs::file_size(item.file));
+    item.size = int64_t(fs::file_size(common::fs_path(item.file)));
     items_.push_back(item);
+    read_before_ += uint64_t(item.size);
+    report(0);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/progress.h"
 #include "import/stream.h"
 #include "import/warc.h"
 #include "pack/package_writer.h"
@@ -22,7 +23,7 @@ struct Options {
   int32_t mode = 2;             // page with POST keys
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
-  std::FILE* progress = nullptr;  // progress for large inputs, or none
+  common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
   std::FILE* warnings = nullptr;  // warnings as they happen, or none
 };
 
@@ -102,6 +103,8 @@ class Importer {
   std::vector<std::string> files_;
   std::string start_page_;  // WACZ's first page
   int serial_ = 0;
+  uint64_t read_before_ = 0;  // bytes of the inputs read whole
+  void report(uint64_t within);
 };
 
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.

@@ -3,6 +3,7 @@
 #include "common/atomic_output.h"
 #include "common/file.h"
 #include "common/paths.h"
+#include "common/progress.h"
 #include "package/player_state.h"
 #include "pack/checks.h"
 #include "pack/loaded_player.h"
@@ -16,6 +17,22 @@ bool fail(common::Error* error, const std::string& message) {
   *error = common::Error{"", 0, -1, message};
   return false;
 }
+
+// The file sink, telling the progress line of every write.
+class ReportingSink : public FileSink {
+ public:
+  ReportingSink(std::FILE* file, std::string name, common::Progress* progress, uint64_t entries)
+      : FileSink(file, std::move(name)), progress_(progress), entries_(entries) {}
+  bool write(const void* data, size_t n) override {
+    bool ok = FileSink::write(data, n);
+    if (progress_) progress_->update(uint64_t(position()), entries_);
+    return ok;
+  }
+
+ private:
+  common::Progress* progress_;
+  uint64_t entries_;
+};
 
 bool is_packed_player(const std::vector<uint8_t>& bytes) {
   LoadedPlayer probe;
@@ -102,7 +119,13 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
 
   common::AtomicOutput out;
   if (!out.open(o.out_path, error)) return false;
-  FileSink sink(out.file(), o.out_path);
+  if (o.progress) {
+    uint64_t total = stub.size();
+    for (const PageEntry& e : pkg.entries) total += uint64_t(e.data.length());
+    for (const Data* d : {&pkg.player, &pkg.skin, &pkg.video}) total += uint64_t(d->length());
+    o.progress->set_total(total);
+  }
+  ReportingSink sink(out.file(), o.out_path, o.progress, pkg.entries.size());
   const std::string unwritten = write_player(stub, pkg, &sink);
   if (!unwritten.empty()) return fail(error, "no player written: " + unwritten);
   if (!out.commit(error)) return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/progress.h"
 #include "pack/checks.h"
 #include "pack/package_writer.h"
 
@@ -17,6 +18,7 @@ struct BuildOptions {
   std::string stub_path;      // empty: the stub this packer carries
   std::string out_path;
   bool strict = false;        // warnings refuse the build too
+  common::Progress* progress = nullptr;  // told of the bytes written; none: nothing told
 };
 
 struct BuildResult {

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "common/file.h"
+#include "common/paths.h"
 #include "common/utf.h"
 #include "pack/manifest.h"
 #include "package/player_state.h"
@@ -34,7 +35,7 @@ std::string entry_text(const PageEntry& e) {
   if (!e.alternate_url.empty()) text += "alternate_url = " + toml_text(e.alternate_url) + "\n";
   if (!e.post_key.empty()) text += "post_key = " + toml_text(e.post_key) + "\n";
   if (!e.content_type.empty()) text += "content_type = " + toml_text(e.content_type) + "\n";
-  return text + "file = " + toml_text(std::filesystem::path(e.data.path).filename().string()) + "\n";
+  return text + "file = " + toml_text(common::utf8_path(common::fs_path(e.data.path).filename())) + "\n";
 }
 
 }  // namespace
