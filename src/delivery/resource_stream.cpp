@@ -9,7 +9,6 @@ using delivery_detail::g_live;
 namespace delivery_detail {
 
 delivery_testing::LiveCounts g_live;
-delivery_testing::ReadForms g_read_forms;
 bool g_fail_chunk_buffers;
 bool g_fail_file_reads;
 
@@ -18,7 +17,6 @@ bool g_fail_file_reads;
 namespace delivery_testing {
 
 LiveCounts live_counts() { return g_live; }
-ReadForms read_forms() { return delivery_detail::g_read_forms; }
 void fail_chunk_buffers(bool fail) { delivery_detail::g_fail_chunk_buffers = fail; }
 void fail_file_reads(bool fail) { delivery_detail::g_fail_file_reads = fail; }
 

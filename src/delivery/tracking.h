@@ -6,7 +6,6 @@
 namespace delivery_detail {
 
 extern delivery_testing::LiveCounts g_live;
-extern delivery_testing::ReadForms g_read_forms;
 extern bool g_fail_chunk_buffers;
 extern bool g_fail_file_reads;
 

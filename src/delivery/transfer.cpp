@@ -85,10 +85,13 @@ void ResourceMoniker::end_transfer(HRESULT status) {
 }
 
 STDMETHODIMP ResourceMoniker::Abort() {
+  // urlmon has no binding before binding starts: nothing is marked then, so
+  // the Abort that comes once a transfer runs still stops it.
+  if (state_ == TransferState::IDLE) return S_OK;
   // As urlmon answers: a second Abort fails; one after the end changes nothing.
   if (aborted_) return E_FAIL;
   aborted_ = true;
-  if (state_ == TransferState::IDLE || stopped()) return S_OK;
+  if (stopped()) return S_OK;
   // OnStopBinding may drop the last outside reference.
   HeldRef<IMoniker> self(this);
   end_transfer(E_ABORT);
@@ -100,14 +103,12 @@ bool ResourceMoniker::read_at(uint32_t offset) {
   DWORD got = 0;
   BOOL ok;
   if (is_nt_platform()) {
-    ++delivery_detail::g_read_forms.at_offset;
     request_ = {};
     request_.Offset = offset;
     ok = ReadFile(file_.get(), chunk_, chunk_size_, &got, &request_);
   } else {
     // The 9x family refuses an OVERLAPPED read on a disk file. The handle is
     // this moniker's own, so no other transfer moves its position.
-    ++delivery_detail::g_read_forms.positioned;
     LONG high = 0;
     SetLastError(NO_ERROR);
     ok = (SetFilePointer(file_.get(), LONG(offset), &high, FILE_BEGIN) != INVALID_SET_FILE_POINTER ||

@@ -2,6 +2,7 @@
 
 #include "base/malloc_ptr.h"
 #include "base/text.h"
+#include "base/win/guard.h"
 #include "base/win/held_ref.h"
 #include "base/win/hresult.h"
 #include "base/win/platform.h"
@@ -167,6 +168,7 @@ HRESULT ControlSite::connect_events() {
   void* container = nullptr;
   RETURN_IF_FAILED(control_->QueryInterface(IID_IConnectionPointContainer, &container));
   point_container_.attach(static_cast<IConnectionPointContainer*>(container));
+  if (!point_container_) return E_NOINTERFACE;
   IConnectionPoint* point = nullptr;
   RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point));
   point_.attach(point);
@@ -175,17 +177,29 @@ HRESULT ControlSite::connect_events() {
 }
 
 void ControlSite::teardown() {
-  if (point_) {
-    if (cookie_) point_->Unadvise(cookie_);
-    cookie_ = 0;
-    point_.reset();
-  }
-  point_container_.reset();
-  if (control_) {
-    control_->Close(OLECLOSE_NOSAVE);
-    control_->SetClientSite(nullptr);
-    control_.reset();
-  }
+  // Each call into the control is guarded on its own: one that faults still
+  // leaves every later step done, so all references come back, the control
+  // lets go of the site and the window can still close.
+  static void (*const steps[])(void*) = {
+      [](void* p) {
+        auto* s = static_cast<ControlSite*>(p);
+        const DWORD cookie = s->cookie_;
+        s->cookie_ = 0;
+        if (s->point_ && cookie) s->point_->Unadvise(cookie);
+      },
+      [](void* p) { static_cast<ControlSite*>(p)->point_.reset(); },
+      [](void* p) { static_cast<ControlSite*>(p)->point_container_.reset(); },
+      [](void* p) {
+        if (IOleObject* control = static_cast<ControlSite*>(p)->control_.get())
+          control->Close(OLECLOSE_NOSAVE);
+      },
+      [](void* p) {
+        if (IOleObject* control = static_cast<ControlSite*>(p)->control_.get())
+          control->SetClientSite(nullptr);
+      },
+      [](void* p) { static_cast<ControlSite*>(p)->control_.reset(); },
+  };
+  for (auto step : steps) base::win::call_guarded(step, this);
 }
 
 ControlSite* control_site_of(HWND window) {

@@ -61,7 +61,8 @@ class ReadWindow {
       at_end_ = false;
     }
     start_ = pos;
-    return fill(first) && filled_ > 4;
+    // The check below needs 5 bytes, whatever size the reads are given.
+    return fill(first > 5 ? first : 5) && filled_ > 4;
   }
 
   // True when the window holds bytes [0, end).

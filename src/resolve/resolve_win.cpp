@@ -30,9 +30,9 @@ char* read_post_key(IBindCtx* bind_context) {
   HeldRef<IBindStatusCallback> callback(QUERY_HOLD, holder.get());
   if (!callback) return nullptr;
   DWORD flags = 0;
-  base::win::ScopedBindInfo bind_info;
-  if (FAILED(callback->GetBindInfo(&flags, bind_info.receive()))) return nullptr;
-  const BINDINFO& info = bind_info.get();
+  base::win::HeldBindInfo bind_info;
+  if (!bind_info.get() || FAILED(callback->GetBindInfo(&flags, bind_info.get()))) return nullptr;
+  const BINDINFO& info = *bind_info.get();
   char* key = nullptr;
   if (info.dwBindVerb == BINDVERB_POST && info.stgmedData.tymed == TYMED_HGLOBAL &&
       info.cbstgmedData > 0) {

@@ -96,8 +96,9 @@ void RecordingCallback::record(const std::string& call) {
   calls.push_back(call);
 }
 
-void RecordingCallback::abort_if_asked(const char* method) {
-  if (!options_.abort_in || !binding || std::strcmp(options_.abort_at, method) != 0) return;
+void RecordingCallback::abort_if_asked() {
+  if (!options_.abort_in || !binding || calls.back().find(options_.abort_at) == std::string::npos)
+    return;
   options_.abort_in = false;
   abort_result = binding->Abort();
 }
@@ -124,7 +125,7 @@ STDMETHODIMP RecordingCallback::OnStartBinding(DWORD, IBinding* new_binding) {
   fault_if_asked("OnStartBinding");
   binding = new_binding;
   binding->AddRef();
-  abort_if_asked("OnStartBinding");
+  abort_if_asked();
   return S_OK;
 }
 
@@ -137,7 +138,7 @@ STDMETHODIMP RecordingCallback::OnProgress(ULONG progress, ULONG max, ULONG code
     std::snprintf(line, sizeof line, "OnProgress %lu/%lu status %lu ", progress, max, code);
   record(line + narrow(text));
   fault_if_asked("OnProgress");
-  abort_if_asked("OnProgress");
+  abort_if_asked();
   return S_OK;
 }
 
@@ -155,7 +156,6 @@ STDMETHODIMP RecordingCallback::OnStopBinding(HRESULT status, LPCWSTR error) {
 
 STDMETHODIMP RecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   record("GetBindInfo");
-  fault_if_asked("GetBindInfo");
   *flags = BINDF_ASYNCHRONOUS | BINDF_ASYNCSTORAGE | BINDF_PULLDATA;
   // The receiver owns all it is given here and must give it back once: pUnk,
   // the texts, and the body through its release object, as a browser hands
@@ -171,6 +171,8 @@ STDMETHODIMP RecordingCallback::GetBindInfo(DWORD* flags, BINDINFO* info) {
   info->stgmedData.pUnkForRelease = static_cast<IBindStatusCallback*>(this);
   AddRef();
   info->cbstgmedData = 3;
+  // After filling: what was handed over is the caller's even so.
+  fault_if_asked("GetBindInfo");
   return S_OK;
 }
 
@@ -194,7 +196,7 @@ STDMETHODIMP RecordingCallback::OnDataAvailable(DWORD flags, DWORD size, FORMATE
   std::snprintf(line, sizeof line, "OnDataAvailable %lu %lu", flags, size);
   record(line);
   fault_if_asked("OnDataAvailable");
-  abort_if_asked("OnDataAvailable");
+  abort_if_asked();
   if (medium->tymed != TYMED_ISTREAM || !medium->pstm) return E_INVALIDARG;
   if (options_.keep_stream && !kept_stream) {
     kept_stream = medium->pstm;
@@ -224,7 +226,7 @@ STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR header
                                                      LPWSTR* additional) {
   record("BeginningTransaction " + narrow(url) + (headers ? " headers" : ""));
   fault_if_asked("BeginningTransaction");
-  abort_if_asked("BeginningTransaction");
+  abort_if_asked();
   // A control may add headers; the moniker must free them.
   *additional = handed_text(L"X:1");
   return S_OK;
@@ -234,9 +236,44 @@ STDMETHODIMP RecordingCallback::OnResponse(DWORD code, LPCWSTR headers, LPCWSTR 
                                            LPWSTR* additional) {
   record("OnResponse " + std::to_string(code) + (request_headers ? " request" : ""));
   fault_if_asked("OnResponse");
+  abort_if_asked();
   response = headers ? headers : L"(null)";
   *additional = nullptr;
   return S_OK;
+}
+
+ScopedImport::ScopedImport(const char* dll, const char* function, void* spy)
+    : dll_(dll), function_(function), original_(nullptr) {
+  original_ = swap(spy);
+}
+
+ScopedImport::~ScopedImport() {
+  if (original_) swap(original_);
+}
+
+// Every slot of the import table that names the function gets target; the
+// first one's previous value.
+void* ScopedImport::swap(void* target) {
+  auto* base = reinterpret_cast<uint8_t*>(GetModuleHandleW(nullptr));
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  void* previous = nullptr;
+  for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
+    if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), dll_) != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+    for (; d->OriginalFirstThunk && names->u1.AddressOfData; ++names, ++slots) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      auto* by_name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<char*>(by_name->Name), function_) != 0) continue;
+      DWORD protection;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      if (!previous) previous = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(target);
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+    }
+  }
+  return previous;
 }
 
 namespace {

@@ -90,8 +90,8 @@ class RecordingCallback
     bool drop_moniker_in_last_data = false;  // releases binding and moniker there
     const char* fault_in = nullptr;  // this method raises the first time it is called ...
     bool access_violation = false;   // ... by writing through a null pointer, else RaiseException
-    bool abort_in = false;           // Abort from inside the first call of abort_at ...
-    const char* abort_at = nullptr;  // ... ("OnProgress", "OnDataAvailable", ...)
+    bool abort_in = false;           // Abort from inside the first call recorded with ...
+    const char* abort_at = nullptr;  // ... this text ("OnResponse", " ENDDOWNLOADDATA ", ...)
   };
 
   explicit RecordingCallback(Options options) : options_(options) {}
@@ -135,9 +135,26 @@ class RecordingCallback
  private:
   void record(const std::string& call);
   void fault_if_asked(const char* method);
-  void abort_if_asked(const char* method);
+  void abort_if_asked();
   Options options_;
   HGLOBAL body_ = nullptr;  // the POST body GetBindInfo hands over
+};
+
+// Points this program's own calls of a system function (through its import
+// table) at a spy while it lives; the spy calls original().
+class ScopedImport {
+ public:
+  ScopedImport(const char* dll, const char* function, void* spy);
+  ~ScopedImport();
+  ScopedImport(const ScopedImport&) = delete;
+  ScopedImport& operator=(const ScopedImport&) = delete;
+  void* original() const { return original_; }
+
+ private:
+  void* swap(void* target);
+  const char* dll_;
+  const char* function_;
+  void* original_;
 };
 
 // A window whose procedure answers MSG_READ_NEXT_CHUNK as the main window does.

@@ -25,7 +25,7 @@ STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
     return S_OK;
   Release();
   *out = nullptr;
-  return E_NOINTERFACE;
+  return options_.null_events ? S_OK : E_NOINTERFACE;
 }
 
 STDMETHODIMP FakeControl::SetClientSite(IOleClientSite* site) {
@@ -114,7 +114,7 @@ STDMETHODIMP FakeControl::Advise(IUnknown* unknown, DWORD* cookie) {
 }
 
 STDMETHODIMP FakeControl::Unadvise(DWORD cookie) {
-  log.push_back("Unadvise(" + std::to_string(cookie) + ")");
+  call("Unadvise(" + std::to_string(cookie) + ")", "Unadvise");
   if (cookie != COOKIE || !sink) return CONNECT_E_NOCONNECTION;
   sink->Release();
   sink = nullptr;

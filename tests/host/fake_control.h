@@ -41,6 +41,7 @@ class FakeControl
   struct Options {
     bool flash = true;           // answers IShockwaveFlash
     bool events = true;          // answers IConnectionPointContainer
+    bool null_events = false;    // ... with S_OK and no object
     HRESULT set_client_site = S_OK;
     HRESULT do_verb = S_OK;
     HRESULT find_point = S_OK;

@@ -290,9 +290,31 @@ TEST_F(MovieStart, OldControlsAreNotCalledPastTheirInterface) {
   }
 }
 
+// BSTRs made minus freed by this program's own calls, through a seam over
+// its imports of SysAllocString and SysFreeString.
+LONG g_bstrs;
+void* g_sys_alloc_string;
+void* g_sys_free_string;
+BSTR WINAPI counted_alloc(const OLECHAR* text) {
+  BSTR made = reinterpret_cast<decltype(&SysAllocString)>(g_sys_alloc_string)(text);
+  if (made) ++g_bstrs;
+  return made;
+}
+void WINAPI counted_free(BSTR text) {
+  if (text) --g_bstrs;
+  reinterpret_cast<decltype(&SysFreeString)>(g_sys_free_string)(text);
+}
+
 // A control that raises inside a call abandons that message; every
 // reference and string held across the call comes back all the same.
 TEST_F(MovieStart, FaultInAControlCallLeavesEveryCountAsBefore) {
+  ScopedImport allocs("oleaut32.dll", "SysAllocString", reinterpret_cast<void*>(counted_alloc));
+  ScopedImport frees("oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(counted_free));
+  g_sys_alloc_string = allocs.original();
+  g_sys_free_string = frees.original();
+  ASSERT_TRUE(g_sys_alloc_string && g_sys_free_string);
+  // The reply is written before the fault, as a control may.
+  control_.options().reply = L"<string>1</string>";
   const struct {
     const char* call;
     int32_t mode;
@@ -313,6 +335,7 @@ TEST_F(MovieStart, FaultInAControlCallLeavesEveryCountAsBefore) {
     control_.options().fault_in = row.call;
     embed(row.mode);
     HWND window = window_->window();
+    g_bstrs = 0;
     run_in_message(
         window,
         [](void* w) {
@@ -326,6 +349,7 @@ TEST_F(MovieStart, FaultInAControlCallLeavesEveryCountAsBefore) {
     EXPECT_TRUE(control_.faulted);
     EXPECT_EQ(base::win::held_ref_depth(), 0u);
     EXPECT_EQ(control_.refs, refs_);
+    EXPECT_EQ(g_bstrs, 0);
     window_.reset();
   }
   control_.options().fault_in = nullptr;
@@ -352,6 +376,37 @@ TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
     EXPECT_EQ(site->factory().refs, 1);
     site.reset();
     EXPECT_EQ(control_.refs, 1);
+  }
+  control_.options().fault_in = nullptr;
+}
+
+// And for its teardown: a control that raises in one teardown call still
+// gets the later ones and every reference back, the window lets go of the
+// site, and the destroy handler runs to its end (where the shell quits).
+TEST_F(MovieStart, FaultDuringTeardownGivesEveryReferenceBack) {
+  static bool returned;
+  for (const char* call : {"Unadvise", "Close", "SetClientSite"}) {
+    SCOPED_TRACE(call);
+    embed(PLAYBACK_VIDEO);
+    control_.faulted = false;
+    control_.options().fault_in = call;
+    HWND window = window_->window();
+    returned = false;
+    run_in_message(
+        window,
+        [](void* w) {
+          destroy_control_site(static_cast<HWND>(w));
+          returned = true;
+        },
+        window);
+    EXPECT_TRUE(control_.faulted);
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(control_.log, (Log{"Unadvise(" + std::to_string(FakeControl::COOKIE) + ")",
+                                 "Close(1)", "SetClientSite(null)"}));
+    EXPECT_EQ(control_site_of(window), nullptr);
+    EXPECT_EQ(base::win::held_ref_depth(), 0u);
+    EXPECT_EQ(control_.refs, 1);
+    window_.reset();
   }
   control_.options().fault_in = nullptr;
 }

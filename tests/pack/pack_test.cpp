@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,8 +25,10 @@ namespace {
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The process in the name: other checkouts on the machine run these too.
     dir_ = fs::temp_directory_path() /
-           ("tessivo-pack-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("tessivo-pack-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     write("stub.exe", std::string(40000, '\0'));
@@ -190,6 +194,9 @@ TEST_F(PackTest, RefusalsAndWarnings) {
        0, ""},
       {"mode = \"page\"\n" + kMovie + "post_body = \"a\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\n"
        "post_body = \"b\"\nfile = \"data.xml\"\n", 1, "entry 1: the URL"},
+      // Keys that differ in letter case alone (eD1J, eD1j): the player tells them apart.
+      {pp + "post_body = \"x=I\"\n[[entry]]\nurl = \"http://example.test/m.swf\"\npost_body = \"x=c\"\n"
+       "file = \"data.xml\"\ncontent_type = \"\"\n", 0, "", "stub.exe", {"--strict"}},
       {pp + "post_key = \"not base64!\"\n", 1, "manifest.toml:6: error: entry 0: post_key \"not base64!\" is not base64"},
       {pp + "post_key = \"eA=x\"\n", 1, "is not base64"},
       {"mode = \"page\"\nwidth = 40000\n" + kMovie, 1, "manifest.toml:2: error: \"width\" is 40000"},

@@ -2,6 +2,8 @@
 // rule that decided.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -168,7 +170,7 @@ TEST_F(ExplainTest, SameTraceWithAndWithoutIndex) {
 
 // The whole command over a player built by the packer.
 TEST_F(ExplainTest, CommandOverAPlayerExecutable) {
-  fs::path dir = fs::temp_directory_path() / "tessivo-explain-test";
+  fs::path dir = fs::temp_directory_path() / ("tessivo-explain-test-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   auto write = [&](const char* name, const std::string& bytes) {

@@ -34,13 +34,6 @@ std::u16string fold(const std::u16string& s) {
   return out;
 }
 
-std::string fold(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
-
 bool is_base64(const std::string& s) {
   if (s.size() % 4 != 0) return false;
   size_t fill = 0;
@@ -150,11 +143,12 @@ void check_shadowed(const Package& pkg, size_t i, SeenUrls* seen, std::vector<No
   const bool keyed = pkg.mode == PLAYBACK_PAGE_POST;
   const int32_t url_line = or_line(e.url_line, e.line);
   // The player finds the first entry whose URL or alternate URL equals the
-  // request, ignoring letter case (in page-post the POST key first), so a
-  // later entry with the same text and key is never served for it. Only
-  // page-post's best match compares letter case, and may still reach a
-  // later entry that differs in case alone.
-  const std::string key = keyed ? fold(e.post_key) : std::string();
+  // request, ignoring letter case (in page-post the POST key first, as
+  // written before folded), so a later entry with the same text and key is
+  // never served for it; keys that differ in letter case alone each find
+  // their own entry. Only page-post's best match compares URL letter case,
+  // and may still reach a later entry that differs in case alone.
+  const std::string key = keyed ? e.post_key : std::string();
   const std::pair<const std::u16string*, int32_t> urls[] = {
       {&e.url, url_line}, {&e.alternate_url, or_line(e.alternate_url_line, e.line)}};
   for (int u = 0; u < 2; ++u) {
