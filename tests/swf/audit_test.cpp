@@ -101,20 +101,24 @@ class AuditPackage : public ::testing::Test {
 TEST_F(AuditPackage, ResolvesAsTheMovieAsksWithTheUnansweredFirst) {
   using namespace swft;
   std::string movie = fws(9, do_action(push({"../data/a.xml", "gone.xml", "http://h/site/b.png",
-                                             "ftp://h/c.bin"})) + end_tag());
+                                             "ftp://h/c.bin"}) +
+                                       get_url("http://h/help.html", "_blank")) +
+                            end_tag());
   std::string config = "<c next=\"more/d.swf\" lost=\"e.json\"/>";
   struct Case {
     int32_t mode;
     std::vector<std::string> lines;  // request -> index, in order
   } cases[] = {
       // Modes 0 and 1: relative texts reach the player joined to the base.
+      // A page opened in a new window is no miss of the player.
       {0,
        {"http://h/site/gone.xml -1", "ftp://h/c.bin -1", "http://h/data/a.xml 1",
-        "http://h/site/b.png 2", "http://h/site/e.json -1", "http://h/site/more/d.swf 3"}},
+        "http://h/site/b.png 2", "http://h/help.html -1 new window", "http://h/site/e.json -1",
+        "http://h/site/more/d.swf 3"}},
       // Mode 2: the player joins and walks up itself.
       {2,
        {"../data/a.xml -1", "gone.xml -1", "ftp://h/c.bin -1", "http://h/site/b.png 2",
-        "e.json -1", "more/d.swf 3"}},
+        "http://h/help.html -1 new window", "e.json -1", "more/d.swf 3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode);
@@ -125,7 +129,9 @@ TEST_F(AuditPackage, ResolvesAsTheMovieAsksWithTheUnansweredFirst) {
                                  {"http://h/site/more/d.swf", "FWS"}});
     std::vector<std::string> lines;
     for (const auto& s : r.sources)
-      for (const auto& q : s.requests) lines.push_back(common::utf16_to_utf8(q.request) + " " + std::to_string(q.index));
+      for (const auto& q : s.requests)
+        lines.push_back(common::utf16_to_utf8(q.request) + " " + std::to_string(q.index) +
+                        (q.opens_window ? " new window" : ""));
     EXPECT_EQ(lines, c.lines);
     EXPECT_EQ(r.unanswered, c.mode == 0 ? 3 : 4);
   }

@@ -86,11 +86,13 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
   } cases[] = {
       {"pool, constant push and GetURL2",
        do_action(constant_pool({"a.xml", "_blank"}) + push({"#0", "#1"}) + get_url2()),
-       {"a.xml | DoAction ConstantPool", "_blank | DoAction ConstantPool", "a.xml | DoAction GetURL2"}},
+       {"a.xml | DoAction ConstantPool", "_blank | DoAction ConstantPool", "a.xml | DoAction GetURL2 _blank"}},
       {"GetURL2 after a string push",
        do_action(push({"b.swf", "_level1"}) + get_url2()),
        {"b.swf | DoAction Push", "_level1 | DoAction Push", "b.swf | DoAction GetURL2"}},
       {"GetURL", do_action(get_url("http://h/c.swf", "_self")), {"http://h/c.swf | DoAction GetURL"}},
+      {"GetURL to a new window", do_action(get_url("http://h/d.html", "_blank")),
+       {"http://h/d.html | DoAction GetURL _blank"}},
       // Every value a Push may carry, each its own width: the texts after
       // them and the 16-bit pool index still read right.
       {"every push type",
@@ -107,6 +109,10 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
        {"outer.xml | DoAction Push @5", "deep.xml | DoAction Push @6"}},
       {"ABC string pool", do_abc2(abc({"data/level.xml", "flash.display"})),
        {"data/level.xml | DoABC2 string pool", "flash.display | DoABC2 string pool"}},
+      // Namespace and package names leave; a string the pool only holds stays.
+      {"ABC namespace names",
+       do_abc2(abc({"http://adobe.com/AS3/2006/builtin", "data/level.xml", "flash.display"}, -1, {1, 3})),
+       {"data/level.xml | DoABC2 string pool"}},
       {"ImportAssets", tag(57, cstr("lib.swf") + u16(0)) + tag(71, cstr("lib2.swf") + u16(0) + u16(0)),
        {"lib.swf | ImportAssets url", "lib2.swf | ImportAssets2 url"}},
       {"HTML text", edit_text_html("<a HREF=\"page.html\">x</a><img src='pic.png'>"),

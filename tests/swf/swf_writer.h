@@ -57,7 +57,10 @@ inline std::string do_action(const std::string& actions) { return tag(12, action
 
 // An ABC block whose constant pool holds strings; declared overrides the
 // pool's count (a count that lies).
-inline std::string abc(const std::vector<std::string>& strings, int declared = -1) {
+// namespaces: string indices (from 1) that the namespace pool names; none
+// given writes no namespace pool.
+inline std::string abc(const std::vector<std::string>& strings, int declared = -1,
+                       const std::vector<uint32_t>& namespaces = {}) {
   auto u30 = [](uint32_t v) {
     std::string s;
     do {
@@ -70,6 +73,10 @@ inline std::string abc(const std::vector<std::string>& strings, int declared = -
   std::string a = u16(16) + u16(46) + u30(2) + u30(7) + u30(0) + u30(2) + std::string(8, '\0');
   a += u30(declared >= 0 ? uint32_t(declared) : uint32_t(strings.size() + 1));
   for (const auto& s : strings) a += u30(uint32_t(s.size())) + s;
+  if (!namespaces.empty()) {
+    a += u30(uint32_t(namespaces.size() + 1));
+    for (uint32_t n : namespaces) a += std::string("\x16") + u30(n);
+  }
   return a;
 }
 inline std::string do_abc2(const std::string& abc_block) {

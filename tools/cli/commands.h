@@ -5,9 +5,25 @@
 // (cli/options.h) in its own file.
 #pragma once
 
+#include <string>
+
+namespace common {
+struct Error;
+}
+namespace pack {
+class LoadedPlayer;
+}
+
 int command_build(int argc, char** argv);
 int command_list(int argc, char** argv);
 int command_explain(int argc, char** argv);
 int command_audit(int argc, char** argv);
 int command_import(int argc, char** argv);
 int command_video(int argc, char** argv);
+// The Linux pack only (TESSIVO_HAVE_SERVE): the package behind a web server
+// and played in Ruffle.
+int command_serve(int argc, char** argv);
+int command_preview(int argc, char** argv);
+
+// A player file, or a manifest (".toml"), loaded as the player would load it.
+bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error);

@@ -33,6 +33,13 @@ int command_version(int, char**) {
   return 0;
 }
 
+#ifndef TESSIVO_HAVE_SERVE
+int command_linux_only(int, char**) {
+  std::fprintf(stderr, "pack: serve and preview are in the Linux pack only, not in this build\n");
+  return 1;
+}
+#endif
+
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
@@ -50,10 +57,21 @@ const Command kCommands[] = {
      "Tells what the player would answer for a request, and why."},
     {"import", command_import, "CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe] [...]",
      "Makes a player from WARC, WACZ, HAR files or mirrored folders\n(pack import --help)."},
-    {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict]",
-     "Lists the files the packaged movies name and what the player answers."},
+    {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict] [--run [--seconds N]]",
+     "Lists the files the packaged movies name and what the player answers;\n"
+     "--run merges what the movie asks for in Ruffle (Linux pack only)."},
     {"video", command_video, "MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]",
      "Makes a video player from one FLV with the carried player and skin."},
+#ifdef TESSIVO_HAVE_SERVE
+    {"serve", command_serve, "PLAYER.exe | MANIFEST.toml [--port N]",
+     "Answers web requests from the package on 127.0.0.1, as an HTTP proxy\n(Linux pack only)."},
+    {"preview", command_preview, "PLAYER.exe | MANIFEST.toml [--seconds N] [--screenshot OUT.png] [--json] [--strict]",
+     "Plays the first movie in Ruffle in headless Chromium and lists every\nrequest it made with its answer (Linux pack only)."},
+#else
+    {"serve", command_linux_only, "and preview: not in this build",
+     "serve, preview and audit --run are in the Linux pack only."},
+    {"preview", command_linux_only, nullptr, nullptr},
+#endif
     {"--version", command_version, nullptr, nullptr},
 };
 

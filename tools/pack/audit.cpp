@@ -14,6 +14,9 @@ namespace {
 // The texts that look like requests, each once, resolved; the unanswered first.
 std::vector<AuditRequest> requests_of(std::vector<Candidate>* texts, const AuditResult& result) {
   std::vector<AuditRequest> requests;
+  std::set<std::string> window;
+  for (const Candidate& c : *texts)
+    if (std::strstr(c.field, " _blank")) window.insert(trimmed(c.text));
   std::set<std::string> seen;
   for (Candidate& c : *texts) {
     AuditRequest q;
@@ -23,10 +26,12 @@ std::vector<AuditRequest> requests_of(std::vector<Candidate>* texts, const Audit
     q.tag = c.tag;
     q.field = c.field;
     q.sprite = c.sprite;
+    q.opens_window = window.count(q.text) > 0;
     resolve_request(&q, result.base_url, result.has_base, result.mode);
     requests.push_back(std::move(q));
   }
-  std::stable_partition(requests.begin(), requests.end(), [](const AuditRequest& q) { return q.index < 0; });
+  std::stable_partition(requests.begin(), requests.end(),
+                        [](const AuditRequest& q) { return q.index < 0 && !q.opens_window; });
   return requests;
 }
 
@@ -34,7 +39,7 @@ std::vector<AuditRequest> requests_of(std::vector<Candidate>* texts, const Audit
 
 int32_t AuditSource::unanswered() const {
   int32_t n = 0;
-  for (const AuditRequest& q : requests) n += q.index < 0;
+  for (const AuditRequest& q : requests) n += q.index < 0 && !q.opens_window;
   return n;
 }
 

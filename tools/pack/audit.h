@@ -35,6 +35,9 @@ struct AuditRequest {
   bool refused = false;   // MK_E_SYNTAX
   int32_t index = -1;
   std::string rule;       // "exact", "exact-with-key", "best-match pass1", ...
+  // Opened in a new window by the movie (getURL with "_blank"): the browser
+  // gets it, not the player, so unanswered it counts as no miss.
+  bool opens_window = false;
 };
 
 struct AuditSource {

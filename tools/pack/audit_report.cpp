@@ -56,6 +56,7 @@ std::string audit_text(const AuditResult& r) {
     for (const std::string& p : src.problems) s += "  problem: " + p + "\n";
     for (const AuditRequest& q : src.requests) {
       if (q.refused) s += "  REFUSED       ";
+      else if (q.index < 0 && q.opens_window) s += "  NEW WINDOW    ";
       else if (q.index < 0) s += "  NOT ANSWERED  ";
       else s += "  entry " + std::to_string(q.index) + std::string(q.index < 10 ? "       " : q.index < 100 ? "      " : "     ");
       s += q.text + "\n";
@@ -107,7 +108,8 @@ std::string audit_json(const AuditResult& r) {
       s += ",\"kept_by\":" + json_quote(q.kept_by) + ",\"detail\":" + json_quote(q.detail);
       s += std::string(",\"hresult\":\"") + (q.refused ? "MK_E_SYNTAX" : "S_OK") + "\"";
       s += ",\"index\":" + std::to_string(q.index);
-      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_quote(q.rule)) + "}";
+      s += ",\"rule\":" + (q.rule.empty() ? std::string("null") : json_quote(q.rule));
+      s += std::string(",\"opens_window\":") + (q.opens_window ? "true" : "false") + "}";
     }
     s += "]}";
   }

@@ -445,11 +445,16 @@ class Walker {
       case ActionCode::Push:
         while (!a.failed() && a.left() > 0) push_value(a, tag, state);
         break;
-      case ActionCode::GetUrl:
-        add(a.cstr(), tag, "GetURL");
+      case ActionCode::GetUrl: {  // the URL, then the target
+        std::string url = a.cstr();
+        std::string target = a.left() > 0 ? a.cstr() : std::string();
+        add(url, tag, target == "_blank" ? "GetURL _blank" : "GetURL");
         break;
+      }
       case ActionCode::GetUrl2:  // the URL lies under the target on the stack
-        if (state->has_pushed[0]) add(state->pushed[0], tag, "GetURL2");
+        if (state->has_pushed[0])
+          add(state->pushed[0], tag,
+              state->has_pushed[1] && state->pushed[1] == "_blank" ? "GetURL2 _blank" : "GetURL2");
         break;
       default:
         break;
@@ -480,7 +485,9 @@ class Walker {
     }
   }
 
-  // An ABC block: its constant pool up to the strings, which are kept.
+  // An ABC block: its constant pool up to the namespaces. The strings are
+  // kept, except those that name a namespace or package
+  // ("http://adobe.com/AS3/2006/builtin", "flash.xml"), which no movie loads.
   void abc(Reader& r, const char* tag) {
     r.u16(), r.u16();
     uint32_t ints = r.u30();
@@ -494,14 +501,27 @@ class Walker {
       problem(std::string(tag) + ": constant pool cut short before its strings");
       return;
     }
+    std::vector<std::string> pool(1);
     uint32_t i = 1;
     for (; i < strings; ++i) {
       uint32_t n = r.u30();
       if (r.failed() || n > r.left()) break;
-      add(std::string(reinterpret_cast<const char*>(r.at()), n), tag, "string pool");
+      pool.emplace_back(reinterpret_cast<const char*>(r.at()), n);
       r.skip(n);
     }
-    if (strings > 0 && i < strings)
+    bool complete = i >= strings;
+    std::vector<bool> namespace_name(pool.size(), false);
+    uint32_t namespaces = complete && r.left() > 0 ? r.u30() : 0;
+    for (uint32_t k = 1; k < namespaces && !r.failed(); ++k) {
+      r.u8();
+      uint32_t name = r.u30();
+      if (!r.failed() && name < namespace_name.size()) namespace_name[name] = true;
+    }
+    // A damaged namespace pool marks nothing for sure: keep every string.
+    if (r.failed()) namespace_name.assign(pool.size(), false);
+    for (size_t k = 1; k < pool.size(); ++k)
+      if (!namespace_name[k]) add(pool[k], tag, "string pool");
+    if (strings > 0 && !complete)
       problem(std::string(tag) + ": string pool says " + std::to_string(strings - 1) +
               " strings, the data holds " + std::to_string(i - 1));
   }

@@ -18,7 +18,9 @@ enum class Compression : uint8_t { none, zlib, lzma };
 struct Found {
   std::string text;    // as stored: UTF-8 from version 6 on, the ANSI code page before
   const char* tag;     // "DoAction", "DoABC2", "DefineEditText", ...
-  const char* field;   // "ConstantPool", "Push", "GetURL", "GetURL2", "string pool", "url", "href", "src"
+  // "ConstantPool", "Push", "GetURL", "GetURL2", "string pool", "url", "href",
+  // "src"; "GetURL _blank" and "GetURL2 _blank" for a URL opened in a new window.
+  const char* field;
   uint16_t sprite;     // the sprite whose timeline holds the tag; 0 for the main one
 };
 

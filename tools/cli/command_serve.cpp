@@ -1,0 +1,83 @@
+// pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR]
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/options.h"
+#include "common/error.h"
+#include "pack/loaded_player.h"
+#include "serve/chromium.h"
+#include "serve/package_server.h"
+#include "serve/preview.h"
+
+namespace {
+
+const cli::Help kHelp = {
+    "serve",
+    "usage: pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR]\n",
+    "Answers web requests from the package, on 127.0.0.1 only, with the player's\n"
+    "own lookup, until Ctrl-C. It is an HTTP proxy: a browser whose proxy is\n"
+    "127.0.0.1:PORT asks it for absolute URLs, which it answers as the player\n"
+    "would (a 200 with the entry's bytes and content type, or a 404 and a line\n"
+    "\"not in the package: URL\" on stderr); nothing goes to the network. It also\n"
+    "serves a start page in the first movie's folder that plays the movie in\n"
+    "Ruffle as the player embeds it (FlashVars, base, size, background).\n"
+    "https reaches it only through `pack preview`, whose browser hands those\n"
+    "requests over; a browser that asks this proxy to tunnel https gets an error.\n",
+    16,
+    "Exit codes: 0 stopped by Ctrl-C; 1 the input or the port can't be used;\n"
+    "2 usage error. The Linux pack only: pack.exe has no serve.\n"};
+
+}  // namespace
+
+int command_serve(int argc, char** argv) {
+  const char* input = nullptr;
+  std::string port_text, ruffle;
+  const std::vector<cli::Option> table = {
+      {"--port", "N", "listen on port N (default: any free port, printed)", nullptr, &port_text, "needs a number"},
+      {"--ruffle", "DIR", "the Ruffle package's folder (default: as scripts/setup\ninstalls it, or $TESSIVO_RUFFLE_DIR)",
+       nullptr, &ruffle, "needs a folder"},
+  };
+  auto operand = [&](const char* a) -> std::string {
+    if (input) return "one player or manifest at a time";
+    input = a;
+    return "";
+  };
+  int rc = 0;
+  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (!input) return cli::usage_error("serve", "missing PLAYER.exe or MANIFEST.toml");
+  int port = 0;
+  if (!port_text.empty() && !serve::parse_port(port_text.c_str(), &port))
+    return cli::usage_error("serve", "--port needs a number from 1 to 65535");
+  std::string error;
+  serve::ServerOptions so;
+  if (!serve::find_ruffle(ruffle, &so.ruffle_dir, &error)) {
+    std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", error.c_str());
+    so.ruffle_dir.clear();
+  }
+  so.print_served = true;
+  pack::LoadedPlayer player;
+  common::Error load_error;
+  if (!load_player_or_manifest(&player, input, &load_error)) {
+    std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
+    return 1;
+  }
+  serve::catch_interrupts();
+  serve::PackageServer server(player, so);
+  if (!server.start(port, &error)) {
+    std::fprintf(stderr, "pack serve: %s\n", error.c_str());
+    return 1;
+  }
+  std::string why;
+  if (!server.playable(&why)) std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", why.c_str());
+  std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\n"
+              "Set a browser's HTTP proxy to 127.0.0.1:%d and open %s\n",
+              input, server.port(), server.port(), server.start_url().c_str());
+  std::fflush(stdout);
+  while (!serve::interrupted()) usleep(100000);
+  server.stop();
+  std::printf("Stopped after %zu requests.\n", server.served().size() + server.unlisted());
+  return 0;
+}

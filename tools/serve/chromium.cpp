@@ -1,0 +1,362 @@
+#include "serve/chromium.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "common/base64.h"
+
+namespace serve {
+namespace {
+
+using json = nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+volatile sig_atomic_t g_interrupted = 0;
+void on_signal(int) { g_interrupted = 1; }
+
+std::string unbase64(const std::string& in) {
+  std::string out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (char c : in) {
+    int v;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    else continue;
+    acc = (acc << 6) | uint32_t(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out += char((acc >> bits) & 0xff);
+    }
+  }
+  return out;
+}
+
+// One DevTools connection over chromium's --remote-debugging-pipe: JSON
+// messages ended by NUL, written to its fd 3 and read from its fd 4.
+class Devtools {
+ public:
+  Devtools(int write_fd, int read_fd, PackageServer* server)
+      : write_fd_(write_fd), read_fd_(read_fd), server_(server) {}
+
+  // Sends a command and services events until its answer or the deadline.
+  bool call(const std::string& method, json params, const std::string& session, json* result,
+            Clock::time_point deadline, std::string* error) {
+    int id = next_id_++;
+    json m = {{"id", id}, {"method", method}, {"params", std::move(params)}};
+    if (!session.empty()) m["sessionId"] = session;
+    if (!send(m)) {
+      *error = "the browser closed its DevTools pipe";
+      return false;
+    }
+    for (;;) {
+      json msg;
+      if (!next(&msg, deadline, error)) {
+        if (error->empty()) *error = "the browser did not answer " + method + " in time";
+        return false;
+      }
+      if (msg.contains("id") && msg["id"] == id) {
+        if (msg.contains("error")) {
+          *error = method + ": " + msg["error"].value("message", std::string("failed"));
+          return false;
+        }
+        if (result) *result = msg.value("result", json::object());
+        return true;
+      }
+    }
+  }
+
+  // Services events until the deadline (or an interrupt).
+  void pump(Clock::time_point deadline) {
+    std::string error;
+    json msg;
+    while (Clock::now() < deadline && !g_interrupted && next(&msg, deadline, &error)) {
+    }
+  }
+
+ private:
+  bool send(const json& m) {
+    std::string s = m.dump();
+    s += '\0';
+    const char* p = s.data();
+    size_t left = s.size();
+    while (left > 0) {
+      ssize_t n = write(write_fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      left -= size_t(n);
+    }
+    return true;
+  }
+
+  // The next message that is not an event handled here.
+  bool next(json* out, Clock::time_point deadline, std::string* error) {
+    for (;;) {
+      size_t nul = buffer_.find('\0');
+      if (nul != std::string::npos) {
+        json msg = json::parse(buffer_.begin(), buffer_.begin() + ptrdiff_t(nul), nullptr, false);
+        buffer_.erase(0, nul + 1);
+        if (msg.is_discarded() || !msg.is_object()) continue;
+        if (msg.value("method", std::string()) == "Fetch.requestPaused") {
+          fulfil(msg);
+          continue;
+        }
+        *out = std::move(msg);
+        return true;
+      }
+      if (g_interrupted) return false;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
+      pollfd p{read_fd_, POLLIN, 0};
+      int r = poll(&p, 1, int(left < 100 ? left : 100));
+      if (r < 0 && errno != EINTR) return false;
+      if (r <= 0) continue;
+      char buf[65536];
+      ssize_t n = read(read_fd_, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        *error = "the browser closed its DevTools pipe";
+        return false;
+      }
+      buffer_.append(buf, size_t(n));
+    }
+  }
+
+  // A request of the page, answered from the package.
+  void fulfil(const json& msg) {
+    const json& p = msg["params"];
+    const json& req = p["request"];
+    std::string url = req.value("url", std::string());
+    if (url.compare(0, 5, "http:") == 0 && server_->is_internal(url)) {
+      // The page and Ruffle's files travel through the proxy, unencoded
+      // (over https they can't: they are answered here like the rest).
+      json m = {{"id", next_id_++}, {"method", "Fetch.continueRequest"}, {"params", {{"requestId", p["requestId"]}}}};
+      if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
+      send(m);
+      return;
+    }
+    std::string body;
+    if (req.contains("postDataEntries")) {
+      for (const json& e : req["postDataEntries"]) body += unbase64(e.value("bytes", std::string()));
+    } else {
+      body = req.value("postData", std::string());
+    }
+    Answer a = server_->answer(req.value("method", std::string("GET")), req.value("url", std::string()), body);
+    json headers = json::array();
+    if (!a.content_type.empty()) headers.push_back({{"name", "Content-Type"}, {"value", a.content_type}});
+    // Ruffle fetches movies and files; those of other hosts need this.
+    headers.push_back({{"name", "Access-Control-Allow-Origin"}, {"value", "*"}});
+    headers.push_back({{"name", "Cache-Control"}, {"value", "no-store"}});
+    headers.push_back({{"name", "Content-Length"}, {"value", std::to_string(a.body.size())}});
+    json m = {{"id", next_id_++},
+              {"method", "Fetch.fulfillRequest"},
+              {"params",
+               {{"requestId", p["requestId"]},
+                {"responseCode", a.status},
+                {"responseHeaders", headers},
+                {"body", common::base64(a.body.data(), a.body.size())}}}};
+    if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
+    send(m);
+  }
+
+  int write_fd_, read_fd_;
+  PackageServer* server_;
+  int next_id_ = 1;
+  std::string buffer_;
+};
+
+struct Child {
+  pid_t pid = -1;
+  int to = -1, from = -1;
+  std::string profile;
+
+  ~Child() { finish(Clock::now()); }
+
+  // Waits for the browser until the deadline, then ends its whole process
+  // group; removes the profile.
+  void finish(Clock::time_point deadline) {
+    if (to >= 0) close(to);
+    if (from >= 0) close(from);
+    to = from = -1;
+    if (pid > 0) {
+      int status;
+      while (Clock::now() < deadline && waitpid(pid, &status, WNOHANG) == 0) usleep(20000);
+      kill(-pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      // Helpers of the group that outlived the leader.
+      for (int i = 0; i < 50 && kill(-pid, 0) == 0; ++i) usleep(20000);
+      pid = -1;
+    }
+    if (!profile.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(profile, ec);
+      profile.clear();
+    }
+  }
+};
+
+bool launch(const BrowserRun& run, Child* child, std::string* error) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessivo-preview-XXXXXX";
+  if (!mkdtemp(&templ[0])) {
+    *error = "cannot make a browser profile folder in " + templ.substr(0, templ.rfind('/')) + ": " +
+             std::strerror(errno);
+    return false;
+  }
+  child->profile = templ;
+  std::string proxy = "http://127.0.0.1:" + std::to_string(run.proxy_port);
+  std::vector<std::string> args = {
+      run.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+      "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
+      "--disable-component-update", "--disable-sync", "--disable-extensions",
+      "--disable-default-apps", "--mute-audio", "--allow-running-insecure-content", "--autoplay-policy=no-user-gesture-required",
+      "--user-data-dir=" + templ, "--remote-debugging-pipe", "--proxy-server=" + proxy,
+      "--proxy-bypass-list=<-loopback>", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+      "--window-size=" + std::to_string(run.width) + "," + std::to_string(run.height), "about:blank"};
+  int to[2], from[2], status[2];
+  if (pipe2(to, O_CLOEXEC) || pipe2(from, O_CLOEXEC) || pipe2(status, O_CLOEXEC)) {
+    *error = std::string("cannot make pipes: ") + std::strerror(errno);
+    return false;
+  }
+  std::string log = templ + "/chromium.log";
+  pid_t pid = fork();
+  if (pid < 0) {
+    *error = std::string("cannot start a process: ") + std::strerror(errno);
+    return false;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+    // Should the packer itself be killed, the browser goes with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // fds 3 and 4 may be taken by our own pipes: move them up first.
+    int r = fcntl(to[0], F_DUPFD, 10), w = fcntl(from[1], F_DUPFD, 10);
+    dup2(r, 3);
+    dup2(w, 4);
+    int null = open("/dev/null", O_RDWR);
+    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(null, 0);
+    dup2(out >= 0 ? out : null, 1);
+    dup2(out >= 0 ? out : null, 2);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    int e = errno;
+    (void)!write(status[1], &e, sizeof e);
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  child->pid = pid;
+  close(to[0]);
+  close(from[1]);
+  close(status[1]);
+  child->to = to[1];
+  child->from = from[0];
+  int e = 0;
+  ssize_t n;
+  do n = read(status[0], &e, sizeof e);
+  while (n < 0 && errno == EINTR);
+  close(status[0]);
+  if (n == sizeof e) {
+    *error = "cannot run " + run.chromium + ": " + std::strerror(e) +
+             " (install Debian's chromium, or name it with --chromium)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void catch_interrupts() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_signal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool interrupted() { return g_interrupted != 0; }
+
+bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) {
+  auto start = Clock::now();
+  auto ms = [](double v) { return std::chrono::milliseconds(int64_t(v)); };
+  // Nothing waits past seconds + 10 s: setup, the run, the screenshot and
+  // the browser's exit share what is left of it.
+  auto hard = start + ms(run.seconds * 1000) + std::chrono::seconds(9);
+  Child child;
+  if (!launch(run, &child, error)) return false;
+  Devtools dt(child.to, child.from, run.server);
+  auto setup = start + std::chrono::seconds(20) < hard ? start + std::chrono::seconds(20) : hard;
+  json r;
+  std::string session;
+  bool ok = dt.call("Browser.getVersion", json::object(), "", &r, setup, error);
+  if (ok) out->chromium_version = r.value("product", std::string());
+  ok = ok && dt.call("Target.createTarget", {{"url", "about:blank"}}, "", &r, setup, error);
+  ok = ok && dt.call("Target.attachToTarget", {{"targetId", r.value("targetId", std::string())}, {"flatten", true}},
+                     "", &r, setup, error);
+  if (ok) session = r.value("sessionId", std::string());
+  ok = ok && dt.call("Fetch.enable", {{"patterns", json::array({{{"urlPattern", "*"}}})}}, session, nullptr,
+                     setup, error);
+  ok = ok && dt.call("Emulation.setDeviceMetricsOverride",
+                     {{"width", run.width}, {"height", run.height}, {"deviceScaleFactor", 1}, {"mobile", false}},
+                     session, nullptr, setup, error);
+  ok = ok && dt.call("Page.navigate", {{"url", run.start_url}}, session, nullptr, setup, error);
+  if (ok) {
+    auto end = Clock::now() + ms(run.seconds * 1000);
+    if (end > hard - std::chrono::seconds(4)) end = hard - std::chrono::seconds(4);
+    dt.pump(end);
+  }
+  if (g_interrupted) {
+    out->interrupted = true;
+    ok = false;
+    if (error->empty()) *error = "interrupted";
+  }
+  if (ok && !run.screenshot.empty()) {
+    json clip = {{"x", 0}, {"y", 0}, {"width", run.width}, {"height", run.height}, {"scale", 1}};
+    ok = dt.call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}, session, &r,
+                 hard - std::chrono::seconds(2), error);
+    if (ok) {
+      std::string png = unbase64(r.value("data", std::string()));
+      std::string part = run.screenshot + ".part";
+      // Written whole beside the target and renamed onto it, or not at all.
+      std::FILE* f = std::fopen(part.c_str(), "wb");
+      bool written = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
+      int saved = errno;
+      if (f && std::fclose(f) != 0) written = false, saved = errno;
+      if (written && std::rename(part.c_str(), run.screenshot.c_str()) == 0) {
+        out->screenshot_written = true;
+      } else {
+        if (written) saved = errno;
+        std::remove(part.c_str());
+        *error = "cannot write the screenshot " + run.screenshot + ": " + std::strerror(saved);
+        ok = false;
+      }
+    }
+  }
+  if (child.pid > 0) {
+    std::string ignored;
+    dt.call("Browser.close", json::object(), "", nullptr, Clock::now() + std::chrono::milliseconds(500), &ignored);
+  }
+  child.finish(Clock::now() + std::chrono::seconds(2));
+  return ok;
+}
+
+}  // namespace serve

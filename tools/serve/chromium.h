@@ -1,0 +1,39 @@
+// Runs Debian's chromium headless against a package server, talking the
+// DevTools protocol over a pipe: http goes through the server as a proxy,
+// https requests are intercepted (Fetch) and answered by the server's code,
+// every other host is unresolvable. Linux only.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "serve/package_server.h"
+
+namespace serve {
+
+struct BrowserRun {
+  std::string chromium;    // program name or path
+  int proxy_port = 0;
+  std::string start_url;
+  int width = 550, height = 400;
+  double seconds = 10;
+  std::string screenshot;  // PNG of the movie's area; empty: none
+  PackageServer* server = nullptr;
+};
+
+struct BrowserResult {
+  bool screenshot_written = false;
+  bool interrupted = false;  // SIGINT or SIGTERM
+  std::string chromium_version;
+};
+
+// Sets the handlers that make a run stop early on SIGINT and SIGTERM.
+void catch_interrupts();
+bool interrupted();
+
+// Runs the browser for run.seconds, then takes the screenshot. Removes its
+// profile and ends every process it started, whatever happens. False with
+// a message when the browser could not be run.
+bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error);
+
+}  // namespace serve

@@ -1,0 +1,119 @@
+#include "serve/preview.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "common/json.h"
+#include "serve/chromium.h"
+
+#ifndef TESSIVO_RUFFLE_DIR
+#define TESSIVO_RUFFLE_DIR ""
+#endif
+
+namespace serve {
+namespace {
+
+std::string crc_text(uint32_t crc) {
+  char b[16];
+  std::snprintf(b, sizeof b, "%08x", unsigned(crc));
+  return b;
+}
+
+}  // namespace
+
+int PreviewOutcome::unanswered() const { return int(missed); }
+
+bool find_ruffle(const std::string& given, std::string* dir, std::string* error) {
+  const char* env = std::getenv("TESSIVO_RUFFLE_DIR");
+  *dir = !given.empty() ? given : env && *env ? std::string(env) : std::string(TESSIVO_RUFFLE_DIR);
+  struct stat st;
+  if (dir->empty() || stat((*dir + "/ruffle.js").c_str(), &st) != 0) {
+    *error = "Ruffle is not installed: no ruffle.js in " + (dir->empty() ? std::string("(no folder)") : *dir) +
+             " (scripts/setup installs it; or give --ruffle DIR)";
+    return false;
+  }
+  return true;
+}
+
+bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
+                 std::string* error) {
+  ServerOptions so;
+  if (!find_ruffle(options.ruffle_dir, &so.ruffle_dir, error)) return false;
+  so.quiet = true;
+  so.proxy_outside_page = true;
+  PackageServer server(input, so);
+  if (!server.playable(error) || !server.start(options.port, error)) return false;
+  BrowserRun run;
+  const char* env = std::getenv("TESSIVO_CHROMIUM");
+  run.chromium = !options.chromium.empty() ? options.chromium : env && *env ? env : "chromium";
+  run.proxy_port = server.port();
+  run.start_url = server.start_url();
+  run.width = server.width();
+  run.height = server.height();
+  run.seconds = options.seconds;
+  run.screenshot = options.screenshot;
+  run.server = &server;
+  BrowserResult br;
+  bool ok = run_browser(run, &br, error);
+  server.stop();
+  out->requests = server.served();
+  out->unlisted = server.unlisted();
+  out->missed = server.missed();
+  out->outside = server.outside();
+  out->first_frame_ms = server.first_frame_ms();
+  out->screenshot_written = br.screenshot_written;
+  out->chromium_version = br.chromium_version;
+  out->width = run.width;
+  out->height = run.height;
+  out->start_url = run.start_url;
+  return ok;
+}
+
+std::string preview_requests_json(const PreviewOutcome& o) {
+  std::string j = "[";
+  for (size_t i = 0; i < o.requests.size(); ++i) {
+    const Served& s = o.requests[i];
+    if (i) j += ",";
+    j += "\n  {\"url\":" + common::json_quote(s.url) + ",\"method\":" + common::json_quote(s.method) +
+         ",\"entry\":" + std::to_string(s.entry) + ",\"bytes\":" + std::to_string(s.bytes) +
+         ",\"crc32\":\"" + crc_text(s.crc) + "\",\"ms\":" + std::to_string(int64_t(s.ms)) + "}";
+  }
+  return j + "]";
+}
+
+std::string preview_requests_text(const PreviewOutcome& o) {
+  std::string t;
+  for (size_t i = 0; i < o.requests.size(); ++i) {
+    const Served& s = o.requests[i];
+    char head[32];
+    std::snprintf(head, sizeof head, "%4zu  %-4s ", i + 1, s.method.c_str());
+    t += head + s.url + "\n        ";
+    if (s.entry >= 0)
+      t += "entry " + std::to_string(s.entry) + ", " + std::to_string(s.bytes) + " bytes, crc32 " + crc_text(s.crc);
+    else
+      t += s.refused ? "refused (a scheme the player does not serve)" : "NOT IN THE PACKAGE";
+    t += "\n";
+  }
+  if (o.unlisted) t += "  ... and " + std::to_string(o.unlisted) + " more requests, not listed\n";
+  return t;
+}
+
+bool parse_seconds(const char* text, double* out) {
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  if (!*text || *end || !(v > 0) || v > 3600) return false;
+  *out = v;
+  return true;
+}
+
+bool parse_port(const char* text, int* out) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < 1 || v > 65535) return false;
+  *out = int(v);
+  return true;
+}
+
+}  // namespace serve
