@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """pack video on FLVs that Debian's ffmpeg makes at test time: what it reads
 from them, the package it writes, and damaged or foreign input, which is
-refused or read with its problems noted and never crashes the packer.
+refused or read with its problems noted and never crashes the packer; with
+--movies, the package played in Ruffle by pack preview.
 
-    video_test.py --pack PACK [unittest arguments]
+    video_test.py --pack PACK [--movies BUILD/movies] [unittest arguments]
 """
 import argparse
 import json
@@ -12,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 ARGS = None
 
@@ -170,8 +172,47 @@ class VideoTest(unittest.TestCase):
         self.assertGreater(noted, len(rows) // 4)
 
 
+def png_pixels(path):
+    """The decompressed image data of a PNG (filter bytes included)."""
+    data, at, idat = read(path), 8, b""
+    while at < len(data):
+        n = int.from_bytes(data[at:at + 4], "big")
+        if data[at + 4:at + 8] == b"IDAT":
+            idat += data[at + 8:at + 8 + n]
+        at += 12 + n
+    return zlib.decompress(idat)
+
+
+class Preview(unittest.TestCase):
+    def test_video_package_plays_in_ruffle(self):
+        # The carried player and skin and the FLV are asked for and served
+        # byte for byte, and the picture moves: shots after 3 s and 4 s differ
+        # above the skin's bar, which hides on its own.
+        with tempfile.TemporaryDirectory() as tmp:
+            flv, exe = os.path.join(tmp, "clip.flv"), os.path.join(tmp, "clip.exe")
+            ffmpeg_flv(flv, "320x240", 8, "adpcm_swf")
+            subprocess.run([ARGS.pack, "video", flv, "-o", exe], check=True, capture_output=True)
+            files = [read(os.path.join(ARGS.movies, "player.swf")),
+                     read(os.path.join(ARGS.movies, "skin.swf")), read(flv)]
+            shots = []
+            for seconds in (3, 4):
+                shot = os.path.join(tmp, f"{seconds}.png")
+                r = subprocess.run([ARGS.pack, "preview", exe, "--seconds", str(seconds), "--json",
+                                    "--screenshot", shot], capture_output=True, text=True, timeout=120)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                got = json.loads(r.stdout)
+                self.assertEqual(
+                    [(q["url"], q["bytes"], q["crc32"]) for q in got["requests"]],
+                    [("http://tessivo.invalid/" + name, len(data), "%08x" % zlib.crc32(data))
+                     for name, data in zip(("vyo.swf", "vyos.swf", "vyo.flv"), files)])
+                # 320x240, 3 bytes a pixel and a filter byte a row: the top 150 rows.
+                shots.append(png_pixels(shot)[:150 * (1 + 320 * 3)])
+            self.assertTrue(shots[0] != shots[1], "the picture above the bar did not change in 1 s")
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--pack", required=True)
+    parser.add_argument("--movies")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest)
