@@ -209,6 +209,23 @@ class Preview(unittest.TestCase):
                 shots.append(png_pixels(shot)[:150 * (1 + 320 * 3)])
             self.assertTrue(shots[0] != shots[1], "the picture above the bar did not change in 1 s")
 
+    def test_sample_in_ruffle(self):
+        # The sample's movie, compiled from source, makes in Ruffle the four
+        # requests its stand-in script makes, the POST keyed by its body.
+        sample = os.path.join(ARGS.movies, os.pardir, "samples", "intro")
+        r = subprocess.run([ARGS.pack, "preview", os.path.join(sample, "manifest.toml"), "--seconds", "4",
+                            "--json"], capture_output=True, text=True, timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        site = "http://sample.tessivo.test/site/"
+        got = sorted((q["url"][len(site):], q["method"], q["bytes"], q["crc32"])
+                     for q in json.loads(r.stdout)["requests"][1:])
+        want = [(url, method, len(data), "%08x" % zlib.crc32(data)) for url, method, data in (
+            ("config.xml", "GET", read(os.path.join(sample, "config.xml"))),
+            ("missing.png", "GET", b""),
+            ("score.php", "POST", read(os.path.join(sample, "score.xml"))),
+            ("swf/gallery.swf", "GET", read(os.path.join(sample, "gallery.swf"))))]
+        self.assertEqual(got, want)
+
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
