@@ -1,43 +1,71 @@
-// Hostile captures: bytes as a WARC stream (plain and as gzip), every record's
-// block as an HTTP message with its body decoded.
+// Hostile captures through the importer: the first byte picks the reader
+// (WARC or ARC records, plain or gzip; HAR; ZIP/WACZ), the rest is the file.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
+#include "import/capture.h"
 #include "import/stream.h"
 #include "import/warc.h"
 
 using namespace capture;
+namespace fs = std::filesystem;
 
 namespace {
 
-void records(Input* input) {
+const std::string& work_dir() {
+  static const std::string dir = [] {
+    fs::path p = fs::temp_directory_path() / ("fuzz-import-" + std::to_string(getpid()));
+    fs::create_directories(p);
+    return p.string();
+  }();
+  return dir;
+}
+
+void import(uint8_t format, const uint8_t* data, size_t size) {
+  Options options;
+  options.work_dir = work_dir();
+  Importer importer(options);
   try {
-    Reader reader(input);
-    WarcRecord record;
-    while (read_warc_record(&reader, "fuzz", &record)) {
-      HttpMessage http;
-      if (!parse_http(record.block, &http).empty()) continue;
-      std::vector<uint8_t> body;
-      bool complete;
-      decode_body(http, record.block.data() + http.body_offset,
-                  record.block.size() - http.body_offset, &body, &complete, 16 << 20);
+    switch (format % 4) {
+      case 0: {
+        MemoryInput in(data, size);
+        importer.add_records(&in, "fuzz", nullptr);
+        break;
+      }
+      case 1: {
+        auto gz = new InflateInput(std::unique_ptr<Input>(new MemoryInput(data, size)), InflateInput::GZIP, "fuzz");
+        std::unique_ptr<Input> in(gz);
+        importer.add_records(in.get(), "fuzz", nullptr, gz);
+        break;
+      }
+      case 2:
+        importer.add_har_text(std::string(reinterpret_cast<const char*>(data), size), "fuzz.har");
+        break;
+      case 3: {
+        std::string path = work_dir() + "/in.zip";
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+        importer.add(path);
+        break;
+      }
     }
+    importer.finish();
   } catch (const ImportError&) {
   }
+  for (const auto& e : fs::directory_iterator(work_dir())) fs::remove(e.path());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryInput plain(data, size);
-  records(&plain);
-  if (size >= 2 && data[0] == 0x1f && data[1] == 0x8b) {
-    try {
-      InflateInput gz(std::unique_ptr<Input>(new MemoryInput(data, size)), InflateInput::GZIP, "fuzz");
-      records(&gz);
-    } catch (const ImportError&) {
-    }
-  }
+  if (size == 0) return 0;
+  import(data[0], data + 1, size - 1);
   // The block alone as an HTTP message.
   std::vector<uint8_t> block(data, data + size);
   HttpMessage http;

@@ -14,6 +14,7 @@ import http.server
 import json
 import os
 import random
+import re
 import shlex
 import shutil
 import struct
@@ -121,6 +122,13 @@ class Site:
             "/game/deflate.txt": ("text/plain", zlib.compress(self.deflated), "deflate"),
             "/game/brotli.txt": ("text/plain", self.brotli_coded, "br"),
             "/game/new.txt": ("text/plain", self.new, None),
+            # What chromium loads (its fetches are what node-warc and chrome-har save)
+            # and what httrack follows.
+            "/game/fetch-all.html": ("text/html", FETCH_ALL, None),
+            "/game/links.html": ("text/html", b"".join(
+                b'<a href="%s">x</a>\n' % n for n in (b"movie.swf", b"data.xml", b"big.bin", b"new.txt")),
+                None),
+            "/game/movie.swf": ("application/x-shockwave-flash", self.movie, None),
         }
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
@@ -154,6 +162,74 @@ class Site:
         }
 
 
+FETCH_ALL = b"""<html><head><title>loading</title></head><body><script>
+const get = (u, o) => fetch(u, o).then(r => r.arrayBuffer());
+const post = (body) => ({method: "POST", body,
+                         headers: {"Content-Type": "application/x-www-form-urlencoded"}});
+Promise.all([get("movie.swf?v=1"), get("data.xml"), get("big.bin"), get("text.txt"),
+             get("deflate.txt"), get("old.txt"), get("score.php", post("score=1"))])
+  .then(() => get("score.php", post("score=2")))
+  .then(() => { document.title = "done"; }, (e) => { document.title = "failed " + e; });
+</script></body></html>
+"""
+
+
+def warcio_spec(site):
+    """Records of the site as warcio is to write them, with the payloads an
+    import must keep: (records, {(URL, POST body or None): payload}).
+    Features: chunked, chunked stored de-chunked, gzip, POST, redirect,
+    revisits before their original (by URL and date), a whole-file 206, a
+    status line without reason and LF line ends, SHA-256 digests."""
+    r = site.root
+    date = "2026-01-02T03:04:05Z"
+
+    def rec(url, status, headers, body, **more):
+        return {"type": "response", "url": r + url, "statusline": status, "headers": headers,
+                "body": base64.b64encode(body).decode(), "date": date, **more}
+
+    chunked = b"".join(b"%x\r\n" % len(site.big[k:k + 65536]) + site.big[k:k + 65536] + b"\r\n"
+                       for k in range(0, len(site.big), 65536)) + b"0\r\n\r\n"
+    records = [
+        {"type": "revisit", "url": r + "again.xml", "statusline": "HTTP/1.1 304 Not Modified",
+         "headers": [], "refersToUrl": r + "data.xml", "refersToDate": date, "date": date},
+        rec("index.html", "HTTP/1.1 200 OK", [["Content-Type", "text/html"]], site.page),
+        rec("movie.swf?v=1", "HTTP/1.1 200 OK", [["Content-Type", "application/x-shockwave-flash"]],
+            site.movie),
+        rec("data.xml", "HTTP/1.1 200", [["Content-Type", "text/xml"]], site.xml),
+        rec("big.bin", "HTTP/1.1 200 OK", [["Transfer-Encoding", "chunked"]], chunked),
+        rec("stored.bin", "HTTP/1.1 200 OK", [["Transfer-Encoding", "chunked"],
+                                              ["Content-Length", "-1"]], site.big[:1000]),
+        rec("text.txt", "HTTP/1.1 200 OK", [["Content-Encoding", "gzip"]], gzip.compress(site.text),
+            sha256=True),
+        rec("old.txt", "HTTP/1.1 301 Moved Permanently", [["Location", "new.txt"]], b""),
+        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new),
+        rec("part.bin", "HTTP/1.1 206 Partial Content",
+            [["Content-Range", "bytes 0-%d/%d" % (len(site.xml) - 1, len(site.xml))]], site.xml),
+        {"type": "request", "url": r + "score.php", "statusline": "POST /game/score.php HTTP/1.1",
+         "headers": [["Content-Type", "application/x-www-form-urlencoded"]],
+         "body": base64.b64encode(b"score=1").decode()},
+        rec("score.php", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]],
+            site.post_answer(b"score=1")),
+        # Cut inside by the test: every record before it is kept.
+        rec("last.bin", "HTTP/1.1 200 OK", [], bytes(5000)),
+    ]
+    expected = {
+        (r + "again.xml", None): site.xml, (r + "index.html", None): site.page,
+        (r + "movie.swf?v=1", None): site.movie, (r + "data.xml", None): site.xml,
+        (r + "big.bin", None): site.big, (r + "stored.bin", None): site.big[:1000],
+        (r + "text.txt", None): site.text, (r + "new.txt", None): site.new,
+        (r + "part.bin", None): site.xml, (r + "score.php", "score=1"): site.post_answer(b"score=1"),
+    }
+    return records, expected
+
+
+def node(*args):
+    # Other suites reuse these fixtures with arguments of their own.
+    env = dict(os.environ, TESSIVO_NPM=getattr(ARGS, "npm", None) or "/opt/tessivo/npm")
+    subprocess.run(["node", os.path.join(HERE, "writers", "write-captures.mjs"), *args],
+                   env=env, check=True, timeout=300)
+
+
 def wget(folder, warc, urls, *extra):
     subprocess.run(["wget", "--no-proxy", "-q", "--tries=1", "--timeout=10", "-x",
                     "--warc-file=" + warc, *extra, *urls],
@@ -177,6 +253,26 @@ class Fixtures:
             wget(d, os.path.join(d, "post1"), [r + "score.php"], "--post-data=score=1")
             wget(d, os.path.join(d, "post2"), [r + "score.php"], "--post-data=score=2")
             wget(d, os.path.join(d, "again"), [r + "counter.txt"])
+            # Other people's writers.
+            self.warcio_records, self.warcio_expected = warcio_spec(self.site)
+            spec = os.path.join(d, "warcio.json")
+            with open(spec, "w") as f:
+                json.dump({"version": "WARC/1.0", "records": self.warcio_records}, f)
+            self.warcio = []
+            for name in ("warcio.warc", "warcio.warc.gz"):
+                node("warcio", spec, os.path.join(d, name))
+                with open(os.path.join(d, name), "rb") as f:
+                    data = f.read()
+                # Cut inside the last record.
+                last = gzip_members(data)[-1][0] if name.endswith(".gz") else len(data) - 4000
+                with open(os.path.join(d, name), "wb") as f:
+                    f.write(data[:last + 20])
+                self.warcio.append(os.path.join(d, name))
+            self.chromium = os.path.join(d, "chromium")
+            node("chromium", r + "fetch-all.html", self.chromium)
+            self.httrack = os.path.join(d, "httrack")
+            subprocess.run(["httrack", r + "links.html", "-O", self.httrack, "-q", "-%v0"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120, check=True)
         finally:
             self.site.stop()
         self.gz = [os.path.join(d, n + ".warc.gz") for n in ("site", "post1", "post2", "again")]
@@ -194,7 +290,8 @@ class Fixtures:
         self.wacz = os.path.join(d, "capture.wacz")
         with zipfile.ZipFile(self.wacz, "w") as z:
             for k, path in enumerate(self.gz):
-                z.write(path, "archive/" + os.path.basename(path),
+                # The first gzip member named as plain WARC: gzip is told by its bytes.
+                z.write(path, "archive/" + os.path.basename(path)[:-3 if k == 0 else None],
                         zipfile.ZIP_STORED if k % 2 == 0 else zipfile.ZIP_DEFLATED)
             z.writestr("pages/pages.jsonl", '{"format": "json-pages-1.0"}\n'
                        + json.dumps({"url": r + "index.html"}) + "\n")
@@ -256,6 +353,42 @@ class Fixtures:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+def warc_records(data):
+    """(start, end of header block) of each record of an uncompressed WARC."""
+    out, at = [], 0
+    while at < len(data):
+        head_end = data.index(b"\r\n\r\n", at) + 4
+        n = int(re.search(rb"Content-Length: (\d+)", data[at:head_end]).group(1))
+        out.append((at, head_end))
+        at = head_end + n + 4
+    return out
+
+
+def arc_records(name, documents):
+    """An ARC file (version 1) as the ARC file format document lays it out:
+    the filedesc version block, then per document a URL line (URL, IP,
+    date, content type, length) and the bytes fetched, each followed by a
+    newline."""
+    block = b"1 0 Tessivo tests\nURL IP-address Archive-date Content-type Archive-length\n"
+    yield b"filedesc://%s 0.0.0.0 20010101000000 text/plain %d\n" % (name.encode(), len(block)) + block + b"\n"
+    for url, data in documents:
+        ctype = re.search(rb"Content-Type: ([^\r\n]+)", data)
+        yield b"%s 127.0.0.1 20010101000000 %s %d\n" % (
+            url.encode(), ctype.group(1) if ctype else b"no-type", len(data)) + data + b"\n"
+
+
+def gzip_members(data):
+    """(start, end) of each gzip member."""
+    out, at = [], 0
+    while at < len(data):
+        z = zlib.decompressobj(31)
+        z.decompress(data[at:])
+        end = len(data) - len(z.unused_data)
+        out.append((at, end))
+        at = end
+    return out
+
+
 def pack(*args):
     return subprocess.run(shlex.split(ARGS.pack) + list(args), stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=600)
@@ -279,6 +412,18 @@ class ImportTest(unittest.TestCase):
         if manifest:
             args += ["--manifest", os.path.join(self.out, "m")]
         return pack(*args)
+
+    def manifest(self):
+        with open(os.path.join(self.out, "m", "manifest.toml"), "rb") as f:
+            return tomllib.load(f)
+
+    def stored(self):
+        """(URL, POST key) -> (payload, manifest entry) of the manifest written."""
+        stored = {}
+        for e in self.manifest()["entry"]:
+            with open(os.path.join(self.out, "m", e["file"]), "rb") as f:
+                stored[(e["url"], e.get("post_key", ""))] = (f.read(), e)
+        return stored
 
     def assertNoOutput(self):
         self.assertEqual(sorted(os.listdir(self.out)), [])
@@ -314,12 +459,7 @@ class ImportTest(unittest.TestCase):
                 result = self.run_import(inputs)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
-                with open(os.path.join(self.out, "m", "manifest.toml"), "rb") as f:
-                    manifest = tomllib.load(f)
-                stored = {}
-                for e in manifest["entry"]:
-                    with open(os.path.join(self.out, "m", e["file"]), "rb") as f:
-                        stored[(e["url"], e.get("post_key", ""))] = (f.read(), e)
+                manifest, stored = self.manifest(), self.stored()
                 for (url, post), data in expected.items():
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
@@ -344,6 +484,136 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("duplicate"), 1, name)
                 self.assertEqual(len(summary["dropped"]), 1, name)
                 self.assertIn(r + "counter.txt", summary["dropped"][0])
+
+    def test_other_writers_keep_the_served_bytes(self):
+        site, r = FIX.site, FIX.site.root
+        browser = {(r + "fetch-all.html", None): FETCH_ALL, (r + "movie.swf?v=1", None): site.movie,
+                   (r + "data.xml", None): site.xml, (r + "big.bin", None): site.big,
+                   (r + "text.txt", None): site.text, (r + "deflate.txt", None): site.deflated,
+                   (r + "new.txt", None): site.new,
+                   (r + "score.php", "score=1"): site.post_answer(b"score=1"),
+                   (r + "score.php", "score=2"): site.post_answer(b"score=2")}
+        mirrored = {(r + "movie.swf", None): site.movie, (r + "data.xml", None): site.xml,
+                    (r + "big.bin", None): site.big, (r + "new.txt", None): site.new}
+        cases = [  # writer, inputs, payloads, redirect kept, damaged records
+            ("warcio, cut in its last record", FIX.warcio[:1], FIX.warcio_expected, True, 1),
+            ("warcio, gzip per record, cut", FIX.warcio[1:], FIX.warcio_expected, True, 1),
+            ("node-warc from chromium", [FIX.chromium + ".warc"], browser, False, 0),
+            ("chrome-har from chromium", [FIX.chromium + ".har"], browser, True, 0),
+            ("httrack", [FIX.httrack], mirrored, False, 0),
+        ]
+        for name, inputs, expected, redirect, damaged in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import(inputs, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary, stored = json.loads(result.stdout), self.stored()
+                for (url, post), data in expected.items():
+                    key = (url, post_key(post))
+                    self.assertTrue(key in stored, f"{name}: {key} missing")
+                    self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
+                if redirect:
+                    self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+
+    def test_arc_and_early_warc(self):
+        site, r = FIX.site, FIX.site.root
+        responses = [  # URL, HTTP response as the crawler stored it
+            ("movie.swf", b"HTTP/1.0 200 OK\nContent-Type: application/x-shockwave-flash\n\n" + site.movie),
+            ("data.xml", b"HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n" + site.xml),
+            ("old.txt", b"HTTP/1.0 302 Found\r\nLocation: new.txt\r\n\r\n"),
+            ("new.txt", b"HTTP/1.0 200\r\n\r\n" + site.new),
+            ("gone.txt", b"HTTP/1.0 404 Not Found\r\n\r\n"),
+        ]
+        arc = os.path.join(self.out + "-t.arc")
+        early = [arc[:-4] + v + ".warc" for v in ("0.17", "0.18")]
+        self.addCleanup(lambda: [os.remove(p) for p in [arc, arc + ".gz", *early] if os.path.exists(p)])
+        with open(arc, "wb") as plain, open(arc + ".gz", "wb") as gz:
+            for record in arc_records("t.arc", [(r + u, body) for u, body in responses]):
+                plain.write(record)
+                gz.write(gzip.compress(record))
+        with open(FIX.warcio[0], "rb") as f:
+            warcio = f.read()
+        for path, version in zip(early, (b"0.17", b"0.18")):
+            with open(path, "wb") as f:
+                f.write(warcio.replace(b"WARC/1.0\r\n", b"WARC/" + version + b"\r\n"))
+        expected = {(r + "movie.swf", ""): site.movie, (r + "data.xml", ""): site.xml,
+                    (r + "new.txt", ""): site.new}
+        cases = [("ARC", [arc], expected), ("ARC, gzip per record", [arc + ".gz"], expected),
+                 *[(f"WARC/{v}", [p], {(u, post_key(b)): d for (u, b), d in FIX.warcio_expected.items()})
+                   for v, p in zip(("0.17", "0.18"), early)]]
+        for name, inputs, payloads in cases:
+            with self.subTest(name):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import(inputs, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                stored = self.stored()
+                self.assertEqual({k: stored.get(k, (None,))[0] for k in payloads}, payloads)
+                if name.startswith("ARC"):
+                    self.assertEqual(json.loads(result.stdout)["skipped"], {"redirect": 1, "status 404": 1})
+                    self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+
+    def test_warc_and_har_decide_alike(self):
+        swf = movie("wait\n")
+        cases = [  # path, status line, headers, body
+            ("a.swf", "200 OK", [["Content-Type", "application/x-shockwave-flash"]], swf),
+            ("b", "203 Non-Authoritative", [], b"b"),
+            ("whole", "206 Partial Content", [["Content-Range", "bytes 0-9/10"]], b"0123456789"),
+            ("part", "206 Partial Content", [["Content-Range", "bytes 0-4/10"]], b"01234"),
+            ("moved", "301 Moved", [["Location", "b"]], b""),
+            ("nowhere", "302 Found", [], b""),
+            ("missing", "404 Not Found", [], b"x"),
+        ]
+        records, entries = [], []
+        for path, status, headers, body in cases:
+            url = "http://p.test/" + path
+            records.append({"type": "response", "url": url, "statusline": "HTTP/1.1 " + status,
+                            "headers": headers, "body": base64.b64encode(body).decode()})
+            entries.append({"request": {"method": "GET", "url": url}, "response": {
+                "status": int(status[:3]), "headers": [{"name": k, "value": v} for k, v in headers],
+                "content": {"text": base64.b64encode(body).decode(), "encoding": "base64"}}})
+        d = tempfile.mkdtemp(prefix="import-parity-")
+        self.addCleanup(shutil.rmtree, d, True)
+        spec, warc, har = (os.path.join(d, n) for n in ("spec.json", "p.warc", "p.har"))
+        with open(spec, "w") as f:
+            json.dump({"records": records}, f)
+        node("warcio", spec, warc)
+        with open(har, "w") as f:
+            json.dump({"log": {"entries": entries}}, f)
+        seen = []
+        for path in (warc, har):
+            shutil.rmtree(self.out)
+            os.mkdir(self.out)
+            result = self.run_import([path], exe=False)
+            self.assertEqual(result.returncode, 0, result.stderr.decode())
+            summary = json.loads(result.stdout)
+            seen.append((sorted((e["url"], e["alternate_url"], e["size"]) for e in summary["entries"]),
+                         summary["skipped"]))
+        self.assertEqual(seen[0], seen[1])
+        self.assertEqual(seen[0][1], {"incomplete": 1, "redirect": 1, "status 302": 1, "status 404": 1})
+
+    def test_include_and_exclude_prefixes(self):
+        r = FIX.site.root
+        cases = [  # options, URLs kept, skipped
+            (["--include", r + "movie", "--include", r + "DATA"], {r + "movie.swf?v=1", r + "data.xml"},
+             None),
+            (["--exclude", r + "big", "--exclude", r + "score"], None,
+             {"--exclude " + r + "big": 1, "--exclude " + r + "score": 2}),
+        ]
+        everything = {url for url, _ in FIX.site.expected(counter=2)}
+        for options, kept, skipped in cases:
+            with self.subTest(options):
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([FIX.har], *options, exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                urls = {e["url"] for e in summary["entries"]}
+                self.assertEqual(urls, kept or everything - {r + "big.bin", r + "score.php"})
+                counted = {k: v for k, v in summary["skipped"].items() if "-" in k}
+                self.assertEqual(counted if skipped else set(counted), skipped or {"not under --include"})
 
     def test_progress_line_on_a_terminal_only(self):
         if "wine-run" in ARGS.pack:
@@ -432,7 +702,7 @@ class ImportTest(unittest.TestCase):
         ]
         for name, path, message in cases:
             with self.subTest(name):
-                result = self.run_import([path])
+                result = self.run_import([path], "--strict")
                 self.assertEqual(result.returncode, 1, name)
                 err = result.stderr.decode()
                 self.assertIn(path, err)
@@ -440,6 +710,124 @@ class ImportTest(unittest.TestCase):
                 if path.endswith("warc") or path.endswith(".gz"):
                     self.assertIn("at byte ", err)
                 self.assertNoOutput()
+
+    def test_damaged_records_are_skipped_and_reading_goes_on(self):
+        site, r = FIX.site, FIX.site.root
+        with open(FIX.plain[0], "rb") as f:
+            plain = f.read()
+        with open(FIX.gz[0], "rb") as f:
+            gz = f.read()
+        starts, members = warc_records(plain), gzip_members(gz)
+        self.assertEqual(len(starts), len(members))
+        xml = next(k for k, (a, b) in enumerate(starts)
+                   if b"WARC-Type: response" in plain[a:b] and (r + "data.xml").encode() in plain[a:b])
+        a, b = starts[xml]
+        length = re.search(rb"Content-Length: (\d+)", plain[a:b])
+
+        def resize(delta):
+            n = int(length.group(1)) + delta
+            return plain[:a + length.start(1)] + str(n).encode() + plain[a + length.end(1):]
+
+        m0, m1 = members[xml]
+        end = starts[xml + 1][0]
+        flipped = bytearray(plain)
+        flipped[end - 5] ^= 1  # the payload's last byte
+        crc = bytearray(gz)
+        crc[m1 - 8] ^= 0xFF
+        cases = [  # name, capture, URL lost
+            ("Content-Length one too large", resize(1), r + "data.xml"),
+            ("Content-Length 100 too large", resize(100), r + "data.xml"),
+            ("Content-Length 100 too small", resize(-100), r + "data.xml"),
+            ("payload byte changed", bytes(flipped), r + "data.xml"),
+            ("gzip CRC broken", bytes(crc), None),
+            ("gzip member cut in the middle", gz[:m0 + (m1 - m0) // 2] + gz[m1:], None),
+            ("cut inside the last record", plain[:-40], None),
+            ("garbage at the end", plain + b"\0garbage\n" * 20, None),
+            ("last gzip member cut", gz[:-30], None),
+        ]
+        expected = {k: v for k, v in site.expected(counter=1).items() if k[1] is None}
+        d = tempfile.mkdtemp(prefix="import-damaged-")
+        self.addCleanup(shutil.rmtree, d, True)
+        for name, data, lost in cases:
+            with self.subTest(name):
+                path = os.path.join(d, "c.warc")
+                with open(path, "wb") as f:
+                    f.write(data)
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([path], exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                self.assertGreaterEqual(summary["skipped"].get("damaged record", 0), 1, name)
+                self.assertRegex(" ".join(summary["warnings"]), re.escape(path) + r".*at byte \d+")
+                stored = {url: data for (url, _), (data, _) in self.stored().items()}
+                for (url, _), body in expected.items():
+                    if url != lost and not (lost is None and url == r + "data.xml" and "gzip" in name):
+                        self.assertEqual(stored.get(url), body, f"{name}: {url}")
+                self.assertNotIn(lost, stored, name)
+                shutil.rmtree(self.out)
+                os.mkdir(self.out)
+                result = self.run_import([path], "--strict")
+                self.assertEqual(result.returncode, 1, name)
+                self.assertIn("--strict", result.stderr.decode())
+                self.assertNoOutput()
+
+    def test_faulty_har_entries_are_skipped_naming_the_entry(self):
+        swf = base64.b64encode(movie("wait\n")).decode()
+
+        def entry(url, status, text=swf):
+            return {"request": {"method": "GET", "url": url},
+                    "response": {"status": status, "headers": [], "content": {
+                        "mimeType": "application/x-shockwave-flash", "text": text,
+                        "encoding": "base64"}}}
+
+        cases = [  # entry, the summary's reason
+            (entry("http://h.test/a.swf", 1e300), "bad record"),
+            (entry("http://h.test/b.swf", 200.7), "bad record"),
+            (entry("http://h.test/c.swf", "200"), "bad record"),
+            (entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player"),
+        ]
+        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL"), cases):
+            with self.subTest(name):
+                path = os.path.join(self.out, "c.har")
+                with open(path, "w") as f:
+                    json.dump({"log": {"entries": [entry("http://h.test/m.swf", 200), bad]}}, f)
+                result = self.run_import([path], exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                self.assertEqual(summary["skipped"], {reason: 1})
+                self.assertEqual([e["url"] for e in summary["entries"]], ["http://h.test/m.swf"])
+                self.assertIn(path + ": entries[1]", summary["warnings"][0])
+                shutil.rmtree(os.path.join(self.out, "m"))
+                result = self.run_import([path], "--strict", exe=False)
+                self.assertEqual(result.returncode, 1, name)
+                self.assertIn(path + ": entries[1]", result.stderr.decode())
+
+    def test_a_dead_runs_part_folder_is_replaced(self):
+        part = os.path.join(self.out, "m.part")
+        dead = subprocess.Popen(["true"])
+        dead.wait()
+        cases = [  # owner file, refused
+            (str(dead.pid), False),
+            (str(os.getpid()), True),  # a live process
+            (None, True),              # not made by pack import
+        ]
+        for owner, refused in cases:
+            with self.subTest(owner=owner):
+                shutil.rmtree(self.out)
+                os.makedirs(part)
+                with open(os.path.join(part, "stale.bin"), "wb") as f:
+                    f.write(b"x")
+                if owner:
+                    with open(os.path.join(part, ".pack-import-owner"), "w") as f:
+                        f.write(owner + "\n")
+                result = self.run_import([FIX.har], exe=False)
+                self.assertEqual(result.returncode, int(refused), result.stderr.decode())
+                self.assertEqual(os.path.exists(part), refused)
+                if not refused:
+                    files = os.listdir(os.path.join(self.out, "m"))
+                    self.assertNotIn("stale.bin", files)
+                    self.assertNotIn(".pack-import-owner", files)
 
     def test_output_naming_a_capture_is_refused(self):
         d = tempfile.mkdtemp(prefix="import-self-")
@@ -485,7 +873,7 @@ class ImportTest(unittest.TestCase):
         self.assertNoOutput()
 
 
-    def test_revisits_and_requests_written_after_their_responses(self):
+    def test_revisits_before_their_original_and_in_another_file(self):
         def record(kind, uri, block, *headers):
             head = "".join(f"{h}\r\n" for h in headers)
             return (f"WARC/1.1\r\nWARC-Type: {kind}\r\nWARC-Target-URI: {uri}\r\n{head}"
@@ -495,9 +883,8 @@ class ImportTest(unittest.TestCase):
         ok = b"HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n"
         not_modified = b"HTTP/1.1 304 Not Modified\r\n\r\n"
         date = "WARC-Date: 2026-01-02T03:04:05Z"
-        warc = b"".join([
-            record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA"),
-            # Same payload by digest, and by target URI and date.
+        first = b"".join([
+            # Same payload by digest, and by another URL and date, before the original.
             record("revisit", "http://r.test/b.swf", ok, "WARC-Payload-Digest: sha1:AAA"),
             record("revisit", "http://r.test/c.swf", not_modified,
                    "WARC-Refers-To-Target-URI: <http://r.test/a.swf>",
@@ -509,11 +896,13 @@ class ImportTest(unittest.TestCase):
             record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
                    "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
         ])
-        path = self.out + ".warc"
-        self.addCleanup(os.remove, path)
-        with open(path, "wb") as f:
-            f.write(warc)
-        result = self.run_import([path], exe=False)
+        second = record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA")
+        paths = [self.out + "-1.warc", self.out + "-2.warc"]
+        for path, data in zip(paths, (first, second)):
+            self.addCleanup(os.remove, path)
+            with open(path, "wb") as f:
+                f.write(data)
+        result = self.run_import(paths, exe=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode())
         summary = json.loads(result.stdout)
         got = {(e["url"], e["post_key"]): e["size"] for e in summary["entries"]}
@@ -573,6 +962,8 @@ def main():
     parser.add_argument("--stub")
     parser.add_argument("--tools")
     parser.add_argument("--prefix")
+    parser.add_argument("--npm", default="/opt/tessivo/npm",
+                        help="the folder scripts/setup installed the npm writers in")
     ARGS, rest = parser.parse_known_args()
     if ARGS.stub:
         sys.path.insert(0, os.path.join(HERE, "..", "e2e"))

@@ -13,6 +13,7 @@
 
 #include "import/capture.h"
 #include "import/html.h"
+#include "import/record.h"
 #include "import/stream.h"
 #include "import/warc.h"
 
@@ -63,13 +64,13 @@ TEST(WarcRecord, WritersVariants) {
   };
   for (const Case& c : cases) {
     MemoryInput in(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size());
-    Reader reader(&in);
-    WarcRecord r;
-    ASSERT_TRUE(read_warc_record(&reader, "t", &r)) << c.name;
+    RecordReader records(&in, "t");
+    RecordHead r;
+    ASSERT_TRUE(records.next(&r)) << c.name;
     EXPECT_EQ(r.target_uri(), c.uri) << c.name;
     EXPECT_EQ(r.type(), c.type) << c.name;
-    EXPECT_EQ(r.block.size(), c.block_size) << c.name;
-    EXPECT_FALSE(read_warc_record(&reader, "t", &r)) << c.name;
+    EXPECT_EQ(r.length, c.block_size) << c.name;
+    EXPECT_FALSE(records.next(&r)) << c.name;
   }
 }
 
@@ -84,12 +85,13 @@ TEST(WarcRecord, FramingFaultsNameTheOffset) {
   };
   for (const Case& c : cases) {
     MemoryInput in(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size());
-    Reader reader(&in);
-    WarcRecord r;
+    RecordReader records(&in, "f.warc");
+    RecordHead r;
     try {
-      read_warc_record(&reader, "f.warc", &r);
+      while (records.next(&r)) {
+      }
       ADD_FAILURE() << "no error for " << c.message;
-    } catch (const ImportError& e) {
+    } catch (const Damaged& e) {
       EXPECT_EQ(std::string(e.what()).rfind("f.warc: at byte ", 0), 0u) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }

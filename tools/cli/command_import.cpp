@@ -1,4 +1,5 @@
 // pack import: captures to a player, a manifest, or both.
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -11,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "common/atomic_output.h"
+#include "common/file.h"
 #include "common/paths.h"
 #include "common/progress.h"
 #include "common/utf.h"
@@ -18,6 +20,13 @@
 #include "pack/build.h"
 #include "pack/manifest.h"
 #include "pack/package_writer.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <signal.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -30,10 +39,16 @@ const cli::Help kHelp = {
     "import",
     "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
     "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
-    "                   [--scheme http|https] [--strict] [--json]\n",
+    "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
+    "                   [--strict] [--json]\n",
     "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
-    "pack build) from captures: WARC files (.warc, .warc.gz), WACZ files, HAR\n"
-    "files and mirrored folders laid out as HOST/PATH (wget -x or --mirror).\n",
+    "pack build) from captures: WARC files (.warc, .warc.gz, 1.0 and 1.1 and the\n"
+    "early 0.17 and 0.18), ARC files (.arc, .arc.gz), WACZ files, HAR files and\n"
+    "mirrored folders laid out as HOST/PATH (wget -x or --mirror, httrack).\n"
+    "Records are streamed, never held whole. A damaged record (a WARC digest or\n"
+    "HTTP Content-Length that does not match, a cut or broken gzip member, a\n"
+    "file cut short) is skipped with a warning and reading goes on at the next\n"
+    "record; --strict refuses instead.\n",
     20,
     "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
     "with chunked transfer coding and gzip or deflate content coding undone"
@@ -96,7 +111,12 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
        &r->mode_given, &r->mode, "is page or page-post"},
       {"--scheme", "S", "scheme of mirrored folders' URLs (default http)", nullptr, &r->options.scheme,
        "is http or https"},
-      {"--strict", nullptr, "a bad record fails the import instead of being skipped", &r->options.strict},
+      {"--include", "PREFIX", "keep only URLs that start with one of these prefixes\n(repeatable)",
+       nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->options.includes},
+      {"--exclude", "PREFIX", "leave out URLs that start with this prefix (repeatable)", nullptr, nullptr,
+       "needs a URL prefix", nullptr, nullptr, &r->options.excludes},
+      {"--strict", nullptr, "a damaged or bad record fails the import instead of\nbeing skipped with a warning",
+       &r->options.strict},
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
   };
   auto operand = [&](const char* a) -> std::string {
@@ -142,16 +162,58 @@ std::string fresh_temp_dir() {
   throw ImportError("cannot make a temporary folder");
 }
 
+// Names the process that fills a .part folder, so that the next run can
+// tell one left by a dead process (replaced) from one being written.
+const char kOwnerFile[] = ".pack-import-owner";
+
+bool process_alive(unsigned long pid) {
+#ifdef _WIN32
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+  if (!h) return false;
+  bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return alive;
+#else
+  return kill(pid_t(pid), 0) == 0 || errno == EPERM;
+#endif
+}
+
+unsigned long own_pid() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return (unsigned long)getpid();
+#endif
+}
+
+std::string claim_part_folder(const std::string& part) {
+  std::error_code ec;
+  if (fs::exists(common::fs_path(part), ec)) {
+    common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "rb");
+    unsigned long pid = 0;
+    if (!f || std::fscanf(f.get(), "%lu", &pid) != 1)
+      throw ImportError(part + ": left from an earlier run, not by pack import; remove it first");
+    if (process_alive(pid) && pid != own_pid())
+      throw ImportError(part + ": being written by process " + std::to_string(pid) +
+                        "; wait for it or choose another --manifest folder");
+    f.reset();
+    fs::remove_all(common::fs_path(part), ec);
+    if (ec) throw ImportError(part + ": left by a run that stopped; cannot remove it: " + ec.message());
+  }
+  fs::create_directories(common::fs_path(part));
+  common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "wb");
+  if (!f || std::fprintf(f.get(), "%lu\n", own_pid()) < 0 || !f.close())
+    throw ImportError(part + ": cannot write in it");
+  return part;
+}
+
 std::string make_work_folder(const std::string& manifest_dir) {
   if (manifest_dir.empty()) return fresh_temp_dir();
   std::error_code ec;
   const fs::path dir = common::fs_path(manifest_dir);
   if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
     throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
-  if (fs::exists(common::fs_path(manifest_dir + ".part"), ec))
-    throw ImportError(manifest_dir + ".part: left from an earlier run; remove it first");
-  fs::create_directories(common::fs_path(manifest_dir + ".part"));
-  return manifest_dir + ".part";
+  return claim_part_folder(manifest_dir + ".part");
 }
 
 // Both outputs appear only once both are complete.
@@ -172,6 +234,7 @@ void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const cap
   if (!r.out_path.empty() && !out.commit(&error)) throw ImportError(error);
   if (!r.manifest_dir.empty()) {
     std::error_code ec;
+    fs::remove(common::fs_path(work->path) / kOwnerFile, ec);
     fs::remove(common::fs_path(r.manifest_dir), ec);  // an empty folder only
     fs::rename(common::fs_path(work->path), common::fs_path(r.manifest_dir));
     work->path.clear();
@@ -269,6 +332,10 @@ int run(Request* q) {
     if (q->json) print_json_summary(result, *q);
     else print_summary(result, *q);
     return 0;
+  } catch (const std::bad_alloc&) {
+    work.remove();
+    std::fprintf(stderr, "pack import: out of memory\n");
+    return 1;
   } catch (const std::exception& e) {
     work.remove();
     std::fprintf(stderr, "pack import: %s\n", e.what());

@@ -38,7 +38,8 @@ bool take(const Help& help, const Option& o, const char* arg, int argc, char** a
     *o.one_of = true;
   }
   if (o.given) *o.given = true;
-  if (o.value) *o.text = argv[++*i];
+  if (o.value && o.list) o.list->push_back(argv[++*i]);
+  else if (o.value) *o.text = argv[++*i];
   return true;
 }
 

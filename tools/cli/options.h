@@ -20,6 +20,8 @@ struct Option {
   // usage error one_of_error.
   bool* one_of = nullptr;
   const char* one_of_error = nullptr;
+  // A repeatable option: each value is appended here instead of to text.
+  std::vector<std::string>* list = nullptr;
 };
 
 // The --help text of a command: usage and about are paragraphs; the

@@ -12,7 +12,9 @@
 #include "common/file.h"
 #include "common/paths.h"
 #include "common/utf.h"
+#include "import/body.h"
 #include "import/html.h"
+#include "import/sha1.h"
 #include "import/video_import.h"
 #include "import/zip.h"
 #include "pack/content_type.h"
@@ -134,9 +136,10 @@ std::string folder_url(const std::string& scheme, const std::string& rel) {
         path.find('.', name_at) < at)
       path[at] = '?';
   }
-  // Where a file name cannot hold ':', wget writes a port as "HOST+PORT".
+  // Where a file name cannot hold ':', wget writes a port as "HOST+PORT",
+  // httrack as "HOST_PORT".
   size_t host_end = path.find('/');
-  size_t plus = path.rfind('+', host_end);
+  size_t plus = path.find_last_of("+_", host_end);
   if (plus != std::string::npos && plus + 1 < host_end &&
       path.find_first_not_of("0123456789", plus + 1) == host_end)
     path[plus] = ':';
@@ -165,26 +168,93 @@ std::string Importer::payload_name(const std::string& url) {
   return num + clean;
 }
 
+// A payload file being written; removed unless kept.
+class Importer::PayloadFile {
+ public:
+  PayloadFile(Importer* importer, const std::string& url) {
+    path_ = common::utf8_path(common::fs_path(importer->options_.work_dir) / importer->payload_name(url));
+    file_ = common::open_file(path_, "wb");
+    if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
+  }
+  ~PayloadFile() {
+    file_.reset();
+    if (!kept_) std::remove(path_.c_str());
+  }
+  void write(const uint8_t* p, size_t n) {
+    if (n && std::fwrite(p, 1, n, file_.get()) != n) throw ImportError(path_ + ": write error (disk full?)");
+    size_ += int64_t(n);
+  }
+  Payload keep(Importer* importer) {
+    if (!file_.close()) throw ImportError(path_ + ": write error (disk full?)");
+    kept_ = true;
+    importer->files_.push_back(path_);
+    return Payload{path_, size_, ""};
+  }
+
+ private:
+  std::string path_;
+  common::File file_;
+  int64_t size_ = 0;
+  bool kept_ = false;
+};
+
 Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
-  Payload p;
-  p.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(url));
-  common::File f = common::open_file(p.file, "wb");
-  if (!f) throw ImportError(p.file + ": " + std::strerror(errno));
-  bool ok = (n == 0 || std::fwrite(data, 1, n, f.get()) == n);
-  if (!f.close()) ok = false;
-  if (!ok) throw ImportError(p.file + ": write error (disk full?)");
-  p.size = int64_t(n);
-  files_.push_back(p.file);
-  return p;
+  PayloadFile f(this, url);
+  f.write(data, n);
+  return f.keep(this);
 }
 
 void Importer::bad(const std::string& where, const std::string& why, const char* kind) {
   std::string text = where + ": " + why;
   if (options_.strict) throw ImportError(text + " (--strict)");
-  result_.warnings.push_back(text + "; record skipped");
-  if (options_.progress) options_.progress->interrupt();
-  if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s; record skipped\n", text.c_str());
+  accepted(where, std::string(kind) + "|" + why);
   skip(kind);
+}
+
+void Importer::accepted(const std::string& where, const std::string& what) {
+  Tally& t = tallies_[what.substr(0, what.find('|'))];
+  if (t.count++ == 0) {
+    tally_order_.push_back(what.substr(0, what.find('|')));
+    t.first = where + (what.find('|') == std::string::npos ? "" : ": " + what.substr(what.find('|') + 1));
+  } else if (t.more.size() < 3) {
+    t.more.push_back(where);
+  }
+}
+
+bool Importer::filtered(const std::string& url) {
+  std::string l = ascii_lower(url);
+  auto under = [&](const std::string& prefix) { return l.compare(0, prefix.size(), ascii_lower(prefix)) == 0; };
+  for (const std::string& p : options_.excludes)
+    if (under(p)) {
+      skip("--exclude " + p);
+      return true;
+    }
+  if (options_.includes.empty()) return false;
+  for (const std::string& p : options_.includes)
+    if (under(p)) return false;
+  skip("not under --include");
+  return true;
+}
+
+void Importer::keep(Item item) {
+  pack::PageEntry e;
+  e.url = text_to_utf16(item.url);
+  e.alternate_url = text_to_utf16(item.alternate);
+  e.post_key = item.post_key;
+  e.content_type = text_to_utf16(item.content_type);
+  int64_t bytes = pack::entry_text_bytes(e);
+  if (bytes > pack::entry_text_limit()) {
+    if (options_.strict)
+      throw ImportError(item.where + ": its URL, POST key and content type take " + std::to_string(bytes) +
+                        " bytes in the player, which reads at most " + std::to_string(pack::entry_text_limit()) +
+                        " (--strict)");
+    accepted(item.where, "too large for the player|URL, POST key and content type take " +
+                             std::to_string(bytes) + " bytes; the player reads at most " +
+                             std::to_string(pack::entry_text_limit()));
+    skip("too large for the player");
+    return;
+  }
+  items_.push_back(std::move(item));
 }
 
 void Importer::report(uint64_t within) {
@@ -192,6 +262,15 @@ void Importer::report(uint64_t within) {
 }
 
 void Importer::add(const std::string& path) {
+  current_ = path;
+  try {
+    add_file(path);
+  } catch (const std::bad_alloc&) {
+    throw ImportError(current_ + ": out of memory");
+  }
+}
+
+void Importer::add_file(const std::string& path) {
   std::error_code ec;
   if (fs::is_directory(common::fs_path(path), ec)) return add_folder(path);
   struct Done {
@@ -208,31 +287,47 @@ void Importer::add(const std::string& path) {
     size_t n = std::strlen(magic);
     return head.size() >= n && std::memcmp(head.data(), magic, n) == 0;
   };
-  if (is("WARC/") || (head.size() >= 2 && head[0] == 0x1f && head[1] == 0x8b)) {
+  if (is("WARC/") || is("filedesc://") || is("\x1f\x8b")) {
     std::unique_ptr<FileInput> file(new FileInput(path));
     const FileInput* progress = file.get();
     std::unique_ptr<Input> in(std::move(file));
-    if (is("WARC/")) return add_warc(in.get(), path, progress);
+    if (!is("\x1f\x8b")) return add_records(in.get(), path, progress);
     // Record offsets then count in the uncompressed stream; zlib's faults
     // name the gzip member's offset in the file.
-    in.reset(new InflateInput(std::move(in), InflateInput::GZIP, path));
-    return add_warc(in.get(), path + " (uncompressed)", progress);
+    InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, path);
+    in.reset(gz);
+    return add_records(in.get(), path + " (uncompressed)", progress, gz);
   }
   if (is("PK\x03\x04") || is("PK\x05\x06")) return add_wacz(path);
   size_t k = is("\xEF\xBB\xBF") ? 3 : 0;
   while (k < head.size() && std::strchr(" \t\r\n", head[k])) ++k;
   if (k < head.size() && head[k] == '{') return add_har(path);
-  throw ImportError(path + ": at byte 0: not a capture this packer knows (WARC, WARC.gz, WACZ, HAR or a folder)");
+  throw ImportError(path + ": at byte 0: not a capture this packer knows (WARC, ARC, their .gz, WACZ, HAR or a folder)");
 }
 
-void Importer::add_warc(Input* input, const std::string& name, const FileInput* progress_file) {
-  Reader reader(input);
-  WarcRecord record;
+void Importer::add_records(Input* input, const std::string& name, const FileInput* progress_file,
+                           InflateInput* gzip) {
+  RecordReader records(input, name, gzip);
+  RecordHead head;
   std::vector<Request> requests;
   const size_t first_item = items_.size();
   int64_t index = 0;
-  while (read_warc_record(&reader, name, &record)) {
-    warc_record(record, name, index++, &requests);
+  for (;;) {
+    try {
+      current_ = name + ": at byte " + std::to_string(records.offset());
+      if (!records.next(&head)) break;
+      current_ = name + ": record at byte " + std::to_string(head.offset);
+      record(head, records.block(), name, index++, &requests);
+    } catch (const Damaged& e) {
+      std::string what = e.what();
+      if (options_.strict) throw ImportError(what + " (--strict)");
+      // "FILE: at byte N: why" or "FILE: record at byte N: why".
+      size_t at = what.find("at byte ");
+      size_t colon = at == std::string::npos ? at : what.find(": ", at);
+      if (colon == std::string::npos) bad(what, "damaged", "damaged record");
+      else bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
+      if (!records.recover()) break;
+    }
     if (progress_file) report(uint64_t(progress_file->position()));
   }
   // Pair each response with its request: by WARC-Concurrent-To either way,
@@ -257,135 +352,191 @@ void Importer::add_warc(Input* input, const std::string& name, const FileInput* 
   }
 }
 
-void Importer::warc_record(const WarcRecord& record, const std::string& name, int64_t index,
-                           std::vector<Request>* requests) {
-  const std::string type = record.type();
-  const std::string where = name + ": record at byte " + std::to_string(record.offset);
-  const std::string uri = record.target_uri();
-  if (type == "warcinfo" || type == "metadata" || type == "conversion" || type == "continuation") return;
+void Importer::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
+                      std::vector<Request>* requests) {
+  const std::string type = head.type();
+  const std::string where = name + ": record at byte " + std::to_string(head.offset);
+  const std::string uri = head.target_uri();
+  if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
   if (!is_web_url(uri)) {
-    if (type == "response" || type == "resource" || type == "revisit") skip("not an http or https URL");
+    if (type != "request") skip("not an http or https URL");
     return;
   }
+  if (type != "request" && !header(head.headers, "WARC-Truncated").empty()) return skip("incomplete");
   Item item;
   item.url = uri;
   item.where = where;
-  item.record_id = header(record.headers, "WARC-Record-ID");
-  item.concurrent = ids(record.headers, "WARC-Concurrent-To");
+  item.record_id = header(head.headers, "WARC-Record-ID");
+  item.concurrent = ids(head.headers, "WARC-Concurrent-To");
   item.record_index = index;
-  if (type == "request") {
-    HttpMessage http;
-    std::string error = parse_http(record.block, &http);
-    if (!error.empty()) return bad(where, error);
-    Request r;
-    r.id = item.record_id;
-    r.uri = uri;
-    r.concurrent = item.concurrent;
-    r.index = index;
-    if (ascii_lower(http.method) == "post" && record.block.size() > http.body_offset) {
-      std::vector<uint8_t> body;
-      bool complete;
-      std::string e2 = decode_body(http, record.block.data() + http.body_offset,
-                                   record.block.size() - http.body_offset, &body, &complete);
-      if (!e2.empty()) return bad(where, "request body: " + e2, "undecodable");
-      if (!body.empty()) r.key = common::base64(body.data(), body.size());
-    }
-    requests->push_back(r);
-    return;
+  HashInput hashed(block, has_header(head.headers, "WARC-Block-Digest") ||
+                             (type == "resource" && has_header(head.headers, "WARC-Payload-Digest")));
+  Reader http(&hashed);
+  const uint8_t* p;
+  size_t n = http.look(&p, 5);
+  const bool http_block = type != "resource" && head.length > 0 &&
+                          (ascii_lower(header(head.headers, "Content-Type")).find("application/http") != std::string::npos ||
+                           (n == 5 && ascii_lower(std::string(reinterpret_cast<const char*>(p), 5)) == "http/") ||
+                           type == "request");
+  Payload payload;
+  bool kept = false;
+  if (type == "resource" || (head.version == "arc" && !http_block)) {
+    PayloadFile f(this, uri);
+    uint8_t buf[1 << 15];
+    while (size_t got = http.read(buf, sizeof buf)) f.write(buf, got);
+    payload = f.keep(this);
+    item.content_type = header(head.headers, "Content-Type");
+    if (head.version == "arc") item.content_type = header(head.headers, "ARC-Content-Type");
+    kept = true;
+  } else if (!http_block && type == "revisit") {
+    // Some writers store a revisit's block empty: the original's headers apply.
+    revisit(head, &item, "");
+  } else if (!http_block) {
+    return bad(where, "response record without an HTTP message");
+  } else if (type == "request") {
+    return request(item, &http, index, requests, where);
+  } else {
+    kept = response(head, &http, block, &item, &payload);
+    if (item.where.empty()) return;  // refused, already counted
   }
-  if (!header(record.headers, "WARC-Truncated").empty()) return skip("incomplete");
-  if (type == "resource") {
-    item.content_type = header(record.headers, "Content-Type");
-    Payload p = store(uri, record.block.data(), record.block.size());
-    item.file = p.file;
-    item.size = p.size;
-    p.content_type = item.content_type;
-    by_uri_[uri] = p;
-    std::string digest = header(record.headers, "WARC-Payload-Digest");
-    if (digest.empty()) digest = header(record.headers, "WARC-Block-Digest");
-    if (!digest.empty()) by_digest_[digest] = p;
-    items_.push_back(item);
-    return;
+  hashed.drain();
+  const std::string block_sha1 = hashed.base32();
+  if (!digest_matches(header(head.headers, "WARC-Block-Digest"), block_sha1) ||
+      (type == "resource" && !digest_matches(header(head.headers, "WARC-Payload-Digest"), block_sha1))) {
+    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
+    return bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
   }
-  if (type != "response" && type != "revisit") return;
-  const bool http_block = ascii_lower(header(record.headers, "Content-Type")).find("application/http") != std::string::npos ||
-                          (record.block.size() >= 5 && std::memcmp(record.block.data(), "HTTP/", 5) == 0);
-  if (!http_block) {
-    if (type == "revisit") skip("revisit without HTTP headers");
-    else bad(where, "response record without an HTTP message");
-    return;
+  if (block->left()) {
+    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
+    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
   }
-  HttpMessage http;
-  std::string error = parse_http(record.block, &http);
-  if (!error.empty()) return bad(where, error);
-  if (type == "revisit") {
-    // The payload comes from the record it refers to.
-    std::string ref_uri = header(record.headers, "WARC-Refers-To-Target-URI");
-    if (ref_uri.size() >= 2 && ref_uri.front() == '<') ref_uri = ref_uri.substr(1, ref_uri.size() - 2);
-    std::string ref_date = header(record.headers, "WARC-Refers-To-Date");
-    std::string digest = header(record.headers, "WARC-Payload-Digest");
-    const Payload* p = nullptr;
-    auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
-      if (!p && !k.empty()) {
-        auto it = m.find(k);
-        if (it != m.end()) p = &it->second;
-      }
-    };
-    if (!ref_uri.empty() && !ref_date.empty()) look(by_uri_date_, ref_uri + '\n' + ref_date);
-    look(by_digest_, digest);
-    if (!ref_uri.empty() && ref_date.empty()) look(by_uri_, ref_uri);
-    if (!p) return skip("revisit of a payload not in the capture");
-    int status = http.status == 304 ? 200 : http.status;
-    if (status != 200) return skip(status_reason(status));
-    item.file = p->file;
-    item.size = p->size;
-    item.content_type = header(http.headers, "Content-Type");
-    if (item.content_type.empty()) item.content_type = p->content_type;
-    item.wants_key = true;
-    items_.push_back(item);
-    return;
-  }
-  std::string date = header(record.headers, "WARC-Date");
-  std::string digest = header(record.headers, "WARC-Payload-Digest");
-  const size_t before = items_.size();
-  response(uri, record.block, http.body_offset, http, where, item);
-  if (items_.size() > before) {
-    Payload p{items_.back().file, items_.back().size, items_.back().content_type};
-    by_uri_[uri] = p;
-    if (!date.empty()) by_uri_date_[uri + '\n' + date] = p;
-    if (!digest.empty()) by_digest_[digest] = p;
-  }
+  if (item.revisit) return keep(item);
+  if (!kept) return;
+  item.file = payload.file;
+  item.size = payload.size;
+  payload.content_type = item.content_type;
+  by_uri_[uri] = payload;
+  std::string date = header(head.headers, "WARC-Date");
+  if (!date.empty()) by_uri_date_[uri + '\n' + date] = payload;
+  std::string digest = header(head.headers, "WARC-Payload-Digest");
+  if (!digest.empty()) by_digest_[digest] = payload;
+  keep(item);
 }
 
-void Importer::response(const std::string& url, const std::vector<uint8_t>& block, size_t body_at,
-                        const HttpMessage& http, const std::string& where, Item item) {
-  int s = http.status;
-  if (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) {
-    std::string location = header(http.headers, "Location");
-    if (location.empty()) return skip(status_reason(s));
-    redirects_.push_back({url, join_url(url, location), where});
-    return skip("redirect");
+void Importer::request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
+                       const std::string& where) {
+  HttpMessage http;
+  std::string error = parse_http_head(http_reader, &http);
+  if (!error.empty()) return bad(where, error);
+  Request r;
+  r.id = item.record_id;
+  r.uri = item.url;
+  r.concurrent = item.concurrent;
+  r.index = index;
+  if (ascii_lower(http.method) == "post") {
+    std::vector<uint8_t> body;
+    BodyResult b = decode_stream(http, http_reader,
+                                 [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
+                                 uint64_t(pack::entry_text_limit()));
+    if (!b.error.empty()) return bad(where, "request body: " + b.error, "undecodable");
+    if (!body.empty()) r.key = common::base64(body.data(), body.size());
   }
-  if (s != 200 && s != 203 && s != 206) return skip(status_reason(s));
-  std::vector<uint8_t> body;
-  bool complete;
-  std::string error = decode_body(http, block.data() + body_at, block.size() - body_at, &body, &complete);
-  if (!error.empty()) return bad(where, error, "undecodable");
-  if (!complete) return skip("incomplete");
-  if (s == 206) {
-    // Only a range that is the whole file.
-    std::string range = header(http.headers, "Content-Range");
-    unsigned long long a = 0, b = 0, total = 0;
-    if (std::sscanf(range.c_str(), "bytes %llu-%llu/%llu", &a, &b, &total) != 3 || a != 0 ||
-        b + 1 != total || body.size() != total)
-      return skip("incomplete");
+  requests->push_back(r);
+}
+
+// Reads a response or revisit's HTTP message; true when a payload file was
+// written. Clears item->where when the record is refused (and counted).
+bool Importer::response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
+                        Payload* payload) {
+  const std::string where = item->where;
+  HttpMessage http;
+  std::string error = parse_http_head(http_reader, &http);
+  item->where.clear();
+  if (!error.empty()) return bad(where, error), false;
+  if (head.type() == "revisit") {
+    // The payload comes from the record it refers to, wherever it lies.
+    int status = http.status == 304 ? 200 : http.status;
+    if (status != 200) return skip(status_reason(status)), false;
+    item->where = where;
+    revisit(head, item, header(http.headers, "Content-Type"));
+    return false;
   }
-  item.content_type = header(http.headers, "Content-Type");
-  Payload p = store(url, body.data(), body.size());
-  item.file = p.file;
-  item.size = p.size;
-  item.wants_key = true;
-  items_.push_back(item);
+  Decision d = decide(item->url, http.status, http.headers);
+  if (d.verdict == Verdict::redirect) {
+    redirects_.push_back({item->url, d.target, where});
+    return skip(d.reason), false;
+  }
+  if (d.verdict == Verdict::skip) return skip(d.reason), false;
+  if (filtered(item->url)) return false;
+  PayloadFile f(this, item->url);
+  std::string digest = header(head.headers, "WARC-Payload-Digest");
+  BodyResult b = decode_stream(http, http_reader, [&](const uint8_t* p, size_t n) { f.write(p, n); },
+                               uint64_t(INT32_MAX), !digest.empty());
+  // A file cut inside the record: reported once, as the cut.
+  if (block->left())
+    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
+  if (!b.error.empty()) return bad(where, b.error, "undecodable"), false;
+  if (!digest.empty() && !digest_matches(digest, b.raw_sha1) &&
+      !(b.dechunked_sha1.size() && digest_matches(digest, b.dechunked_sha1)))
+    return bad(where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
+  uint64_t declared;
+  std::string length = header(http.headers, "Content-Length");
+  if (!has_header(http.headers, "Transfer-Encoding") && !length.empty() &&
+      length.find_first_not_of("0123456789") == std::string::npos && length.size() < 19 &&
+      (declared = std::stoull(length)) < b.raw_size)
+    return bad(where, "the HTTP body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
+                          length, "damaged record"), false;
+  if (b.stored_dechunked) accepted(where, "chunked header, body stored without chunks");
+  if (!b.complete) return skip("incomplete"), false;
+  if (!keeps_body(http.status, http.headers, b.size)) return skip("incomplete"), false;
+  item->where = where;
+  item->content_type = header(http.headers, "Content-Type");
+  item->wants_key = true;
+  *payload = f.keep(this);
+  return true;
+}
+
+void Importer::revisit(const RecordHead& head, Item* item, const std::string& content_type) {
+  if (filtered(item->url)) {
+    item->where.clear();
+    return;
+  }
+  item->revisit = true;
+  item->ref_uri = header(head.headers, "WARC-Refers-To-Target-URI");
+  if (item->ref_uri.size() >= 2 && item->ref_uri.front() == '<')
+    item->ref_uri = item->ref_uri.substr(1, item->ref_uri.size() - 2);
+  std::string date = header(head.headers, "WARC-Refers-To-Date");
+  if (!item->ref_uri.empty() && !date.empty()) item->ref_uri_date = item->ref_uri + '\n' + date;
+  item->ref_digest = header(head.headers, "WARC-Payload-Digest");
+  item->content_type = content_type;
+  item->wants_key = true;
+}
+
+void Importer::resolve_revisits() {
+  std::vector<Item> items;
+  for (Item& item : items_) {
+    if (item.revisit) {
+      const Payload* p = nullptr;
+      auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
+        if (!p && !k.empty()) {
+          auto it = m.find(k);
+          if (it != m.end()) p = &it->second;
+        }
+      };
+      look(by_uri_date_, item.ref_uri_date);
+      look(by_digest_, item.ref_digest);
+      look(by_uri_, item.ref_uri);
+      if (!p) {
+        skip("revisit of a payload not in the capture");
+        continue;
+      }
+      item.file = p->file;
+      item.size = p->size;
+      if (item.content_type.empty()) item.content_type = p->content_type;
+    }
+    items.push_back(std::move(item));
+  }
+  items_.swap(items);
 }
 
 void Importer::add_wacz(const std::string& path) {
@@ -410,20 +561,78 @@ void Importer::add_wacz(const std::string& path) {
     }
   }
   for (const ZipMember& m : members) {
-    if (!starts_with(m.name, "archive/") || !(ends_with(m.name, ".warc") || ends_with(m.name, ".warc.gz")))
-      continue;
+    if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
     any = true;
     std::string name = path + " (" + m.name + ")";
+    // gzip or not by its first bytes, whatever the member's name says.
+    uint8_t magic[2] = {0, 0};
+    {
+      std::unique_ptr<Input> peek = open_zip_member(path, m);
+      peek->read(magic, 1);
+      peek->read(magic + 1, 1);
+    }
     std::unique_ptr<Input> in = open_zip_member(path, m);
-    if (ends_with(m.name, ".gz")) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, name));
-    add_warc(in.get(), name, nullptr);
+    if (magic[0] == 0x1f && magic[1] == 0x8b) {
+      InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, name);
+      in.reset(gz);
+      add_records(in.get(), name + " (uncompressed)", nullptr, gz);
+    } else {
+      add_records(in.get(), name, nullptr);
+    }
     report(uint64_t(m.header_offset + m.compressed));
   }
-  if (!any) throw ImportError(path + ": a ZIP without archive/*.warc or archive/*.warc.gz, so not a WACZ");
+  if (!any)
+    throw ImportError(path + ": at byte 0: a ZIP with no member under archive/, so not a WACZ");
 }
 
-void Importer::add_har(const std::string& path) {
-  std::string text = read_text(path);
+namespace {
+
+// A JSON number that is a whole number in [low, high]; the rest is refused
+// (1e300 or 200.7 as a status).
+bool whole_number(const nlohmann::json& j, int64_t low, int64_t high, int64_t* out) {
+  if (j.is_number_unsigned()) {
+    uint64_t v = j.get<uint64_t>();
+    if (v > uint64_t(high)) return false;
+    *out = int64_t(v);
+  } else if (j.is_number_integer()) {
+    *out = j.get<int64_t>();
+  } else {
+    return false;
+  }
+  return *out >= low && *out <= high;
+}
+
+// A HAR request's body: its text, else (as some writers give a form) its
+// params joined again in form encoding.
+std::string har_post_body(const nlohmann::json& post) {
+  if (post.contains("text") && post["text"].is_string()) return post["text"].get<std::string>();
+  std::string body;
+  if (!post.contains("params") || !post["params"].is_array()) return body;
+  auto encode = [](const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+      if (std::isalnum(c) || std::strchr("-._*", c)) out += char(c);
+      else if (c == ' ') out += '+';
+      else {
+        char buf[4];
+        std::snprintf(buf, sizeof buf, "%%%02X", c);
+        out += buf;
+      }
+    }
+    return out;
+  };
+  for (const auto& p : post["params"]) {
+    if (!body.empty()) body += '&';
+    body += encode(p.value("name", std::string())) + '=' + encode(p.value("value", std::string()));
+  }
+  return body;
+}
+
+}  // namespace
+
+void Importer::add_har(const std::string& path) { add_har_text(read_text(path), path); }
+
+void Importer::add_har_text(const std::string& text, const std::string& path) {
   nlohmann::json har;
   try {
     har = nlohmann::json::parse(text);
@@ -431,72 +640,63 @@ void Importer::add_har(const std::string& path) {
     size_t at = std::min(e.byte > 0 ? e.byte - 1 : 0, text.size());
     int line = 1 + int(std::count(text.begin(), text.begin() + long(at), '\n'));
     throw ImportError(path + ":" + std::to_string(line) + ": not valid JSON (byte " + std::to_string(at) + ")");
+  } catch (const nlohmann::json::exception& e) {
+    // A number too large for any type (1e400) and the like.
+    throw ImportError(path + ": not valid JSON (" + e.what() + ")");
   }
   if (!har.is_object() || !har.contains("log") || !har["log"].is_object() ||
       !har["log"].contains("entries") || !har["log"]["entries"].is_array())
-    throw ImportError(path + ": not a HAR file (no log.entries list)");
+    throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
   const nlohmann::json& entries = har["log"]["entries"];
   for (size_t k = 0; k < entries.size(); ++k) {
     report(uint64_t(text.size()) * k / entries.size());  // as far into the file as into the list
     const std::string where = path + ": entries[" + std::to_string(k) + "]";
+    current_ = where;
     try {
-      const nlohmann::json& e = entries[k];
-      const nlohmann::json& req = e.at("request");
-      const nlohmann::json& res = e.at("response");
-      Item item;
-      item.url = req.at("url").get<std::string>();
-      item.where = where;
-      if (!is_web_url(item.url)) {
-        skip("not an http or https URL");
-        continue;
-      }
-      int status = res.at("status").get<int>();
-      Headers headers;
-      if (res.contains("headers"))
-        for (const auto& h : res["headers"]) headers.emplace_back(h.at("name").get<std::string>(), h.at("value").get<std::string>());
-      if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
-        std::string to = res.value("redirectURL", std::string());
-        if (to.empty()) to = header(headers, "Location");
-        if (to.empty()) skip(status_reason(status));
-        else {
-          redirects_.push_back({item.url, join_url(item.url, to), where});
-          skip("redirect");
-        }
-        continue;
-      }
-      if (status != 200 && status != 203) {
-        skip(status_reason(status));
-        continue;
-      }
-      const nlohmann::json& content = res.at("content");
-      if (!content.contains("text") || !content["text"].is_string()) {
-        skip("no content saved");
-        continue;
-      }
-      std::string body = content["text"].get<std::string>();
-      if (content.value("encoding", std::string()) == "base64") {
-        std::string decoded;
-        if (!base64_decode(body, &decoded)) {
-          bad(where, "content.text is not valid base64", "undecodable");
-          continue;
-        }
-        body.swap(decoded);
-      }
-      // Browsers save the decoded entity, so Content-Encoding no longer applies.
-      item.content_type = header(headers, "Content-Type");
-      if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
-      if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
-        std::string post = req["postData"].value("text", std::string());
-        if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
-      }
-      Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
-      item.file = p.file;
-      item.size = p.size;
-      items_.push_back(item);
+      har_entry(entries[k], where);
     } catch (const nlohmann::json::exception& e) {
       bad(where, std::string("not a HAR entry (") + e.what() + ")");
     }
   }
+}
+
+void Importer::har_entry(const nlohmann::json& e, const std::string& where) {
+  const nlohmann::json& req = e.at("request");
+  const nlohmann::json& res = e.at("response");
+  Item item;
+  item.url = req.at("url").get<std::string>();
+  item.where = where;
+  if (!is_web_url(item.url)) return skip("not an http or https URL");
+  int64_t status;
+  if (!whole_number(res.at("status"), 0, 999, &status))
+    return bad(where, "response.status is not a whole number from 0 to 999");
+  Headers headers;
+  if (res.contains("headers"))
+    for (const auto& h : res["headers"]) headers.emplace_back(h.at("name").get<std::string>(), h.at("value").get<std::string>());
+  Decision d = decide(item.url, int(status), headers, res.value("redirectURL", std::string()));
+  if (d.verdict == Verdict::redirect) redirects_.push_back({item.url, d.target, where});
+  if (d.verdict != Verdict::keep) return skip(d.reason);
+  if (filtered(item.url)) return;
+  const nlohmann::json& content = res.at("content");
+  if (!content.contains("text") || !content["text"].is_string()) return skip("no content saved");
+  std::string body = content["text"].get<std::string>();
+  if (content.value("encoding", std::string()) == "base64") {
+    std::string decoded;
+    if (!base64_decode(body, &decoded)) return bad(where, "content.text is not valid base64", "undecodable");
+    body.swap(decoded);
+  }
+  if (!keeps_body(int(status), headers, body.size())) return skip("incomplete");
+  // Browsers save the decoded entity, so Content-Encoding no longer applies.
+  item.content_type = header(headers, "Content-Type");
+  if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
+  if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
+    std::string post = har_post_body(req["postData"]);
+    if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
+  }
+  Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  item.file = p.file;
+  item.size = p.size;
+  keep(item);
 }
 
 void Importer::add_folder(const std::string& path) {
@@ -507,7 +707,8 @@ void Importer::add_folder(const std::string& path) {
   std::sort(files.begin(), files.end());
   for (const std::string& rel : files) {
     const std::string where = common::utf8_path(root / fs::u8path(rel));
-    if (rel.find('/') == std::string::npos) {
+    // httrack's cache and log sit beside the host folders.
+    if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
       result_.warnings.push_back(where + ": not under a HOST folder; left out");
       skip("outside a host folder");
       continue;
@@ -515,6 +716,7 @@ void Importer::add_folder(const std::string& path) {
     Item item;
     item.url = folder_url(options_.scheme, rel);
     item.where = where;
+    if (filtered(item.url)) continue;
     if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
@@ -522,13 +724,23 @@ void Importer::add_folder(const std::string& path) {
     fs::copy_file(root / fs::u8path(rel), common::fs_path(item.file));
     files_.push_back(item.file);
     item.size = int64_t(fs::file_size(common::fs_path(item.file)));
-    items_.push_back(item);
+    keep(item);
     read_before_ += uint64_t(item.size);
     report(0);
   }
 }
 
 Result Importer::finish() {
+  resolve_revisits();
+  for (const std::string& kind : tally_order_) {
+    const Tally& t = tallies_[kind];
+    std::string line = kind + " (" + std::to_string(t.count) + "): " + t.first;
+    for (const std::string& m : t.more) line += "; also " + m;
+    if (t.count > int(1 + t.more.size())) line += "; ...";
+    result_.warnings.push_back(line);
+    if (options_.progress) options_.progress->interrupt();
+    if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s\n", line.c_str());
+  }
   // Duplicates: the last capture of a URL (and POST body) wins.
   std::map<std::string, size_t> last;
   for (size_t i = 0; i < items_.size(); ++i) last[key_of(items_[i].url, items_[i].post_key)] = i;

@@ -9,10 +9,14 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "common/progress.h"
+#include "import/accept.h"
+#include "pack/package_writer.h"
+#include "import/record.h"
 #include "import/stream.h"
 #include "import/warc.h"
-#include "pack/package_writer.h"
 
 namespace capture {
 
@@ -24,7 +28,10 @@ struct Options {
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
   common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
-  std::FILE* warnings = nullptr;  // warnings as they happen, or none
+  std::FILE* warnings = nullptr;  // warnings at the end, one line a kind, or none
+  // URL prefixes: when includes are given only URLs under one are kept;
+  // URLs under an exclude are dropped.
+  std::vector<std::string> includes, excludes;
 };
 
 struct Item {
@@ -37,6 +44,9 @@ struct Item {
   std::vector<std::string> concurrent;
   int64_t record_index = -1;
   bool wants_key = false;
+  // A revisit's original, looked up once every capture is read.
+  bool revisit = false;
+  std::string ref_uri_date, ref_digest, ref_uri;
 };
 
 struct Redirect {
@@ -63,8 +73,12 @@ class Importer {
   // bytes. Throws ImportError naming the file and offset.
   void add(const std::string& path);
 
-  // Reads a WARC from a stream (the fuzz target drives this too).
-  void add_warc(Input* input, const std::string& name, const FileInput* progress_file);
+  // Reads WARC or ARC records from a stream (the fuzz target drives this
+  // too); gzip, when given, is the input or under it, for recovery.
+  void add_records(Input* input, const std::string& name, const FileInput* progress_file,
+                   InflateInput* gzip = nullptr);
+  // Reads a HAR file's text (the fuzz target drives this too).
+  void add_har_text(const std::string& text, const std::string& path);
 
   // Chooses the first movie, settles duplicates and redirects, and deletes
   // payload files that no entry keeps. Throws ImportError.
@@ -82,16 +96,35 @@ class Importer {
     int64_t index = 0;
   };
 
+  struct Tally {
+    int count = 0;
+    std::string first;
+    std::vector<std::string> more;  // the next few places
+  };
+  class PayloadFile;
+
+  void add_file(const std::string& path);
   void add_wacz(const std::string& path);
   void add_har(const std::string& path);
+  void har_entry(const nlohmann::json& entry, const std::string& where);
   void add_folder(const std::string& path);
-  void warc_record(const WarcRecord& record, const std::string& name, int64_t index,
-                   std::vector<Request>* requests);
-  void response(const std::string& url, const std::vector<uint8_t>& block, size_t body_at,
-                const HttpMessage& http, const std::string& where, Item item);
-  // kind: the summary's reason, "bad record" or "undecodable".
+  void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
+              std::vector<Request>* requests);
+  void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
+               const std::string& where);
+  bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
+                Payload* payload);
+  void revisit(const RecordHead& head, Item* item, const std::string& content_type);
+  void resolve_revisits();
+  // kind: the summary's reason, "bad record", "damaged record" or
+  // "undecodable"; skipped unless --strict, which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
+  // A variant accepted as replay tools accept it, counted.
+  void accepted(const std::string& where, const std::string& what);
   void skip(const std::string& reason) { ++result_.skipped[reason]; }
+  // Keeps an item unless a filter or the player's limits drop it.
+  void keep(Item item);
+  bool filtered(const std::string& url);
   Payload store(const std::string& url, const uint8_t* data, size_t n);
   std::string payload_name(const std::string& url);
 
@@ -103,6 +136,9 @@ class Importer {
   std::vector<std::string> files_;
   std::string start_page_;  // WACZ's first page
   int serial_ = 0;
+  std::map<std::string, Tally> tallies_;
+  std::vector<std::string> tally_order_;
+  std::string current_;  // the record being read, for out-of-memory messages
   uint64_t read_before_ = 0;  // bytes of the inputs read whole
   void report(uint64_t within);
 };

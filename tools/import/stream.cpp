@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 #include "common/file.h"
@@ -14,6 +15,12 @@ size_t MemoryInput::read(uint8_t* buf, size_t n) {
   if (k) std::memcpy(buf, data_ + pos_, k);
   pos_ += k;
   return k;
+}
+
+bool MemoryInput::seek(int64_t pos) {
+  if (pos < 0 || uint64_t(pos) > size_) return false;
+  pos_ = size_t(pos);
+  return true;
 }
 
 FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
@@ -37,6 +44,12 @@ size_t FileInput::read(uint8_t* buf, size_t n) {
     throw ImportError(path_ + ": at byte " + std::to_string(start_ + pos_) + ": read error");
   pos_ += int64_t(got);
   return got;
+}
+
+bool FileInput::seek(int64_t pos) {
+  if (pos < 0 || pos > length_ || !file_seek(file_, start_ + pos)) return false;
+  pos_ = pos;
+  return true;
 }
 
 struct InflateInput::State {
@@ -64,7 +77,7 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
           done_ = true;
           break;
         }
-        throw ImportError(name_ + ": at byte " + std::to_string(member_start_) +
+        throw Damaged(name_ + ": at byte " + std::to_string(member_start_) +
                           ": compressed data cut short (truncated " +
                           (format_ == GZIP ? "gzip member" : "deflate stream") + ")");
       }
@@ -93,7 +106,7 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
         }
       }
     } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && out > 0)) {
-      throw ImportError(name_ + ": at byte " + std::to_string(member_start_) +
+      throw Damaged(name_ + ": at byte " + std::to_string(member_start_) +
                         ": damaged compressed data (" + (s.msg ? s.msg : "zlib error") + ")");
     }
     if (out > 0) return out;
@@ -101,9 +114,37 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
   return 0;
 }
 
+bool InflateInput::resync() {
+  if (format_ != GZIP || !inner_->seek(member_start_ + 1)) return false;
+  // A member starts with 1F 8B 08 and flags whose top bits are clear.
+  uint8_t b[4096];
+  int64_t at = member_start_ + 1;
+  size_t have = 0;
+  for (;;) {
+    size_t got = inner_->read(b + have, sizeof b - have);
+    have += got;
+    if (have < 4) return false;
+    for (size_t i = 0; i + 4 <= have; ++i)
+      if (b[i] == 0x1f && b[i + 1] == 0x8b && b[i + 2] == 8 && (b[i + 3] & 0xE0) == 0) {
+        member_start_ = at + int64_t(i);
+        if (!inner_->seek(member_start_)) return false;
+        inflateReset(&z_->s);
+        z_->s.avail_in = 0;
+        consumed_ = 0;
+        done_ = false;
+        return true;
+      }
+    if (got == 0) return false;
+    std::memmove(b, b + have - 3, 3);
+    at += int64_t(have - 3);
+    have = 3;
+  }
+}
+
 bool Reader::fill() {
   if (pos_ < end_) return true;
-  pos_ = 0;
+  // Empty first: a fault thrown by the read must not serve old bytes again.
+  pos_ = end_ = 0;
   end_ = input_->read(buf_.data(), buf_.size());
   return end_ > 0;
 }
@@ -117,7 +158,7 @@ bool Reader::line(std::string* out, size_t limit, const std::string& what) {
     const void* nl = std::memchr(start, '\n', end_ - pos_);
     size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
     if (out->size() + k > limit)
-      throw ImportError(what + ": at byte " + std::to_string(offset_) + ": line longer than " +
+      throw LongLine(what + ": at byte " + std::to_string(offset_) + ": line longer than " +
                         std::to_string(limit) + " bytes");
     out->append(reinterpret_cast<const char*>(start), k);
     pos_ += k;
@@ -130,6 +171,64 @@ bool Reader::line(std::string* out, size_t limit, const std::string& what) {
     }
   }
   return false;
+}
+
+bool Reader::scan_line(std::string* out, size_t keep) {
+  out->clear();
+  while (fill()) {
+    const uint8_t* start = buf_.data() + pos_;
+    const void* nl = std::memchr(start, '\n', end_ - pos_);
+    size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
+    if (out->size() < keep) out->append(reinterpret_cast<const char*>(start), std::min(k, keep - out->size()));
+    pos_ += k;
+    offset_ += int64_t(k);
+    if (nl) {
+      ++pos_;
+      ++offset_;
+      if (!out->empty() && out->back() == '\r') out->pop_back();
+      return true;
+    }
+  }
+  return false;
+}
+
+size_t Reader::read(uint8_t* buf, size_t n) {
+  if (!fill()) return 0;
+  size_t k = end_ - pos_ < n ? end_ - pos_ : n;
+  std::memcpy(buf, buf_.data() + pos_, k);
+  pos_ += k;
+  offset_ += int64_t(k);
+  return k;
+}
+
+size_t Reader::look(const uint8_t** p, size_t n) {
+  if (n > buf_.size()) n = buf_.size();
+  if (end_ - pos_ < n) {
+    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+    end_ -= pos_;
+    pos_ = 0;
+    while (end_ < n) {
+      size_t got = input_->read(buf_.data() + end_, buf_.size() - end_);
+      if (!got) break;
+      end_ += got;
+    }
+  }
+  *p = buf_.data() + pos_;
+  return end_ - pos_ < n ? end_ - pos_ : n;
+}
+
+size_t BlockInput::read(uint8_t* buf, size_t n) {
+  if (n > left_) n = size_t(left_);
+  size_t got = n ? reader_->read(buf, n) : 0;
+  left_ -= got;
+  return got;
+}
+
+bool BlockInput::drain() {
+  uint8_t buf[1 << 14];
+  while (left_ > 0)
+    if (!read(buf, sizeof buf)) return false;
+  return true;
 }
 
 bool Reader::bytes(size_t n, std::vector<uint8_t>* out) {

@@ -20,6 +20,17 @@ struct ImportError : std::runtime_error {
   explicit ImportError(const common::Error& error) : std::runtime_error(error.text()) {}
 };
 
+// A fault in the capture's own bytes (framing, compression, a cut end), after
+// which reading may go on at the next record.
+struct Damaged : ImportError {
+  using ImportError::ImportError;
+};
+
+// A line longer than its reader's limit.
+struct LongLine : Damaged {
+  using Damaged::Damaged;
+};
+
 class Input {
  public:
   virtual ~Input() = default;
@@ -27,6 +38,8 @@ class Input {
   virtual size_t read(uint8_t* buf, size_t n) = 0;
   // Where a fault just read lies, for messages: an offset in the file on disk.
   virtual int64_t source_offset() const = 0;
+  // Moves to an absolute position of this input; false when it cannot.
+  virtual bool seek(int64_t) { return false; }
 };
 
 class MemoryInput : public Input {
@@ -34,6 +47,7 @@ class MemoryInput : public Input {
   MemoryInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   size_t read(uint8_t* buf, size_t n) override;
   int64_t source_offset() const override { return int64_t(pos_); }
+  bool seek(int64_t pos) override;
 
  private:
   const uint8_t* data_;
@@ -48,6 +62,7 @@ class FileInput : public Input {
   ~FileInput() override;
   size_t read(uint8_t* buf, size_t n) override;
   int64_t source_offset() const override { return start_ + pos_; }
+  bool seek(int64_t pos) override;
   int64_t size() const { return length_; }
   int64_t position() const { return pos_; }
 
@@ -67,6 +82,9 @@ class InflateInput : public Input {
   size_t read(uint8_t* buf, size_t n) override;
   // The start of the gzip member being read, in the inner input.
   int64_t source_offset() const override { return member_start_; }
+  // After a Damaged fault: goes on at the next gzip member after the damaged
+  // one; false when there is none (or the inner input cannot seek).
+  bool resync();
 
  private:
   struct State;
@@ -92,8 +110,18 @@ class Reader {
   // Exactly n bytes appended to out, or false when the stream ends first
   // (out then holds what there was).
   bool bytes(size_t n, std::vector<uint8_t>* out);
+  // Like line, but keeps at most keep bytes of a longer line and never throws
+  // for its length (for scanning damaged data).
+  bool scan_line(std::string* out, size_t keep);
   // -1 at the end.
   int peek();
+  // Up to n raw bytes; 0 only at the end.
+  size_t read(uint8_t* buf, size_t n);
+  // At least min(n, what is left) bytes ahead, without taking them (n at most
+  // the buffer's size); returns how many are there.
+  size_t look(const uint8_t** p, size_t n);
+  // Forgets buffered bytes (after the input moved under it).
+  void reset() { pos_ = end_ = 0; }
 
  private:
   bool fill();
@@ -101,6 +129,32 @@ class Reader {
   std::vector<uint8_t> buf_;
   size_t pos_ = 0, end_ = 0;
   int64_t offset_ = 0;
+};
+
+// The next n bytes of a reader (a record's block).
+class BlockInput : public Input {
+ public:
+  void start(Reader* reader, uint64_t n) { reader_ = reader, left_ = n; }
+  size_t read(uint8_t* buf, size_t n) override;
+  int64_t source_offset() const override { return reader_->input()->source_offset(); }
+  uint64_t left() const { return left_; }
+  // Reads the rest; false when the stream ends first.
+  bool drain();
+
+ private:
+  Reader* reader_ = nullptr;
+  uint64_t left_ = 0;
+};
+
+// What a reader has left, as an input.
+class ReaderInput : public Input {
+ public:
+  explicit ReaderInput(Reader* reader) : reader_(reader) {}
+  size_t read(uint8_t* buf, size_t n) override { return reader_->read(buf, n); }
+  int64_t source_offset() const override { return reader_->input()->source_offset(); }
+
+ private:
+  Reader* reader_;
 };
 
 }  // namespace capture

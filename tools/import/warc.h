@@ -1,4 +1,4 @@
-// WARC records (1.0 and 1.1) and HTTP messages as captures store them.
+// Header blocks and HTTP messages as captures store them.
 #pragma once
 
 #include <cstdint>
@@ -17,19 +17,9 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 std::string header(const Headers& headers, const char* name);
 bool has_header(const Headers& headers, const char* name);
 
-struct WarcRecord {
-  int64_t offset = 0;  // of "WARC/" in the (uncompressed) stream
-  std::string version;
-  Headers headers;
-  std::vector<uint8_t> block;
-  std::string type() const;       // lower case
-  std::string target_uri() const; // angle brackets removed
-};
-
-// Reads the next record; false at the end of the stream. Throws on framing
-// faults (no version line, a header block without its blank line, a block
-// running past the end), naming `name` and the offset.
-bool read_warc_record(Reader* reader, const std::string& name, WarcRecord* record);
+// One "Name: value" line, or a folded continuation of the previous one;
+// false when it is neither.
+bool add_header_line(const std::string& line, Headers* headers);
 
 struct HttpMessage {
   bool request = false;
@@ -43,10 +33,10 @@ struct HttpMessage {
 // start of block. Empty on success, else why not.
 std::string parse_http(const std::vector<uint8_t>& block, HttpMessage* message);
 
-// The entity of a message body: transfer coding and content codings undone.
-// Empty on success; otherwise the reason (undecodable or incomplete).
+// The entity of a message body in memory: transfer coding and content
+// codings undone. Empty on success; otherwise the reason (undecodable).
 // complete is false when the body is shorter than the message said.
-// Output beyond limit bytes is refused (a package entry holds under 2 GiB).
+// Output beyond limit bytes is refused.
 std::string decode_body(const HttpMessage& message, const uint8_t* body, size_t size,
                         std::vector<uint8_t>* out, bool* complete,
                         size_t limit = size_t(INT32_MAX));

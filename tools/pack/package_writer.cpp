@@ -136,6 +136,13 @@ std::string check_stub(const std::vector<uint8_t>& stub) {
   return "";
 }
 
+int64_t entry_text_bytes(const PageEntry& e) {
+  return 4 + wide_field(e.url, true) + wide_field(e.alternate_url, false) + key_field(e.post_key) +
+         wide_field(e.content_type, false);
+}
+
+int64_t entry_text_limit() { return PACKAGE_READ_SIZE; }
+
 std::string check_package(const Package& pkg, int64_t stub_size) {
   int64_t pos = stub_size + 24;
   auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
@@ -157,8 +164,7 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
       if (has_nul(e.url) || has_nul(e.alternate_url) || has_nul(e.post_key) ||
           has_nul(e.content_type))
         return which + "a URL, POST key or content type holds a NUL character";
-      int64_t lead = 4 + wide_field(e.url, true) + wide_field(e.alternate_url, false) +
-                     key_field(e.post_key) + wide_field(e.content_type, false);
+      int64_t lead = entry_text_bytes(e);
       if (too_long(lead))
         return which + "its URLs, POST key and content type take " + std::to_string(lead) +
                " bytes; the player reads at most " + std::to_string(PACKAGE_READ_SIZE);

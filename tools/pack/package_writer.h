@@ -78,6 +78,11 @@ class FileSink : public Sink {
 // Empty when stub can carry a package; otherwise why not.
 std::string check_stub(const std::vector<uint8_t>& stub);
 
+// Bytes the player reads for an entry's URLs, POST key and content type (as
+// UTF-16); it reads at most entry_text_limit().
+int64_t entry_text_bytes(const PageEntry& entry);
+int64_t entry_text_limit();
+
 // Empty when the package is one the player can load; otherwise why not.
 std::string check_package(const Package& package, int64_t stub_size);
 
