@@ -19,7 +19,7 @@ import zlib
 
 import suite
 
-from player_e2e import Run
+from player_e2e import Run, read
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ARGS = None
@@ -374,6 +374,25 @@ class PageRequests(E2ETest):
                 self.assertEqual([e["size"] for e in infos], [84, 84])
                 self.assertEqual(released[number], 0)
 
+    def test_sample_capture(self):
+        # The sample as the build assembles it, with its movie compiled from
+        # source: the four requests its script makes, answered as the
+        # movie's own code would see them.
+        sample = os.path.join(ARGS.tools, os.pardir, "samples", "intro")
+        exe = os.path.join(self.dir, "intro.exe")
+        subprocess.run(shlex.split(ARGS.pack) + ["build", "--stub", ARGS.stub, "-o", exe,
+                                                 os.path.join(sample, "manifest.toml")],
+                       check=True, stdout=subprocess.DEVNULL)
+        run = self.play(exe)
+        loads = Loads(run)
+        files = loads.numbers("file")
+        self.assertEqual([loads.done[n]["url"] for n in files],
+                         ["config.xml", "swf/gallery.swf", "score.php", "missing.png"])
+        for n, name in zip(files[:3], ("config.xml", "gallery.swf", "score.xml")):
+            self.assertDelivered(loads, n, read(os.path.join(sample, name)))
+        self.assertNotFound(loads, files[3])
+        self.assertIn("debug: Tessivo: not in the package: missing.png", run.output.splitlines())
+
     def test_best_match(self):
         v = "http://example.test/v/"
         cases = [
@@ -511,6 +530,33 @@ class VideoPlayback(E2ETest):
         self.assertEqual(types[loads.numbers("skin")[0]], SWF_TYPE)
         (command,) = run.calls("FSCommand")
         self.assertEqual((command["sink"], command["hr"]), (True, 0))
+
+    def test_pack_video_with_the_carried_movies(self):
+        # An FLV from ffmpeg, packed with the movies the packer carries: the
+        # player is scripted with its values, and the carried player and skin
+        # (compiled in this tree) arrive byte for byte.
+        flv = os.path.join(self.dir, "clip.flv")
+        subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i",
+                        "testsrc=size=320x240:rate=25:duration=1", "-c:v", "flv1", flv],
+                       check=True)
+        exe = os.path.join(self.dir, "clip.exe")
+        subprocess.run(shlex.split(ARGS.pack) + ["video", flv, "-o", exe, "--stub", ARGS.stub],
+                       check=True, stdout=subprocess.DEVNULL)
+        movies = os.path.join(ARGS.tools, os.pardir, "movies")
+        player, skin = (read(os.path.join(movies, n)) for n in ("player.swf", "skin.swf"))
+        run = self.play(exe, "--until", '"call":"Loaded"*"kind":"video"', until=None)
+        self.assertEqual([e["request"] for e in run.calls("CallFunction")], [
+            invoke("FLVSetVolume", "100"),
+            invoke("FLVSetSkin", VIDEO_HOST + "/vyos.swf"),
+            invoke("FLVSetVideo", VIDEO_HOST + "/vyo.flv"),
+            invoke("FLVplay"),
+        ])
+        self.assertEqual(run.calls("put_ScaleMode")[0]["mode"], 2)
+        loads = Loads(run)
+        for kind, data in (("movie", player), ("skin", skin), ("video", read(flv))):
+            with self.subTest(kind):
+                (number,) = loads.numbers(kind)
+                self.assertDelivered(loads, number, data)
 
     def test_old_controls_are_not_scripted(self):
         # CallFunction came with 8: a 7.0 control plays the player unscripted.

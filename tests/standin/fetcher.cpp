@@ -1,6 +1,7 @@
 #include "fetcher.h"
 
 #include <hlink.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -64,6 +65,24 @@ IHlink* make_hlink(const std::wstring& url) {
     link = nullptr;
   target->Release();
   return link;
+}
+
+// The script is in the movie's bytes as they came, or else inside a
+// compressed movie's zlib body (in a tag that real runtimes do not run).
+std::string searchable(const std::string& movie) {
+  if (movie.find(SCRIPT_MARKER) != std::string::npos) return movie;
+  if (movie.size() < 8 || movie.compare(0, 3, "CWS")) return movie;
+  std::string body(1 << 20, '\0');
+  z_stream z = {};
+  if (inflateInit(&z) != Z_OK) return movie;
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(movie.data() + 8));
+  z.avail_in = uInt(movie.size() - 8);
+  z.next_out = reinterpret_cast<Bytef*>(&body[0]);
+  z.avail_out = uInt(body.size());
+  inflate(&z, Z_FINISH);
+  body.resize(body.size() - z.avail_out);
+  inflateEnd(&z);
+  return body;
 }
 
 }  // namespace
@@ -182,7 +201,8 @@ void Fetcher::close() {
   window_ = nullptr;
 }
 
-void Fetcher::begin_script(const std::string& movie) {
+void Fetcher::begin_script(const std::string& kept) {
+  const std::string movie = searchable(kept);
   size_t at = movie.find(SCRIPT_MARKER);
   if (at == std::string::npos) return;
   std::string text = movie.substr(at + std::strlen(SCRIPT_MARKER));

@@ -101,7 +101,8 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
       {"--manifest", "DIR", "write DIR/manifest.toml and the payload files; DIR must\nnot exist or be empty",
        nullptr, &r->manifest_dir, "needs a folder"},
       {"--start", "URL",
-       "the first movie; default: the movie the first captured\nHTML page embeds, else the first SWF in the capture",
+       "the first movie; default: the movie the first captured\nHTML page embeds, else the first SWF in the capture,\n"
+       "else its only FLV; an FLV makes a video player with\nthe carried video player movie and skin",
        nullptr, &r->options.start, "needs a URL"},
       {"--size", "WxH", "nominal size; default: the embedding's width and height", &r->size_given, &r->size,
        "needs WIDTHxHEIGHT, e.g. 800x600"},

@@ -19,6 +19,7 @@ int command_list(int argc, char** argv);
 int command_explain(int argc, char** argv);
 int command_audit(int argc, char** argv);
 int command_import(int argc, char** argv);
+int command_video(int argc, char** argv);
 // The Linux pack only (TESSIVO_HAVE_SERVE): the package behind a web server
 // and played in Ruffle.
 int command_serve(int argc, char** argv);

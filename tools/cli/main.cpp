@@ -16,6 +16,7 @@
 #include "cli/options.h"
 #include "common/sha256.h"
 #include "common/utf.h"
+#include "pack/stub/carried_movies.h"
 #include "pack/stub/carried_stub.h"
 
 namespace {
@@ -27,6 +28,8 @@ int command_version(int, char**) {
   else
     std::printf("carried stub: %zu bytes, sha256 %s\n", pack::carried_stub_size(),
                 common::sha256_hex(pack::carried_stub_data(), pack::carried_stub_size()).c_str());
+  std::printf("carried video player movie: %zu bytes, skin: %zu bytes\n", pack::carried_player_movie().size,
+              pack::carried_skin_movie().size);
   return 0;
 }
 
@@ -57,6 +60,8 @@ const Command kCommands[] = {
     {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict] [--run [--seconds N]]",
      "Lists the files the packaged movies name and what the player answers;\n"
      "--run merges what the movie asks for in Ruffle (Linux pack only)."},
+    {"video", command_video, "MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]",
+     "Makes a video player from one FLV with the carried player and skin."},
 #ifdef TESSIVO_HAVE_SERVE
     {"serve", command_serve, "PLAYER.exe | MANIFEST.toml [--port N]",
      "Answers web requests from the package on 127.0.0.1, as an HTTP proxy\n(Linux pack only)."},

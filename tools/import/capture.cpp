@@ -15,6 +15,7 @@
 #include "import/body.h"
 #include "import/html.h"
 #include "import/sha1.h"
+#include "import/video_import.h"
 #include "import/zip.h"
 #include "pack/content_type.h"
 
@@ -799,6 +800,18 @@ Result Importer::finish() {
       }
       if (movie >= 0) result_.start_reason = "the first SWF response in the capture";
     }
+  }
+  // An FLV as the start (given, or the only one in a capture without a SWF)
+  // makes a video player.
+  int video = movie >= 0 && is_flv_item(kept[size_t(movie)]) ? movie : -1;
+  for (size_t i = 0; movie < 0 && i < kept.size(); ++i)
+    if (is_flv_item(kept[i])) video = video == -1 ? int(i) : -2;
+  if (video >= 0) {
+    if (result_.start_reason.empty()) result_.start_reason = "the only video in the capture";
+    make_video_result(kept[size_t(video)], options_, &result_);
+    for (const std::string& f : files_)
+      if (f != kept[size_t(video)].file) std::remove(f.c_str());
+    return result_;
   }
   if (movie < 0) throw ImportError("no movie in the capture: name the first movie with --start URL");
   if (kept[size_t(movie)].size < 4)

@@ -13,9 +13,9 @@ namespace pack {
 // names the manifest's line.
 bool read_manifest(const std::string& path, Package* package, common::Error* error);
 
-// The manifest of a page package whose entries' files lie beside it (each
-// entry names its file by the last part of its path), under a "# comment"
-// line.
+// The manifest of a package whose files lie beside it (each entry, and in
+// video mode each movie and the FLV, names its file by the last part of its
+// path), under a "# comment" line.
 std::string manifest_text(const Package& package, const char* comment);
 bool write_manifest(const Package& package, const char* comment, const std::string& path,
                     common::Error* error);

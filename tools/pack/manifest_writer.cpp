@@ -5,6 +5,7 @@
 #include "common/paths.h"
 #include "common/utf.h"
 #include "pack/manifest.h"
+#include "package/player_state.h"
 
 namespace pack {
 namespace {
@@ -46,6 +47,11 @@ std::string manifest_text(const Package& pkg, const char* comment) {
   if (!pkg.flash_vars.empty()) text += "flash_vars = " + toml_text(pkg.flash_vars) + "\n";
   if (!pkg.base.empty()) text += "base = " + toml_text(pkg.base) + "\n";
   for (const PageEntry& e : pkg.entries) text += entry_text(e);
+  if (pkg.mode == PLAYBACK_VIDEO) {
+    auto file = [](const Data& d) { return toml_text(std::filesystem::path(d.path).filename().string()); };
+    text += "\n[video]\nplayer = " + file(pkg.player) + "\nskin = " + file(pkg.skin) + "\nflv = " +
+            file(pkg.video) + "\n";
+  }
   return text;
 }
 
