@@ -31,6 +31,28 @@ bool is_manifest(const std::string& path) {
   return path.size() >= 5 && common::ascii_lower(path.substr(path.size() - 5)) == ".toml";
 }
 
+#ifdef TESSIVO_HAVE_SERVE
+// --run: plays the movie and merges what it asked for into the audit.
+int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po, const pack::AuditResult& result,
+              const char* input, bool json, bool strict) {
+  serve::catch_interrupts();
+  serve::PreviewOutcome o;
+  std::string run_error;
+  if (!serve::run_preview(player, po, &o, &run_error)) {
+    std::fprintf(stderr, "pack audit: %s\n", run_error.c_str());
+    return 1;
+  }
+  serve::MergedAudit m = serve::merge_audit(result, o);
+  std::string out = json ? serve::merged_json(input, po.seconds, m, o) : serve::merged_text(input, po.seconds, m, o);
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  if (strict)
+    for (const serve::MergedRequest& q : m.requests)
+      if (q.entry < 0 && !(q.opens_window && !q.at_run_time))
+        std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
+  return strict && m.unanswered > 0 ? 1 : 0;
+}
+#endif
+
 }  // namespace
 
 bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error) {
@@ -52,13 +74,8 @@ int command_audit(int argc, char** argv) {
   table.push_back({"--chromium", "PATH", "the browser, as in pack preview", nullptr, &chromium, "needs a program"});
   table.push_back({"--ruffle", "DIR", "Ruffle's folder, as in pack preview", nullptr, &ruffle, "needs a folder"});
 #endif
-  auto operand = [&](const char* a) -> std::string {
-    if (input) return "one player or manifest at a time";
-    input = a;
-    return "";
-  };
   int rc = 0;
-  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
   if (!input) return cli::usage_error("audit", "no player or manifest given");
 #ifdef TESSIVO_HAVE_SERVE
   serve::PreviewOptions po;
@@ -78,23 +95,7 @@ int command_audit(int argc, char** argv) {
   pack::AuditResult result = pack::audit_package(
       [&player](int32_t i, size_t max, std::string* out) { return player.read_entry(i, max, out); });
 #ifdef TESSIVO_HAVE_SERVE
-  if (run) {
-    serve::catch_interrupts();
-    serve::PreviewOutcome o;
-    std::string run_error;
-    if (!serve::run_preview(player, po, &o, &run_error)) {
-      std::fprintf(stderr, "pack audit: %s\n", run_error.c_str());
-      return 1;
-    }
-    serve::MergedAudit m = serve::merge_audit(result, o);
-    std::string out = json ? serve::merged_json(input, po.seconds, m, o) : serve::merged_text(input, po.seconds, m, o);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    if (strict)
-      for (const serve::MergedRequest& q : m.requests)
-        if (q.entry < 0 && !(q.opens_window && !q.at_run_time))
-          std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
-    return strict && m.unanswered > 0 ? 1 : 0;
-  }
+  if (run) return run_audit(player, po, result, input, json, strict);
 #endif
   std::string out = json ? pack::audit_json(result) : pack::audit_text(result);
   std::fwrite(out.data(), 1, out.size(), stdout);

@@ -29,6 +29,51 @@ const cli::Help kHelp = {
     "run, interrupted, or (--strict) a request went unanswered; 2 usage error.\n"
     "The Linux pack only: pack.exe has no preview.\n"};
 
+// Loads the input and plays it; false after saying why on stderr.
+bool run(const char* input, const serve::PreviewOptions& po, serve::PreviewOutcome* o) {
+  std::string error;
+  bool ok;
+  {
+    pack::LoadedPlayer player;
+    common::Error load_error;
+    if (!load_player_or_manifest(&player, input, &load_error)) {
+      std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
+      return false;
+    }
+    serve::catch_interrupts();
+    ok = serve::run_preview(player, po, o, &error);
+  }
+  if (!ok) std::fprintf(stderr, "pack preview: %s\n", error.c_str());
+  return ok;
+}
+
+void print_json(const char* input, const serve::PreviewOptions& po, const serve::PreviewOutcome& o) {
+  std::string j = "{\"input\":" + common::json_quote(input) + ",\"start_url\":" + common::json_quote(o.start_url) +
+                  ",\"browser\":" + common::json_quote(o.chromium_version) + ",\"seconds\":" + std::to_string(po.seconds) +
+                  ",\"width\":" + std::to_string(o.width) + ",\"height\":" + std::to_string(o.height) +
+                  ",\"first_frame_ms\":" +
+                  (o.first_frame_ms < 0 ? std::string("null") : std::to_string(int64_t(o.first_frame_ms))) +
+                  ",\"screenshot\":" + (o.screenshot_written ? common::json_quote(po.screenshot) : std::string("null")) +
+                  ",\"unanswered\":" + std::to_string(o.unanswered()) + ",\"unlisted\":" + std::to_string(o.unlisted) +
+                  ",\"browser_own_requests\":" + std::to_string(o.outside.size()) +
+                  ",\"requests\":" + serve::preview_requests_json(o) + "}\n";
+  std::fwrite(j.data(), 1, j.size(), stdout);
+}
+
+void print_text(const char* input, const serve::PreviewOptions& po, const serve::PreviewOutcome& o) {
+  std::printf("%s in Ruffle (%s), %g s, %dx%d, start page %s\n", input,
+              o.chromium_version.c_str(), po.seconds, o.width, o.height, o.start_url.c_str());
+  std::printf("Requests, in order:\n%s", serve::preview_requests_text(o).c_str());
+  if (o.first_frame_ms >= 0)
+    std::printf("First frame after %lld ms.\n", (long long)o.first_frame_ms);
+  else
+    std::printf("No frame shown: Ruffle did not start the movie.\n");
+  if (o.screenshot_written) std::printf("Screenshot: %s\n", po.screenshot.c_str());
+  std::printf("%zu requests, %d not in the package.\n", o.requests.size() + o.unlisted, o.unanswered());
+  if (!o.outside.empty())
+    std::printf("The browser's own requests, refused: %zu (not the movie's).\n", o.outside.size());
+}
+
 }  // namespace
 
 int command_preview(int argc, char** argv) {
@@ -49,60 +94,18 @@ int command_preview(int argc, char** argv) {
       {"--ruffle", "DIR", "the Ruffle package's folder (default: as scripts/setup\ninstalls it, or $TESSIVO_RUFFLE_DIR)",
        nullptr, &po.ruffle_dir, "needs a folder"},
   };
-  auto operand = [&](const char* a) -> std::string {
-    if (input) return "one player or manifest at a time";
-    input = a;
-    return "";
-  };
   int rc = 0;
-  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
   if (!input) return cli::usage_error("preview", "missing PLAYER.exe or MANIFEST.toml");
   if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
     return cli::usage_error("preview", "--seconds needs a number above 0, at most 3600");
   if (!port.empty() && !serve::parse_port(port.c_str(), &po.port))
     return cli::usage_error("preview", "--port needs a number from 1 to 65535");
 
-  std::string error;
   serve::PreviewOutcome o;
-  bool ok;
-  {
-    pack::LoadedPlayer player;
-    common::Error load_error;
-    if (!load_player_or_manifest(&player, input, &load_error)) {
-      std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
-      return 1;
-    }
-    serve::catch_interrupts();
-    ok = serve::run_preview(player, po, &o, &error);
-  }
-  if (!ok) {
-    std::fprintf(stderr, "pack preview: %s\n", error.c_str());
-    return 1;
-  }
-  if (json) {
-    std::string j = "{\"input\":" + common::json_quote(input) + ",\"start_url\":" + common::json_quote(o.start_url) +
-                    ",\"browser\":" + common::json_quote(o.chromium_version) + ",\"seconds\":" + std::to_string(po.seconds) +
-                    ",\"width\":" + std::to_string(o.width) + ",\"height\":" + std::to_string(o.height) +
-                    ",\"first_frame_ms\":" +
-                    (o.first_frame_ms < 0 ? std::string("null") : std::to_string(int64_t(o.first_frame_ms))) +
-                    ",\"screenshot\":" + (o.screenshot_written ? common::json_quote(po.screenshot) : std::string("null")) +
-                    ",\"unanswered\":" + std::to_string(o.unanswered()) + ",\"unlisted\":" + std::to_string(o.unlisted) +
-                    ",\"browser_own_requests\":" + std::to_string(o.outside.size()) +
-                    ",\"requests\":" + serve::preview_requests_json(o) + "}\n";
-    std::fwrite(j.data(), 1, j.size(), stdout);
-  } else {
-    std::printf("%s in Ruffle (%s), %g s, %dx%d, start page %s\n", input,
-                o.chromium_version.c_str(), po.seconds, o.width, o.height, o.start_url.c_str());
-    std::printf("Requests, in order:\n%s", serve::preview_requests_text(o).c_str());
-    if (o.first_frame_ms >= 0)
-      std::printf("First frame after %lld ms.\n", (long long)o.first_frame_ms);
-    else
-      std::printf("No frame shown: Ruffle did not start the movie.\n");
-    if (o.screenshot_written) std::printf("Screenshot: %s\n", po.screenshot.c_str());
-    std::printf("%zu requests, %d not in the package.\n", o.requests.size() + o.unlisted, o.unanswered());
-    if (!o.outside.empty())
-      std::printf("The browser's own requests, refused: %zu (not the movie's).\n", o.outside.size());
-  }
+  if (!run(input, po, &o)) return 1;
+  if (json) print_json(input, po, o);
+  else print_text(input, po, o);
   if (strict && o.unanswered() > 0) {
     for (const serve::Served& s : o.requests)
       if (s.entry < 0) std::fprintf(stderr, "pack preview: not in the package: %s\n", s.url.c_str());

@@ -40,13 +40,8 @@ int command_serve(int argc, char** argv) {
       {"--ruffle", "DIR", "the Ruffle package's folder (default: as scripts/setup\ninstalls it, or $TESSIVO_RUFFLE_DIR)",
        nullptr, &ruffle, "needs a folder"},
   };
-  auto operand = [&](const char* a) -> std::string {
-    if (input) return "one player or manifest at a time";
-    input = a;
-    return "";
-  };
   int rc = 0;
-  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
   if (!input) return cli::usage_error("serve", "missing PLAYER.exe or MANIFEST.toml");
   int port = 0;
   if (!port_text.empty() && !serve::parse_port(port_text.c_str(), &port))

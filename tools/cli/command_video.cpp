@@ -34,40 +34,8 @@ bool parse_size(const std::string& text, uint32_t* w, uint32_t* h) {
   return true;
 }
 
-}  // namespace
-
-int command_video(int argc, char** argv) {
-  pack::VideoSource source;
-  pack::BuildOptions build;
-  std::string size;
-  bool json = false;
-  const std::vector<cli::Option> table = {
-      {"-o, --output", "OUT.exe", "the player to write, whole or not at all", nullptr, &build.out_path,
-       "needs a file name"},
-      {"--size", "WxH",
-       "the nominal video size in pixels (1 to 32767);\ndefault: width and height of the FLV's metadata",
-       nullptr, &size, "needs WxH"},
-      {"--player", "P.swf",
-       "another video player movie (it must answer the\nFLVSetVolume, FLVSetSkin, FLVSetVideo and FLVplay calls)",
-       nullptr, &source.player_path, "needs a file name"},
-      {"--skin", "S.swf", "another skin movie", nullptr, &source.skin_path, "needs a file name"},
-      {"--stub", "STUB.exe", "another player stub than the one this packer carries", nullptr,
-       &build.stub_path, "needs a file name"},
-      {"--strict", nullptr, "warnings (a damaged FLV) refuse the build too", &build.strict},
-      {"--json", nullptr, "what was read from the FLV as one JSON object", &json},
-  };
-  auto operand = [&](const char* a) -> std::string {
-    if (!source.flv_path.empty()) return std::string("one FLV only; \"") + a + "\" is a second";
-    source.flv_path = a;
-    return "";
-  };
-  int rc = 0;
-  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
-  if (source.flv_path.empty()) return cli::usage_error("video", "missing MOVIE.flv");
-  if (build.out_path.empty()) return cli::usage_error("video", "missing -o OUT.exe");
-  if (!size.empty() && !parse_size(size, &source.width, &source.height))
-    return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
-
+// Reads the FLV, says what it holds, and writes the player.
+int build_video(const pack::VideoSource& source, pack::BuildOptions build, bool json) {
   pack::FlvInfo info;
   common::Error error;
   if (!pack::inspect_flv(source.flv_path, &info, &error)) {
@@ -104,4 +72,41 @@ int command_video(int argc, char** argv) {
     std::printf("%s: %lld bytes, %s\n", build.out_path.c_str(), static_cast<long long>(result.size),
                 result.contents.c_str());
   return 0;
+}
+
+}  // namespace
+
+int command_video(int argc, char** argv) {
+  pack::VideoSource source;
+  pack::BuildOptions build;
+  std::string size;
+  bool json = false;
+  const std::vector<cli::Option> table = {
+      {"-o, --output", "OUT.exe", "the player to write, whole or not at all", nullptr, &build.out_path,
+       "needs a file name"},
+      {"--size", "WxH",
+       "the nominal video size in pixels (1 to 32767);\ndefault: width and height of the FLV's metadata",
+       nullptr, &size, "needs WxH"},
+      {"--player", "P.swf",
+       "another video player movie (it must answer the\nFLVSetVolume, FLVSetSkin, FLVSetVideo and FLVplay calls)",
+       nullptr, &source.player_path, "needs a file name"},
+      {"--skin", "S.swf", "another skin movie", nullptr, &source.skin_path, "needs a file name"},
+      {"--stub", "STUB.exe", "another player stub than the one this packer carries", nullptr,
+       &build.stub_path, "needs a file name"},
+      {"--strict", nullptr, "warnings (a damaged FLV) refuse the build too", &build.strict},
+      {"--json", nullptr, "what was read from the FLV as one JSON object", &json},
+  };
+  auto operand = [&](const char* a) -> std::string {
+    if (!source.flv_path.empty()) return std::string("one FLV only; \"") + a + "\" is a second";
+    source.flv_path = a;
+    return "";
+  };
+  int rc = 0;
+  if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
+  if (source.flv_path.empty()) return cli::usage_error("video", "missing MOVIE.flv");
+  if (build.out_path.empty()) return cli::usage_error("video", "missing -o OUT.exe");
+  if (!size.empty() && !parse_size(size, &source.width, &source.height))
+    return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
+
+  return build_video(source, build, json);
 }

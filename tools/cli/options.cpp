@@ -87,6 +87,14 @@ int usage_error(const char* command, const std::string& message) {
   return 2;
 }
 
+OperandFn one_input(const char** input) {
+  return [input](const char* a) -> std::string {
+    if (*input) return "one player or manifest at a time";
+    *input = a;
+    return "";
+  };
+}
+
 bool is_help(const char* arg) { return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"); }
 
 }  // namespace cli

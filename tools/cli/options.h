@@ -37,6 +37,10 @@ struct Help {
 // Called for each operand in order; a non-empty result is a usage error.
 using OperandFn = std::function<std::string(const char* operand)>;
 
+// For commands that take one player or manifest: the operand goes to *input,
+// a second one is a usage error.
+OperandFn one_input(const char** input);
+
 // Reads argv left to right: -h/--help prints the help and ends with 0; an
 // unknown option or a missing value prints a usage error and ends with 2.
 // True when the command should go on.

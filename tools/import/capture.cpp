@@ -352,6 +352,62 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
   }
 }
 
+namespace {
+
+// Whether the block is an HTTP message (a request, or a response with its
+// status line and headers) rather than the bare payload.
+bool is_http_block(const RecordHead& head, const std::string& type, Reader* http) {
+  const uint8_t* p;
+  size_t n = http->look(&p, 5);
+  return type != "resource" && head.length > 0 &&
+         (ascii_lower(header(head.headers, "Content-Type")).find("application/http") != std::string::npos ||
+          (n == 5 && ascii_lower(std::string(reinterpret_cast<const char*>(p), 5)) == "http/") ||
+          type == "request");
+}
+
+}  // namespace
+
+Importer::Payload Importer::store_block(const RecordHead& head, const std::string& uri, Reader* http,
+                                        Item* item) {
+  PayloadFile f(this, uri);
+  uint8_t buf[1 << 15];
+  while (size_t got = http->read(buf, sizeof buf)) f.write(buf, got);
+  Payload payload = f.keep(this);
+  item->content_type = header(head.headers, "Content-Type");
+  if (head.version == "arc") item->content_type = header(head.headers, "ARC-Content-Type");
+  return payload;
+}
+
+bool Importer::block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
+                            const BlockInput* block, const std::string& where, bool kept, const Payload& payload) {
+  hashed->drain();
+  const std::string block_sha1 = hashed->base32();
+  if (!digest_matches(header(head.headers, "WARC-Block-Digest"), block_sha1) ||
+      (type == "resource" && !digest_matches(header(head.headers, "WARC-Payload-Digest"), block_sha1))) {
+    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
+    bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
+    return false;
+  }
+  if (block->left()) {
+    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
+    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
+  }
+  return true;
+}
+
+// Indexes the payload for revisits (by URI, URI and date, digest) and keeps it.
+void Importer::keep_payload(const RecordHead& head, const std::string& uri, Item item, Payload payload) {
+  item.file = payload.file;
+  item.size = payload.size;
+  payload.content_type = item.content_type;
+  by_uri_[uri] = payload;
+  std::string date = header(head.headers, "WARC-Date");
+  if (!date.empty()) by_uri_date_[uri + '\n' + date] = payload;
+  std::string digest = header(head.headers, "WARC-Payload-Digest");
+  if (!digest.empty()) by_digest_[digest] = payload;
+  keep(item);
+}
+
 void Importer::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
                       std::vector<Request>* requests) {
   const std::string type = head.type();
@@ -372,21 +428,11 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   HashInput hashed(block, has_header(head.headers, "WARC-Block-Digest") ||
                              (type == "resource" && has_header(head.headers, "WARC-Payload-Digest")));
   Reader http(&hashed);
-  const uint8_t* p;
-  size_t n = http.look(&p, 5);
-  const bool http_block = type != "resource" && head.length > 0 &&
-                          (ascii_lower(header(head.headers, "Content-Type")).find("application/http") != std::string::npos ||
-                           (n == 5 && ascii_lower(std::string(reinterpret_cast<const char*>(p), 5)) == "http/") ||
-                           type == "request");
+  const bool http_block = is_http_block(head, type, &http);
   Payload payload;
   bool kept = false;
   if (type == "resource" || (head.version == "arc" && !http_block)) {
-    PayloadFile f(this, uri);
-    uint8_t buf[1 << 15];
-    while (size_t got = http.read(buf, sizeof buf)) f.write(buf, got);
-    payload = f.keep(this);
-    item.content_type = header(head.headers, "Content-Type");
-    if (head.version == "arc") item.content_type = header(head.headers, "ARC-Content-Type");
+    payload = store_block(head, uri, &http, &item);
     kept = true;
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
@@ -399,28 +445,10 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
     kept = response(head, &http, block, &item, &payload);
     if (item.where.empty()) return;  // refused, already counted
   }
-  hashed.drain();
-  const std::string block_sha1 = hashed.base32();
-  if (!digest_matches(header(head.headers, "WARC-Block-Digest"), block_sha1) ||
-      (type == "resource" && !digest_matches(header(head.headers, "WARC-Payload-Digest"), block_sha1))) {
-    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
-    return bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
-  }
-  if (block->left()) {
-    if (kept) std::remove(payload.file.c_str()), files_.pop_back();
-    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
-  }
+  if (!block_intact(head, type, &hashed, block, where, kept, payload)) return;
   if (item.revisit) return keep(item);
   if (!kept) return;
-  item.file = payload.file;
-  item.size = payload.size;
-  payload.content_type = item.content_type;
-  by_uri_[uri] = payload;
-  std::string date = header(head.headers, "WARC-Date");
-  if (!date.empty()) by_uri_date_[uri + '\n' + date] = payload;
-  std::string digest = header(head.headers, "WARC-Payload-Digest");
-  if (!digest.empty()) by_digest_[digest] = payload;
-  keep(item);
+  keep_payload(head, uri, item, payload);
 }
 
 void Importer::request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
@@ -730,8 +758,7 @@ void Importer::add_folder(const std::string& path) {
   }
 }
 
-Result Importer::finish() {
-  resolve_revisits();
+void Importer::warn_tallies() {
   for (const std::string& kind : tally_order_) {
     const Tally& t = tallies_[kind];
     std::string line = kind + " (" + std::to_string(t.count) + "): " + t.first;
@@ -741,7 +768,10 @@ Result Importer::finish() {
     if (options_.progress) options_.progress->interrupt();
     if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s\n", line.c_str());
   }
-  // Duplicates: the last capture of a URL (and POST body) wins.
+}
+
+std::vector<Item> Importer::drop_duplicates() {
+  // The last capture of a URL (and POST body) wins.
   std::map<std::string, size_t> last;
   for (size_t i = 0; i < items_.size(); ++i) last[key_of(items_[i].url, items_[i].post_key)] = i;
   std::vector<Item> kept;
@@ -755,108 +785,120 @@ Result Importer::finish() {
     }
     kept.push_back(items_[i]);
   }
-  auto find = [&](const std::string& url) -> int {
-    for (size_t i = 0; i < kept.size(); ++i)
-      if (ascii_lower(kept[i].url) == ascii_lower(url)) return int(i);
-    return -1;
-  };
+  return kept;
+}
 
-  // The first movie.
-  int movie = -1;
+namespace {
+
+int find_url(const std::vector<Item>& kept, const std::string& url) {
+  for (size_t i = 0; i < kept.size(); ++i)
+    if (ascii_lower(kept[i].url) == ascii_lower(url)) return int(i);
+  return -1;
+}
+
+struct FirstMovie {
+  int index = -1;
+  bool embedded = false;  // the movie is the one the page embeds
   Embedding embedding;
   std::string page_url;
-  int page = start_page_.empty() ? -1 : find(start_page_);
+};
+
+// The start page (else the first HTML page) and the movie it embeds.
+FirstMovie find_page(const std::vector<Item>& kept, const std::string& start_page) {
+  FirstMovie m;
+  int page = start_page.empty() ? -1 : find_url(kept, start_page);
   if (page >= 0 && !is_html(kept[size_t(page)])) page = -1;
   for (size_t i = 0; page < 0 && i < kept.size(); ++i)
     if (is_html(kept[i])) page = int(i);
-  bool embedded = false;
   if (page >= 0) {
-    page_url = kept[size_t(page)].url;
-    if (find_embedding(read_text(kept[size_t(page)].file), &embedding)) {
-      embedded = true;
-      embedding.movie = join_url(page_url, embedding.movie);
+    m.page_url = kept[size_t(page)].url;
+    if (find_embedding(read_text(kept[size_t(page)].file), &m.embedding)) {
+      m.embedded = true;
+      m.embedding.movie = join_url(m.page_url, m.embedding.movie);
     }
   }
-  if (!options_.start.empty()) {
-    movie = find(options_.start);
-    if (movie < 0) throw ImportError("--start " + options_.start + ": no such URL in the capture");
-    result_.start_reason = "given by --start";
-    if (embedded && ascii_lower(embedding.movie) != ascii_lower(kept[size_t(movie)].url)) embedded = false;
-  } else if (!start_page_.empty() && find(start_page_) >= 0 && is_swf(kept[size_t(find(start_page_))])) {
-    movie = find(start_page_);
-    embedded = false;
-    result_.start_reason = "the WACZ's first page";
+  return m;
+}
+
+void choose_movie(const std::vector<Item>& kept, const Options& options, const std::string& start_page,
+                  FirstMovie* m, Result* result) {
+  if (!options.start.empty()) {
+    m->index = find_url(kept, options.start);
+    if (m->index < 0) throw ImportError("--start " + options.start + ": no such URL in the capture");
+    result->start_reason = "given by --start";
+    if (m->embedded && ascii_lower(m->embedding.movie) != ascii_lower(kept[size_t(m->index)].url))
+      m->embedded = false;
+  } else if (!start_page.empty() && find_url(kept, start_page) >= 0 &&
+             is_swf(kept[size_t(find_url(kept, start_page))])) {
+    m->index = find_url(kept, start_page);
+    m->embedded = false;
+    result->start_reason = "the WACZ's first page";
   } else {
-    if (embedded) {
-      movie = find(embedding.movie);
-      if (movie >= 0) result_.start_reason = "embedded by " + page_url;
-      else result_.notes.push_back(page_url + " embeds " + embedding.movie + ", which is not in the capture");
+    if (m->embedded) {
+      m->index = find_url(kept, m->embedding.movie);
+      if (m->index >= 0) result->start_reason = "embedded by " + m->page_url;
+      else result->notes.push_back(m->page_url + " embeds " + m->embedding.movie + ", which is not in the capture");
     }
-    if (movie < 0) {
-      embedded = false;
-      for (size_t i = 0; i < kept.size() && movie < 0; ++i) {
+    if (m->index < 0) {
+      m->embedded = false;
+      for (size_t i = 0; i < kept.size() && m->index < 0; ++i) {
         std::vector<uint8_t> head = read_head(kept[i].file, 3);
-        if (is_swf(kept[i], &head)) movie = int(i);
+        if (is_swf(kept[i], &head)) m->index = int(i);
       }
-      if (movie >= 0) result_.start_reason = "the first SWF response in the capture";
+      if (m->index >= 0) result->start_reason = "the first SWF response in the capture";
     }
   }
-  // An FLV as the start (given, or the only one in a capture without a SWF)
-  // makes a video player.
+}
+
+// An FLV as the start (given, or the only one in a capture without a SWF)
+// makes a video player; -1 when none does.
+int video_start(const std::vector<Item>& kept, int movie) {
   int video = movie >= 0 && is_flv_item(kept[size_t(movie)]) ? movie : -1;
   for (size_t i = 0; movie < 0 && i < kept.size(); ++i)
     if (is_flv_item(kept[i])) video = video == -1 ? int(i) : -2;
-  if (video >= 0) {
-    if (result_.start_reason.empty()) result_.start_reason = "the only video in the capture";
-    make_video_result(kept[size_t(video)], options_, &result_);
-    for (const std::string& f : files_)
-      if (f != kept[size_t(video)].file) std::remove(f.c_str());
-    return result_;
-  }
-  if (movie < 0) throw ImportError("no movie in the capture: name the first movie with --start URL");
-  if (kept[size_t(movie)].size < 4)
-    throw ImportError(kept[size_t(movie)].url + ": the first movie must be a SWF file of at least 4 bytes");
-  std::rotate(kept.begin(), kept.begin() + movie, kept.begin() + movie + 1);
-  result_.start_url = kept[0].url;
+  return video;
+}
 
-  // Redirects: the redirecting URL becomes the target's alternate URL.
+// The redirecting URL becomes the target's alternate URL.
+void settle_redirects(const std::vector<Redirect>& redirects, std::vector<Item>* kept, Result* result) {
   std::map<std::string, Redirect> latest;
   std::vector<std::string> order;
-  for (const Redirect& r : redirects_) {
+  for (const Redirect& r : redirects) {
     if (!latest.count(ascii_lower(r.from))) order.push_back(ascii_lower(r.from));
     latest[ascii_lower(r.from)] = r;
   }
   for (const std::string& from : order) {
     const Redirect& r = latest[from];
     std::string to = r.to;
-    for (int hop = 0; hop < 10 && find(to) < 0 && latest.count(ascii_lower(to)); ++hop) to = latest[ascii_lower(to)].to;
-    int target = find(to);
-    bool served = find(r.from) >= 0;
-    for (const Item& it : kept) served = served || ascii_lower(it.alternate) == ascii_lower(r.from);
+    for (int hop = 0; hop < 10 && find_url(*kept, to) < 0 && latest.count(ascii_lower(to)); ++hop)
+      to = latest[ascii_lower(to)].to;
+    int target = find_url(*kept, to);
+    bool served = find_url(*kept, r.from) >= 0;
+    for (const Item& it : *kept) served = served || ascii_lower(it.alternate) == ascii_lower(r.from);
     std::string what = r.from + " -> " + r.to + ": ";
-    if (target < 0) result_.redirects.push_back(what + "not kept: the target is not in the capture");
-    else if (served) result_.redirects.push_back(what + "not kept: that URL is served already");
-    else if (!kept[size_t(target)].alternate.empty())
-      result_.redirects.push_back(what + "not kept: the target has an alternate URL already");
+    if (target < 0) result->redirects.push_back(what + "not kept: the target is not in the capture");
+    else if (served) result->redirects.push_back(what + "not kept: that URL is served already");
+    else if (!(*kept)[size_t(target)].alternate.empty())
+      result->redirects.push_back(what + "not kept: the target has an alternate URL already");
     else {
-      kept[size_t(target)].alternate = r.from;
-      result_.redirects.push_back(what + "kept as the alternate URL of " + kept[size_t(target)].url);
+      (*kept)[size_t(target)].alternate = r.from;
+      result->redirects.push_back(what + "kept as the alternate URL of " + (*kept)[size_t(target)].url);
     }
   }
+}
 
-  pack::Package& pkg = result_.package;
-  pkg.mode = options_.mode;
-  pkg.width = options_.width;
-  pkg.height = options_.height;
-  if (embedded) {
-    pkg.flash_vars = text_to_utf16(embedding.flash_vars);
-    if (!embedding.base.empty()) pkg.base = text_to_utf16(join_url(page_url, embedding.base));
-    if (!options_.width && !options_.height) {
-      pkg.width = embedding.width;
-      pkg.height = embedding.height;
+void fill_package(const Options& options, const FirstMovie& m, const std::vector<Item>& kept, pack::Package* pkg) {
+  pkg->mode = options.mode;
+  pkg->width = options.width;
+  pkg->height = options.height;
+  if (m.embedded) {
+    pkg->flash_vars = text_to_utf16(m.embedding.flash_vars);
+    if (!m.embedding.base.empty()) pkg->base = text_to_utf16(join_url(m.page_url, m.embedding.base));
+    if (!options.width && !options.height) {
+      pkg->width = m.embedding.width;
+      pkg->height = m.embedding.height;
     }
   }
-  std::set<std::string> used;
   for (const Item& it : kept) {
     pack::PageEntry e;
     e.url = text_to_utf16(it.url);
@@ -865,9 +907,36 @@ Result Importer::finish() {
     e.content_type = text_to_utf16(it.content_type);
     e.data.path = it.file;
     e.data.size = it.size;
-    pkg.entries.push_back(e);
-    used.insert(it.file);
+    pkg->entries.push_back(e);
   }
+}
+
+}  // namespace
+
+Result Importer::finish() {
+  resolve_revisits();
+  warn_tallies();
+  std::vector<Item> kept = drop_duplicates();
+  FirstMovie first = find_page(kept, start_page_);
+  choose_movie(kept, options_, start_page_, &first, &result_);
+  const int video = video_start(kept, first.index);
+  if (video >= 0) {
+    if (result_.start_reason.empty()) result_.start_reason = "the only video in the capture";
+    make_video_result(kept[size_t(video)], options_, &result_);
+    for (const std::string& f : files_)
+      if (f != kept[size_t(video)].file) std::remove(f.c_str());
+    return result_;
+  }
+  const int movie = first.index;
+  if (movie < 0) throw ImportError("no movie in the capture: name the first movie with --start URL");
+  if (kept[size_t(movie)].size < 4)
+    throw ImportError(kept[size_t(movie)].url + ": the first movie must be a SWF file of at least 4 bytes");
+  std::rotate(kept.begin(), kept.begin() + movie, kept.begin() + movie + 1);
+  result_.start_url = kept[0].url;
+  settle_redirects(redirects_, &kept, &result_);
+  fill_package(options_, first, kept, &result_.package);
+  std::set<std::string> used;
+  for (const Item& it : kept) used.insert(it.file);
   for (const std::string& f : files_)
     if (!used.count(f)) std::remove(f.c_str());
   result_.entries = kept;

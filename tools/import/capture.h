@@ -20,6 +20,8 @@
 
 namespace capture {
 
+class HashInput;
+
 struct Options {
   std::string start;            // URL of the first movie; empty: choose
   std::string scheme = "http";  // for mirrored folders
@@ -115,7 +117,14 @@ class Importer {
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
   void revisit(const RecordHead& head, Item* item, const std::string& content_type);
+  Payload store_block(const RecordHead& head, const std::string& uri, Reader* http, Item* item);
+  // False when the digest fails (counted as bad); throws when the block is cut short.
+  bool block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
+                    const BlockInput* block, const std::string& where, bool kept, const Payload& payload);
+  void keep_payload(const RecordHead& head, const std::string& uri, Item item, Payload payload);
   void resolve_revisits();
+  void warn_tallies();
+  std::vector<Item> drop_duplicates();
   // kind: the summary's reason, "bad record", "damaged record" or
   // "undecodable"; skipped unless --strict, which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");

@@ -212,6 +212,53 @@ struct Child {
   }
 };
 
+std::vector<std::string> browser_args(const BrowserRun& run, const std::string& profile) {
+  std::string proxy = "http://127.0.0.1:" + std::to_string(run.proxy_port);
+  return {
+      run.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+      "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
+      "--disable-component-update", "--disable-sync", "--disable-extensions",
+      "--disable-default-apps", "--mute-audio", "--allow-running-insecure-content", "--autoplay-policy=no-user-gesture-required",
+      "--user-data-dir=" + profile, "--remote-debugging-pipe", "--proxy-server=" + proxy,
+      "--proxy-bypass-list=<-loopback>", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+      "--window-size=" + std::to_string(run.width) + "," + std::to_string(run.height), "about:blank"};
+}
+
+// In the forked child: the DevTools pipe on fds 3 and 4, output to log;
+// an exec failure's errno goes back through status.
+[[noreturn]] void exec_browser(std::vector<std::string>& args, int to_read, int from_write, int status,
+                               const std::string& log) {
+  setpgid(0, 0);
+  // Should the packer itself be killed, the browser goes with it.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // fds 3 and 4 may be taken by our own pipes: move them up first.
+  int r = fcntl(to_read, F_DUPFD, 10), w = fcntl(from_write, F_DUPFD, 10);
+  dup2(r, 3);
+  dup2(w, 4);
+  int null = open("/dev/null", O_RDWR);
+  int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(null, 0);
+  dup2(out >= 0 ? out : null, 1);
+  dup2(out >= 0 ? out : null, 2);
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  int e = errno;
+  (void)!write(status, &e, sizeof e);
+  _exit(127);
+}
+
+// The child's errno when its exec failed, else 0 (the pipe closed on exec).
+int exec_error(int status) {
+  int e = 0;
+  ssize_t n;
+  do n = read(status, &e, sizeof e);
+  while (n < 0 && errno == EINTR);
+  close(status);
+  return n == sizeof e ? e : 0;
+}
+
 bool launch(const BrowserRun& run, Child* child, std::string* error) {
   const char* tmp = std::getenv("TMPDIR");
   std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessivo-preview-XXXXXX";
@@ -221,15 +268,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
     return false;
   }
   child->profile = templ;
-  std::string proxy = "http://127.0.0.1:" + std::to_string(run.proxy_port);
-  std::vector<std::string> args = {
-      run.chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-      "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
-      "--disable-component-update", "--disable-sync", "--disable-extensions",
-      "--disable-default-apps", "--mute-audio", "--allow-running-insecure-content", "--autoplay-policy=no-user-gesture-required",
-      "--user-data-dir=" + templ, "--remote-debugging-pipe", "--proxy-server=" + proxy,
-      "--proxy-bypass-list=<-loopback>", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
-      "--window-size=" + std::to_string(run.width) + "," + std::to_string(run.height), "about:blank"};
+  std::vector<std::string> args = browser_args(run, templ);
   int to[2], from[2], status[2];
   if (pipe2(to, O_CLOEXEC) || pipe2(from, O_CLOEXEC) || pipe2(status, O_CLOEXEC)) {
     *error = std::string("cannot make pipes: ") + std::strerror(errno);
@@ -241,27 +280,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
     *error = std::string("cannot start a process: ") + std::strerror(errno);
     return false;
   }
-  if (pid == 0) {
-    setpgid(0, 0);
-    // Should the packer itself be killed, the browser goes with it.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // fds 3 and 4 may be taken by our own pipes: move them up first.
-    int r = fcntl(to[0], F_DUPFD, 10), w = fcntl(from[1], F_DUPFD, 10);
-    dup2(r, 3);
-    dup2(w, 4);
-    int null = open("/dev/null", O_RDWR);
-    int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(null, 0);
-    dup2(out >= 0 ? out : null, 1);
-    dup2(out >= 0 ? out : null, 2);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    int e = errno;
-    (void)!write(status[1], &e, sizeof e);
-    _exit(127);
-  }
+  if (pid == 0) exec_browser(args, to[0], from[1], status[1], log);
   setpgid(pid, pid);
   child->pid = pid;
   close(to[0]);
@@ -269,12 +288,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   close(status[1]);
   child->to = to[1];
   child->from = from[0];
-  int e = 0;
-  ssize_t n;
-  do n = read(status[0], &e, sizeof e);
-  while (n < 0 && errno == EINTR);
-  close(status[0]);
-  if (n == sizeof e) {
+  if (int e = exec_error(status[0])) {
     *error = "cannot run " + run.chromium + ": " + std::strerror(e) +
              " (install Debian's chromium, or name it with --chromium)";
     return false;
@@ -295,6 +309,55 @@ void catch_interrupts() {
 
 bool interrupted() { return g_interrupted != 0; }
 
+namespace {
+
+// Opens a page target, intercepts its every request and navigates it to the
+// start page; session receives the target's session.
+bool open_page(Devtools* dt, const BrowserRun& run, Clock::time_point setup, BrowserResult* out,
+               std::string* session, std::string* error) {
+  json r;
+  bool ok = dt->call("Browser.getVersion", json::object(), "", &r, setup, error);
+  if (ok) out->chromium_version = r.value("product", std::string());
+  ok = ok && dt->call("Target.createTarget", {{"url", "about:blank"}}, "", &r, setup, error);
+  ok = ok && dt->call("Target.attachToTarget", {{"targetId", r.value("targetId", std::string())}, {"flatten", true}},
+                      "", &r, setup, error);
+  if (ok) *session = r.value("sessionId", std::string());
+  ok = ok && dt->call("Fetch.enable", {{"patterns", json::array({{{"urlPattern", "*"}}})}}, *session, nullptr,
+                      setup, error);
+  ok = ok && dt->call("Emulation.setDeviceMetricsOverride",
+                      {{"width", run.width}, {"height", run.height}, {"deviceScaleFactor", 1}, {"mobile", false}},
+                      *session, nullptr, setup, error);
+  ok = ok && dt->call("Page.navigate", {{"url", run.start_url}}, *session, nullptr, setup, error);
+  return ok;
+}
+
+// Written whole beside the target and renamed onto it, or not at all.
+bool save_png(const std::string& png, const std::string& path, std::string* error) {
+  std::string part = path + ".part";
+  std::FILE* f = std::fopen(part.c_str(), "wb");
+  bool written = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  int saved = errno;
+  if (f && std::fclose(f) != 0) written = false, saved = errno;
+  if (written && std::rename(part.c_str(), path.c_str()) == 0) return true;
+  if (written) saved = errno;
+  std::remove(part.c_str());
+  *error = "cannot write the screenshot " + path + ": " + std::strerror(saved);
+  return false;
+}
+
+bool take_screenshot(Devtools* dt, const BrowserRun& run, const std::string& session, Clock::time_point deadline,
+                     BrowserResult* out, std::string* error) {
+  json clip = {{"x", 0}, {"y", 0}, {"width", run.width}, {"height", run.height}, {"scale", 1}};
+  json r;
+  if (!dt->call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}, session, &r, deadline, error))
+    return false;
+  if (!save_png(unbase64(r.value("data", std::string())), run.screenshot, error)) return false;
+  out->screenshot_written = true;
+  return true;
+}
+
+}  // namespace
+
 bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) {
   auto start = Clock::now();
   auto ms = [](double v) { return std::chrono::milliseconds(int64_t(v)); };
@@ -305,20 +368,8 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) 
   if (!launch(run, &child, error)) return false;
   Devtools dt(child.to, child.from, run.server);
   auto setup = start + std::chrono::seconds(20) < hard ? start + std::chrono::seconds(20) : hard;
-  json r;
   std::string session;
-  bool ok = dt.call("Browser.getVersion", json::object(), "", &r, setup, error);
-  if (ok) out->chromium_version = r.value("product", std::string());
-  ok = ok && dt.call("Target.createTarget", {{"url", "about:blank"}}, "", &r, setup, error);
-  ok = ok && dt.call("Target.attachToTarget", {{"targetId", r.value("targetId", std::string())}, {"flatten", true}},
-                     "", &r, setup, error);
-  if (ok) session = r.value("sessionId", std::string());
-  ok = ok && dt.call("Fetch.enable", {{"patterns", json::array({{{"urlPattern", "*"}}})}}, session, nullptr,
-                     setup, error);
-  ok = ok && dt.call("Emulation.setDeviceMetricsOverride",
-                     {{"width", run.width}, {"height", run.height}, {"deviceScaleFactor", 1}, {"mobile", false}},
-                     session, nullptr, setup, error);
-  ok = ok && dt.call("Page.navigate", {{"url", run.start_url}}, session, nullptr, setup, error);
+  bool ok = open_page(&dt, run, setup, out, &session, error);
   if (ok) {
     auto end = Clock::now() + ms(run.seconds * 1000);
     if (end > hard - std::chrono::seconds(4)) end = hard - std::chrono::seconds(4);
@@ -329,28 +380,8 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) 
     ok = false;
     if (error->empty()) *error = "interrupted";
   }
-  if (ok && !run.screenshot.empty()) {
-    json clip = {{"x", 0}, {"y", 0}, {"width", run.width}, {"height", run.height}, {"scale", 1}};
-    ok = dt.call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}, session, &r,
-                 hard - std::chrono::seconds(2), error);
-    if (ok) {
-      std::string png = unbase64(r.value("data", std::string()));
-      std::string part = run.screenshot + ".part";
-      // Written whole beside the target and renamed onto it, or not at all.
-      std::FILE* f = std::fopen(part.c_str(), "wb");
-      bool written = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
-      int saved = errno;
-      if (f && std::fclose(f) != 0) written = false, saved = errno;
-      if (written && std::rename(part.c_str(), run.screenshot.c_str()) == 0) {
-        out->screenshot_written = true;
-      } else {
-        if (written) saved = errno;
-        std::remove(part.c_str());
-        *error = "cannot write the screenshot " + run.screenshot + ": " + std::strerror(saved);
-        ok = false;
-      }
-    }
-  }
+  if (ok && !run.screenshot.empty())
+    ok = take_screenshot(&dt, run, session, hard - std::chrono::seconds(2), out, error);
   if (child.pid > 0) {
     std::string ignored;
     dt.call("Browser.close", json::object(), "", nullptr, Clock::now() + std::chrono::milliseconds(500), &ignored);

@@ -308,25 +308,46 @@ bool PackageServer::playable(std::string* why) const {
   return true;
 }
 
+namespace {
+
+void configure(httplib::Server* http, size_t max_body) {
+  http->set_payload_max_length(max_body);
+  // SO_REUSEADDR only: the library's default SO_REUSEPORT would let a second
+  // server share a port that is in use.
+  http->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
+  http->set_keep_alive_timeout(2);
+  http->set_keep_alive_max_count(1000);
+  // Headers and body go in separate writes: without this each small answer
+  // waits for the peer's delayed ACK.
+  http->set_tcp_nodelay(true);
+  http->set_read_timeout(5, 0);
+  http->set_write_timeout(5, 0);
+}
+
+}  // namespace
+
+Answer PackageServer::proxy_answer(const std::string& method, const std::string& url, const std::string& body) {
+  Answer a;
+  if (internal_answer(url, &a)) {
+  } else if (options_.proxy_outside_page) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (outside_.size() < options_.max_listed) outside_.push_back(method + " " + url);
+    a.body = "not a request of the page\n";
+  } else {
+    a = answer(method, url, body);
+  }
+  return a;
+}
+
 bool PackageServer::start(int port, std::string* error) {
   started_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                     std::chrono::steady_clock::now().time_since_epoch())
                     .count();
   httplib::Server& http = impl_->http;
-  http.set_payload_max_length(options_.max_body);
-  // SO_REUSEADDR only: the library's default SO_REUSEPORT would let a second
-  // server share a port that is in use.
-  http.set_socket_options([](socket_t sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  });
-  http.set_keep_alive_timeout(2);
-  http.set_keep_alive_max_count(1000);
-  // Headers and body go in separate writes: without this each small answer
-  // waits for the peer's delayed ACK.
-  http.set_tcp_nodelay(true);
-  http.set_read_timeout(5, 0);
-  http.set_write_timeout(5, 0);
+  configure(&http, options_.max_body);
   auto handle = [this](const httplib::Request& req, httplib::Response& res) {
     std::string url = req.target;
     if (!starts_with_nocase(url, "http://") && !starts_with_nocase(url, "https://")) {
@@ -341,15 +362,7 @@ bool PackageServer::start(int port, std::string* error) {
       }
       url = "http://" + host + url;
     }
-    Answer a;
-    if (internal_answer(url, &a)) {
-    } else if (options_.proxy_outside_page) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (outside_.size() < options_.max_listed) outside_.push_back(req.method + " " + url);
-      a.body = "not a request of the page\n";
-    } else {
-      a = answer(req.method, url, req.body);
-    }
+    Answer a = proxy_answer(req.method, url, req.body);
     res.status = a.status;
     res.set_content(a.body, a.content_type.c_str());
     res.set_header("Cache-Control", "no-store");

@@ -94,6 +94,8 @@ class PackageServer {
   std::string start_page() const;
   std::string ruffle_base() const;
   bool internal_answer(const std::string& url, Answer* out);
+  // The answer to a proxy request: internal, refused as outside the page, or from the package.
+  Answer proxy_answer(const std::string& method, const std::string& url, const std::string& body);
 
   const pack::LoadedPlayer& input_;
   ServerOptions options_;
