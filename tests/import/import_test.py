@@ -255,12 +255,12 @@ class Fixtures:
             wget(d, os.path.join(d, "again"), [r + "counter.txt"])
             # Other people's writers.
             self.warcio_records, self.warcio_expected = warcio_spec(self.site)
-            spec = os.path.join(d, "warcio.json")
-            with open(spec, "w") as f:
+            listing = os.path.join(d, "warcio.json")
+            with open(listing, "w") as f:
                 json.dump({"version": "WARC/1.0", "records": self.warcio_records}, f)
             self.warcio = []
             for name in ("warcio.warc", "warcio.warc.gz"):
-                node("warcio", spec, os.path.join(d, name))
+                node("warcio", listing, os.path.join(d, name))
                 with open(os.path.join(d, name), "rb") as f:
                     data = f.read()
                 # Cut inside the last record.
@@ -576,10 +576,10 @@ class ImportTest(unittest.TestCase):
                 "content": {"text": base64.b64encode(body).decode(), "encoding": "base64"}}})
         d = tempfile.mkdtemp(prefix="import-parity-")
         self.addCleanup(shutil.rmtree, d, True)
-        spec, warc, har = (os.path.join(d, n) for n in ("spec.json", "p.warc", "p.har"))
-        with open(spec, "w") as f:
+        listing, warc, har = (os.path.join(d, n) for n in ("records.json", "p.warc", "p.har"))
+        with open(listing, "w") as f:
             json.dump({"records": records}, f)
-        node("warcio", spec, warc)
+        node("warcio", listing, warc)
         with open(har, "w") as f:
             json.dump({"log": {"entries": entries}}, f)
         seen = []

@@ -1,6 +1,6 @@
 // Captures written by other people's tools, for the import tests:
 //   TESSIVO_NPM=DIR node write-captures.mjs COMMAND ...
-//   warcio SPEC.json OUT.warc[.gz]   records as the spec gives them, framed,
+//   warcio RECORDS.json OUT.warc[.gz]   records as the JSON file lists them, framed,
 //                                    digested (and gzipped) by warcio
 //   chromium PAGE_URL OUT_PREFIX     the page and everything it fetches, loaded
 //                                    by chromium and saved from its DevTools
@@ -17,14 +17,14 @@ import { createRequire } from "node:module";
 const require = createRequire(path.join(process.env.TESSIVO_NPM || "/opt/tessivo/npm", "index.js"));
 const { WARCRecord, WARCSerializer } = require("warcio");
 
-async function warcio(specPath, out) {
-  const spec = JSON.parse(fs.readFileSync(specPath, "utf8"));
+async function warcio(listPath, out) {
+  const list = JSON.parse(fs.readFileSync(listPath, "utf8"));
   const gzip = out.endsWith(".gz");
   const file = fs.createWriteStream(out);
-  for (const r of spec.records) {
+  for (const r of list.records) {
     const body = Buffer.from(r.body || "", "base64");
     const record = WARCRecord.create({
-      url: r.url, type: r.type, date: r.date, warcVersion: spec.version || "WARC/1.1",
+      url: r.url, type: r.type, date: r.date, warcVersion: list.version || "WARC/1.1",
       statusline: r.statusline, httpHeaders: r.headers, warcHeaders: r.warcHeaders,
       refersToUrl: r.refersToUrl, refersToDate: r.refersToDate, keepHeadersCase: true,
     }, [body]);
@@ -116,4 +116,4 @@ async function chromium(pageUrl, prefix) {
 const [command, ...args] = process.argv.slice(2);
 if (command === "warcio") await warcio(...args);
 else if (command === "chromium") await chromium(...args);
-else throw new Error("usage: write-captures.mjs warcio SPEC OUT | chromium PAGE_URL OUT_PREFIX");
+else throw new Error("usage: write-captures.mjs warcio RECORDS OUT | chromium PAGE_URL OUT_PREFIX");
