@@ -152,33 +152,20 @@ bool Reader::fill() {
 int Reader::peek() { return fill() ? buf_[pos_] : -1; }
 
 bool Reader::line(std::string* out, size_t limit, const std::string& what) {
-  out->clear();
-  while (fill()) {
-    const uint8_t* start = buf_.data() + pos_;
-    const void* nl = std::memchr(start, '\n', end_ - pos_);
-    size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
-    if (out->size() + k > limit)
-      throw LongLine(what + ": at byte " + std::to_string(offset_) + ": line longer than " +
-                        std::to_string(limit) + " bytes");
-    out->append(reinterpret_cast<const char*>(start), k);
-    pos_ += k;
-    offset_ += int64_t(k);
-    if (nl) {
-      ++pos_;
-      ++offset_;
-      if (!out->empty() && out->back() == '\r') out->pop_back();
-      return true;
-    }
-  }
-  return false;
+  return take_line(out, limit, &what);
 }
 
-bool Reader::scan_line(std::string* out, size_t keep) {
+bool Reader::scan_line(std::string* out, size_t keep) { return take_line(out, keep, nullptr); }
+
+bool Reader::take_line(std::string* out, size_t keep, const std::string* what) {
   out->clear();
   while (fill()) {
     const uint8_t* start = buf_.data() + pos_;
     const void* nl = std::memchr(start, '\n', end_ - pos_);
     size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
+    if (what && out->size() + k > keep)
+      throw LongLine(*what + ": at byte " + std::to_string(offset_) + ": line longer than " +
+                     std::to_string(keep) + " bytes");
     if (out->size() < keep) out->append(reinterpret_cast<const char*>(start), std::min(k, keep - out->size()));
     pos_ += k;
     offset_ += int64_t(k);

@@ -124,6 +124,9 @@ class Reader {
   void reset() { pos_ = end_ = 0; }
 
  private:
+  // One line; a longer line than keep throws when what names the stream,
+  // else is cut to keep bytes.
+  bool take_line(std::string* out, size_t keep, const std::string* what);
   bool fill();
   Input* input_;
   std::vector<uint8_t> buf_;

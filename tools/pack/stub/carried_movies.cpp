@@ -1,25 +1,7 @@
 // Links the video player movie and the skin into the packer.
 // TESSIVO_PLAYER_MOVIE_FILE and TESSIVO_SKIN_MOVIE_FILE name the compiled movies.
 #include "pack/stub/carried_movies.h"
-
-#define TESSIVO_STR2(x) #x
-#define TESSIVO_STR(x) TESSIVO_STR2(x)
-#define TESSIVO_SYMBOL(name) TESSIVO_STR(__USER_LABEL_PREFIX__) #name
-
-#ifdef _WIN32
-#define TESSIVO_RODATA ".section .rdata,\"dr\"\n"
-#else
-#define TESSIVO_RODATA ".section .rodata\n"
-#endif
-
-#define TESSIVO_INCBIN(name, file)                                  \
-  ".balign 16\n"                                                    \
-  ".globl " TESSIVO_SYMBOL(name##_begin) "\n"                       \
-  TESSIVO_SYMBOL(name##_begin) ":\n"                                \
-  ".incbin \"" file "\"\n"                                          \
-  ".globl " TESSIVO_SYMBOL(name##_end) "\n"                         \
-  TESSIVO_SYMBOL(name##_end) ":\n"                                  \
-  ".byte 0\n"
+#include "pack/stub/incbin.h"
 
 asm(TESSIVO_RODATA
     TESSIVO_INCBIN(tessivo_player_movie, TESSIVO_PLAYER_MOVIE_FILE)
