@@ -79,8 +79,9 @@ class Importer {
   // too); gzip, when given, is the input or under it, for recovery.
   void add_records(Input* input, const std::string& name, const FileInput* progress_file,
                    InflateInput* gzip = nullptr);
-  // Reads a HAR file's text (the fuzz target drives this too).
-  void add_har_text(const std::string& text, const std::string& path);
+  // Reads a HAR file's text (the fuzz target drives this too); strings longer
+  // than spill_above bytes pass through files in the work folder.
+  void add_har_text(const std::string& text, const std::string& path, size_t spill_above = 64 << 10);
 
   // Chooses the first movie, settles duplicates and redirects, and deletes
   // payload files that no entry keeps. Throws ImportError.
@@ -104,11 +105,13 @@ class Importer {
     std::vector<std::string> more;  // the next few places
   };
   class PayloadFile;
+  class HarReader;
 
   void add_file(const std::string& path);
   void add_wacz(const std::string& path);
   void add_har(const std::string& path);
-  void har_entry(const nlohmann::json& entry, const std::string& where);
+  void add_har_input(Input* input, const std::string& path, size_t spill_above);
+  void har_entry(const nlohmann::json& entry, const std::string& where, HarReader* reader);
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
               std::vector<Request>* requests);

@@ -1,69 +1,122 @@
-// HAR files (a browser's saved requests and responses, as JSON).
+// HAR files (a browser's saved requests and responses, as JSON), read as a
+// stream: one entry at a time as a small tree, long strings (a saved body)
+// through files, so memory does not follow the file or any body in it.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
 #include "common/base64.h"
 #include "common/file.h"
+#include "common/paths.h"
 #include "common/utf.h"
 #include "import/accept.h"
 #include "import/capture.h"
+#include "import/json_spill.h"
 
 namespace capture {
 
 namespace {
+
+using json = nlohmann::json;
+
+// A spilled string read back into the entry's tree when no longer than this;
+// a longer one (other than the saved body) makes the entry too large.
+constexpr uint64_t kReadBack = 1 << 20;
+// What an entry's tree may take besides its saved body.
+constexpr uint64_t kEntryBudget = 16 << 20;
 
 bool is_web_url(const std::string& url) {
   std::string l = common::ascii_lower(url.substr(0, 8));
   return l.compare(0, 7, "http://") == 0 || l.compare(0, 8, "https://") == 0;
 }
 
-std::string read_text(const std::string& path) {
-  std::string text;
-  common::Error error;
-  if (!common::read_whole_file(path, &text, &error)) throw ImportError(error);
-  return text;
-}
+// base64 as browsers write it (either alphabet, line breaks allowed), a
+// piece at a time.
+class Base64 {
+ public:
+  // False at the first byte that cannot belong.
+  bool feed(const char* p, size_t n, std::string* out) {
+    for (size_t i = 0; i < n; ++i) {
+      char c = p[i];
+      if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
+      if (c == '=') {
+        ++fill_;
+        continue;
+      }
+      int v = value(c);
+      if (v < 0 || fill_) return false;
+      acc_ = (acc_ << 6) | uint32_t(v);
+      bits_ += 6;
+      if (bits_ >= 8) {
+        bits_ -= 8;
+        *out += char((acc_ >> bits_) & 0xFF);
+      }
+    }
+    return true;
+  }
+  bool finish() const { return fill_ <= 2 && bits_ < 6; }
 
-}  // namespace
-
-namespace {
-
-bool base64_decode(const std::string& in, std::string* out) {
-  auto value = [](char c) -> int {
+ private:
+  static int value(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
     if (c >= '0' && c <= '9') return c - '0' + 52;
     if (c == '+' || c == '-') return 62;
     if (c == '/' || c == '_') return 63;
     return -1;
-  };
-  out->clear();
-  uint32_t acc = 0;
-  int bits = 0;
-  size_t fill = 0;
-  for (char c : in) {
-    if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-    if (c == '=') {
-      ++fill;
-      continue;
-    }
-    int v = value(c);
-    if (v < 0 || fill) return false;
-    acc = (acc << 6) | uint32_t(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      *out += char((acc >> bits) & 0xFF);
-    }
   }
-  return fill <= 2 && bits < 6;
+  uint32_t acc_ = 0;
+  int bits_ = 0;
+  size_t fill_ = 0;
+};
+
+bool base64_decode(const std::string& in, std::string* out) {
+  out->clear();
+  Base64 b;
+  return b.feed(in.data(), in.size(), out) && b.finish();
 }
+
+// Decodes the file from into the file to; false when it is not base64.
+bool base64_decode_file(const std::string& from, const std::string& to, uint64_t* size) {
+  common::File in = common::open_file(from, "rb");
+  if (!in) throw ImportError(from + ": " + std::strerror(errno));
+  common::File out = common::open_file(to, "wb");
+  if (!out) throw ImportError(to + ": " + std::strerror(errno));
+  std::vector<char> buf(1 << 16);
+  std::string decoded;
+  Base64 b;
+  *size = 0;
+  while (size_t got = std::fread(buf.data(), 1, buf.size(), in.get())) {
+    decoded.clear();
+    if (!b.feed(buf.data(), got, &decoded)) return false;
+    if (!decoded.empty() && std::fwrite(decoded.data(), 1, decoded.size(), out.get()) != decoded.size())
+      throw ImportError(to + ": write error (disk full?)");
+    *size += decoded.size();
+  }
+  if (std::ferror(in.get())) throw ImportError(from + ": read error");
+  if (!out.close()) throw ImportError(to + ": write error (disk full?)");
+  return b.finish();
+}
+
+void remove_file(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(common::fs_path(path), ec);
+}
+
+// A file removed when it goes, unless kept.
+struct TempFile {
+  std::string path;
+  ~TempFile() {
+    if (!path.empty()) remove_file(path);
+  }
+};
 
 // A JSON number that is a whole number in [low, high]; the rest is refused
 // (1e300 or 200.7 as a status).
-bool whole_number(const nlohmann::json& j, int64_t low, int64_t high, int64_t* out) {
+bool whole_number(const json& j, int64_t low, int64_t high, int64_t* out) {
   if (j.is_number_unsigned()) {
     uint64_t v = j.get<uint64_t>();
     if (v > uint64_t(high)) return false;
@@ -77,9 +130,10 @@ bool whole_number(const nlohmann::json& j, int64_t low, int64_t high, int64_t* o
 }
 
 // A HAR request's body: its text, else (as some writers give a form) its
-// params joined again in form encoding.
-std::string har_post_body(const nlohmann::json& post) {
-  if (post.contains("text") && post["text"].is_string()) return post["text"].get<std::string>();
+// params joined again in form encoding. text reads a string field.
+template <typename Text>
+std::string har_post_body(const json& post, Text text) {
+  if (post.contains("text") && post["text"].is_string()) return text(post["text"], "request.postData.text");
   std::string body;
   if (!post.contains("params") || !post["params"].is_array()) return body;
   auto encode = [](const std::string& s) {
@@ -97,48 +151,282 @@ std::string har_post_body(const nlohmann::json& post) {
   };
   for (const auto& p : post["params"]) {
     if (!body.empty()) body += '&';
-    body += encode(p.value("name", std::string())) + '=' + encode(p.value("value", std::string()));
+    std::string name = p.value("name", std::string()), value = p.value("value", std::string());
+    if (p.contains("name")) name = text(p["name"], "a request.postData param");
+    if (p.contains("value")) value = text(p["value"], "a request.postData param");
+    body += encode(name) + '=' + encode(value);
   }
   return body;
 }
 
-}  // namespace
+// A string field left in its spill file: longer than the entry may hold.
+struct FieldTooLarge {
+  std::string field;
+  uint64_t size;
+};
 
-void Importer::add_har(const std::string& path) { add_har_text(read_text(path), path); }
-
-void Importer::add_har_text(const std::string& text, const std::string& path) {
-  nlohmann::json har;
-  try {
-    har = nlohmann::json::parse(text);
-  } catch (const nlohmann::json::parse_error& e) {
-    size_t at = std::min(e.byte > 0 ? e.byte - 1 : 0, text.size());
-    int line = 1 + int(std::count(text.begin(), text.begin() + long(at), '\n'));
-    throw ImportError(path + ":" + std::to_string(line) + ": not valid JSON (byte " + std::to_string(at) + ")");
-  } catch (const nlohmann::json::exception& e) {
-    // A number too large for any type (1e400) and the like.
-    throw ImportError(path + ": not valid JSON (" + e.what() + ")");
+// 1 + the line feeds before byte `at` of the input.
+int64_t line_of(Input* input, int64_t at) {
+  if (!input->seek(0)) return 0;
+  int64_t line = 1, pos = 0;
+  std::vector<uint8_t> buf(1 << 16);
+  while (pos < at) {
+    size_t got = input->read(buf.data(), size_t(std::min<int64_t>(int64_t(buf.size()), at - pos)));
+    if (!got) break;
+    line += std::count(buf.begin(), buf.begin() + long(got), '\n');
+    pos += int64_t(got);
   }
-  if (!har.is_object() || !har.contains("log") || !har["log"].is_object() ||
-      !har["log"].contains("entries") || !har["log"]["entries"].is_array())
-    throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
-  const nlohmann::json& entries = har["log"]["entries"];
-  for (size_t k = 0; k < entries.size(); ++k) {
-    report(uint64_t(text.size()) * k / entries.size());  // as far into the file as into the list
-    const std::string where = path + ": entries[" + std::to_string(k) + "]";
-    current_ = where;
-    try {
-      har_entry(entries[k], where);
-    } catch (const nlohmann::json::exception& e) {
-      bad(where, std::string("not a HAR entry (") + e.what() + ")");
-    }
-  }
+  return line;
 }
 
-void Importer::har_entry(const nlohmann::json& e, const std::string& where) {
-  const nlohmann::json& req = e.at("request");
-  const nlohmann::json& res = e.at("response");
+}  // namespace
+
+// Follows the parser's events: above log.entries it keeps only where it is;
+// each entry becomes a small tree, handed to har_entry when it closes.
+class Importer::HarReader : public json::json_sax_t {
+ public:
+  HarReader(Importer* importer, JsonSpill* spill, const std::string& path)
+      : importer_(importer), spill_(spill), path_(path) {}
+  bool found_entries() const { return found_; }
+
+  // A string field of the entry being handled.
+  std::string text(const json& j, const char* field) const {
+    std::string s = j.get<std::string>();
+    if (const JsonSpill::Spill* sp = spill_->spill(s)) throw FieldTooLarge{field, sp->size};
+    return s;
+  }
+  std::string text_or(const json& j, const char* key, const char* field) const {
+    if (j.is_object() && j.contains(key)) return text(j[key], field);
+    return j.value(key, std::string());
+  }
+  const JsonSpill::Spill* spilled(const std::string& s) const { return spill_->spill(s); }
+
+  bool null() override { return value(json(nullptr)); }
+  bool boolean(bool v) override { return value(json(v)); }
+  bool number_integer(number_integer_t v) override { return value(json(v)); }
+  bool number_unsigned(number_unsigned_t v) override { return value(json(v)); }
+  bool number_float(number_float_t v, const string_t&) override { return value(json(v)); }
+  bool binary(binary_t&) override { return value(json()); }
+  bool string(string_t& s) override {
+    if (!building() || skipping_) {
+      // Only a string standing as a whole entry is wanted here.
+      const bool entry = !building() && next_role() == ENTRY;
+      spill_->release(s);
+      return value(entry ? json(s) : json());
+    }
+    if (const JsonSpill::Spill* sp = spill_->spill(s)) {
+      const bool body = stack_.size() == 3 && keys_[0] == "response" && keys_[1] == "content" && keys_[2] == "text";
+      if (!body && sp->size <= kReadBack) {
+        std::string marker = s;
+        common::Error error;
+        s.clear();
+        if (!common::read_whole_file(sp->path, &s, &error)) throw ImportError(error);
+        spill_->release(marker);
+      } else {
+        spills_.push_back(s);
+      }
+    }
+    used_ += s.size();
+    return value(json(std::move(s)));
+  }
+  bool key(string_t& s) override {
+    spill_->release(s);
+    if (!building()) {
+      if (other_ == 0) key_ = s;
+    } else if (!skipping_) {
+      keys_.back() = s;
+      used_ += s.size();
+      member_ = &(*stack_.back())[s];
+    }
+    return true;
+  }
+  bool start_object(std::size_t) override { return open(true); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t byte, const std::string&, const nlohmann::detail::exception& ex) override {
+    // Syntax errors are numbered 1xx; byte is the bytes read, the last one
+    // the offending one.
+    if (ex.id >= 100 && ex.id < 200) throw JsonFault{spill_->input_offset(byte > 0 ? byte - 1 : 0), ""};
+    // A number too large for any type (1e400) and the like.
+    throw ImportError(path_ + ": not valid JSON (" + ex.what() + ")");
+  }
+
+ private:
+  enum Role { TOP, LOG, ENTRIES, ENTRY, OTHER };
+
+  bool building() const { return depth_ > 0; }
+  // What the value about to start is, above the entries.
+  Role next_role() const {
+    if (other_) return OTHER;
+    if (frames_.empty()) return TOP;
+    if (frames_.back() == TOP && key_ == "log") return LOG;
+    if (frames_.back() == LOG && key_ == "entries") return ENTRIES;
+    if (frames_.back() == ENTRIES) return ENTRY;
+    return OTHER;
+  }
+
+  bool open(bool object) {
+    if (!building()) {
+      Role role = next_role();
+      if (role == ENTRY) {
+        begin_entry();
+      } else {
+        if ((role == TOP || role == LOG) && object) frames_.push_back(role);
+        else if (role == ENTRIES && !object) frames_.push_back(role);
+        else ++other_;
+        return true;
+      }
+    }
+    ++depth_;
+    if (skipping_) return true;
+    json* node = add(object ? json::object() : json::array());
+    if (!node) return true;
+    stack_.push_back(node);
+    keys_.emplace_back();
+    return true;
+  }
+
+  bool close() {
+    if (!building()) {
+      if (other_) --other_;
+      else if (!frames_.empty()) {
+        found_ = found_ || frames_.back() == ENTRIES;
+        frames_.pop_back();
+      }
+      return true;
+    }
+    --depth_;
+    if (!skipping_) {
+      stack_.pop_back();
+      keys_.pop_back();
+    }
+    if (depth_ == 0) end_entry();
+    return true;
+  }
+
+  bool value(json v) {
+    if (!building()) {
+      if (next_role() == ENTRY) {
+        begin_entry();
+        entry_ = std::move(v);
+        end_entry();
+      }
+      return true;
+    }
+    if (!skipping_) add(std::move(v));
+    return true;
+  }
+
+  // Adds a value at the current place of the entry's tree; null once the
+  // entry is over its budget.
+  json* add(json v) {
+    used_ += 32;
+    if (used_ > kEntryBudget) {
+      skipping_ = true;
+      stack_.clear();
+      keys_.clear();
+      entry_ = json();
+      return nullptr;
+    }
+    if (stack_.empty()) {
+      entry_ = std::move(v);
+      return &entry_;
+    }
+    if (stack_.back()->is_array()) {
+      stack_.back()->push_back(std::move(v));
+      return &stack_.back()->back();
+    }
+    *member_ = std::move(v);
+    return member_;
+  }
+
+  void begin_entry() {
+    entry_ = json();
+    used_ = 0;
+    skipping_ = false;
+  }
+
+  void end_entry() {
+    const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
+    importer_->current_ = where;
+    try {
+      if (skipping_) importer_->bad(where, "the entry takes more than 16 MiB besides its saved body");
+      else importer_->har_entry(entry_, where, this);
+    } catch (const json::exception& e) {
+      importer_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
+    } catch (const FieldTooLarge& f) {
+      const std::string what = f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
+                               std::to_string(pack::entry_text_limit());
+      if (importer_->options_.strict) {
+        release_entry();
+        throw ImportError(where + ": " + what + " (--strict)");
+      }
+      importer_->accepted(where, "too large for the player|" + what);
+      importer_->skip("too large for the player");
+    } catch (...) {
+      release_entry();
+      throw;
+    }
+    release_entry();
+    importer_->report(uint64_t(spill_->consumed()));
+  }
+
+  void release_entry() {
+    for (const std::string& s : spills_) spill_->release(s);
+    spills_.clear();
+    stack_.clear();
+    keys_.clear();
+    entry_ = json();
+  }
+
+  Importer* importer_;
+  JsonSpill* spill_;
+  const std::string path_;
+  std::vector<Role> frames_;  // the top object, log and its entries, as far as open
+  std::string key_;           // the last member name above the entries
+  size_t other_ = 0;          // containers open elsewhere above the entries
+  bool found_ = false;
+  // The entry being read.
+  json entry_;
+  size_t depth_ = 0;
+  std::vector<json*> stack_;
+  std::vector<std::string> keys_;  // each open container's current member
+  json* member_ = nullptr;
+  uint64_t used_ = 0;
+  bool skipping_ = false;
+  std::vector<std::string> spills_;  // markers of spills the entry holds
+  int64_t index_ = 0;
+};
+
+void Importer::add_har(const std::string& path) {
+  FileInput in(path);
+  add_har_input(&in, path, 64 << 10);
+}
+
+void Importer::add_har_text(const std::string& text, const std::string& path, size_t spill_above) {
+  MemoryInput in(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  add_har_input(&in, path, spill_above);
+}
+
+void Importer::add_har_input(Input* input, const std::string& path, size_t spill_above) {
+  JsonSpill spill(input, options_.work_dir, spill_above);
+  HarReader reader(this, &spill, path);
+  try {
+    json::sax_parse(JsonSpill::Iterator(&spill), JsonSpill::Iterator(), &reader);
+  } catch (const JsonFault& f) {
+    throw ImportError(path + ":" + std::to_string(line_of(input, f.offset)) + ": not valid JSON (byte " +
+                      std::to_string(f.offset) + ")" + (f.why.empty() ? "" : ": " + f.why));
+  }
+  if (!reader.found_entries()) throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
+}
+
+void Importer::har_entry(const json& e, const std::string& where, HarReader* reader) {
+  auto text = [reader](const json& j, const char* field) { return reader->text(j, field); };
+  const json& req = e.at("request");
+  const json& res = e.at("response");
   Item item;
-  item.url = req.at("url").get<std::string>();
+  item.url = text(req.at("url"), "request.url");
   item.where = where;
   if (!is_web_url(item.url)) return skip("not an http or https URL");
   int64_t status;
@@ -146,28 +434,56 @@ void Importer::har_entry(const nlohmann::json& e, const std::string& where) {
     return bad(where, "response.status is not a whole number from 0 to 999");
   Headers headers;
   if (res.contains("headers"))
-    for (const auto& h : res["headers"]) headers.emplace_back(h.at("name").get<std::string>(), h.at("value").get<std::string>());
-  Decision d = decide(item.url, int(status), headers, res.value("redirectURL", std::string()));
+    for (const auto& h : res["headers"])
+      headers.emplace_back(text(h.at("name"), "a response header"), text(h.at("value"), "a response header"));
+  Decision d = decide(item.url, int(status), headers, reader->text_or(res, "redirectURL", "response.redirectURL"));
   if (d.verdict == Verdict::redirect) redirects_.push_back({item.url, d.target, where});
   if (d.verdict != Verdict::keep) return skip(d.reason);
   if (filtered(item.url)) return;
-  const nlohmann::json& content = res.at("content");
+  const json& content = res.at("content");
   if (!content.contains("text") || !content["text"].is_string()) return skip("no content saved");
-  std::string body = content["text"].get<std::string>();
-  if (content.value("encoding", std::string()) == "base64") {
-    std::string decoded;
-    if (!base64_decode(body, &decoded)) return bad(where, "content.text is not valid base64", "undecodable");
-    body.swap(decoded);
+  const std::string& saved = content["text"].get_ref<const std::string&>();
+  const JsonSpill::Spill* spilled = reader->spilled(saved);
+  const bool base64 = reader->text_or(content, "encoding", "response.content.encoding") == "base64";
+  std::string body;
+  TempFile decoded;  // a spilled body, decoded
+  uint64_t size;
+  if (!spilled) {
+    body = saved;
+    if (base64) {
+      std::string out;
+      if (!base64_decode(body, &out)) return bad(where, "content.text is not valid base64", "undecodable");
+      body.swap(out);
+    }
+    size = body.size();
+  } else if (base64) {
+    decoded.path = spilled->path + ".body";
+    if (!base64_decode_file(spilled->path, decoded.path, &size))
+      return bad(where, "content.text is not valid base64", "undecodable");
+  } else {
+    size = spilled->size;
   }
-  if (!keeps_body(int(status), headers, body.size())) return skip("incomplete");
+  if (!keeps_body(int(status), headers, size)) return skip("incomplete");
   // Browsers save the decoded entity, so Content-Encoding no longer applies.
   item.content_type = header(headers, "Content-Type");
-  if (item.content_type.empty()) item.content_type = content.value("mimeType", std::string());
-  if (req.value("method", std::string("GET")) == "POST" && req.contains("postData")) {
-    std::string post = har_post_body(req["postData"]);
+  if (item.content_type.empty()) item.content_type = reader->text_or(content, "mimeType", "response.content.mimeType");
+  if (reader->text_or(req, "method", "request.method") == "POST" && req.contains("postData")) {
+    std::string post = har_post_body(req["postData"], text);
     if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
   }
-  Payload p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  Payload p;
+  if (!spilled) {
+    p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
+  } else {
+    // The spilled (or decoded) file becomes the payload as it is.
+    const std::string& from = base64 ? decoded.path : spilled->path;
+    p.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
+    std::error_code ec;
+    std::filesystem::rename(common::fs_path(from), common::fs_path(p.file), ec);
+    if (ec) throw ImportError(p.file + ": " + ec.message());
+    files_.push_back(p.file);
+    p.size = int64_t(size);
+  }
   item.file = p.file;
   item.size = p.size;
   keep(item);

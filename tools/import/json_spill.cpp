@@ -1,0 +1,307 @@
+#include "import/json_spill.h"
+
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+
+#include "common/paths.h"
+
+namespace capture {
+
+namespace {
+
+// Longer numbers and deeper nesting are refused rather than held: a parser
+// keeps a number's text whole and a mark for every open container.
+constexpr size_t kMaxNumber = 1 << 12;
+constexpr size_t kMaxDepth = 1 << 12;
+
+const char kMarker[] = "\\u0001spill:";  // as written in the text
+const char kMarkerValue[] = "\x01spill:";  // as a parser gives it
+
+void remove_file(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove(common::fs_path(path), ec);
+}
+
+}  // namespace
+
+// A string's text after its opening quote to its value, checked as a strict
+// JSON parser checks it (escapes, UTF-16 surrogate pairs, well-formed UTF-8,
+// no control characters); faults name the offending byte.
+class JsonSpill::Unescape {
+ public:
+  Unescape(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) { buf_.reserve(kBuf + 8); }
+  bool done() const { return state_ == DONE; }
+  uint64_t size() const { return size_; }
+
+  // Takes up to n bytes at input offset `at`; stops after the closing quote.
+  size_t feed(const uint8_t* p, size_t n, int64_t at) {
+    size_t i = 0;
+    while (i < n && state_ != DONE) {
+      if (state_ == NORMAL) {
+        // Plain characters, the bulk of any text, in one run.
+        size_t run = i;
+        while (run < n && p[run] >= 0x20 && p[run] < 0x80 && p[run] != '"' && p[run] != '\\') ++run;
+        buf_.append(reinterpret_cast<const char*>(p + i), run - i);
+        i = run;
+        if (buf_.size() >= kBuf) flush();
+        if (i == n) break;
+      }
+      step(p[i], at + int64_t(i));
+      ++i;
+    }
+    if (buf_.size() >= kBuf) flush();
+    return i;
+  }
+
+  void flush() {
+    if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size())
+      throw ImportError(path_ + ": write error (disk full?)");
+    size_ += buf_.size();
+    buf_.clear();
+  }
+
+ private:
+  enum State { NORMAL, UTF8, ESCAPE, HEX, HIGH, HIGH_ESCAPE, DONE };
+  static constexpr size_t kBuf = 1 << 16;
+
+  void step(uint8_t c, int64_t at) {
+    switch (state_) {
+      case NORMAL:
+        if (c == '"') state_ = DONE;
+        else if (c == '\\') state_ = ESCAPE;
+        else if (c < 0x20) throw JsonFault{at, ""};
+        else if (c < 0x80) buf_.push_back(char(c));
+        else lead(c, at);
+        return;
+      case UTF8:
+        if (c < lo_ || c > hi_) throw JsonFault{at, ""};
+        buf_.push_back(char(c));
+        lo_ = 0x80, hi_ = 0xBF;
+        if (--need_ == 0) state_ = NORMAL;
+        return;
+      case ESCAPE: {
+        const char* from = "\"\\/bfnrt";
+        const char* to = "\"\\/\b\f\n\r\t";
+        const char* k = c ? std::strchr(from, c) : nullptr;
+        if (c == 'u') {
+          state_ = HEX, digits_ = 0, unit_ = 0;
+        } else if (k) {
+          buf_.push_back(to[k - from]);
+          state_ = NORMAL;
+        } else {
+          throw JsonFault{at, ""};
+        }
+        return;
+      }
+      case HEX: {
+        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (v < 0) throw JsonFault{at, ""};
+        unit_ = unit_ << 4 | uint32_t(v);
+        if (++digits_ == 4) unit(at);
+        return;
+      }
+      case HIGH:
+        if (c != '\\') throw JsonFault{at, ""};
+        state_ = HIGH_ESCAPE;
+        return;
+      case HIGH_ESCAPE:
+        if (c != 'u') throw JsonFault{at, ""};
+        state_ = HEX, digits_ = 0, unit_ = 0;
+        return;
+      case DONE:
+        return;
+    }
+  }
+
+  void lead(uint8_t c, int64_t at) {
+    lo_ = 0x80, hi_ = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) need_ = 1;
+    else if (c >= 0xE0 && c <= 0xEF) need_ = 2, lo_ = c == 0xE0 ? 0xA0 : 0x80, hi_ = c == 0xED ? 0x9F : 0xBF;
+    else if (c >= 0xF0 && c <= 0xF4) need_ = 3, lo_ = c == 0xF0 ? 0x90 : 0x80, hi_ = c == 0xF4 ? 0x8F : 0xBF;
+    else throw JsonFault{at, ""};
+    buf_.push_back(char(c));
+    state_ = UTF8;
+  }
+
+  // A \uXXXX unit complete, its last digit at `at`.
+  void unit(int64_t at) {
+    uint32_t cp = unit_;
+    if (high_) {
+      if (cp < 0xDC00 || cp > 0xDFFF) throw JsonFault{at, ""};
+      cp = 0x10000 + ((high_ - 0xD800) << 10) + (cp - 0xDC00);
+      high_ = 0;
+    } else if (cp >= 0xD800 && cp <= 0xDBFF) {
+      high_ = cp;
+      state_ = HIGH;
+      return;
+    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+      throw JsonFault{at, ""};
+    }
+    if (cp < 0x80) {
+      buf_.push_back(char(cp));
+    } else if (cp < 0x800) {
+      buf_.push_back(char(0xC0 | cp >> 6));
+      buf_.push_back(char(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      buf_.push_back(char(0xE0 | cp >> 12));
+      buf_.push_back(char(0x80 | (cp >> 6 & 0x3F)));
+      buf_.push_back(char(0x80 | (cp & 0x3F)));
+    } else {
+      buf_.push_back(char(0xF0 | cp >> 18));
+      buf_.push_back(char(0x80 | (cp >> 12 & 0x3F)));
+      buf_.push_back(char(0x80 | (cp >> 6 & 0x3F)));
+      buf_.push_back(char(0x80 | (cp & 0x3F)));
+    }
+    state_ = NORMAL;
+  }
+
+  std::FILE* file_;
+  std::string path_;
+  std::string buf_;
+  uint64_t size_ = 0;
+  State state_ = NORMAL;
+  int need_ = 0, digits_ = 0;
+  uint8_t lo_ = 0x80, hi_ = 0xBF;
+  uint32_t unit_ = 0, high_ = 0;
+};
+
+JsonSpill::JsonSpill(Input* input, std::string dir, size_t threshold)
+    : input_(input), dir_(std::move(dir)), threshold_(threshold), in_(1 << 16) {}
+
+JsonSpill::~JsonSpill() {
+  delete unescape_;
+  if (file_) {
+    file_.reset();
+    remove_file(spill_path_);
+  }
+  for (const auto& s : spills_) remove_file(s.second.path);
+}
+
+const JsonSpill::Spill* JsonSpill::spill(const std::string& s) const {
+  const size_t n = sizeof kMarkerValue - 1;
+  if (s.size() <= n || s.compare(0, n, kMarkerValue) != 0 ||
+      s.find_first_not_of("0123456789", n) != std::string::npos || s.size() > n + 19)
+    return nullptr;
+  auto it = spills_.find(std::stoull(s.substr(n)));
+  return it == spills_.end() ? nullptr : &it->second;
+}
+
+void JsonSpill::release(const std::string& marker) {
+  if (const Spill* s = spill(marker)) {
+    remove_file(s->path);
+    spills_.erase(std::stoull(marker.substr(sizeof kMarkerValue - 1)));
+  }
+}
+
+int64_t JsonSpill::input_offset(uint64_t filtered) const {
+  auto it = marks_.end();
+  while (it != marks_.begin() && std::prev(it)->first > filtered) --it;
+  if (it == marks_.begin()) return int64_t(filtered);
+  --it;
+  return it->second + int64_t(filtered - it->first);
+}
+
+bool JsonSpill::refill() {
+  in_pos_ = 0;
+  in_end_ = input_->read(in_.data(), in_.size());
+  return in_end_ > 0;
+}
+
+void JsonSpill::fill() {
+  out_total_ += out_.size();
+  out_.clear();
+  out_pos_ = 0;
+  for (;;) {
+    if (mode_ == STRING && pending_.size() > threshold_) {
+      // What came before goes to the parser first, so that its faults are
+      // found in the order of the text.
+      if (!out_.empty()) return;
+      start_spill();
+    }
+    if (out_.size() >= 1 << 14) return;
+    if (in_pos_ == in_end_ && !refill()) {
+      if (mode_ == SPILLING) throw JsonFault{in_offset_, ""};  // no closing quote
+      if (mode_ == STRING) {
+        out_ += '"';
+        out_ += pending_;
+        pending_.clear();
+        mode_ = OUTSIDE;
+      }
+      return;
+    }
+    if (mode_ == SPILLING) {
+      size_t n = unescape_->feed(&in_[in_pos_], in_end_ - in_pos_, in_offset_);
+      in_pos_ += n;
+      in_offset_ += int64_t(n);
+      if (unescape_->done()) end_spill();
+    } else if (mode_ == OUTSIDE) {
+      while (in_pos_ < in_end_ && mode_ == OUTSIDE) {
+        uint8_t c = in_[in_pos_];
+        if (c == '"') {
+          mode_ = STRING;
+          escaped_ = false;
+          string_start_ = in_offset_;
+          number_run_ = 0;
+        } else {
+          bool number = (c >= '0' && c <= '9') || std::strchr("+-.eE", c);
+          number_run_ = number && c ? number_run_ + 1 : 0;
+          if (c == '[' || c == '{') ++depth_;
+          if ((c == ']' || c == '}') && depth_) --depth_;
+          if (number_run_ > kMaxNumber || depth_ > kMaxDepth) {
+            if (!out_.empty()) return;
+            throw JsonFault{in_offset_, number_run_ > kMaxNumber ? "a number of more than 4096 characters"
+                                                                 : "nested more than 4096 deep"};
+          }
+          out_ += char(c);
+        }
+        ++in_pos_;
+        ++in_offset_;
+      }
+    } else {
+      while (in_pos_ < in_end_ && mode_ == STRING && pending_.size() <= threshold_) {
+        uint8_t c = in_[in_pos_++];
+        ++in_offset_;
+        if (escaped_) {
+          escaped_ = false;
+        } else if (c == '\\') {
+          escaped_ = true;
+        } else if (c == '"') {
+          out_ += '"';
+          out_ += pending_;
+          out_ += '"';
+          pending_.clear();
+          mode_ = OUTSIDE;
+          break;
+        }
+        pending_ += char(c);
+      }
+    }
+  }
+}
+
+void JsonSpill::start_spill() {
+  spill_path_ = common::utf8_path(common::fs_path(dir_) / ("json-string-" + std::to_string(++serial_) + ".tmp"));
+  file_ = common::open_file(spill_path_, "wb");
+  if (!file_) throw ImportError(spill_path_ + ": " + std::strerror(errno));
+  delete unescape_;
+  unescape_ = new Unescape(file_.get(), spill_path_);
+  unescape_->feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
+  pending_.clear();
+  mode_ = SPILLING;
+}
+
+void JsonSpill::end_spill() {
+  unescape_->flush();
+  if (!file_.close()) throw ImportError(spill_path_ + ": write error (disk full?)");
+  spills_[serial_] = Spill{spill_path_, unescape_->size()};
+  delete unescape_;
+  unescape_ = nullptr;
+  std::string marker = std::string("\"") + kMarker + std::to_string(serial_) + "\"";
+  marks_.emplace_back(out_total_ + out_.size() + marker.size() - 1, in_offset_ - 1);
+  out_ += marker;
+  mode_ = OUTSIDE;
+}
+
+}  // namespace capture
