@@ -1,9 +1,13 @@
 // What real capture writers differ in, and the decoders' edge cases; whole
 // captures are covered by import_test.py.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -212,6 +216,62 @@ TEST(Urls, JoinAndMirroredNames) {
       {"h.test+8080/a+1.txt", "http://h.test:8080/a+1.txt"},
   };
   for (const auto& n : names) EXPECT_EQ(folder_url("http", n.rel), n.url) << n.rel;
+}
+
+// A saved body's text read by the JSON parser (short) and by the spill's own
+// unescaping (long): the same bytes, or the same fault at the same byte.
+TEST(Har, SpilledTextAsTheParserReadsIt) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("tessivo-har-" + std::to_string(getpid()));
+  struct Case {
+    const char* text;      // the value of content.text, as written in the file
+    std::string expected;  // the payload; empty: not valid JSON
+  } cases[] = {
+      {R"("caf\u00e9 \u20AC \ud83d\ude00 caf)" "\xc3\xa9" R"(")", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 caf\xc3\xa9"},
+      {R"("a\/b\\c\"d\b\f\n\r\t\u0000e")", std::string("a/b\\c\"d\b\f\n\r\t\0e", 14)},
+      {R"("plain text, long enough to spill")", "plain text, long enough to spill"},
+      {R"("bad \x escape")", ""},
+      {R"("bad \u12G4 hex")", ""},
+      {R"("lone high \ud83d")", ""},
+      {R"("high then text \ud83dx")", ""},
+      {R"("high then not low \ud83d\u0041")", ""},
+      {R"("lone low \ude00 here")", ""},
+      {"\"control \x01 character\"", ""},
+      {"\"overlong \xc0\x80 UTF-8\"", ""},
+      {"\"surrogate \xed\xa0\x80 in UTF-8\"", ""},
+      {"\"cut \xe2\x82\" short\"", ""},
+      {"\"beyond U+10FFFF \xf4\x90\x80\x80\"", ""},
+      {R"("a string followed by" x)", ""},
+      {R"("never closed)", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string har = std::string(
+        "{\"log\": {\"entries\": [\n{\"request\": {\"url\": \"http://h.test/m.swf\"}, \"response\": "
+        "{\"status\": 200, \"content\": {\"mimeType\": \"application/x-shockwave-flash\",\n\"text\": ") +
+        c.text + "}}}]}}";
+    std::string seen[2];
+    for (int spill = 0; spill < 2; ++spill) {
+      fs::remove_all(dir);
+      fs::create_directories(dir);
+      Options options;
+      options.work_dir = dir.u8string();
+      Importer importer(options);
+      try {
+        importer.add_har_text(har, "t.har", spill ? 8 : 1 << 16);
+        Result result = importer.finish();
+        std::ifstream in(fs::u8path(result.entries.at(0).file), std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        seen[spill] = "payload " + bytes.str();
+      } catch (const ImportError& e) {
+        seen[spill] = e.what();
+      }
+    }
+    EXPECT_EQ(seen[1], seen[0]) << c.text;
+    if (c.expected.empty()) EXPECT_NE(seen[0].find("t.har:3: not valid JSON (byte "), std::string::npos) << seen[0];
+    else EXPECT_EQ(seen[0], "payload " + c.expected) << c.text;
+  }
+  fs::remove_all(dir);
 }
 
 }  // namespace
