@@ -1,5 +1,6 @@
 // Hostile captures through the importer: the first byte picks the reader
-// (WARC or ARC records, plain or gzip; HAR; ZIP/WACZ), the rest is the file.
+// (WARC or ARC records, plain or gzip; HAR, its long strings spilled or not;
+// ZIP/WACZ), the rest is the file.
 #include <unistd.h>
 
 #include <cstddef>
@@ -44,7 +45,9 @@ void import(uint8_t format, const uint8_t* data, size_t size) {
         break;
       }
       case 2:
-        importer.add_har_text(std::string(reinterpret_cast<const char*>(data), size), "fuzz.har");
+        // Bit 2: strings longer than 8 bytes go through spill files.
+        importer.add_har_text(std::string(reinterpret_cast<const char*>(data), size), "fuzz.har",
+                              format & 4 ? 8 : 64 << 10);
         break;
       case 3: {
         std::string path = work_dir() + "/in.zip";
