@@ -202,7 +202,7 @@ def warcio_spec(site):
         rec("text.txt", "HTTP/1.1 200 OK", [["Content-Encoding", "gzip"]], gzip.compress(site.text),
             sha256=True),
         rec("old.txt", "HTTP/1.1 301 Moved Permanently", [["Location", "new.txt"]], b""),
-        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new),
+        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new, sha256=True),
         rec("part.bin", "HTTP/1.1 206 Partial Content",
             [["Content-Range", "bytes 0-%d/%d" % (len(site.xml) - 1, len(site.xml))]], site.xml),
         {"type": "request", "url": r + "score.php", "statusline": "POST /game/score.php HTTP/1.1",
@@ -464,6 +464,8 @@ class ImportTest(unittest.TestCase):
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
                     self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                if "SHA-256" in name:
+                    self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
                 first = manifest["entry"][0]
                 self.assertEqual(first["url"], r + "movie.swf?v=1")
                 self.assertEqual(first["content_type"], "application/x-shockwave-flash")
@@ -495,8 +497,15 @@ class ImportTest(unittest.TestCase):
                    (r + "score.php", "score=2"): site.post_answer(b"score=2")}
         mirrored = {(r + "movie.swf", None): site.movie, (r + "data.xml", None): site.xml,
                     (r + "big.bin", None): site.big, (r + "new.txt", None): site.new}
+        with open(FIX.warcio[0], "rb") as f:
+            flipped = f.read().replace(site.new, bytes([site.new[0] ^ 1]) + site.new[1:])
+        flipped_path = os.path.join(FIX.dir, "warcio-flipped.warc")
+        with open(flipped_path, "wb") as f:
+            f.write(flipped)
+        sha256_checked = {k: v for k, v in FIX.warcio_expected.items() if k[0] != r + "new.txt"}
         cases = [  # writer, inputs, payloads, redirect kept, damaged records
             ("warcio, cut in its last record", FIX.warcio[:1], FIX.warcio_expected, True, 1),
+            ("warcio, a byte under a SHA-256 digest changed", [flipped_path], sha256_checked, False, 2),
             ("warcio, gzip per record, cut", FIX.warcio[1:], FIX.warcio_expected, True, 1),
             ("node-warc from chromium", [FIX.chromium + ".warc"], browser, False, 0),
             ("chrome-har from chromium", [FIX.chromium + ".har"], browser, True, 0),
@@ -513,6 +522,8 @@ class ImportTest(unittest.TestCase):
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
                     self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                if "SHA-256" in name:
+                    self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
                 if redirect:
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")

@@ -10,7 +10,6 @@
 #include <brotli/decode.h>
 #endif
 
-#include "import/sha1.h"
 #include "common/utf.h"
 
 namespace capture {
@@ -210,21 +209,12 @@ class DecodeInput : public Input {
 
 }  // namespace
 
-struct HashInput::State {
-  Sha1 sha;
-};
-
-HashInput::HashInput(Input* inner, bool enabled) : inner_(inner), sha_(enabled ? new State : nullptr) {}
-HashInput::~HashInput() { delete sha_; }
-
 size_t HashInput::read(uint8_t* buf, size_t n) {
   size_t got = inner_->read(buf, n);
-  if (sha_) sha_->sha.update(buf, got);
+  hasher_.update(buf, got);
   count_ += got;
   return got;
 }
-
-std::string HashInput::base32() { return sha_ ? sha_->sha.base32() : ""; }
 
 void HashInput::drain() {
   uint8_t buf[1 << 14];
@@ -275,7 +265,7 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
 
 BodyResult decode_stream(const HttpMessage& m, Reader* body,
                          const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
-                         bool digests) {
+                         DigestAlgo digests) {
   BodyResult r;
   std::vector<std::string> transfer = tokens(header(m.headers, "Transfer-Encoding"));
   std::vector<std::string> content = tokens(header(m.headers, "Content-Encoding"));
@@ -315,10 +305,10 @@ BodyResult decode_stream(const HttpMessage& m, Reader* body,
   }
   raw.drain();
   r.raw_size = raw.count();
-  r.raw_sha1 = raw.base32();
+  r.raw_digest = raw.digest();
   if (dechunked) {
     dechunked->drain();
-    r.dechunked_sha1 = dechunked->base32();
+    r.dechunked_digest = dechunked->digest();
     r.complete = dechunk->complete;
   }
   for (const auto& d : decoders) r.complete = r.complete && d->complete;

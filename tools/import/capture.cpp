@@ -14,7 +14,7 @@
 #include "common/utf.h"
 #include "import/body.h"
 #include "import/html.h"
-#include "import/sha1.h"
+#include "import/digest.h"
 #include "import/video_import.h"
 #include "import/zip.h"
 #include "pack/content_type.h"
@@ -378,12 +378,23 @@ Importer::Payload Importer::store_block(const RecordHead& head, const std::strin
   return payload;
 }
 
+namespace {
+
+// The digest a block is checked against: its own, else (a resource's block
+// is its payload) the payload's.
+DigestValue block_digest(const RecordHead& head, const std::string& type) {
+  DigestValue d = parse_digest(header(head.headers, "WARC-Block-Digest"));
+  if (d.algo == DigestAlgo::none && type == "resource") d = parse_digest(header(head.headers, "WARC-Payload-Digest"));
+  return d;
+}
+
+}  // namespace
+
 bool Importer::block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
                             const BlockInput* block, const std::string& where, bool kept, const Payload& payload) {
   hashed->drain();
-  const std::string block_sha1 = hashed->base32();
-  if (!digest_matches(header(head.headers, "WARC-Block-Digest"), block_sha1) ||
-      (type == "resource" && !digest_matches(header(head.headers, "WARC-Payload-Digest"), block_sha1))) {
+  const std::vector<uint8_t> computed = hashed->digest();
+  if (!digest_matches(block_digest(head, type), computed)) {
     if (kept) std::remove(payload.file.c_str()), files_.pop_back();
     bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
     return false;
@@ -425,8 +436,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   item.record_id = header(head.headers, "WARC-Record-ID");
   item.concurrent = ids(head.headers, "WARC-Concurrent-To");
   item.record_index = index;
-  HashInput hashed(block, has_header(head.headers, "WARC-Block-Digest") ||
-                             (type == "resource" && has_header(head.headers, "WARC-Payload-Digest")));
+  HashInput hashed(block, block_digest(head, type).algo);
   Reader http(&hashed);
   const bool http_block = is_http_block(head, type, &http);
   Payload payload;
@@ -497,15 +507,15 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
   if (d.verdict == Verdict::skip) return skip(d.reason), false;
   if (filtered(item->url)) return false;
   PayloadFile f(this, item->url);
-  std::string digest = header(head.headers, "WARC-Payload-Digest");
+  const DigestValue digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   BodyResult b = decode_stream(http, http_reader, [&](const uint8_t* p, size_t n) { f.write(p, n); },
-                               uint64_t(INT32_MAX), !digest.empty());
+                               uint64_t(INT32_MAX), digest.algo);
   // A file cut inside the record: reported once, as the cut.
   if (block->left())
     throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
   if (!b.error.empty()) return bad(where, b.error, "undecodable"), false;
-  if (!digest.empty() && !digest_matches(digest, b.raw_sha1) &&
-      !(b.dechunked_sha1.size() && digest_matches(digest, b.dechunked_sha1)))
+  if (!digest_matches(digest, b.raw_digest) &&
+      !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
     return bad(where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
   uint64_t declared;
   std::string length = header(http.headers, "Content-Length");
