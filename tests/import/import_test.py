@@ -563,7 +563,13 @@ class ImportTest(unittest.TestCase):
                 stored = self.stored()
                 self.assertEqual({k: stored.get(k, (None,))[0] for k in payloads}, payloads)
                 if name.startswith("ARC"):
-                    self.assertEqual(json.loads(result.stdout)["skipped"], {"redirect": 1, "status 404": 1})
+                    summary = json.loads(result.stdout)
+                    self.assertEqual(summary["skipped"], {"redirect": 1, "status 404": 1})
+                    # Accepted, and counted once a kind with the first place.
+                    kinds = {w.split(" (")[0]: w for w in summary["warnings"]}
+                    for kind in ("HTTP header lines ending in a bare LF (1)",
+                                 "HTTP status line without a reason phrase (1)"):
+                        self.assertRegex(kinds.get(kind.split(" (")[0], ""), re.escape(kind) + r": .*at byte \d+")
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
 
     def test_warc_and_har_decide_alike(self):
@@ -906,6 +912,9 @@ class ImportTest(unittest.TestCase):
                    "WARC-Record-ID: <urn:uuid:r1>"),
             record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
                    "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
+            # A redirect seen again; a resource under --exclude.
+            record("revisit", "http://r.test/e", b"HTTP/1.1 302 Found\r\nLocation: /a.swf\r\n\r\n"),
+            record("resource", "http://r.test/x/res.txt", b"resource", "Content-Type: text/plain"),
         ])
         second = record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA")
         paths = [self.out + "-1.warc", self.out + "-2.warc"]
@@ -913,14 +922,17 @@ class ImportTest(unittest.TestCase):
             self.addCleanup(os.remove, path)
             with open(path, "wb") as f:
                 f.write(data)
-        result = self.run_import(paths, exe=False)
+        result = self.run_import(paths, "--exclude", "http://r.test/x/", exe=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode())
         summary = json.loads(result.stdout)
         got = {(e["url"], e["post_key"]): e["size"] for e in summary["entries"]}
+        self.assertIn("http://r.test/e -> http://r.test/a.swf: kept as the alternate URL of http://r.test/a.swf",
+                      summary["redirects"])
         self.assertEqual(got, {("http://r.test/a.swf", ""): 12, ("http://r.test/b.swf", ""): 12,
                                ("http://r.test/c.swf", ""): 12,
                                ("http://r.test/p", post_key("k=v")): 6})
-        self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1})
+        self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1, "redirect": 1,
+                                              "--exclude http://r.test/x/": 1})
 
 
 class RoundTrip(unittest.TestCase):

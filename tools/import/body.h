@@ -46,7 +46,7 @@ struct BodyResult {
 // Streams the entity of the body that follows the head in reader to sink,
 // output beyond limit bytes refused. Reads the body to its end.
 // digests: the algorithm of the digest to check, if any.
-BodyResult decode_stream(const HttpMessage& message, Reader* body,
+BodyResult decode_stream(const Headers& headers, Reader* body,
                          const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
                          DigestAlgo digests = DigestAlgo::none);
 
