@@ -88,7 +88,6 @@ std::string read_text(const std::string& path) {
   return text;
 }
 
-std::string status_reason(int status) { return "status " + std::to_string(status); }
 
 bool base64_decode(const std::string& in, std::string* out) {
   auto value = [](char c) -> int {
