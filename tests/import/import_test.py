@@ -803,8 +803,10 @@ class ImportTest(unittest.TestCase):
             (entry("http://h.test/b.swf", 200.7), "bad record"),
             (entry("http://h.test/c.swf", "200"), "bad record"),
             (entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player"),
+            # Past what is read back from a spilled string.
+            (entry("http://h.test/" + "e" * (2 << 20) + ".swf", 200), "too large for the player"),
         ]
-        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL"), cases):
+        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL", "URL of 2 MiB"), cases):
             with self.subTest(name):
                 path = os.path.join(self.out, "c.har")
                 with open(path, "w") as f:
