@@ -227,7 +227,8 @@ TEST(Har, SpilledTextAsTheParserReadsIt) {
     const char* text;      // the value of content.text, as written in the file
     std::string expected;  // the payload; empty: not valid JSON
   } cases[] = {
-      {R"("caf\u00e9 \u20AC \ud83d\ude00 caf)" "\xc3\xa9" R"(")", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 caf\xc3\xa9"},
+      {R"("caf\u00e9 \u20AC \ud83d\ude00 caf)" "\xc3\xa9" R"(")",
+       "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 caf\xc3\xa9"},
       {R"("a\/b\\c\"d\b\f\n\r\t\u0000e")", std::string("a/b\\c\"d\b\f\n\r\t\0e", 14)},
       {R"("plain text, long enough to spill")", "plain text, long enough to spill"},
       {R"("bad \x escape")", ""},

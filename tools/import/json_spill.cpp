@@ -96,7 +96,10 @@ class JsonSpill::Unescape {
         return;
       }
       case HEX: {
-        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        int v = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
         if (v < 0) throw JsonFault{at, ""};
         unit_ = unit_ << 4 | uint32_t(v);
         if (++digits_ == 4) unit(at);
