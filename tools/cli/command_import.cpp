@@ -75,8 +75,8 @@ std::string check_values(Request* r) {
   if (r->size_given) {
     unsigned w, h;
     char extra;
-    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 100000 || h > 100000)
-      return "--size needs WIDTHxHEIGHT, e.g. 800x600";
+    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 32767 || h > 32767)
+      return "--size needs WIDTHxHEIGHT, each at most 32767, e.g. 800x600";
     r->options.width = w;
     r->options.height = h;
   }
