@@ -202,7 +202,7 @@ def warcio_spec(site):
         rec("text.txt", "HTTP/1.1 200 OK", [["Content-Encoding", "gzip"]], gzip.compress(site.text),
             sha256=True),
         rec("old.txt", "HTTP/1.1 301 Moved Permanently", [["Location", "new.txt"]], b""),
-        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new),
+        rec("new.txt", "HTTP/1.1 200 OK", [["Content-Type", "text/plain"]], site.new, sha256=True),
         rec("part.bin", "HTTP/1.1 206 Partial Content",
             [["Content-Range", "bytes 0-%d/%d" % (len(site.xml) - 1, len(site.xml))]], site.xml),
         {"type": "request", "url": r + "score.php", "statusline": "POST /game/score.php HTTP/1.1",
@@ -464,6 +464,8 @@ class ImportTest(unittest.TestCase):
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
                     self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                if "SHA-256" in name:
+                    self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
                 first = manifest["entry"][0]
                 self.assertEqual(first["url"], r + "movie.swf?v=1")
                 self.assertEqual(first["content_type"], "application/x-shockwave-flash")
@@ -495,8 +497,15 @@ class ImportTest(unittest.TestCase):
                    (r + "score.php", "score=2"): site.post_answer(b"score=2")}
         mirrored = {(r + "movie.swf", None): site.movie, (r + "data.xml", None): site.xml,
                     (r + "big.bin", None): site.big, (r + "new.txt", None): site.new}
+        with open(FIX.warcio[0], "rb") as f:
+            flipped = f.read().replace(site.new, bytes([site.new[0] ^ 1]) + site.new[1:])
+        flipped_path = os.path.join(FIX.dir, "warcio-flipped.warc")
+        with open(flipped_path, "wb") as f:
+            f.write(flipped)
+        sha256_checked = {k: v for k, v in FIX.warcio_expected.items() if k[0] != r + "new.txt"}
         cases = [  # writer, inputs, payloads, redirect kept, damaged records
             ("warcio, cut in its last record", FIX.warcio[:1], FIX.warcio_expected, True, 1),
+            ("warcio, a byte under a SHA-256 digest changed", [flipped_path], sha256_checked, False, 2),
             ("warcio, gzip per record, cut", FIX.warcio[1:], FIX.warcio_expected, True, 1),
             ("node-warc from chromium", [FIX.chromium + ".warc"], browser, False, 0),
             ("chrome-har from chromium", [FIX.chromium + ".har"], browser, True, 0),
@@ -513,6 +522,8 @@ class ImportTest(unittest.TestCase):
                     key = (url, post_key(post))
                     self.assertTrue(key in stored, f"{name}: {key} missing")
                     self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                if "SHA-256" in name:
+                    self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
                 if redirect:
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
@@ -552,7 +563,13 @@ class ImportTest(unittest.TestCase):
                 stored = self.stored()
                 self.assertEqual({k: stored.get(k, (None,))[0] for k in payloads}, payloads)
                 if name.startswith("ARC"):
-                    self.assertEqual(json.loads(result.stdout)["skipped"], {"redirect": 1, "status 404": 1})
+                    summary = json.loads(result.stdout)
+                    self.assertEqual(summary["skipped"], {"redirect": 1, "status 404": 1})
+                    # Accepted, and counted once a kind with the first place.
+                    kinds = {w.split(" (")[0]: w for w in summary["warnings"]}
+                    for kind in ("HTTP header lines ending in a bare LF (1)",
+                                 "HTTP status line without a reason phrase (1)"):
+                        self.assertRegex(kinds.get(kind.split(" (")[0], ""), re.escape(kind) + r": .*at byte \d+")
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
 
     def test_warc_and_har_decide_alike(self):
@@ -909,6 +926,9 @@ class ImportTest(unittest.TestCase):
                    "WARC-Record-ID: <urn:uuid:r1>"),
             record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
                    "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
+            # A redirect seen again; a resource under --exclude.
+            record("revisit", "http://r.test/e", b"HTTP/1.1 302 Found\r\nLocation: /a.swf\r\n\r\n"),
+            record("resource", "http://r.test/x/res.txt", b"resource", "Content-Type: text/plain"),
         ])
         second = record("response", "http://r.test/a.swf", ok + swf, date, "WARC-Payload-Digest: sha1:AAA")
         paths = [self.out + "-1.warc", self.out + "-2.warc"]
@@ -916,14 +936,17 @@ class ImportTest(unittest.TestCase):
             self.addCleanup(os.remove, path)
             with open(path, "wb") as f:
                 f.write(data)
-        result = self.run_import(paths, exe=False)
+        result = self.run_import(paths, "--exclude", "http://r.test/x/", exe=False)
         self.assertEqual(result.returncode, 0, result.stderr.decode())
         summary = json.loads(result.stdout)
         got = {(e["url"], e["post_key"]): e["size"] for e in summary["entries"]}
+        self.assertIn("http://r.test/e -> http://r.test/a.swf: kept as the alternate URL of http://r.test/a.swf",
+                      summary["redirects"])
         self.assertEqual(got, {("http://r.test/a.swf", ""): 12, ("http://r.test/b.swf", ""): 12,
                                ("http://r.test/c.swf", ""): 12,
                                ("http://r.test/p", post_key("k=v")): 6})
-        self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1})
+        self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1, "redirect": 1,
+                                              "--exclude http://r.test/x/": 1})
 
 
 class RoundTrip(unittest.TestCase):

@@ -44,24 +44,44 @@ void block(uint32_t h[8], const uint8_t* p) {
 
 }  // namespace
 
+Sha256::Sha256()
+    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::update(const uint8_t* data, size_t n) {
+  bytes_ += n;
+  if (used_) {
+    size_t k = n < 64 - used_ ? n : 64 - used_;
+    std::memcpy(buf_ + used_, data, k);
+    used_ += k, data += k, n -= k;
+    if (used_ < 64) return;
+    block(h_, buf_);
+    used_ = 0;
+  }
+  for (; n >= 64; data += 64, n -= 64) block(h_, data);
+  if (n) std::memcpy(buf_, data, n);
+  used_ = n;
+}
+
+void Sha256::finish(uint8_t out[32]) {
+  uint64_t bits = bytes_ * 8;
+  uint8_t pad = 0x80;
+  update(&pad, 1);
+  pad = 0;
+  while (used_ != 56) update(&pad, 1);
+  uint8_t len[8];
+  for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (56 - 8 * i));
+  update(len, 8);
+  for (int i = 0; i < 32; ++i) out[i] = uint8_t(h_[i / 4] >> (24 - 8 * (i % 4)));
+}
+
 std::string sha256_hex(const uint8_t* data, size_t n) {
-  uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-  size_t done = 0;
-  for (; n - done >= 64; done += 64) block(h, data + done);
-  uint8_t tail[128] = {};
-  size_t rest = n - done;
-  if (rest) std::memcpy(tail, data + done, rest);
-  tail[rest] = 0x80;
-  size_t len = rest + 9 <= 64 ? 64 : 128;
-  uint64_t bits = uint64_t(n) * 8;
-  for (int i = 0; i < 8; ++i) tail[len - 1 - i] = uint8_t(bits >> (8 * i));
-  block(h, tail);
-  if (len == 128) block(h, tail + 64);
+  Sha256 sha;
+  sha.update(data, n);
+  uint8_t digest[32];
+  sha.finish(digest);
   static const char hex[] = "0123456789abcdef";
   std::string out;
-  for (uint32_t v : h)
-    for (int s = 28; s >= 0; s -= 4) out += hex[(v >> s) & 15];
+  for (uint8_t b : digest) out += hex[b >> 4], out += hex[b & 15];
   return out;
 }
 

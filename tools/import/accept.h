@@ -5,9 +5,31 @@
 #include <cstdint>
 #include <string>
 
+#include "import/digest.h"
+#include "import/stream.h"
 #include "import/warc.h"
 
 namespace capture {
+
+// One captured response, as every reader (WARC, ARC, HAR, WACZ, folder)
+// gives it.
+struct Captured {
+  std::string url;
+  std::string where;         // input and offset or entry, for messages
+  std::string method = "GET";
+  std::string request_body;  // a POST's body when the reader has it; WARC pairs requests later
+  int status = 200;
+  Headers headers;           // the response's
+  std::string location;      // a redirect's target given apart (HAR's redirectURL)
+  std::string content_type;  // when the headers give none
+  Reader* body = nullptr;    // the body as stored
+  // Whether the headers' transfer and content codings are still on the body
+  // (WARC, ARC); a browser's HAR, a folder and a resource hold the entity.
+  bool coded = true;
+  DigestValue digest;        // of the payload as stored, when the capture gives one
+  const BlockInput* record = nullptr;  // the record holding the body, to tell a cut file
+  uint64_t record_length = 0;
+};
 
 enum class Verdict { keep, redirect, skip };
 

@@ -10,7 +10,6 @@
 #include <brotli/decode.h>
 #endif
 
-#include "import/sha1.h"
 #include "common/utf.h"
 
 namespace capture {
@@ -210,21 +209,12 @@ class DecodeInput : public Input {
 
 }  // namespace
 
-struct HashInput::State {
-  Sha1 sha;
-};
-
-HashInput::HashInput(Input* inner, bool enabled) : inner_(inner), sha_(enabled ? new State : nullptr) {}
-HashInput::~HashInput() { delete sha_; }
-
 size_t HashInput::read(uint8_t* buf, size_t n) {
   size_t got = inner_->read(buf, n);
-  if (sha_) sha_->sha.update(buf, got);
+  hasher_.update(buf, got);
   count_ += got;
   return got;
 }
-
-std::string HashInput::base32() { return sha_ ? sha_->sha.base32() : ""; }
 
 void HashInput::drain() {
   uint8_t buf[1 << 14];
@@ -242,6 +232,7 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
     return "bad HTTP start line";
   }
   if (!more && line.empty()) return "no HTTP start line";
+  m->lenient = 0;
   // Some writers give the version in lower case ("http/1.0 200 OK").
   if (ascii_lower(line.substr(0, 5)) == "http/") {
     m->request = false;
@@ -251,6 +242,8 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
         (line.size() > sp + 4 && line[sp + 4] != ' '))
       return "bad HTTP status line";
     m->status = int(status);
+    if (line.compare(0, 5, "HTTP/") != 0) m->lenient |= kLowerVersion;
+    if (line.size() == sp + 4) m->lenient |= kNoReason;
   } else {
     m->request = true;
     size_t a = line.find(' ');
@@ -258,27 +251,36 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
     if (b == std::string::npos || ascii_lower(line.substr(b + 1, 5)) != "http/") return "bad HTTP request line";
     m->method = line.substr(0, a);
     m->target = line.substr(a + 1, b - a - 1);
+    if (line.compare(b + 1, 5, "HTTP/") != 0) m->lenient |= kLowerVersion;
   }
   size_t total = 0;
+  bool ended = false;
+  if (more && reader->bare_lf()) m->lenient |= kBareLf;
   while (more) {
     try {
       more = reader->line(&line, LINE_LIMIT, "http");
     } catch (const LongLine&) {
       return "bad HTTP header line";
     }
+    if (more && reader->bare_lf()) m->lenient |= kBareLf;
+    if (more && line.empty()) {
+      ended = true;
+      break;
+    }
     if (line.empty()) break;
     total += line.size();
     if (total > (1 << 20) || !add_header_line(line, &m->headers)) return "bad HTTP header line";
   }
+  if (!ended) m->lenient |= kHeadCut;
   return "";
 }
 
-BodyResult decode_stream(const HttpMessage& m, Reader* body,
+BodyResult decode_stream(const Headers& headers, Reader* body,
                          const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
-                         bool digests) {
+                         DigestAlgo digests) {
   BodyResult r;
-  std::vector<std::string> transfer = tokens(header(m.headers, "Transfer-Encoding"));
-  std::vector<std::string> content = tokens(header(m.headers, "Content-Encoding"));
+  std::vector<std::string> transfer = tokens(header(headers, "Transfer-Encoding"));
+  std::vector<std::string> content = tokens(header(headers, "Content-Encoding"));
   bool chunked = !transfer.empty() && transfer.back() == "chunked";
   if (chunked) {
     transfer.pop_back();
@@ -315,16 +317,16 @@ BodyResult decode_stream(const HttpMessage& m, Reader* body,
   }
   raw.drain();
   r.raw_size = raw.count();
-  r.raw_sha1 = raw.base32();
+  r.raw_digest = raw.digest();
   if (dechunked) {
     dechunked->drain();
-    r.dechunked_sha1 = dechunked->base32();
+    r.dechunked_digest = dechunked->digest();
     r.complete = dechunk->complete;
   }
   for (const auto& d : decoders) r.complete = r.complete && d->complete;
   uint64_t declared;
   if (!chunked && !r.stored_dechunked && transfer.empty() &&
-      parse_number(header(m.headers, "Content-Length"), 10, &declared) && declared > r.raw_size)
+      parse_number(header(headers, "Content-Length"), 10, &declared) && declared > r.raw_size)
     r.complete = false;
   return r;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "import/digest.h"
 #include "import/stream.h"
 #include "import/warc.h"
 
@@ -16,23 +17,21 @@ namespace capture {
 // success, else why not.
 std::string parse_http_head(Reader* reader, HttpMessage* message);
 
-// The SHA-1 (base32) and count of every byte read through it.
+// The digest and count of every byte read through it.
 class HashInput : public Input {
  public:
-  // Hashes only when enabled (a digest to check); counts always.
-  explicit HashInput(Input* inner, bool enabled = true);
-  ~HashInput() override;
+  // Hashes only with an algorithm (a digest to check); counts always.
+  explicit HashInput(Input* inner, DigestAlgo algo = DigestAlgo::none) : inner_(inner), hasher_(algo) {}
   size_t read(uint8_t* buf, size_t n) override;
   int64_t source_offset() const override { return inner_->source_offset(); }
   uint64_t count() const { return count_; }
-  std::string base32();  // once, at the end
+  std::vector<uint8_t> digest() { return hasher_.finish(); }  // once, at the end
   // Reads what is left.
   void drain();
 
  private:
-  struct State;
   Input* inner_;
-  State* sha_ = nullptr;
+  Hasher hasher_;
   uint64_t count_ = 0;
 };
 
@@ -41,14 +40,14 @@ struct BodyResult {
   bool complete = true;     // false when the body stops before its end
   bool stored_dechunked = false;  // said chunked, stored without chunks
   uint64_t raw_size = 0, size = 0;
-  std::string raw_sha1, dechunked_sha1;  // base32
+  std::vector<uint8_t> raw_digest, dechunked_digest;
 };
 
 // Streams the entity of the body that follows the head in reader to sink,
 // output beyond limit bytes refused. Reads the body to its end.
-// digests: whether to take the SHA-1s (only when there is one to check).
-BodyResult decode_stream(const HttpMessage& message, Reader* body,
+// digests: the algorithm of the digest to check, if any.
+BodyResult decode_stream(const Headers& headers, Reader* body,
                          const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit,
-                         bool digests = false);
+                         DigestAlgo digests = DigestAlgo::none);
 
 }  // namespace capture

@@ -14,7 +14,7 @@
 #include "common/utf.h"
 #include "import/body.h"
 #include "import/html.h"
-#include "import/sha1.h"
+#include "import/digest.h"
 #include "import/video_import.h"
 #include "import/zip.h"
 #include "pack/content_type.h"
@@ -88,7 +88,6 @@ std::string read_text(const std::string& path) {
   return text;
 }
 
-std::string status_reason(int status) { return "status " + std::to_string(status); }
 
 bool base64_decode(const std::string& in, std::string* out) {
   auto value = [](char c) -> int {
@@ -221,6 +220,11 @@ void Importer::accepted(const std::string& where, const std::string& what) {
   }
 }
 
+void Importer::lenience(const std::string& where, unsigned bits) {
+  for (unsigned bit = 1; bit <= bits; bit <<= 1)
+    if (bits & bit) accepted(where, lenience_name(bit));
+}
+
 bool Importer::filtered(const std::string& url) {
   std::string l = ascii_lower(url);
   auto under = [&](const std::string& prefix) { return l.compare(0, prefix.size(), ascii_lower(prefix)) == 0; };
@@ -288,6 +292,8 @@ void Importer::add_file(const std::string& path) {
     return head.size() >= n && std::memcmp(head.data(), magic, n) == 0;
   };
   if (is("WARC/") || is("filedesc://") || is("\x1f\x8b")) {
+    if (is("\x1f\x8b") != (ascii_lower(path.substr(path.size() < 3 ? 0 : path.size() - 3)) == ".gz"))
+      accepted(path, is("\x1f\x8b") ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
     std::unique_ptr<FileInput> file(new FileInput(path));
     const FileInput* progress = file.get();
     std::unique_ptr<Input> in(std::move(file));
@@ -367,23 +373,23 @@ bool is_http_block(const RecordHead& head, const std::string& type, Reader* http
 
 }  // namespace
 
-Importer::Payload Importer::store_block(const RecordHead& head, const std::string& uri, Reader* http,
-                                        Item* item) {
-  PayloadFile f(this, uri);
-  uint8_t buf[1 << 15];
-  while (size_t got = http->read(buf, sizeof buf)) f.write(buf, got);
-  Payload payload = f.keep(this);
-  item->content_type = header(head.headers, "Content-Type");
-  if (head.version == "arc") item->content_type = header(head.headers, "ARC-Content-Type");
-  return payload;
+namespace {
+
+// The digest a block is checked against: its own, else (a resource's block
+// is its payload) the payload's.
+DigestValue block_digest(const RecordHead& head, const std::string& type) {
+  DigestValue d = parse_digest(header(head.headers, "WARC-Block-Digest"));
+  if (d.algo == DigestAlgo::none && type == "resource") d = parse_digest(header(head.headers, "WARC-Payload-Digest"));
+  return d;
 }
+
+}  // namespace
 
 bool Importer::block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
                             const BlockInput* block, const std::string& where, bool kept, const Payload& payload) {
   hashed->drain();
-  const std::string block_sha1 = hashed->base32();
-  if (!digest_matches(header(head.headers, "WARC-Block-Digest"), block_sha1) ||
-      (type == "resource" && !digest_matches(header(head.headers, "WARC-Payload-Digest"), block_sha1))) {
+  const std::vector<uint8_t> computed = hashed->digest();
+  if (!digest_matches(block_digest(head, type), computed)) {
     if (kept) std::remove(payload.file.c_str()), files_.pop_back();
     bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
     return false;
@@ -425,17 +431,25 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   item.record_id = header(head.headers, "WARC-Record-ID");
   item.concurrent = ids(head.headers, "WARC-Concurrent-To");
   item.record_index = index;
-  HashInput hashed(block, has_header(head.headers, "WARC-Block-Digest") ||
-                             (type == "resource" && has_header(head.headers, "WARC-Payload-Digest")));
+  HashInput hashed(block, block_digest(head, type).algo);
   Reader http(&hashed);
   const bool http_block = is_http_block(head, type, &http);
   Payload payload;
   bool kept = false;
   if (type == "resource" || (head.version == "arc" && !http_block)) {
-    payload = store_block(head, uri, &http, &item);
-    kept = true;
+    // The block is the payload.
+    Captured c;
+    c.url = uri;
+    c.where = where;
+    c.content_type = header(head.headers, head.version == "arc" ? "ARC-Content-Type" : "Content-Type");
+    c.body = &http;
+    c.coded = false;
+    c.record = block;
+    c.record_length = head.length;
+    if (!(kept = take(c, &item, &payload))) return;
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
+    if (head.length == 0) accepted(where, "revisit record with an empty block");
     revisit(head, &item, "");
   } else if (!http_block) {
     return bad(where, "response record without an HTTP message");
@@ -443,7 +457,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
     return request(item, &http, index, requests, where);
   } else {
     kept = response(head, &http, block, &item, &payload);
-    if (item.where.empty()) return;  // refused, already counted
+    if (!kept && !item.revisit) return;  // refused, already counted
   }
   if (!block_intact(head, type, &hashed, block, where, kept, payload)) return;
   if (item.revisit) return keep(item);
@@ -456,6 +470,7 @@ void Importer::request(const Item& item, Reader* http_reader, int64_t index, std
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
   if (!error.empty()) return bad(where, error);
+  lenience(where, http.lenient);
   Request r;
   r.id = item.record_id;
   r.uri = item.url;
@@ -463,7 +478,7 @@ void Importer::request(const Item& item, Reader* http_reader, int64_t index, std
   r.index = index;
   if (ascii_lower(http.method) == "post") {
     std::vector<uint8_t> body;
-    BodyResult b = decode_stream(http, http_reader,
+    BodyResult b = decode_stream(http.headers, http_reader,
                                  [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
                                  uint64_t(pack::entry_text_limit()));
     if (!b.error.empty()) return bad(where, "request body: " + b.error, "undecodable");
@@ -473,62 +488,84 @@ void Importer::request(const Item& item, Reader* http_reader, int64_t index, std
 }
 
 // Reads a response or revisit's HTTP message; true when a payload file was
-// written. Clears item->where when the record is refused (and counted).
+// written.
 bool Importer::response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                         Payload* payload) {
-  const std::string where = item->where;
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
-  item->where.clear();
-  if (!error.empty()) return bad(where, error), false;
+  if (!error.empty()) return bad(item->where, error), false;
+  lenience(item->where, http.lenient);
   if (head.type() == "revisit") {
     // The payload comes from the record it refers to, wherever it lies.
-    int status = http.status == 304 ? 200 : http.status;
-    if (status != 200) return skip(status_reason(status)), false;
-    item->where = where;
+    Decision d = decide(item->url, http.status == 304 ? 200 : http.status, http.headers);
+    if (d.verdict == Verdict::redirect) redirects_.push_back({item->url, d.target, item->where});
+    if (d.verdict != Verdict::keep) return skip(d.reason), false;
     revisit(head, item, header(http.headers, "Content-Type"));
     return false;
   }
-  Decision d = decide(item->url, http.status, http.headers);
-  if (d.verdict == Verdict::redirect) {
-    redirects_.push_back({item->url, d.target, where});
-    return skip(d.reason), false;
-  }
-  if (d.verdict == Verdict::skip) return skip(d.reason), false;
-  if (filtered(item->url)) return false;
-  PayloadFile f(this, item->url);
-  std::string digest = header(head.headers, "WARC-Payload-Digest");
-  BodyResult b = decode_stream(http, http_reader, [&](const uint8_t* p, size_t n) { f.write(p, n); },
-                               uint64_t(INT32_MAX), !digest.empty());
-  // A file cut inside the record: reported once, as the cut.
-  if (block->left())
-    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
-  if (!b.error.empty()) return bad(where, b.error, "undecodable"), false;
-  if (!digest.empty() && !digest_matches(digest, b.raw_sha1) &&
-      !(b.dechunked_sha1.size() && digest_matches(digest, b.dechunked_sha1)))
-    return bad(where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
-  uint64_t declared;
-  std::string length = header(http.headers, "Content-Length");
-  if (!has_header(http.headers, "Transfer-Encoding") && !length.empty() &&
-      length.find_first_not_of("0123456789") == std::string::npos && length.size() < 19 &&
-      (declared = std::stoull(length)) < b.raw_size)
-    return bad(where, "the HTTP body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
-                          length, "damaged record"), false;
-  if (b.stored_dechunked) accepted(where, "chunked header, body stored without chunks");
-  if (!b.complete) return skip("incomplete"), false;
-  if (!keeps_body(http.status, http.headers, b.size)) return skip("incomplete"), false;
-  item->where = where;
-  item->content_type = header(http.headers, "Content-Type");
+  Captured c;
+  c.url = item->url;
+  c.where = item->where;
+  c.status = http.status;
+  c.headers = std::move(http.headers);
+  c.body = http_reader;
+  c.digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
+  c.record = block;
+  c.record_length = head.length;
+  if (!take(c, item, payload)) return false;
   item->wants_key = true;
+  return true;
+}
+
+namespace {
+
+// Whether a Content-Length, when the body has one, does not fall short of
+// the body stored: a longer body is a damaged record.
+bool length_fits(const Headers& headers, uint64_t stored) {
+  std::string length = header(headers, "Content-Length");
+  return has_header(headers, "Transfer-Encoding") || length.empty() ||
+         length.find_first_not_of("0123456789") != std::string::npos || length.size() >= 19 ||
+         std::stoull(length) >= stored;
+}
+
+}  // namespace
+
+bool Importer::take(const Captured& c, Item* item, Payload* payload) {
+  Decision d = decide(c.url, c.status, c.headers, c.location);
+  if (d.verdict == Verdict::redirect) redirects_.push_back({c.url, d.target, c.where});
+  if (d.verdict != Verdict::keep) return skip(d.reason), false;
+  if (filtered(c.url)) return false;
+  PayloadFile f(this, c.url);
+  BodyResult b = decode_stream(c.coded ? c.headers : Headers(), c.body,
+                               [&](const uint8_t* p, size_t n) { f.write(p, n); }, uint64_t(INT32_MAX),
+                               c.digest.algo);
+  // A file cut inside the record: reported once, as the cut.
+  if (c.record && c.record->left())
+    throw Damaged(c.where + ": the record's " + std::to_string(c.record_length) +
+                  " bytes run past the end of the file");
+  if (!b.error.empty()) return bad(c.where, b.error, "undecodable"), false;
+  if (!digest_matches(c.digest, b.raw_digest) &&
+      !(b.dechunked_digest.size() && digest_matches(c.digest, b.dechunked_digest)))
+    return bad(c.where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
+  if (c.coded && !length_fits(c.headers, b.raw_size))
+    return bad(c.where, "the HTTP body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
+                            header(c.headers, "Content-Length"), "damaged record"), false;
+  if (b.stored_dechunked) accepted(c.where, "chunked header, body stored without chunks");
+  if (!b.complete || !keeps_body(c.status, c.headers, b.size)) return skip("incomplete"), false;
+  item->url = c.url;
+  item->where = c.where;
+  item->content_type = header(c.headers, "Content-Type");
+  if (item->content_type.empty()) item->content_type = c.content_type;
+  if (ascii_lower(c.method) == "post" && !c.request_body.empty())
+    item->post_key = common::base64(c.request_body.data(), c.request_body.size());
   *payload = f.keep(this);
+  item->file = payload->file;
+  item->size = payload->size;
   return true;
 }
 
 void Importer::revisit(const RecordHead& head, Item* item, const std::string& content_type) {
-  if (filtered(item->url)) {
-    item->where.clear();
-    return;
-  }
+  if (filtered(item->url)) return;
   item->revisit = true;
   item->ref_uri = header(head.headers, "WARC-Refers-To-Target-URI");
   if (item->ref_uri.size() >= 2 && item->ref_uri.front() == '<')
@@ -600,6 +637,8 @@ void Importer::add_wacz(const std::string& path) {
       peek->read(magic + 1, 1);
     }
     std::unique_ptr<Input> in = open_zip_member(path, m);
+    if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(ascii_lower(m.name), ".gz"))
+      accepted(name, magic[0] == 0x1f ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
     if (magic[0] == 0x1f && magic[1] == 0x8b) {
       InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, name);
       in.reset(gz);
@@ -741,17 +780,19 @@ void Importer::add_folder(const std::string& path) {
       skip("outside a host folder");
       continue;
     }
+    FileInput in(where);
+    Reader body(&in);
+    Captured c;
+    c.url = folder_url(options_.scheme, rel);
+    c.where = where;
+    if (const char* type = pack::content_type_for_name(c.url)) c.content_type = type;
+    c.body = &body;
+    c.coded = false;
     Item item;
-    item.url = folder_url(options_.scheme, rel);
-    item.where = where;
-    if (filtered(item.url)) continue;
-    if (const char* type = pack::content_type_for_name(item.url)) item.content_type = type;
+    Payload payload;
+    if (!take(c, &item, &payload)) continue;
     // wget saves "dir/" as "dir/index.html"; a movie may ask for either.
     if (ends_with(rel, "/index.html")) item.alternate = item.url.substr(0, item.url.size() - 10);
-    item.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
-    fs::copy_file(root / fs::u8path(rel), common::fs_path(item.file));
-    files_.push_back(item.file);
-    item.size = int64_t(fs::file_size(common::fs_path(item.file)));
     keep(item);
     read_before_ += uint64_t(item.size);
     report(0);

@@ -117,7 +117,10 @@ class Importer {
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
   void revisit(const RecordHead& head, Item* item, const std::string& content_type);
-  Payload store_block(const RecordHead& head, const std::string& uri, Reader* http, Item* item);
+  // The one rule: decides what a captured response becomes and, when it is
+  // kept, streams its body to a payload file. False when nothing is kept
+  // (counted, or noted as a redirect).
+  bool take(const Captured& captured, Item* item, Payload* payload);
   // False when the digest fails (counted as bad); throws when the block is cut short.
   bool block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
                     const BlockInput* block, const std::string& where, bool kept, const Payload& payload);
@@ -130,6 +133,8 @@ class Importer {
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
   // A variant accepted as replay tools accept it, counted.
   void accepted(const std::string& where, const std::string& what);
+  // Each Lenience bit set, counted as accepted.
+  void lenience(const std::string& where, unsigned bits);
   void skip(const std::string& reason) { ++result_.skipped[reason]; }
   // Keeps an item unless a filter or the player's limits drop it.
   void keep(Item item);

@@ -172,7 +172,8 @@ bool Reader::take_line(std::string* out, size_t keep, const std::string* what) {
     if (nl) {
       ++pos_;
       ++offset_;
-      if (!out->empty() && out->back() == '\r') out->pop_back();
+      bare_lf_ = out->empty() || out->back() != '\r';
+      if (!bare_lf_) out->pop_back();
       return true;
     }
   }

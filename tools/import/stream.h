@@ -120,6 +120,8 @@ class Reader {
   // At least min(n, what is left) bytes ahead, without taking them (n at most
   // the buffer's size); returns how many are there.
   size_t look(const uint8_t** p, size_t n);
+  // Whether the last whole line ended in a bare LF rather than CR LF.
+  bool bare_lf() const { return bare_lf_; }
   // Forgets buffered bytes (after the input moved under it).
   void reset() { pos_ = end_ = 0; }
 
@@ -132,6 +134,7 @@ class Reader {
   std::vector<uint8_t> buf_;
   size_t pos_ = 0, end_ = 0;
   int64_t offset_ = 0;
+  bool bare_lf_ = false;
 };
 
 // The next n bytes of a reader (a record's block).

@@ -39,6 +39,16 @@ bool add_header_line(const std::string& line, Headers* headers) {
   return true;
 }
 
+const char* lenience_name(unsigned bit) {
+  switch (bit) {
+    case kNoReason: return "HTTP status line without a reason phrase";
+    case kBareLf: return "HTTP header lines ending in a bare LF";
+    case kLowerVersion: return "HTTP version in lower case";
+    case kHeadCut: return "HTTP header block ended by the record's end";
+  }
+  return "?";
+}
+
 std::string header(const Headers& headers, const char* name) {
   for (const auto& h : headers)
     if (same(h.first, name)) return h.second;
@@ -64,7 +74,7 @@ std::string decode_body(const HttpMessage& m, const uint8_t* body, size_t size,
   out->clear();
   MemoryInput in(body, size);
   Reader reader(&in);
-  BodyResult r = decode_stream(m, &reader, [&](const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); },
+  BodyResult r = decode_stream(m.headers, &reader, [&](const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); },
                                limit);
   *complete = r.complete;
   return r.error;

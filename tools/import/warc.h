@@ -21,12 +21,24 @@ bool has_header(const Headers& headers, const char* name);
 // false when it is neither.
 bool add_header_line(const std::string& line, Headers* headers);
 
+// What a message had that the standard does not allow and replay tools
+// accept all the same; counted, never refused.
+enum Lenience : unsigned {
+  kNoReason = 1,       // "HTTP/1.1 200" without a reason phrase
+  kBareLf = 2,         // header lines ending in LF alone
+  kLowerVersion = 4,   // "http/1.0"
+  kHeadCut = 8,        // the record ends before the header block's blank line
+};
+// The summary's name of one lenience bit.
+const char* lenience_name(unsigned bit);
+
 struct HttpMessage {
   bool request = false;
   std::string method, target;  // requests
   int status = 0;              // responses
   Headers headers;
   size_t body_offset = 0;      // in the block
+  unsigned lenient = 0;        // Lenience bits
 };
 
 // Parses the start line and header block of an HTTP/1.x message at the
