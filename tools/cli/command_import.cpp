@@ -132,7 +132,8 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
 // stub are its inputs, never replaced.
 pack::BuildOptions build_options(const Request& r) {
   pack::BuildOptions o;
-  o.source = r.inputs[0] + (r.inputs.size() > 1 ? " and " + std::to_string(r.inputs.size() - 1) + " more" : "");
+  o.source = r.inputs[0];
+  if (r.inputs.size() > 1) o.source += " and " + std::to_string(r.inputs.size() - 1) + " more";
   for (const std::string& in : r.inputs) o.inputs.push_back({in, "the capture"});
   o.stub_path = r.stub_path;
   o.out_path = r.out_path;
@@ -335,7 +336,8 @@ int run(Request* q) {
   WorkFolder work;
   try {
     common::Error error;
-    if (!q->out_path.empty() && !pack::check_build_options(build_options(*q), &error)) throw ImportError(error);
+    if (!q->out_path.empty() && !pack::check_build_options(build_options(*q), &error))
+      throw ImportError(error);
     work.path = make_work_folder(q->manifest_dir);
     q->options.work_dir = work.path;
     uint64_t total = 0;

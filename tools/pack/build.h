@@ -20,11 +20,11 @@ struct BuildInput {
 };
 
 struct BuildOptions {
-  std::string source;               // names the description in messages: the manifest's path, or a label
-  std::vector<BuildInput> inputs;   // protected like the stub and every entry's file
-  std::string stub_path;      // empty: the stub this packer carries
+  std::string source;              // names the description in messages: the manifest's path, or a label
+  std::vector<BuildInput> inputs;  // protected like the stub and every entry's file
+  std::string stub_path;           // empty: the stub this packer carries
   std::string out_path;
-  bool strict = false;        // warnings refuse the build too
+  bool strict = false;             // warnings refuse the build too
   common::Progress* progress = nullptr;  // told of the bytes written; none: nothing told
 };
 
