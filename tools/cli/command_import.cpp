@@ -93,7 +93,9 @@ std::string check_values(Request* r) {
 // Fills r from the arguments; false with the exit code when the command ends here.
 bool parse(int argc, char** argv, Request* r, int* rc) {
   const std::vector<cli::Option> table = {
-      {"-o", "OUT.exe", "the player to write", nullptr, &r->out_path, "needs a file name"},
+      {"-o", "OUT.exe",
+       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input",
+       nullptr, &r->out_path, "needs a file name"},
       {"--stub", "STUB.exe", "pack onto this stub instead of the one the packer carries", nullptr,
        &r->stub_path, "needs a file name"},
       {"--manifest", "DIR", "write DIR/manifest.toml and the payload files; DIR must\nnot exist or be empty",
@@ -113,7 +115,7 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
        nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->options.includes},
       {"--exclude", "PREFIX", "leave out URLs that start with this prefix (repeatable)", nullptr, nullptr,
        "needs a URL prefix", nullptr, nullptr, &r->options.excludes},
-      {"--strict", nullptr, "a damaged or bad record fails the import instead of\nbeing skipped with a warning",
+      {"--strict", nullptr, "a damaged or bad record, or a warning of the\nplayer's checks, fails the import",
        &r->options.strict},
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
   };
