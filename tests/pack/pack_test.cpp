@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/commands.h"
-#include "common/sha256.h"
+#include "common/sha.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
 #include "package/player_state.h"

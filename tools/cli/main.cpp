@@ -14,7 +14,7 @@
 #include "cli/console.h"
 #include "cli/drop.h"
 #include "cli/options.h"
-#include "common/sha256.h"
+#include "common/sha.h"
 #include "common/utf.h"
 #include "pack/stub/carried_movies.h"
 #include "pack/stub/carried_stub.h"

@@ -8,21 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/sha.h"
+
 namespace capture {
-
-class Sha1 {
- public:
-  Sha1();
-  void update(const uint8_t* data, size_t n);
-  void finish(uint8_t out[20]);  // once
-
- private:
-  void block(const uint8_t* p);
-  uint32_t h_[5];
-  uint8_t buf_[64];
-  size_t used_ = 0;
-  uint64_t bytes_ = 0;
-};
 
 enum class DigestAlgo { none, sha1, sha256 };
 
@@ -44,8 +32,7 @@ class Hasher {
   std::vector<uint8_t> finish();  // once; empty for none
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  std::unique_ptr<common::Sha> sha_;
 };
 
 // Whether computed (by the header's algorithm) matches; true when the

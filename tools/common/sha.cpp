@@ -1,6 +1,6 @@
-#include <cstring>
+#include "common/sha.h"
 
-#include "common/sha256.h"
+#include <cstring>
 
 namespace common {
 namespace {
@@ -17,7 +17,7 @@ const uint32_t kK[64] = {
 
 uint32_t rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-void block(uint32_t h[8], const uint8_t* p) {
+void sha256_block(uint32_t h[8], const uint8_t* p) {
   uint32_t w[64];
   for (int i = 0; i < 16; ++i)
     w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 | p[4 * i + 3];
@@ -42,27 +42,56 @@ void block(uint32_t h[8], const uint8_t* p) {
   h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
 }
 
+uint32_t rol(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
+
+void sha1_block(uint32_t h[8], const uint8_t* p) {
+  uint32_t w[80];
+  for (int i = 0; i < 16; ++i)
+    w[i] = uint32_t(p[4 * i]) << 24 | uint32_t(p[4 * i + 1]) << 16 | uint32_t(p[4 * i + 2]) << 8 | p[4 * i + 3];
+  for (int i = 16; i < 80; ++i) w[i] = rol(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+  uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+  for (int i = 0; i < 80; ++i) {
+    uint32_t f, k;
+    if (i < 20) f = (b & c) | (~b & d), k = 0x5A827999;
+    else if (i < 40) f = b ^ c ^ d, k = 0x6ED9EBA1;
+    else if (i < 60) f = (b & c) | (b & d) | (c & d), k = 0x8F1BBCDC;
+    else f = b ^ c ^ d, k = 0xCA62C1D6;
+    uint32_t t = rol(a, 5) + f + e + k + w[i];
+    e = d, d = c, c = rol(b, 30), b = a, a = t;
+  }
+  h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e;
+}
+
 }  // namespace
 
-Sha256::Sha256()
-    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+Sha::Sha(Kind kind) : kind_(kind) {
+  static const uint32_t kSha1[8] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  static const uint32_t kSha256[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                      0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::memcpy(h_, kind == SHA1 ? kSha1 : kSha256, sizeof h_);
+}
 
-void Sha256::update(const uint8_t* data, size_t n) {
+void Sha::block(const uint8_t* p) {
+  if (kind_ == SHA1) sha1_block(h_, p);
+  else sha256_block(h_, p);
+}
+
+void Sha::update(const uint8_t* data, size_t n) {
   bytes_ += n;
   if (used_) {
     size_t k = n < 64 - used_ ? n : 64 - used_;
     std::memcpy(buf_ + used_, data, k);
     used_ += k, data += k, n -= k;
     if (used_ < 64) return;
-    block(h_, buf_);
+    block(buf_);
     used_ = 0;
   }
-  for (; n >= 64; data += 64, n -= 64) block(h_, data);
+  for (; n >= 64; data += 64, n -= 64) block(data);
   if (n) std::memcpy(buf_, data, n);
   used_ = n;
 }
 
-void Sha256::finish(uint8_t out[32]) {
+std::vector<uint8_t> Sha::finish() {
   uint64_t bits = bytes_ * 8;
   uint8_t pad = 0x80;
   update(&pad, 1);
@@ -71,17 +100,17 @@ void Sha256::finish(uint8_t out[32]) {
   uint8_t len[8];
   for (int i = 0; i < 8; ++i) len[i] = uint8_t(bits >> (56 - 8 * i));
   update(len, 8);
-  for (int i = 0; i < 32; ++i) out[i] = uint8_t(h_[i / 4] >> (24 - 8 * (i % 4)));
+  std::vector<uint8_t> out(kind_ == SHA1 ? 20 : 32);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(h_[i / 4] >> (24 - 8 * (i % 4)));
+  return out;
 }
 
 std::string sha256_hex(const uint8_t* data, size_t n) {
-  Sha256 sha;
+  Sha sha(Sha::SHA256);
   sha.update(data, n);
-  uint8_t digest[32];
-  sha.finish(digest);
   static const char hex[] = "0123456789abcdef";
   std::string out;
-  for (uint8_t b : digest) out += hex[b >> 4], out += hex[b & 15];
+  for (uint8_t b : sha.finish()) out += hex[b >> 4], out += hex[b & 15];
   return out;
 }
 
