@@ -683,13 +683,22 @@ class ImportTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"--start " + r.encode() + b"nowhere.swf: no such URL", result.stderr)
         self.assertNoOutput()
+        # The player's build checks what import gives it, naming the record.
+        result = self.run_import(FIX.gz, "--start", r + "index.html")
+        self.assertEqual(result.returncode, 1)
+        self.assertRegex(result.stderr.decode(), r"pack: error: .*site\.warc\.gz.* record at byte \d+ "
+                         r"\(entry 0\): the first movie is not a SWF file")
+        self.assertNoOutput()
+        # In mode page, where the player ignores POST bodies, the last POST to a URL wins.
         result = self.run_import([FIX.har], "--start", r + "movie.swf?v=1", "--size", "320x200",
-                                 "--mode", "page", exe=False)
+                                 "--mode", "page")
         self.assertEqual(result.returncode, 0, result.stderr.decode())
         summary = json.loads(result.stdout)
         self.assertEqual((summary["start_reason"], summary["width"], summary["height"],
                           summary["mode"], summary["flash_vars"]),
                          ("given by --start", 320, 200, "page", "a=1&b=café"))
+        self.assertEqual([(e["url"], e["post_key"]) for e in summary["entries"] if "score" in e["url"]],
+                         [(r + "score.php", "")])
 
     def test_faulty_captures_fail_naming_file_and_place(self):
         d = tempfile.mkdtemp(prefix="import-bad-")
@@ -851,16 +860,21 @@ class ImportTest(unittest.TestCase):
     def test_output_naming_a_capture_is_refused(self):
         d = tempfile.mkdtemp(prefix="import-self-")
         self.addCleanup(shutil.rmtree, d, True)
-        capture = os.path.join(d, "site.warc.gz")
+        capture, stub = os.path.join(d, "site.warc.gz"), os.path.join(d, "stub.exe")
         shutil.copy(FIX.gz[0], capture)
+        shutil.copy(FIX.fake_stub, stub)
         os.link(capture, os.path.join(d, "other.exe"))
-        for out in (capture, os.path.join(d, "other.exe")):
+        files = sorted(os.listdir(d))
+        for out, original in ((capture, FIX.gz[0]), (os.path.join(d, "other.exe"), FIX.gz[0]),
+                              (stub, FIX.fake_stub)):
             with self.subTest(out):
-                result = pack("import", capture, "-o", out, "--stub", FIX.fake_stub)
+                result = pack("import", capture, "-o", out, "--stub", stub,
+                              "--manifest", os.path.join(d, "m"))
                 self.assertEqual(result.returncode, 1)
                 self.assertIn("choose another output", result.stderr.decode())
-                with open(capture, "rb") as f, open(FIX.gz[0], "rb") as g:
+                with open(out, "rb") as f, open(original, "rb") as g:
                     self.assertEqual(f.read(), g.read())
+                self.assertEqual(sorted(os.listdir(d)), files)
 
     def test_a_bad_record_is_skipped_unless_strict(self):
         d = tempfile.mkdtemp(prefix="import-bad-")

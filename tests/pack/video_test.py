@@ -109,6 +109,18 @@ class VideoTest(unittest.TestCase):
                                  ("video", width, height))
                 flv = read(self.adpcm if options else self.mp3)
                 self.assertEqual(listed["entries"][2]["size"], len(flv))
+        # Damage is a warning, and refuses under --strict with nothing written.
+        damaged = os.path.join(self.dir, "damaged")
+        os.makedirs(os.path.join(damaged, "media.example"), exist_ok=True)
+        with open(os.path.join(damaged, "media.example", "clip.flv"), "wb") as f:
+            f.write(read(self.adpcm)[:13] + b"\x05" + read(self.adpcm)[14:])  # no such tag type
+        for strict in ([], ["--strict"]):
+            with self.subTest(strict=strict):
+                out = os.path.join(self.dir, f"damaged{len(strict)}.exe")
+                r = self.pack("import", damaged, "-o", out, *strict)
+                self.assertEqual(r.returncode, 1 if strict else 0, r.stderr)
+                self.assertIn("clip.flv: at byte 13: unknown tag type 5", r.stderr)
+                self.assertEqual(os.path.exists(out), not strict)
         # The manifest it writes rebuilds the same player.
         folder = os.path.join(self.dir, "imported")
         r = self.pack("import", alone, "--start", "http://media.example/clip.flv", "-o",

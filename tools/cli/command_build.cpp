@@ -49,7 +49,7 @@ int command_build(int argc, char** argv) {
     return 1;
   }
   options.source = manifest;
-  options.manifest_path = manifest;
+  options.inputs = {{manifest, "the manifest"}};
   pack::BuildResult result;
   common::Progress progress("pack build", 0);
   options.progress = &progress;

@@ -11,7 +11,6 @@
 
 #include "cli/commands.h"
 #include "cli/options.h"
-#include "common/atomic_output.h"
 #include "common/file.h"
 #include "common/paths.h"
 #include "common/progress.h"
@@ -19,7 +18,6 @@
 #include "import/capture.h"
 #include "pack/build.h"
 #include "pack/manifest.h"
-#include "pack/package_writer.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -77,8 +75,8 @@ std::string check_values(Request* r) {
   if (r->size_given) {
     unsigned w, h;
     char extra;
-    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 100000 || h > 100000)
-      return "--size needs WIDTHxHEIGHT, e.g. 800x600";
+    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 32767 || h > 32767)
+      return "--size needs WIDTHxHEIGHT, each at most 32767, e.g. 800x600";
     r->options.width = w;
     r->options.height = h;
   }
@@ -95,7 +93,9 @@ std::string check_values(Request* r) {
 // Fills r from the arguments; false with the exit code when the command ends here.
 bool parse(int argc, char** argv, Request* r, int* rc) {
   const std::vector<cli::Option> table = {
-      {"-o", "OUT.exe", "the player to write", nullptr, &r->out_path, "needs a file name"},
+      {"-o", "OUT.exe",
+       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input",
+       nullptr, &r->out_path, "needs a file name"},
       {"--stub", "STUB.exe", "pack onto this stub instead of the one the packer carries", nullptr,
        &r->stub_path, "needs a file name"},
       {"--manifest", "DIR", "write DIR/manifest.toml and the payload files; DIR must\nnot exist or be empty",
@@ -115,7 +115,7 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
        nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->options.includes},
       {"--exclude", "PREFIX", "leave out URLs that start with this prefix (repeatable)", nullptr, nullptr,
        "needs a URL prefix", nullptr, nullptr, &r->options.excludes},
-      {"--strict", nullptr, "a damaged or bad record fails the import instead of\nbeing skipped with a warning",
+      {"--strict", nullptr, "a damaged or bad record, or a warning of the\nplayer's checks, fails the import",
        &r->options.strict},
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
   };
@@ -130,14 +130,17 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
   return false;
 }
 
-// The input that -o names, or null: a capture or the stub is never replaced.
-const std::string* output_is_input(const Request& r) {
-  common::FileId out_id, in_id;
-  if (r.out_path.empty() || !common::file_id(r.out_path, &out_id)) return nullptr;
-  for (const std::string& in : r.inputs)
-    if (common::file_id(in, &in_id) && in_id == out_id) return &in;
-  if (!r.stub_path.empty() && common::file_id(r.stub_path, &in_id) && in_id == out_id) return &r.stub_path;
-  return nullptr;
+// The build of the player, shared with pack build: the captures and the
+// stub are its inputs, never replaced.
+pack::BuildOptions build_options(const Request& r) {
+  pack::BuildOptions o;
+  o.source = r.inputs[0];
+  if (r.inputs.size() > 1) o.source += " and " + std::to_string(r.inputs.size() - 1) + " more";
+  for (const std::string& in : r.inputs) o.inputs.push_back({in, "the capture"});
+  o.stub_path = r.stub_path;
+  o.out_path = r.out_path;
+  o.strict = r.options.strict;
+  return o;
 }
 
 // Where the payload files go: DIR.part beside the manifest folder, renamed
@@ -216,22 +219,43 @@ std::string make_work_folder(const std::string& manifest_dir) {
   return claim_part_folder(manifest_dir + ".part");
 }
 
-// Both outputs appear only once both are complete.
-void write_outputs(const Request& r, const std::vector<uint8_t>& stub, const capture::Result& result,
-                   WorkFolder* work) {
+// A note of the build's checks as import words its warnings: the entry's
+// capture record names where it came from.
+std::string import_note(const pack::Note& n, const pack::BuildOptions& build, const capture::Result& result) {
+  std::string s = build.source;
+  if (n.entry >= 0 && size_t(n.entry) < result.entries.size())
+    s = result.entries[size_t(n.entry)].where + " (entry " + std::to_string(n.entry) + ")";
+  return s + ": " + n.text;
+}
+
+// The player through the packer's build: checked before anything is
+// written, then written beside the output and renamed into place.
+void build_player(pack::BuildOptions build, capture::Result* result) {
+  common::Progress progress("pack import: writing " + build.out_path, 0);
+  build.progress = &progress;
+  pack::BuildResult built;
   common::Error error;
-  common::AtomicOutput out;
-  if (!r.out_path.empty()) {
-    if (!out.open(r.out_path, &error)) throw ImportError(error);
-    pack::FileSink sink(out.file(), r.out_path);
-    const std::string unwritten = pack::write_player(stub, result.package, &sink);
-    if (!unwritten.empty()) throw ImportError(unwritten);
+  const bool ok = pack::build_player_file(result->package, build, &built, &error);
+  if (ok) progress.finish();
+  else progress.interrupt();
+  for (const pack::Note& n : built.notes) {
+    const std::string line = import_note(n, build, *result);
+    std::fprintf(stderr, "pack: %s: %s\n", n.error ? "error" : "warning", line.c_str());
+    if (!n.hint.empty()) std::fprintf(stderr, "  hint: %s\n", n.hint.c_str());
+    if (!n.error) result->warnings.push_back(line);
   }
+  if (!ok) throw ImportError(error);
+}
+
+// Both outputs appear only once both are complete: the manifest waits in
+// the .part folder while the player is built.
+void write_outputs(const Request& r, capture::Result* result, WorkFolder* work) {
+  common::Error error;
   if (!r.manifest_dir.empty() &&
-      !pack::write_manifest(result.package, "Written by pack import; edit and rebuild with pack build.",
+      !pack::write_manifest(result->package, "Written by pack import; edit and rebuild with pack build.",
                             common::utf8_path(common::fs_path(work->path) / "manifest.toml"), &error))
     throw ImportError(error);
-  if (!r.out_path.empty() && !out.commit(&error)) throw ImportError(error);
+  if (!r.out_path.empty()) build_player(build_options(r), result);
   if (!r.manifest_dir.empty()) {
     std::error_code ec;
     fs::remove(common::fs_path(work->path) / kOwnerFile, ec);
@@ -313,9 +337,9 @@ void print_summary(const capture::Result& r, const Request& q) {
 int run(Request* q) {
   WorkFolder work;
   try {
-    std::vector<uint8_t> stub;
     common::Error error;
-    if (!q->out_path.empty() && !pack::load_stub(q->stub_path, &stub, &error)) throw ImportError(error);
+    if (!q->out_path.empty() && !pack::check_build_options(build_options(*q), &error))
+      throw ImportError(error);
     work.path = make_work_folder(q->manifest_dir);
     q->options.work_dir = work.path;
     uint64_t total = 0;
@@ -327,7 +351,7 @@ int run(Request* q) {
     for (const std::string& in : q->inputs) importer.add(in);
     progress.finish();
     capture::Result result = importer.finish();
-    write_outputs(*q, stub, result, &work);
+    write_outputs(*q, &result, &work);
     work.remove();
     if (q->json) print_json_summary(result, *q);
     else print_summary(result, *q);
@@ -349,10 +373,5 @@ int command_import(int argc, char** argv) {
   Request request;
   int rc = 0;
   if (!parse(argc, argv, &request, &rc)) return rc;
-  if (const std::string* in = output_is_input(request)) {
-    std::fprintf(stderr, "pack import: cannot write %s: it is the input %s; choose another output\n",
-                 request.out_path.c_str(), in->c_str());
-    return 1;
-  }
   return run(&request);
 }

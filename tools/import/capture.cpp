@@ -667,7 +667,10 @@ void Importer::warn_tallies() {
 }
 
 std::vector<Item> Importer::drop_duplicates() {
-  // The last capture of a URL (and POST body) wins.
+  // The last capture of a URL (and POST body) wins. In mode page the player
+  // ignores POST bodies, so one URL is one entry.
+  if (options_.mode != 2)
+    for (Item& it : items_) it.post_key.clear();
   std::map<std::string, size_t> last;
   for (size_t i = 0; i < items_.size(); ++i) last[key_of(items_[i].url, items_[i].post_key)] = i;
   std::vector<Item> kept;

@@ -100,7 +100,7 @@ uint32_t pixels(const std::string& s) {
   if (s.empty() || s.find('%') != std::string::npos) return 0;
   char* end = nullptr;
   long v = std::strtol(s.c_str(), &end, 10);
-  if (end == s.c_str() || v <= 0 || v > 100000) return 0;
+  if (end == s.c_str() || v <= 0 || v > 32767) return 0;  // more than the player's window takes: no size
   while (*end == ' ') ++end;
   return (*end == 0 || ascii_lower(end) == "px") ? uint32_t(v) : 0;
 }

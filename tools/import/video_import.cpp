@@ -1,5 +1,6 @@
 #include "import/video_import.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -39,9 +40,14 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
     flv_error.file = flv.url + " (" + flv.where + ")";
     throw ImportError(flv_error);
   }
+  // Damage is shown as every import warning is, and refuses under --strict
+  // as pack video --strict refuses it.
   for (common::Error p : info.problems) {
     p.file = flv.url;
+    if (options.strict) throw ImportError(p.text() + " (--strict)");
     result->warnings.push_back(p.text());
+    if (options.progress) options.progress->interrupt();
+    if (options.warnings) std::fprintf(options.warnings, "pack: warning: %s\n", p.text().c_str());
   }
   pack::VideoSource source;
   source.flv_path = flv.file;

@@ -39,14 +39,8 @@ bool is_packed_player(const std::vector<uint8_t>& bytes) {
   return probe.load_bytes(bytes);
 }
 
-struct Input {
-  std::string path;
-  std::string what;
-};
-
-std::vector<Input> inputs_of(const Package& pkg, const BuildOptions& o) {
-  std::vector<Input> in;
-  if (!o.manifest_path.empty()) in.push_back({o.manifest_path, "the manifest"});
+std::vector<BuildInput> inputs_of(const Package& pkg, const BuildOptions& o) {
+  std::vector<BuildInput> in = o.inputs;
   if (!o.stub_path.empty()) in.push_back({o.stub_path, "the stub"});
   if (pkg.mode == PLAYBACK_VIDEO) {
     in.push_back({pkg.player.path, "the video player movie"});
@@ -61,10 +55,10 @@ std::vector<Input> inputs_of(const Package& pkg, const BuildOptions& o) {
 }
 
 // Whether the output is one of the inputs, by file identity, and which.
-bool output_is_input(const Package& pkg, const BuildOptions& o, Input* which) {
+bool output_is_input(const Package& pkg, const BuildOptions& o, BuildInput* which) {
   common::FileId out_id, id;
   if (!common::file_id(o.out_path, &out_id)) return false;
-  for (const Input& in : inputs_of(pkg, o))
+  for (const BuildInput& in : inputs_of(pkg, o))
     if (!in.path.empty() && common::file_id(in.path, &id) && id == out_id) {
       *which = in;
       return true;
@@ -72,7 +66,23 @@ bool output_is_input(const Package& pkg, const BuildOptions& o, Input* which) {
   return false;
 }
 
+bool refuse_output_of_input(const Package& pkg, const BuildOptions& o, common::Error* error) {
+  BuildInput in;
+  if (!output_is_input(pkg, o, &in)) return true;
+  return fail(error, "cannot write " + o.out_path + ": it is " + in.what + " (" + in.path +
+                         "); choose another output");
+}
+
 }  // namespace
+
+bool check_build_options(const BuildOptions& o, common::Error* error) {
+  std::vector<uint8_t> stub;
+  if (!load_stub(o.stub_path, &stub, error) || !refuse_output_of_input(Package(), o, error)) return false;
+  const std::string folder = common::folder_of(o.out_path);
+  if (common::path_kind(folder) != common::PathKind::folder)
+    return fail(error, "cannot write " + o.out_path + ": folder " + folder + " does not exist");
+  return true;
+}
 
 bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Error* error) {
   std::string name = path;
@@ -112,10 +122,7 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
   if (errors || (o.strict && warnings))
     return fail(error, "no player written: " + std::to_string(errors) + " error(s), " +
                            std::to_string(warnings) + " warning(s)" + (errors ? "" : " (--strict)"));
-  Input in;
-  if (output_is_input(pkg, o, &in))
-    return fail(error, "cannot write " + o.out_path + ": it is " + in.what + " (" + in.path +
-                           "); choose another output");
+  if (!refuse_output_of_input(pkg, o, error)) return false;
 
   common::AtomicOutput out;
   if (!out.open(o.out_path, error)) return false;

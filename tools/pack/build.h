@@ -12,12 +12,19 @@
 
 namespace pack {
 
+// A file the package was read from (a manifest, a capture), which the
+// output may not replace.
+struct BuildInput {
+  std::string path;
+  std::string what;  // "the manifest", "the capture"
+};
+
 struct BuildOptions {
-  std::string source;         // names the description in messages: the manifest's path, or a label
-  std::string manifest_path;  // the manifest file, protected like every input; empty for none
-  std::string stub_path;      // empty: the stub this packer carries
+  std::string source;              // names the description in messages: the manifest's path, or a label
+  std::vector<BuildInput> inputs;  // protected like the stub and every entry's file
+  std::string stub_path;           // empty: the stub this packer carries
   std::string out_path;
-  bool strict = false;        // warnings refuse the build too
+  bool strict = false;             // warnings refuse the build too
   common::Progress* progress = nullptr;  // told of the bytes written; none: nothing told
 };
 
@@ -33,6 +40,12 @@ struct BuildResult {
 // what the checks found either way.
 bool build_player_file(Package package, const BuildOptions& options, BuildResult* result,
                        common::Error* error);
+
+// What build_player_file refuses without looking at the package: a stub
+// that cannot carry one, an output that is one of options.inputs or sits in
+// a missing folder. Lets a command that reads for long refuse before it
+// starts; the build checks all of it again.
+bool check_build_options(const BuildOptions& options, common::Error* error);
 
 // The stub to pack onto: the file at path, or the carried stub when path is
 // empty. False with a message when there is none or it cannot carry a package.

@@ -161,8 +161,9 @@ void check_shadowed(const Package& pkg, size_t i, SeenUrls* seen, std::vector<No
       notes->push_back(note(
           !reachable, urls[u].second, n,
           std::string(u ? "the alternate URL" : "the URL") + " \"" + utf16_to_utf8(text) +
-              "\" is already served by entry " + std::to_string(s.entry) + " (line " +
-              std::to_string(s.line) + "); the player compares URLs ignoring letter case, so this entry " +
+              "\" is already served by entry " + std::to_string(s.entry) +
+              (s.line ? " (line " + std::to_string(s.line) + ")" : "") +
+              "; the player compares URLs ignoring letter case, so this entry " +
               (reachable ? "is found only by a best match for other URLs" : "is never served for it"),
           keyed ? "remove one, or give them different POST bodies" : "remove one of the two entries"));
       break;
