@@ -39,35 +39,49 @@ class Base64 {
  public:
   // False at the first byte that cannot belong.
   bool feed(const char* p, size_t n, std::string* out) {
+    static const Table table;
+    const size_t at = out->size();
+    out->resize(at + n / 4 * 3 + 3);
+    char* o = &(*out)[at];
+    bool ok = true;
     for (size_t i = 0; i < n; ++i) {
-      char c = p[i];
-      if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-      if (c == '=') {
+      int v = table.value[uint8_t(p[i])];
+      if (v >= 0 && !fill_) {
+        acc_ = (acc_ << 6) | uint32_t(v);
+        bits_ += 6;
+        if (bits_ >= 8) {
+          bits_ -= 8;
+          *o++ = char((acc_ >> bits_) & 0xFF);
+        }
+      } else if (v == kPad) {
         ++fill_;
-        continue;
-      }
-      int v = value(c);
-      if (v < 0 || fill_) return false;
-      acc_ = (acc_ << 6) | uint32_t(v);
-      bits_ += 6;
-      if (bits_ >= 8) {
-        bits_ -= 8;
-        *out += char((acc_ >> bits_) & 0xFF);
+      } else if (v != kSpace) {
+        ok = false;
+        break;
       }
     }
-    return true;
+    out->resize(size_t(o - out->data()));
+    return ok;
   }
   bool finish() const { return fill_ <= 2 && bits_ < 6; }
 
  private:
-  static int value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+' || c == '-') return 62;
-    if (c == '/' || c == '_') return 63;
-    return -1;
-  }
+  enum { kBad = -1, kSpace = -2, kPad = -3 };
+  struct Table {
+    int8_t value[256];
+    Table() {
+      for (int c = 0; c < 256; ++c) {
+        value[c] = c >= 'A' && c <= 'Z'   ? int8_t(c - 'A')
+                   : c >= 'a' && c <= 'z' ? int8_t(c - 'a' + 26)
+                   : c >= '0' && c <= '9' ? int8_t(c - '0' + 52)
+                   : c == '+' || c == '-' ? 62
+                   : c == '/' || c == '_' ? 63
+                   : c == '\r' || c == '\n' || c == ' ' || c == '\t' ? int8_t(kSpace)
+                   : c == '=' ? int8_t(kPad)
+                                          : int8_t(kBad);
+      }
+    }
+  };
   uint32_t acc_ = 0;
   int bits_ = 0;
   size_t fill_ = 0;
