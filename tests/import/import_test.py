@@ -42,6 +42,7 @@ class Site:
 
     def __init__(self):
         rnd = random.Random(12)
+        # In base64 longer than the strings a HAR reader holds in memory (64 KiB).
         self.big = rnd.randbytes(300_000)
         self.text = b"gzip-encoded text " * 200
         self.deflated = b"deflate-encoded text " * 150
