@@ -22,7 +22,7 @@ struct Captured {
   Headers headers;           // the response's
   std::string location;      // a redirect's target given apart (HAR's redirectURL)
   std::string content_type;  // when the headers give none
-  Reader* body = nullptr;    // the body as stored
+  Reader* body = nullptr;    // the body as stored; none when the capture kept none
   // Whether the headers' transfer and content codings are still on the body
   // (WARC, ARC); a browser's HAR, a folder and a resource hold the entity.
   bool coded = true;

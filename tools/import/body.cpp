@@ -20,9 +20,6 @@ namespace {
 
 constexpr size_t LINE_LIMIT = 1 << 16;
 
-struct Undecodable : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");

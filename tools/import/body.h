@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "import/digest.h"
@@ -11,6 +12,12 @@
 #include "import/warc.h"
 
 namespace capture {
+
+// Thrown by a decoding input when its body cannot be decoded; the body is
+// then undecodable, for the reason given.
+struct Undecodable : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
 
 // The start line and header block from reader. The end of the input ends the
 // header block (some writers cut records there); bare LF ends lines. Empty on

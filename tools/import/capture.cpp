@@ -504,6 +504,7 @@ bool Importer::take(const Captured& c, Item* item, Payload* payload) {
   if (d.verdict == Verdict::redirect) redirects_.push_back({c.url, d.target, c.where});
   if (d.verdict != Verdict::keep) return skip(d.reason), false;
   if (filtered(c.url)) return false;
+  if (!c.body) return skip("no content saved"), false;
   PayloadFile f(this, c.url);
   BodyResult b = decode_stream(c.coded ? c.headers : Headers(), c.body,
                                [&](const uint8_t* p, size_t n) { f.write(p, n); }, uint64_t(INT32_MAX),

@@ -3,16 +3,14 @@
 // through files, so memory does not follow the file or any body in it.
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <memory>
 
 #include <nlohmann/json.hpp>
 
-#include "common/base64.h"
 #include "common/file.h"
-#include "common/paths.h"
 #include "common/utf.h"
 #include "import/accept.h"
+#include "import/body.h"
 #include "import/capture.h"
 #include "import/json_spill.h"
 
@@ -87,45 +85,34 @@ class Base64 {
   size_t fill_ = 0;
 };
 
-bool base64_decode(const std::string& in, std::string* out) {
-  out->clear();
-  Base64 b;
-  return b.feed(in.data(), in.size(), out) && b.finish();
-}
-
-// Decodes the file from into the file to; false when it is not base64.
-bool base64_decode_file(const std::string& from, const std::string& to, uint64_t* size) {
-  common::File in = common::open_file(from, "rb");
-  if (!in) throw ImportError(from + ": " + std::strerror(errno));
-  common::File out = common::open_file(to, "wb");
-  if (!out) throw ImportError(to + ": " + std::strerror(errno));
-  std::vector<char> buf(1 << 16);
-  std::string decoded;
-  Base64 b;
-  *size = 0;
-  while (size_t got = std::fread(buf.data(), 1, buf.size(), in.get())) {
-    decoded.clear();
-    if (!b.feed(buf.data(), got, &decoded)) return false;
-    if (!decoded.empty() && std::fwrite(decoded.data(), 1, decoded.size(), out.get()) != decoded.size())
-      throw ImportError(to + ": write error (disk full?)");
-    *size += decoded.size();
+// A saved body in base64, decoded as it is read.
+class Base64Input : public Input {
+ public:
+  explicit Base64Input(Input* inner) : inner_(inner), in_(1 << 16) {}
+  size_t read(uint8_t* buf, size_t n) override {
+    while (pos_ == out_.size()) {
+      if (done_) return 0;
+      out_.clear();
+      pos_ = 0;
+      size_t got = inner_->read(reinterpret_cast<uint8_t*>(in_.data()), in_.size());
+      done_ = got == 0;
+      if ((got && !base64_.feed(in_.data(), got, &out_)) || (done_ && !base64_.finish()))
+        throw Undecodable("content.text is not valid base64");
+    }
+    size_t k = std::min(n, out_.size() - pos_);
+    std::memcpy(buf, out_.data() + pos_, k);
+    pos_ += k;
+    return k;
   }
-  if (std::ferror(in.get())) throw ImportError(from + ": read error");
-  if (!out.close()) throw ImportError(to + ": write error (disk full?)");
-  return b.finish();
-}
+  int64_t source_offset() const override { return inner_->source_offset(); }
 
-void remove_file(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(common::fs_path(path), ec);
-}
-
-// A file removed when it goes, unless kept.
-struct TempFile {
-  std::string path;
-  ~TempFile() {
-    if (!path.empty()) remove_file(path);
-  }
+ private:
+  Input* inner_;
+  std::vector<char> in_;
+  std::string out_;
+  size_t pos_ = 0;
+  bool done_ = false;
+  Base64 base64_;
 };
 
 // A JSON number that is a whole number in [low, high]; the rest is refused
@@ -439,68 +426,44 @@ void Importer::har_entry(const json& e, const std::string& where, HarReader* rea
   auto text = [reader](const json& j, const char* field) { return reader->text(j, field); };
   const json& req = e.at("request");
   const json& res = e.at("response");
-  Item item;
-  item.url = text(req.at("url"), "request.url");
-  item.where = where;
-  if (!is_web_url(item.url)) return skip("not an http or https URL");
+  Captured c;
+  c.url = text(req.at("url"), "request.url");
+  c.where = where;
+  if (!is_web_url(c.url)) return skip("not an http or https URL");
   int64_t status;
   if (!whole_number(res.at("status"), 0, 999, &status))
     return bad(where, "response.status is not a whole number from 0 to 999");
-  Headers headers;
+  c.status = int(status);
   if (res.contains("headers"))
     for (const auto& h : res["headers"])
-      headers.emplace_back(text(h.at("name"), "a response header"), text(h.at("value"), "a response header"));
-  Decision d = decide(item.url, int(status), headers, reader->text_or(res, "redirectURL", "response.redirectURL"));
-  if (d.verdict == Verdict::redirect) redirects_.push_back({item.url, d.target, where});
-  if (d.verdict != Verdict::keep) return skip(d.reason);
-  if (filtered(item.url)) return;
+      c.headers.emplace_back(text(h.at("name"), "a response header"), text(h.at("value"), "a response header"));
+  c.location = reader->text_or(res, "redirectURL", "response.redirectURL");
+  c.method = reader->text_or(req, "method", "request.method");
+  if (c.method == "POST" && req.contains("postData")) {
+    const json& post = req["postData"];
+    if (!(post.contains("text") && post["text"].is_string()) && post.contains("params"))
+      accepted(where, "HAR form saved as params, joined again");
+    c.request_body = har_post_body(post, text);
+  }
   const json& content = res.at("content");
-  if (!content.contains("text") || !content["text"].is_string()) return skip("no content saved");
-  const std::string& saved = content["text"].get_ref<const std::string&>();
-  const JsonSpill::Spill* spilled = reader->spilled(saved);
-  const bool base64 = reader->text_or(content, "encoding", "response.content.encoding") == "base64";
-  std::string body;
-  TempFile decoded;  // a spilled body, decoded
-  uint64_t size;
-  if (!spilled) {
-    body = saved;
-    if (base64) {
-      std::string out;
-      if (!base64_decode(body, &out)) return bad(where, "content.text is not valid base64", "undecodable");
-      body.swap(out);
-    }
-    size = body.size();
-  } else if (base64) {
-    decoded.path = spilled->path + ".body";
-    if (!base64_decode_file(spilled->path, decoded.path, &size))
-      return bad(where, "content.text is not valid base64", "undecodable");
-  } else {
-    size = spilled->size;
-  }
-  if (!keeps_body(int(status), headers, size)) return skip("incomplete");
+  c.content_type = reader->text_or(content, "mimeType", "response.content.mimeType");
   // Browsers save the decoded entity, so Content-Encoding no longer applies.
-  item.content_type = header(headers, "Content-Type");
-  if (item.content_type.empty()) item.content_type = reader->text_or(content, "mimeType", "response.content.mimeType");
-  if (reader->text_or(req, "method", "request.method") == "POST" && req.contains("postData")) {
-    std::string post = har_post_body(req["postData"], text);
-    if (!post.empty()) item.post_key = common::base64(post.data(), post.size());
+  c.coded = false;
+  std::unique_ptr<Input> saved, decoded;
+  std::unique_ptr<Reader> body;
+  if (content.contains("text") && content["text"].is_string()) {
+    const std::string& t = content["text"].get_ref<const std::string&>();
+    const JsonSpill::Spill* spilled = reader->spilled(t);
+    saved.reset(spilled ? static_cast<Input*>(new FileInput(spilled->path))
+                        : new MemoryInput(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
+    if (reader->text_or(content, "encoding", "response.content.encoding") == "base64")
+      decoded.reset(new Base64Input(saved.get()));
+    body.reset(new Reader(decoded ? decoded.get() : saved.get()));
+    c.body = body.get();
   }
-  Payload p;
-  if (!spilled) {
-    p = store(item.url, reinterpret_cast<const uint8_t*>(body.data()), body.size());
-  } else {
-    // The spilled (or decoded) file becomes the payload as it is.
-    const std::string& from = base64 ? decoded.path : spilled->path;
-    p.file = common::utf8_path(common::fs_path(options_.work_dir) / payload_name(item.url));
-    std::error_code ec;
-    std::filesystem::rename(common::fs_path(from), common::fs_path(p.file), ec);
-    if (ec) throw ImportError(p.file + ": " + ec.message());
-    files_.push_back(p.file);
-    p.size = int64_t(size);
-  }
-  item.file = p.file;
-  item.size = p.size;
-  keep(item);
+  Item item;
+  Payload payload;
+  if (take(c, &item, &payload)) keep(item);
 }
 
 }  // namespace capture
