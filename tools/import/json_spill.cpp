@@ -174,7 +174,6 @@ JsonSpill::JsonSpill(Input* input, std::string dir, size_t threshold)
     : input_(input), dir_(std::move(dir)), threshold_(threshold), in_(1 << 16) {}
 
 JsonSpill::~JsonSpill() {
-  delete unescape_;
   if (file_) {
     file_.reset();
     remove_file(spill_path_);
@@ -240,47 +239,59 @@ void JsonSpill::fill() {
       in_offset_ += int64_t(n);
       if (unescape_->done()) end_spill();
     } else if (mode_ == OUTSIDE) {
-      while (in_pos_ < in_end_ && mode_ == OUTSIDE) {
-        uint8_t c = in_[in_pos_];
-        if (c == '"') {
-          mode_ = STRING;
-          escaped_ = false;
-          string_start_ = in_offset_;
-          number_run_ = 0;
-        } else {
-          bool number = (c >= '0' && c <= '9') || std::strchr("+-.eE", c);
-          number_run_ = number && c ? number_run_ + 1 : 0;
-          if (c == '[' || c == '{') ++depth_;
-          if ((c == ']' || c == '}') && depth_) --depth_;
-          if (number_run_ > kMaxNumber || depth_ > kMaxDepth) {
-            if (!out_.empty()) return;
-            throw JsonFault{in_offset_, number_run_ > kMaxNumber ? "a number of more than 4096 characters"
-                                                                 : "nested more than 4096 deep"};
-          }
-          out_ += char(c);
-        }
-        ++in_pos_;
-        ++in_offset_;
-      }
+      if (!outside()) return;
     } else {
-      while (in_pos_ < in_end_ && mode_ == STRING && pending_.size() <= threshold_) {
-        uint8_t c = in_[in_pos_++];
-        ++in_offset_;
-        if (escaped_) {
-          escaped_ = false;
-        } else if (c == '\\') {
-          escaped_ = true;
-        } else if (c == '"') {
-          out_ += '"';
-          out_ += pending_;
-          out_ += '"';
-          pending_.clear();
-          mode_ = OUTSIDE;
-          break;
-        }
-        pending_ += char(c);
-      }
+      in_string();
     }
+  }
+}
+
+// Text outside strings, up to the next string; false when what is out must
+// go to the parser before a fault is thrown.
+bool JsonSpill::outside() {
+  while (in_pos_ < in_end_ && mode_ == OUTSIDE) {
+    uint8_t c = in_[in_pos_];
+    if (c == '"') {
+      mode_ = STRING;
+      escaped_ = false;
+      string_start_ = in_offset_;
+      number_run_ = 0;
+    } else {
+      bool number = (c >= '0' && c <= '9') || std::strchr("+-.eE", c);
+      number_run_ = number && c ? number_run_ + 1 : 0;
+      if (c == '[' || c == '{') ++depth_;
+      if ((c == ']' || c == '}') && depth_) --depth_;
+      if (number_run_ > kMaxNumber || depth_ > kMaxDepth) {
+        if (!out_.empty()) return false;
+        throw JsonFault{in_offset_, number_run_ > kMaxNumber ? "a number of more than 4096 characters"
+                                                             : "nested more than 4096 deep"};
+      }
+      out_ += char(c);
+    }
+    ++in_pos_;
+    ++in_offset_;
+  }
+  return true;
+}
+
+// A string's text, held until it ends or grows past the threshold.
+void JsonSpill::in_string() {
+  while (in_pos_ < in_end_ && mode_ == STRING && pending_.size() <= threshold_) {
+    uint8_t c = in_[in_pos_++];
+    ++in_offset_;
+    if (escaped_) {
+      escaped_ = false;
+    } else if (c == '\\') {
+      escaped_ = true;
+    } else if (c == '"') {
+      out_ += '"';
+      out_ += pending_;
+      out_ += '"';
+      pending_.clear();
+      mode_ = OUTSIDE;
+      break;
+    }
+    pending_ += char(c);
   }
 }
 
@@ -288,8 +299,7 @@ void JsonSpill::start_spill() {
   spill_path_ = common::utf8_path(common::fs_path(dir_) / ("json-string-" + std::to_string(++serial_) + ".tmp"));
   file_ = common::open_file(spill_path_, "wb");
   if (!file_) throw ImportError(spill_path_ + ": " + std::strerror(errno));
-  delete unescape_;
-  unescape_ = new Unescape(file_.get(), spill_path_);
+  unescape_.reset(new Unescape(file_.get(), spill_path_));
   unescape_->feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
   pending_.clear();
   mode_ = SPILLING;
@@ -299,8 +309,7 @@ void JsonSpill::end_spill() {
   unescape_->flush();
   if (!file_.close()) throw ImportError(spill_path_ + ": write error (disk full?)");
   spills_[serial_] = Spill{spill_path_, unescape_->size()};
-  delete unescape_;
-  unescape_ = nullptr;
+  unescape_.reset();
   std::string marker = std::string("\"") + kMarker + std::to_string(serial_) + "\"";
   marks_.emplace_back(out_total_ + out_.size() + marker.size() - 1, in_offset_ - 1);
   out_ += marker;

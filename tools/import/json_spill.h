@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,6 +82,8 @@ class JsonSpill {
  private:
   class Unescape;
   void fill();
+  bool outside();
+  void in_string();
   bool refill();
   void outside(uint8_t c);
   void start_spill();
@@ -100,7 +103,7 @@ class JsonSpill {
   bool escaped_ = false;
   int64_t string_start_ = 0;
   size_t number_run_ = 0, depth_ = 0;
-  Unescape* unescape_ = nullptr;
+  std::unique_ptr<Unescape> unescape_;
   common::File file_;  // the spill being written
   std::string spill_path_;
   uint64_t serial_ = 0;
