@@ -529,6 +529,11 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
                 if redirect:
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+                if name == "httrack":  # its cache and log: one line for all, counted
+                    lines = [w for w in summary["warnings"] if w.startswith("outside a host folder")]
+                    self.assertEqual(len(lines), 1, summary["warnings"])
+                    self.assertIn(f"outside a host folder ({summary['skipped']['outside a host folder']}): ",
+                                  lines[0])
 
     def test_arc_and_early_warc(self):
         site, r = FIX.site, FIX.site.root

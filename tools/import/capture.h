@@ -166,6 +166,9 @@ class Importer {
   void report(uint64_t within);
 };
 
+// One warning line: kept in the result and shown on options.warnings.
+void warn(const Options& options, Result* result, const std::string& line);
+
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.
 std::string folder_url(const std::string& scheme, const std::string& rel);
 
