@@ -115,11 +115,18 @@ class Importer {
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
               std::vector<Request>* requests);
+  void pair_requests(const std::vector<Request>& requests, size_t first_item);
   void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
                const std::string& where);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
-  void revisit(const RecordHead& head, Item* item, const std::string& content_type);
+  // A revisit's item, its payload looked up at the end; http is its message,
+  // if the block holds one.
+  void revisit(const RecordHead& head, Item* item, const HttpMessage* http);
+  // decide() applied, a redirect noted, a skip counted, then the filters:
+  // whether the response is to be kept.
+  bool admit(const std::string& url, int status, const Headers& headers, const std::string& location,
+             const std::string& where);
   // The one rule: decides what a captured response becomes and, when it is
   // kept, streams its body to a payload file. False when nothing is kept
   // (counted, or noted as a redirect).
@@ -131,18 +138,19 @@ class Importer {
   void resolve_revisits();
   void warn_tallies();
   std::vector<Item> drop_duplicates();
-  // kind: the summary's reason, "bad record", "damaged record" or
-  // "undecodable"; skipped unless --strict, which refuses.
+  // kind: the summary's reason ("bad record", "damaged record",
+  // "undecodable", "too large for the player"); skipped unless --strict,
+  // which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
-  // A variant accepted as replay tools accept it, counted.
+  // Counted under its kind, one warning line a kind: what is "KIND" or
+  // "KIND|the first place's detail".
   void accepted(const std::string& where, const std::string& what);
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
   void skip(const std::string& reason) { ++result_.skipped[reason]; }
-  // Keeps an item unless a filter or the player's limits drop it.
+  // Keeps an item unless it is more than the player reads of an entry.
   void keep(Item item);
   bool filtered(const std::string& url);
-  Payload store(const std::string& url, const uint8_t* data, size_t n);
   std::string payload_name(const std::string& url);
 
   Options options_;
@@ -159,6 +167,9 @@ class Importer {
   uint64_t read_before_ = 0;  // bytes of the inputs read whole
   void report(uint64_t within);
 };
+
+// One warning line: kept in the result and shown on options.warnings.
+void warn(const Options& options, Result* result, const std::string& line);
 
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.
 std::string folder_url(const std::string& scheme, const std::string& rel);

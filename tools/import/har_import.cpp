@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/file.h"
+#include "common/url.h"
 #include "common/utf.h"
 #include "import/accept.h"
 #include "import/body.h"
@@ -19,17 +20,13 @@ namespace capture {
 namespace {
 
 using json = nlohmann::json;
+using common::is_web_url;
 
 // A spilled string read back into the entry's tree when no longer than this;
 // a longer one (other than the saved body) makes the entry too large.
 constexpr uint64_t kReadBack = 1 << 20;
 // What an entry's tree may take besides its saved body.
 constexpr uint64_t kEntryBudget = 16 << 20;
-
-bool is_web_url(const std::string& url) {
-  std::string l = common::ascii_lower(url.substr(0, 8));
-  return l.compare(0, 7, "http://") == 0 || l.compare(0, 8, "https://") == 0;
-}
 
 // base64 as browsers write it (either alphabet, line breaks allowed), a
 // piece at a time.
@@ -349,6 +346,10 @@ class Importer::HarReader : public json::json_sax_t {
   }
 
   void end_entry() {
+    struct Release {
+      HarReader* reader;
+      ~Release() { reader->release_entry(); }
+    } release{this};
     const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
     importer_->current_ = where;
     try {
@@ -357,19 +358,10 @@ class Importer::HarReader : public json::json_sax_t {
     } catch (const json::exception& e) {
       importer_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
     } catch (const FieldTooLarge& f) {
-      const std::string what = f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
-                               std::to_string(pack::entry_text_limit());
-      if (importer_->options_.strict) {
-        release_entry();
-        throw ImportError(where + ": " + what + " (--strict)");
-      }
-      importer_->accepted(where, "too large for the player|" + what);
-      importer_->skip("too large for the player");
-    } catch (...) {
-      release_entry();
-      throw;
+      importer_->bad(where, f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
+                                std::to_string(pack::entry_text_limit()),
+                     "too large for the player");
     }
-    release_entry();
     importer_->report(uint64_t(spill_->consumed()));
   }
 
