@@ -13,6 +13,8 @@
 #include "resolve/resolve.h"
 #include "resolve/url_text.h"
 #include "swf/swf_reader.h"
+#include "common/base64.h"
+#include "common/file.h"
 #include "common/json.h"
 #include "common/utf.h"
 
@@ -50,18 +52,6 @@ std::string ends_type(const std::string& name) {
   if (ends(".wasm")) return "application/wasm";
   if (ends(".map")) return "application/json";
   return "application/octet-stream";
-}
-
-bool read_local(const std::string& path, std::string* out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[65536];
-  size_t n;
-  out->clear();
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
 }
 
 // Text for a JavaScript string literal inside an HTML script element.
@@ -209,8 +199,9 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
   }
   out->status = 404;
   out->content_type = "text/plain";
+  common::Error unread;
   if (name.find('/') != std::string::npos || name[0] == '.' || options_.ruffle_dir.empty() ||
-      !read_local(options_.ruffle_dir + "/" + name, &out->body)) {
+      !common::read_whole_file(options_.ruffle_dir + "/" + name, &out->body, &unread)) {
     out->body = "not a Ruffle file: " + name + "\n";
     return true;
   }
@@ -242,12 +233,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
   if (!common::utf8_to_utf16(url, &request)) {
     s.refused = true;
   } else {
-    std::string key;
-    if (method == "POST" && !body.empty()) {
-      char* k = nullptr;
-      if (base64_encode(body.data(), uint32_t(body.size()), &k) >= 0 && k) key = k;
-      std::free(k);
-    }
+    std::string key = method == "POST" && !body.empty() ? common::base64(body.data(), body.size()) : std::string();
     s.refused = !resolve_with_key(request.c_str(), key.empty() ? nullptr : key.c_str(), &index);
   }
   const ResourceEntry* e = s.refused ? nullptr : resource_entry(index);
