@@ -171,12 +171,19 @@ std::string PackageServer::start_page() const {
   return p;
 }
 
+bool PackageServer::ruffle_name(const std::string& plain, std::string* name) const {
+  for (const std::string& base : {folder_ + kRuffleFolder, ruffle_base()}) {
+    if (plain.size() > base.size() && plain.compare(0, base.size(), base) == 0) {
+      *name = plain.substr(base.size());
+      return true;
+    }
+  }
+  return false;
+}
+
 bool PackageServer::is_internal(const std::string& url) const {
-  std::string plain = strip_query(url);
-  std::string ruffle = ruffle_base();
-  if (plain.compare(0, ruffle.size(), ruffle) == 0 && plain.size() > ruffle.size()) return true;
-  ruffle = folder_ + kRuffleFolder;
-  return plain == start_url_ || (plain.size() > ruffle.size() && plain.compare(0, ruffle.size(), ruffle) == 0);
+  std::string plain = strip_query(url), name;
+  return plain == start_url_ || ruffle_name(plain, &name);
 }
 
 bool PackageServer::internal_answer(const std::string& url, Answer* out) {
@@ -187,10 +194,8 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
     out->body = start_page();
     return true;
   }
-  std::string ruffle = folder_ + kRuffleFolder;
-  if (plain.compare(0, ruffle.size(), ruffle) != 0) ruffle = ruffle_base();
-  if (plain.compare(0, ruffle.size(), ruffle) != 0 || plain.size() == ruffle.size()) return false;
-  std::string name = plain.substr(ruffle.size());
+  std::string name;
+  if (!ruffle_name(plain, &name)) return false;
   if (name == kFirstFrame) {
     double expected = -1;
     first_frame_ms_.compare_exchange_strong(expected, now_ms());
