@@ -414,6 +414,17 @@ class ImportTest(unittest.TestCase):
             args += ["--manifest", os.path.join(self.out, "m")]
         return pack(*args)
 
+    def fresh(self):
+        shutil.rmtree(self.out)
+        os.mkdir(self.out)
+
+    def assertStored(self, expected, stored, name):
+        """expected: {(URL, POST body or None): payload}, each kept byte-exact."""
+        for (url, post), data in expected.items():
+            key = (url, post_key(post))
+            self.assertTrue(key in stored, f"{name}: {key} missing")
+            self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+
     def manifest(self):
         with open(os.path.join(self.out, "m", "manifest.toml"), "rb") as f:
             return tomllib.load(f)
@@ -455,18 +466,12 @@ class ImportTest(unittest.TestCase):
             cases.append(("mirrored folder", [FIX.mirror], mirrored))
         for name, inputs, expected in cases:
             with self.subTest(name):
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import(inputs)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
                 manifest, stored = self.manifest(), self.stored()
-                for (url, post), data in expected.items():
-                    key = (url, post_key(post))
-                    self.assertTrue(key in stored, f"{name}: {key} missing")
-                    self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
-                if "SHA-256" in name:
-                    self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
+                self.assertStored(expected, stored, name)
                 first = manifest["entry"][0]
                 self.assertEqual(first["url"], r + "movie.swf?v=1")
                 self.assertEqual(first["content_type"], "application/x-shockwave-flash")
@@ -514,15 +519,11 @@ class ImportTest(unittest.TestCase):
         ]
         for name, inputs, expected, redirect, damaged in cases:
             with self.subTest(name):
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import(inputs, exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary, stored = json.loads(result.stdout), self.stored()
-                for (url, post), data in expected.items():
-                    key = (url, post_key(post))
-                    self.assertTrue(key in stored, f"{name}: {key} missing")
-                    self.assertEqual(stored[key][0], data, f"{name}: {url} {post}")
+                self.assertStored(expected, stored, name)
                 if "SHA-256" in name:
                     self.assertFalse((r + "new.txt", "") in stored, "kept against its digest")
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
@@ -557,8 +558,7 @@ class ImportTest(unittest.TestCase):
                    for v, p in zip(("0.17", "0.18"), early)]]
         for name, inputs, payloads in cases:
             with self.subTest(name):
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import(inputs, exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 stored = self.stored()
@@ -602,8 +602,7 @@ class ImportTest(unittest.TestCase):
             json.dump({"log": {"entries": entries}}, f)
         seen = []
         for path in (warc, har):
-            shutil.rmtree(self.out)
-            os.mkdir(self.out)
+            self.fresh()
             result = self.run_import([path], exe=False)
             self.assertEqual(result.returncode, 0, result.stderr.decode())
             summary = json.loads(result.stdout)
@@ -623,8 +622,7 @@ class ImportTest(unittest.TestCase):
         everything = {url for url, _ in FIX.site.expected(counter=2)}
         for options, kept, skipped in cases:
             with self.subTest(options):
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import([FIX.har], *options, exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
@@ -780,8 +778,7 @@ class ImportTest(unittest.TestCase):
                 path = os.path.join(d, "c.warc")
                 with open(path, "wb") as f:
                     f.write(data)
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import([path], exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
@@ -792,8 +789,7 @@ class ImportTest(unittest.TestCase):
                     if url != lost and not (lost is None and url == r + "data.xml" and "gzip" in name):
                         self.assertEqual(stored.get(url), body, f"{name}: {url}")
                 self.assertNotIn(lost, stored, name)
-                shutil.rmtree(self.out)
-                os.mkdir(self.out)
+                self.fresh()
                 result = self.run_import([path], "--strict")
                 self.assertEqual(result.returncode, 1, name)
                 self.assertIn("--strict", result.stderr.decode())
@@ -899,8 +895,7 @@ class ImportTest(unittest.TestCase):
         skipped = json.loads(result.stdout)["skipped"]
         self.assertEqual((skipped["bad record"], skipped["undecodable"]), (1, 1))
         self.assertEqual(result.stderr.decode().count("warning"), 2)
-        shutil.rmtree(self.out)
-        os.mkdir(self.out)
+        self.fresh()
         result = self.run_import([path], "--strict")
         self.assertEqual(result.returncode, 1)
         self.assertIn(b"--strict", result.stderr)
@@ -929,6 +924,12 @@ class ImportTest(unittest.TestCase):
                    "WARC-Record-ID: <urn:uuid:r1>"),
             record("request", "http://r.test/p", b"POST /p HTTP/1.1\r\nHost: r.test\r\n\r\nk=v",
                    "WARC-Record-ID: <urn:uuid:q1>", "WARC-Concurrent-To: <urn:uuid:r1>"),
+            # Two POSTs to one URL without record IDs: each answer takes the
+            # nearest request before it.
+            record("request", "http://r.test/q", b"POST /q HTTP/1.1\r\n\r\na=1"),
+            record("response", "http://r.test/q", b"HTTP/1.1 200 OK\r\n\r\none"),
+            record("request", "http://r.test/q", b"POST /q HTTP/1.1\r\n\r\na=2"),
+            record("response", "http://r.test/q", b"HTTP/1.1 200 OK\r\n\r\ntwo!"),
             # A redirect seen again; a resource under --exclude.
             record("revisit", "http://r.test/e", b"HTTP/1.1 302 Found\r\nLocation: /a.swf\r\n\r\n"),
             record("resource", "http://r.test/x/res.txt", b"resource", "Content-Type: text/plain"),
@@ -947,7 +948,8 @@ class ImportTest(unittest.TestCase):
                       summary["redirects"])
         self.assertEqual(got, {("http://r.test/a.swf", ""): 12, ("http://r.test/b.swf", ""): 12,
                                ("http://r.test/c.swf", ""): 12,
-                               ("http://r.test/p", post_key("k=v")): 6})
+                               ("http://r.test/p", post_key("k=v")): 6,
+                               ("http://r.test/q", post_key("a=1")): 3, ("http://r.test/q", post_key("a=2")): 4})
         self.assertEqual(summary["skipped"], {"revisit of a payload not in the capture": 1, "redirect": 1,
                                               "--exclude http://r.test/x/": 1})
 

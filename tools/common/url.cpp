@@ -3,6 +3,8 @@
 #include <cctype>
 #include <vector>
 
+#include "common/utf.h"
+
 namespace common {
 namespace {
 
@@ -71,6 +73,11 @@ std::string join_url(const std::string& base, const std::string& rel) {
   size_t rel_path_end = rel.find_first_of("?#");
   std::string rest = rel_path_end == std::string::npos ? "" : rel.substr(rel_path_end);
   return authority + remove_dots(merged_path(path, rel.substr(0, rel_path_end), rel[0] == '/')) + rest;
+}
+
+bool is_web_url(const std::string& url) {
+  std::string l = ascii_lower(url.substr(0, 8));
+  return l.compare(0, 7, "http://") == 0 || l.compare(0, 8, "https://") == 0;
 }
 
 }  // namespace common

@@ -5,16 +5,18 @@
 #include <exception>
 #include <filesystem>
 #include <set>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
 
 #include "common/base64.h"
 #include "common/file.h"
 #include "common/paths.h"
+#include "common/url.h"
 #include "common/utf.h"
 #include "import/body.h"
-#include "import/html.h"
 #include "import/digest.h"
+#include "import/html.h"
 #include "import/video_import.h"
 #include "import/zip.h"
 #include "pack/content_type.h"
@@ -24,11 +26,11 @@ namespace fs = std::filesystem;
 namespace capture {
 
 using common::ascii_lower;
+using common::is_web_url;
 using common::read_whole_file;
 using common::text_to_utf16;
 
 namespace {
-
 
 bool starts_with(const std::string& s, const char* prefix) {
   return s.compare(0, std::strlen(prefix), prefix) == 0;
@@ -37,11 +39,6 @@ bool starts_with(const std::string& s, const char* prefix) {
 bool ends_with(const std::string& s, const char* suffix) {
   size_t n = std::strlen(suffix);
   return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
-}
-
-bool is_web_url(const std::string& url) {
-  std::string l = ascii_lower(url.substr(0, 8));
-  return starts_with(l, "http://") || starts_with(l, "https://");
 }
 
 std::string media_type(const std::string& content_type) {
@@ -87,7 +84,6 @@ std::string read_text(const std::string& path) {
   if (!read_whole_file(path, &text, &error)) throw ImportError(error);
   return text;
 }
-
 
 }  // namespace
 
@@ -166,12 +162,6 @@ class Importer::PayloadFile {
   bool kept_ = false;
 };
 
-Importer::Payload Importer::store(const std::string& url, const uint8_t* data, size_t n) {
-  PayloadFile f(this, url);
-  f.write(data, n);
-  return f.keep(this);
-}
-
 void Importer::bad(const std::string& where, const std::string& why, const char* kind) {
   std::string text = where + ": " + why;
   if (options_.strict) throw ImportError(text + " (--strict)");
@@ -216,17 +206,10 @@ void Importer::keep(Item item) {
   e.post_key = item.post_key;
   e.content_type = text_to_utf16(item.content_type);
   int64_t bytes = pack::entry_text_bytes(e);
-  if (bytes > pack::entry_text_limit()) {
-    if (options_.strict)
-      throw ImportError(item.where + ": its URL, POST key and content type take " + std::to_string(bytes) +
-                        " bytes in the player, which reads at most " + std::to_string(pack::entry_text_limit()) +
-                        " (--strict)");
-    accepted(item.where, "too large for the player|URL, POST key and content type take " +
-                             std::to_string(bytes) + " bytes; the player reads at most " +
-                             std::to_string(pack::entry_text_limit()));
-    skip("too large for the player");
-    return;
-  }
+  if (bytes > pack::entry_text_limit())
+    return bad(item.where, "its URL, POST key and content type take " + std::to_string(bytes) +
+                               " bytes; the player reads at most " + std::to_string(pack::entry_text_limit()),
+               "too large for the player");
   items_.push_back(std::move(item));
 }
 
@@ -261,7 +244,7 @@ void Importer::add_file(const std::string& path) {
     return head.size() >= n && std::memcmp(head.data(), magic, n) == 0;
   };
   if (is("WARC/") || is("filedesc://") || is("\x1f\x8b")) {
-    if (is("\x1f\x8b") != (ascii_lower(path.substr(path.size() < 3 ? 0 : path.size() - 3)) == ".gz"))
+    if (is("\x1f\x8b") != ends_with(ascii_lower(path), ".gz"))
       accepted(path, is("\x1f\x8b") ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
     std::unique_ptr<FileInput> file(new FileInput(path));
     const FileInput* progress = file.get();
@@ -305,25 +288,37 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
     }
     if (progress_file) report(uint64_t(progress_file->position()));
   }
-  // Pair each response with its request: by WARC-Concurrent-To either way,
-  // else the nearest request for the same URI before it.
+  pair_requests(requests, first_item);
+}
+
+// Pairs each response with its request: by WARC-Concurrent-To either way
+// (the first such request), else the nearest request for the same URI
+// before it. Indexed, as a crawl holds many thousands of each.
+void Importer::pair_requests(const std::vector<Request>& requests, size_t first_item) {
+  std::unordered_map<std::string, size_t> by_id, naming;
+  std::unordered_map<std::string, std::vector<size_t>> by_uri;  // in record order
+  for (size_t k = 0; k < requests.size(); ++k) {
+    by_id.emplace(requests[k].id, k);
+    for (const std::string& id : requests[k].concurrent) naming.emplace(id, k);
+    by_uri[requests[k].uri].push_back(k);
+  }
   for (size_t i = first_item; i < items_.size(); ++i) {
     Item& item = items_[i];
     if (!item.wants_key) continue;
-    const Request* found = nullptr;
-    for (const Request& r : requests) {
-      bool linked = std::find(item.concurrent.begin(), item.concurrent.end(), r.id) != item.concurrent.end() ||
-                    (!item.record_id.empty() &&
-                     std::find(r.concurrent.begin(), r.concurrent.end(), item.record_id) != r.concurrent.end());
-      if (linked) {
-        found = &r;
-        break;
-      }
+    size_t found = requests.size();
+    for (const std::string& id : item.concurrent) {
+      auto it = by_id.find(id);
+      if (it != by_id.end()) found = std::min(found, it->second);
     }
-    if (!found)
-      for (const Request& r : requests)
-        if (r.index < item.record_index && r.uri == item.url) found = &r;
-    if (found) item.post_key = found->key;
+    auto named = item.record_id.empty() ? naming.end() : naming.find(item.record_id);
+    if (named != naming.end()) found = std::min(found, named->second);
+    auto same = by_uri.find(item.url);
+    if (found == requests.size() && same != by_uri.end()) {
+      auto after = std::lower_bound(same->second.begin(), same->second.end(), item.record_index,
+                                    [&](size_t k, int64_t index) { return requests[k].index < index; });
+      if (after != same->second.begin()) found = *(after - 1);
+    }
+    if (found < requests.size()) item.post_key = requests[found].key;
   }
 }
 
@@ -339,10 +334,6 @@ bool is_http_block(const RecordHead& head, const std::string& type, Reader* http
           (n == 5 && ascii_lower(std::string(reinterpret_cast<const char*>(p), 5)) == "http/") ||
           type == "request");
 }
-
-}  // namespace
-
-namespace {
 
 // The digest a block is checked against: its own, else (a resource's block
 // is its payload) the payload's.
@@ -419,7 +410,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
     if (head.length == 0) accepted(where, "revisit record with an empty block");
-    revisit(head, &item, "");
+    revisit(head, &item, nullptr);
   } else if (!http_block) {
     return bad(where, "response record without an HTTP message");
   } else if (type == "request") {
@@ -464,14 +455,7 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
   std::string error = parse_http_head(http_reader, &http);
   if (!error.empty()) return bad(item->where, error), false;
   lenience(item->where, http.lenient);
-  if (head.type() == "revisit") {
-    // The payload comes from the record it refers to, wherever it lies.
-    Decision d = decide(item->url, http.status == 304 ? 200 : http.status, http.headers);
-    if (d.verdict == Verdict::redirect) redirects_.push_back({item->url, d.target, item->where});
-    if (d.verdict != Verdict::keep) return skip(d.reason), false;
-    revisit(head, item, header(http.headers, "Content-Type"));
-    return false;
-  }
+  if (head.type() == "revisit") return revisit(head, item, &http), false;
   Captured c;
   c.url = item->url;
   c.where = item->where;
@@ -499,11 +483,16 @@ bool length_fits(const Headers& headers, uint64_t stored) {
 
 }  // namespace
 
-bool Importer::take(const Captured& c, Item* item, Payload* payload) {
-  Decision d = decide(c.url, c.status, c.headers, c.location);
-  if (d.verdict == Verdict::redirect) redirects_.push_back({c.url, d.target, c.where});
+bool Importer::admit(const std::string& url, int status, const Headers& headers, const std::string& location,
+                     const std::string& where) {
+  Decision d = decide(url, status, headers, location);
+  if (d.verdict == Verdict::redirect) redirects_.push_back({url, d.target, where});
   if (d.verdict != Verdict::keep) return skip(d.reason), false;
-  if (filtered(c.url)) return false;
+  return !filtered(url);
+}
+
+bool Importer::take(const Captured& c, Item* item, Payload* payload) {
+  if (!admit(c.url, c.status, c.headers, c.location, c.where)) return false;
   if (!c.body) return skip("no content saved"), false;
   PayloadFile f(this, c.url);
   BodyResult b = decode_stream(c.coded ? c.headers : Headers(), c.body,
@@ -534,8 +523,10 @@ bool Importer::take(const Captured& c, Item* item, Payload* payload) {
   return true;
 }
 
-void Importer::revisit(const RecordHead& head, Item* item, const std::string& content_type) {
-  if (filtered(item->url)) return;
+void Importer::revisit(const RecordHead& head, Item* item, const HttpMessage* http) {
+  // A 304 stands for the original's 200; without a message its headers apply.
+  const int status = !http || http->status == 304 ? 200 : http->status;
+  if (!admit(item->url, status, http ? http->headers : Headers(), "", item->where)) return;
   item->revisit = true;
   item->ref_uri = header(head.headers, "WARC-Refers-To-Target-URI");
   if (item->ref_uri.size() >= 2 && item->ref_uri.front() == '<')
@@ -543,7 +534,7 @@ void Importer::revisit(const RecordHead& head, Item* item, const std::string& co
   std::string date = header(head.headers, "WARC-Refers-To-Date");
   if (!item->ref_uri.empty() && !date.empty()) item->ref_uri_date = item->ref_uri + '\n' + date;
   item->ref_digest = header(head.headers, "WARC-Payload-Digest");
-  item->content_type = content_type;
+  item->content_type = http ? header(http->headers, "Content-Type") : "";
   item->wants_key = true;
 }
 

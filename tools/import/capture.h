@@ -115,11 +115,18 @@ class Importer {
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
               std::vector<Request>* requests);
+  void pair_requests(const std::vector<Request>& requests, size_t first_item);
   void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
                const std::string& where);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
-  void revisit(const RecordHead& head, Item* item, const std::string& content_type);
+  // A revisit's item, its payload looked up at the end; http is its message,
+  // if the block holds one.
+  void revisit(const RecordHead& head, Item* item, const HttpMessage* http);
+  // decide() applied, a redirect noted, a skip counted, then the filters:
+  // whether the response is to be kept.
+  bool admit(const std::string& url, int status, const Headers& headers, const std::string& location,
+             const std::string& where);
   // The one rule: decides what a captured response becomes and, when it is
   // kept, streams its body to a payload file. False when nothing is kept
   // (counted, or noted as a redirect).
@@ -142,7 +149,6 @@ class Importer {
   // Keeps an item unless a filter or the player's limits drop it.
   void keep(Item item);
   bool filtered(const std::string& url);
-  Payload store(const std::string& url, const uint8_t* data, size_t n);
   std::string payload_name(const std::string& url);
 
   Options options_;

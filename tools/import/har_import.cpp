@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/file.h"
+#include "common/url.h"
 #include "common/utf.h"
 #include "import/accept.h"
 #include "import/body.h"
@@ -19,17 +20,13 @@ namespace capture {
 namespace {
 
 using json = nlohmann::json;
+using common::is_web_url;
 
 // A spilled string read back into the entry's tree when no longer than this;
 // a longer one (other than the saved body) makes the entry too large.
 constexpr uint64_t kReadBack = 1 << 20;
 // What an entry's tree may take besides its saved body.
 constexpr uint64_t kEntryBudget = 16 << 20;
-
-bool is_web_url(const std::string& url) {
-  std::string l = common::ascii_lower(url.substr(0, 8));
-  return l.compare(0, 7, "http://") == 0 || l.compare(0, 8, "https://") == 0;
-}
 
 // base64 as browsers write it (either alphabet, line breaks allowed), a
 // piece at a time.
