@@ -16,6 +16,7 @@
 #include "common/base64.h"
 #include "common/file.h"
 #include "common/json.h"
+#include "common/url.h"
 #include "common/utf.h"
 
 namespace serve {
@@ -26,17 +27,6 @@ namespace {
 const char kStartPage[] = "tessivo-start.html";
 const char kRuffleFolder[] = "tessivo-ruffle/";
 const char kFirstFrame[] = "first-frame";
-
-bool starts_with_nocase(const std::string& s, const char* prefix) {
-  size_t n = std::strlen(prefix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 std::string strip_query(const std::string& url) {
   size_t q = url.find_first_of("?#");
@@ -123,7 +113,7 @@ double PackageServer::now_ms() const {
 // in the preview's browser) instead of through DevTools as base64.
 std::string PackageServer::ruffle_base() const {
   std::string base = folder_ + kRuffleFolder;
-  if (starts_with_nocase(base, "https://")) base = "http://" + base.substr(8);
+  if (common::ascii_lower(base.substr(0, 8)) == "https://") base = "http://" + base.substr(8);
   return base;
 }
 
@@ -292,7 +282,7 @@ size_t PackageServer::unlisted() const {
 }
 
 bool PackageServer::playable(std::string* why) const {
-  if (!starts_with_nocase(movie_url_, "http://") && !starts_with_nocase(movie_url_, "https://")) {
+  if (!common::is_web_url(movie_url_)) {
     *why = "the first movie's URL is not an http or https URL, which a browser page needs: \"" + movie_url_ + "\"";
     return false;
   }
@@ -341,7 +331,7 @@ bool PackageServer::start(int port, std::string* error) {
   configure(&http, options_.max_body);
   auto handle = [this](const httplib::Request& req, httplib::Response& res) {
     std::string url = req.target;
-    if (!starts_with_nocase(url, "http://") && !starts_with_nocase(url, "https://")) {
+    if (!common::is_web_url(url)) {
       // Not asked as of a proxy: a browser opened the server itself.
       std::string host = req.get_header_value("Host");
       std::string self = "127.0.0.1:" + std::to_string(port_);
