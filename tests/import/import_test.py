@@ -296,6 +296,16 @@ class Fixtures:
                         zipfile.ZIP_STORED if k % 2 == 0 else zipfile.ZIP_DEFLATED)
             z.writestr("pages/pages.jsonl", '{"format": "json-pages-1.0"}\n'
                        + json.dumps({"url": r + "index.html"}) + "\n")
+        # The same WARCs in a WACZ as js-wacz, a WACZ writer of others, packs them.
+        wget_only = os.path.join(d, "wget-warcs")
+        os.mkdir(wget_only)
+        for path in self.gz:
+            os.link(path, os.path.join(wget_only, os.path.basename(path)))
+        self.js_wacz = os.path.join(d, "js.wacz")
+        npm = getattr(ARGS, "npm", None) or "/opt/tessivo/npm"
+        subprocess.run([os.path.join(npm, "node_modules", ".bin", "js-wacz"), "create", "--log-level", "warn",
+                        "-f", os.path.join(wget_only, "*.warc.gz"), "-o", self.js_wacz],
+                       check=True, timeout=300)
         self.har = os.path.join(d, "capture.har")
         with open(self.har, "w") as f:
             json.dump(self.har_json(), f, indent=1)
@@ -458,6 +468,7 @@ class ImportTest(unittest.TestCase):
             ("whole-file gzip", FIX.whole, everything),
             ("plain", FIX.plain, everything),
             ("wacz", [FIX.wacz], everything),
+            ("wacz by js-wacz", [FIX.js_wacz], everything),
             ("har", [FIX.har], everything),
             ("mirrored folder, Windows names", [FIX.mirror_windows], mirrored),
         ]
@@ -529,6 +540,11 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(summary["skipped"].get("damaged record", 0), damaged, name)
                 if redirect:
                     self.assertEqual(stored[(r + "new.txt", "")][1].get("alternate_url"), r + "old.txt")
+                if name == "httrack":  # its cache and log: one line for all, counted
+                    lines = [w for w in summary["warnings"] if w.startswith("outside a host folder")]
+                    self.assertEqual(len(lines), 1, summary["warnings"])
+                    self.assertIn(f"outside a host folder ({summary['skipped']['outside a host folder']}): ",
+                                  lines[0])
 
     def test_arc_and_early_warc(self):
         site, r = FIX.site, FIX.site.root

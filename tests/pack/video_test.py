@@ -149,6 +149,14 @@ class VideoTest(unittest.TestCase):
                 self.assertIn(name + ": at " + where, r.stderr)
                 self.assertIn("no player written", r.stderr)
                 self.assertFalse(os.path.exists(out))
+        # A folder in a movie's place: no size to pack.
+        for option in ("--player", "--skin"):
+            with self.subTest(option):
+                out = os.path.join(self.dir, "folder.exe")
+                r = self.pack("video", self.adpcm, option, self.dir, "-o", out)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(self.dir + ": cannot read the ", r.stderr)
+                self.assertFalse(os.path.exists(out))
 
     def test_size_out_of_bounds_is_a_usage_error(self):
         # video and import share the parser; import also takes 0 (none).

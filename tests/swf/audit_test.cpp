@@ -55,8 +55,8 @@ TEST(AuditConfig, TakesValuesOutOfEachFormat) {
   } cases[] = {
       {"xml", "<c a=\"x.swf?a=1&amp;b=2\"><n>  y.xml </n><d><![CDATA[z.png]]></d></c>",
        {"x.swf?a=1&b=2", "y.xml", "z.png"}},
-      {"json", "{\"next\": \"lv\\/2.json\", \"n\": 3, \"u\": \"\\u00e9.png\"}",
-       {"next", "lv/2.json", "n", "u", "\xc3\xa9.png"}},
+      {"json", "{\"next\": \"lv\\/2.json\", \"n\": 3, \"u\": \"\\u00e9.png\", \"s\": \"\\ud83c\\udfb5.mp3\"}",
+       {"next", "lv/2.json", "n", "u", "\xc3\xa9.png", "s", "\xf0\x9f\x8e\xb5.mp3"}},
       {"text", "next=data%2Fa.xml&title=Two+words\nb.swf", {"next", "data/a.xml", "title", "Two words", "b.swf"}},
   };
   for (const Case& c : cases) {

@@ -623,7 +623,7 @@ void Importer::add_folder(const std::string& path) {
     const std::string where = common::utf8_path(root / fs::u8path(rel));
     // httrack's cache and log sit beside the host folders.
     if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
-      result_.warnings.push_back(where + ": not under a HOST folder; left out");
+      accepted(where, "outside a host folder|not under a HOST folder; left out");
       skip("outside a host folder");
       continue;
     }
@@ -652,10 +652,14 @@ void Importer::warn_tallies() {
     std::string line = kind + " (" + std::to_string(t.count) + "): " + t.first;
     for (const std::string& m : t.more) line += "; also " + m;
     if (t.count > int(1 + t.more.size())) line += "; ...";
-    result_.warnings.push_back(line);
-    if (options_.progress) options_.progress->interrupt();
-    if (options_.warnings) std::fprintf(options_.warnings, "pack: warning: %s\n", line.c_str());
+    warn(options_, &result_, line);
   }
+}
+
+void warn(const Options& options, Result* result, const std::string& line) {
+  result->warnings.push_back(line);
+  if (options.progress) options.progress->interrupt();
+  if (options.warnings) std::fprintf(options.warnings, "pack: warning: %s\n", line.c_str());
 }
 
 std::vector<Item> Importer::drop_duplicates() {

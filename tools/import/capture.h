@@ -138,15 +138,17 @@ class Importer {
   void resolve_revisits();
   void warn_tallies();
   std::vector<Item> drop_duplicates();
-  // kind: the summary's reason, "bad record", "damaged record" or
-  // "undecodable"; skipped unless --strict, which refuses.
+  // kind: the summary's reason ("bad record", "damaged record",
+  // "undecodable", "too large for the player"); skipped unless --strict,
+  // which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
-  // A variant accepted as replay tools accept it, counted.
+  // Counted under its kind, one warning line a kind: what is "KIND" or
+  // "KIND|the first place's detail".
   void accepted(const std::string& where, const std::string& what);
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
   void skip(const std::string& reason) { ++result_.skipped[reason]; }
-  // Keeps an item unless a filter or the player's limits drop it.
+  // Keeps an item unless it is more than the player reads of an entry.
   void keep(Item item);
   bool filtered(const std::string& url);
   std::string payload_name(const std::string& url);
@@ -165,6 +167,9 @@ class Importer {
   uint64_t read_before_ = 0;  // bytes of the inputs read whole
   void report(uint64_t within);
 };
+
+// One warning line: kept in the result and shown on options.warnings.
+void warn(const Options& options, Result* result, const std::string& line);
 
 // The URL a file in a mirrored folder stands for: rel is HOST/PATH with '/'.
 std::string folder_url(const std::string& scheme, const std::string& rel);

@@ -346,6 +346,10 @@ class Importer::HarReader : public json::json_sax_t {
   }
 
   void end_entry() {
+    struct Release {
+      HarReader* reader;
+      ~Release() { reader->release_entry(); }
+    } release{this};
     const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
     importer_->current_ = where;
     try {
@@ -354,19 +358,10 @@ class Importer::HarReader : public json::json_sax_t {
     } catch (const json::exception& e) {
       importer_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
     } catch (const FieldTooLarge& f) {
-      const std::string what = f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
-                               std::to_string(pack::entry_text_limit());
-      if (importer_->options_.strict) {
-        release_entry();
-        throw ImportError(where + ": " + what + " (--strict)");
-      }
-      importer_->accepted(where, "too large for the player|" + what);
-      importer_->skip("too large for the player");
-    } catch (...) {
-      release_entry();
-      throw;
+      importer_->bad(where, f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
+                                std::to_string(pack::entry_text_limit()),
+                     "too large for the player");
     }
-    release_entry();
     importer_->report(uint64_t(spill_->consumed()));
   }
 

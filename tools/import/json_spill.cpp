@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/paths.h"
+#include "common/utf.h"
 
 namespace capture {
 
@@ -130,33 +131,19 @@ class JsonSpill::Unescape {
 
   // A \uXXXX unit complete, its last digit at `at`.
   void unit(int64_t at) {
-    uint32_t cp = unit_;
+    std::u16string units(1, char16_t(unit_));
     if (high_) {
-      if (cp < 0xDC00 || cp > 0xDFFF) throw JsonFault{at, ""};
-      cp = 0x10000 + ((high_ - 0xD800) << 10) + (cp - 0xDC00);
+      if (unit_ < 0xDC00 || unit_ > 0xDFFF) throw JsonFault{at, ""};
+      units.insert(units.begin(), char16_t(high_));
       high_ = 0;
-    } else if (cp >= 0xD800 && cp <= 0xDBFF) {
-      high_ = cp;
+    } else if (unit_ >= 0xD800 && unit_ <= 0xDBFF) {
+      high_ = unit_;
       state_ = HIGH;
       return;
-    } else if (cp >= 0xDC00 && cp <= 0xDFFF) {
+    } else if (unit_ >= 0xDC00 && unit_ <= 0xDFFF) {
       throw JsonFault{at, ""};
     }
-    if (cp < 0x80) {
-      buf_.push_back(char(cp));
-    } else if (cp < 0x800) {
-      buf_.push_back(char(0xC0 | cp >> 6));
-      buf_.push_back(char(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      buf_.push_back(char(0xE0 | cp >> 12));
-      buf_.push_back(char(0x80 | (cp >> 6 & 0x3F)));
-      buf_.push_back(char(0x80 | (cp & 0x3F)));
-    } else {
-      buf_.push_back(char(0xF0 | cp >> 18));
-      buf_.push_back(char(0x80 | (cp >> 12 & 0x3F)));
-      buf_.push_back(char(0x80 | (cp >> 6 & 0x3F)));
-      buf_.push_back(char(0x80 | (cp & 0x3F)));
-    }
+    buf_ += common::utf16_to_utf8(units);
     state_ = NORMAL;
   }
 

@@ -219,16 +219,4 @@ bool BlockInput::drain() {
   return true;
 }
 
-bool Reader::bytes(size_t n, std::vector<uint8_t>* out) {
-  while (n > 0) {
-    if (!fill()) return false;
-    size_t k = end_ - pos_ < n ? end_ - pos_ : n;
-    out->insert(out->end(), buf_.begin() + pos_, buf_.begin() + pos_ + k);
-    pos_ += k;
-    offset_ += int64_t(k);
-    n -= k;
-  }
-  return true;
-}
-
 }  // namespace capture

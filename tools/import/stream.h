@@ -107,9 +107,6 @@ class Reader {
   // A line without its CR LF or LF; false when the stream ends before a
   // line feed (out then holds what there was). A longer line than limit throws.
   bool line(std::string* out, size_t limit, const std::string& what);
-  // Exactly n bytes appended to out, or false when the stream ends first
-  // (out then holds what there was).
-  bool bytes(size_t n, std::vector<uint8_t>* out);
   // Like line, but keeps at most keep bytes of a longer line and never throws
   // for its length (for scanning damaged data).
   bool scan_line(std::string* out, size_t keep);

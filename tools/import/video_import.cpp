@@ -45,9 +45,7 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
   for (common::Error p : info.problems) {
     p.file = flv.url;
     if (options.strict) throw ImportError(p.text() + " (--strict)");
-    result->warnings.push_back(p.text());
-    if (options.progress) options.progress->interrupt();
-    if (options.warnings) std::fprintf(options.warnings, "pack: warning: %s\n", p.text().c_str());
+    warn(options, result, p.text());
   }
   pack::VideoSource source;
   source.flv_path = flv.file;

@@ -90,12 +90,4 @@ std::string decode_content(const std::string& coding, std::vector<uint8_t>* data
   return error;
 }
 
-bool has_brotli() {
-#ifdef TESSIVO_HAVE_BROTLI
-  return true;
-#else
-  return false;
-#endif
-}
-
 }  // namespace capture

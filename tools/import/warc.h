@@ -58,7 +58,4 @@ std::string decode_body(const HttpMessage& message, const uint8_t* body, size_t 
 std::string decode_content(const std::string& coding, std::vector<uint8_t>* data, bool* complete,
                            size_t limit);
 
-// Whether this build can undo Content-Encoding: br.
-bool has_brotli();
-
 }  // namespace capture

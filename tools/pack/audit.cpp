@@ -12,13 +12,13 @@ namespace pack {
 namespace {
 
 // The texts that look like requests, each once, resolved; the unanswered first.
-std::vector<AuditRequest> requests_of(std::vector<Candidate>* texts, const AuditResult& result) {
+std::vector<AuditRequest> requests_of(const std::vector<Candidate>& texts, const AuditResult& result) {
   std::vector<AuditRequest> requests;
   std::set<std::string> window;
-  for (const Candidate& c : *texts)
+  for (const Candidate& c : texts)
     if (std::strstr(c.field, " _blank")) window.insert(trimmed(c.text));
   std::set<std::string> seen;
-  for (Candidate& c : *texts) {
+  for (const Candidate& c : texts) {
     AuditRequest q;
     if (!audit_keep(c.text, &q.kept_by, &q.detail)) continue;
     q.text = trimmed(c.text);
@@ -58,7 +58,7 @@ AuditResult audit_package(const EntryReader& read) {
     const Scanned scanned = scan_entry(i, read, &s, &texts);
     if (scanned == Scanned::not_a_source) continue;
     if (scanned == Scanned::texts) {
-      s.requests = requests_of(&texts, result);
+      s.requests = requests_of(texts, result);
       if (std::strcmp(s.kind, "swf") && s.requests.empty()) continue;
       result.likely += int32_t(s.requests.size());
       result.unanswered += s.unanswered();

@@ -58,17 +58,17 @@ std::string percent_decoded(const std::string& s) {
   return out;
 }
 
-void append_utf8(uint32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    *out += char(cp);
-  } else if (cp < 0x800) {
-    *out += char(0xC0 | cp >> 6);
-    *out += char(0x80 | (cp & 0x3F));
-  } else {
-    *out += char(0xE0 | cp >> 12);
-    *out += char(0x80 | ((cp >> 6) & 0x3F));
-    *out += char(0x80 | (cp & 0x3F));
+// The UTF-16 unit of the four hex digits at d[at], if they are that.
+bool hex4(const std::string& d, size_t at, char16_t* unit) {
+  if (at + 4 > d.size()) return false;
+  uint32_t v = 0;
+  for (size_t k = at; k < at + 4; ++k) {
+    int h = hex_value(d[k]);
+    if (h < 0) return false;
+    v = v * 16 + uint32_t(h);
   }
+  *unit = char16_t(v);
+  return true;
 }
 
 void xml_texts(const std::string& d, std::vector<std::string>* out) {
@@ -116,17 +116,16 @@ void json_texts(const std::string& d, std::vector<std::string>* out) {
         case 'r': s += '\r'; break;
         case 'b': case 'f': break;
         case 'u': {
-          uint32_t cp = 0;
-          bool ok = j + 4 < d.size();
-          for (int k = 1; ok && k <= 4; ++k) {
-            int v = hex_value(d[j + k]);
-            ok = v >= 0;
-            cp = cp * 16 + uint32_t(v < 0 ? 0 : v);
-          }
-          if (ok) {
-            append_utf8(cp, &s);
-            j += 4;
-          }
+          // A character past U+FFFF comes as two escapes, its surrogates.
+          std::u16string units(2, u'\0');
+          if (!hex4(d, j + 1, &units[0])) break;
+          j += 4;
+          if (units[0] >= 0xD800 && units[0] <= 0xDBFF && d.compare(j + 1, 2, "\\u") == 0 &&
+              hex4(d, j + 3, &units[1]) && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+            j += 6;
+          else
+            units.resize(1);
+          s += common::utf16_to_utf8(units);
           break;
         }
         default: s += e; break;  // \" \\ \/

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "base/text.h"
 #include "common/file.h"
 #include "common/utf.h"
 #include "package/player_state.h"
@@ -26,12 +27,10 @@ bool head(const Data& d, uint8_t* out, size_t n) {
   return f && std::fread(out, 1, n, f.get()) == n;
 }
 
-// The player folds ASCII letters only.
-std::u16string fold(const std::u16string& s) {
-  std::u16string out = s;
-  for (char16_t& c : out)
-    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-  return out;
+// As the player folds: ASCII letters only.
+std::u16string fold(std::u16string s) {
+  for (char16_t& c : s) c = text::fold(c);
+  return s;
 }
 
 bool is_base64(const std::string& s) {

@@ -117,8 +117,12 @@ class Amf {
   common::Error error_;
 };
 
+void problem(FlvInfo* info, const common::Error& error) {
+  if (info->problems.size() < kMaxProblems) info->problems.push_back(error);
+}
+
 void problem(FlvInfo* info, size_t at, const std::string& what) {
-  if (info->problems.size() < kMaxProblems) info->problems.push_back(common::Error{"", 0, int64_t(at), what});
+  problem(info, common::Error{"", 0, int64_t(at), what});
 }
 
 // A script tag holds a handler's name (an AMF0 text) and its argument;
@@ -131,12 +135,12 @@ void read_metadata(const uint8_t* data, size_t at, size_t end, FlvInfo* info) {
   Amf amf(data, at + 1, end);
   std::string name;
   if (!amf.string(&name)) {
-    if (info->problems.size() < kMaxProblems) info->problems.push_back(amf.error());
+    problem(info, amf.error());
     return;
   }
   if (name != "onMetaData") return;
   if (!amf.value(0, info, std::string())) {
-    if (info->problems.size() < kMaxProblems) info->problems.push_back(amf.error());
+    problem(info, amf.error());
     return;
   }
   info->has_metadata = true;

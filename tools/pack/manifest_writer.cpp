@@ -1,5 +1,4 @@
 #include <cstdio>
-#include <filesystem>
 
 #include "common/file.h"
 #include "common/paths.h"
@@ -30,12 +29,17 @@ std::string toml_text(const std::u16string& s) {
 
 std::string toml_text(const std::string& s) { return toml_text(common::text_to_utf16(s)); }
 
+// The last part of the file's path, which lies beside the manifest.
+std::string file_name(const Data& d) {
+  return toml_text(common::utf8_path(common::fs_path(d.path).filename()));
+}
+
 std::string entry_text(const PageEntry& e) {
   std::string text = "\n[[entry]]\nurl = " + toml_text(e.url) + "\n";
   if (!e.alternate_url.empty()) text += "alternate_url = " + toml_text(e.alternate_url) + "\n";
   if (!e.post_key.empty()) text += "post_key = " + toml_text(e.post_key) + "\n";
   if (!e.content_type.empty()) text += "content_type = " + toml_text(e.content_type) + "\n";
-  return text + "file = " + toml_text(common::utf8_path(common::fs_path(e.data.path).filename())) + "\n";
+  return text + "file = " + file_name(e.data) + "\n";
 }
 
 }  // namespace
@@ -48,9 +52,8 @@ std::string manifest_text(const Package& pkg, const char* comment) {
   if (!pkg.base.empty()) text += "base = " + toml_text(pkg.base) + "\n";
   for (const PageEntry& e : pkg.entries) text += entry_text(e);
   if (pkg.mode == PLAYBACK_VIDEO) {
-    auto file = [](const Data& d) { return toml_text(std::filesystem::path(d.path).filename().string()); };
-    text += "\n[video]\nplayer = " + file(pkg.player) + "\nskin = " + file(pkg.skin) + "\nflv = " +
-            file(pkg.video) + "\n";
+    text += "\n[video]\nplayer = " + file_name(pkg.player) + "\nskin = " + file_name(pkg.skin) +
+            "\nflv = " + file_name(pkg.video) + "\n";
   }
   return text;
 }

@@ -6,6 +6,7 @@
 
 #include "common/file.h"
 #include "common/json.h"
+#include "common/paths.h"
 #include "pack/stub/carried_movies.h"
 #include "package/player_state.h"
 
@@ -23,19 +24,28 @@ std::string number(double v) {
   return s;
 }
 
+// A file's path and size. Refuses what is not a plain file, whose size a
+// seek does not tell (a folder, a pipe), before anything is written.
+bool file_data(const std::string& path, const char* what, Data* out, common::Error* error) {
+  common::File f = common::open_file(path, "rb");
+  if (!f) {
+    *error = common::errno_error(path);
+    error->message = std::string("cannot open ") + what + ": " + error->message;
+    return false;
+  }
+  const int64_t size = common::path_kind(path) == common::PathKind::file ? common::file_size(f) : -1;
+  if (size < 0) {
+    *error = common::Error{path, 0, -1, std::string("cannot read ") + what + ": not a file"};
+    return false;
+  }
+  out->path = path;
+  out->size = size;
+  return true;
+}
+
 bool movie(const std::string& path, CarriedMovie carried, const char* what, Data* out,
            common::Error* error) {
-  if (!path.empty()) {
-    common::File f = common::open_file(path, "rb");
-    if (!f) {
-      *error = common::errno_error(path);
-      error->message = std::string("cannot open ") + what + ": " + error->message;
-      return false;
-    }
-    out->path = path;
-    out->size = common::file_size(f);
-    return true;
-  }
+  if (!path.empty()) return file_data(path, what, out, error);
   if (carried.size == 0) {
     error->message = std::string("this packer was built without ") + what + "; give one";
     return false;
@@ -77,13 +87,7 @@ bool video_package(const VideoSource& source, const FlvInfo& info, Package* out,
   if (!movie(source.player_path, carried_player_movie(), "the video player movie", &pkg.player, error) ||
       !movie(source.skin_path, carried_skin_movie(), "the skin movie", &pkg.skin, error))
     return false;
-  common::File f = common::open_file(source.flv_path, "rb");
-  if (!f) {
-    *error = common::errno_error(source.flv_path);
-    return false;
-  }
-  pkg.video.path = source.flv_path;
-  pkg.video.size = common::file_size(f);
+  if (!file_data(source.flv_path, "the video", &pkg.video, error)) return false;
   *out = std::move(pkg);
   return true;
 }
