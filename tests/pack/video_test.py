@@ -158,6 +158,17 @@ class VideoTest(unittest.TestCase):
                 self.assertIn(self.dir + ": cannot read the ", r.stderr)
                 self.assertFalse(os.path.exists(out))
 
+    def test_size_out_of_bounds_is_a_usage_error(self):
+        # video and import share the parser; import also takes 0 (none).
+        for command, size in (("video", "0x50"), ("video", "100x32768"), ("video", "100x"), ("video", "9x9x"),
+                              ("import", "-1x5"), ("import", "32768x1")):
+            with self.subTest(command=command, size=size):
+                out = os.path.join(self.dir, f"size {command} {size}.exe")
+                r = self.pack(command, self.adpcm, "-o", out, "--size", size)
+                self.assertEqual(r.returncode, 2, r.stderr)
+                self.assertIn("--size", r.stderr)
+                self.assertFalse(os.path.exists(out))
+
     def test_damaged_metadata_is_noted_never_fatal(self):
         good = read(self.mp3)
         # The first tag is onMetaData: its body starts at 24 (9 + 4 + 11).

@@ -94,9 +94,9 @@ class Serve(unittest.TestCase):
         cls.proc.send_signal(signal.SIGINT)
         cls.out, cls.err = cls.proc.communicate(timeout=20)
 
-    def ask(self, method, url, body=None):
+    def ask(self, method, url, body=None, host=None):
         c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        c.request(method, url, body=body)
+        c.request(method, url, body=body, headers={"Host": host} if host else {})
         r = c.getresponse()
         data = r.read()
         c.close()
@@ -111,10 +111,15 @@ class Serve(unittest.TestCase):
             ("POST", HOST + "ask.php", b"q=zzz", 200, b"<answer>a</answer>"),  # plain pass
             ("GET", "http://other.test/media/clip.flv", None, 404, None),
             ("GET", HOST + "missing.xml", None, 404, None),
+            # As a transparent proxy: the URL from the Host header.
+            ("GET", "/site/movie.swf", None, 200, FIX.swf, "example.test"),
+            # The server opened itself: how to use it.
+            ("GET", "/", None, 200, b"This is a Tessivo package server. Set your browser's HTTP proxy to "
+             b"127.0.0.1:%d and open %stessivo-start.html\n" % (self.port, HOST.encode()), "127.0.0.1:%d" % self.port),
         ]
-        for method, url, body, status, answer in cases:
-            with self.subTest(url=url, body=body):
-                got_status, data = self.ask(method, url, body)
+        for method, url, body, status, answer, *host in cases:
+            with self.subTest(url=url, body=body, host=host):
+                got_status, data = self.ask(method, url, body, *host)
                 self.assertEqual(got_status, status)
                 if answer is not None:
                     self.assertEqual(crc(data), crc(answer))

@@ -47,7 +47,7 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
   std::fwrite(out.data(), 1, out.size(), stdout);
   if (strict)
     for (const serve::MergedRequest& q : m.requests)
-      if (q.entry < 0 && !(q.opens_window && !q.at_run_time))
+      if (q.unanswered())
         std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
   return strict && m.unanswered > 0 ? 1 : 0;
 }

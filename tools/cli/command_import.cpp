@@ -73,12 +73,8 @@ struct Request {
 // The values that the table cannot check itself; a usage error, or "".
 std::string check_values(Request* r) {
   if (r->size_given) {
-    unsigned w, h;
-    char extra;
-    if (std::sscanf(r->size.c_str(), "%ux%u%c", &w, &h, &extra) != 2 || w > 32767 || h > 32767)
+    if (!cli::parse_size(r->size, 0, &r->options.width, &r->options.height))
       return "--size needs WIDTHxHEIGHT, each at most 32767, e.g. 800x600";
-    r->options.width = w;
-    r->options.height = h;
   }
   if (r->mode_given) {
     if (r->mode != "page" && r->mode != "page-post") return "--mode is page or page-post";

@@ -54,7 +54,7 @@ void print_json(const char* input, const serve::PreviewOptions& po, const serve:
                   ",\"first_frame_ms\":" +
                   (o.first_frame_ms < 0 ? std::string("null") : std::to_string(int64_t(o.first_frame_ms))) +
                   ",\"screenshot\":" + (o.screenshot_written ? common::json_quote(po.screenshot) : std::string("null")) +
-                  ",\"unanswered\":" + std::to_string(o.unanswered()) + ",\"unlisted\":" + std::to_string(o.unlisted) +
+                  ",\"unanswered\":" + std::to_string(o.missed) + ",\"unlisted\":" + std::to_string(o.unlisted) +
                   ",\"browser_own_requests\":" + std::to_string(o.outside.size()) +
                   ",\"requests\":" + serve::preview_requests_json(o) + "}\n";
   std::fwrite(j.data(), 1, j.size(), stdout);
@@ -69,7 +69,7 @@ void print_text(const char* input, const serve::PreviewOptions& po, const serve:
   else
     std::printf("No frame shown: Ruffle did not start the movie.\n");
   if (o.screenshot_written) std::printf("Screenshot: %s\n", po.screenshot.c_str());
-  std::printf("%zu requests, %d not in the package.\n", o.requests.size() + o.unlisted, o.unanswered());
+  std::printf("%zu requests, %zu not in the package.\n", o.requests.size() + o.unlisted, o.missed);
   if (!o.outside.empty())
     std::printf("The browser's own requests, refused: %zu (not the movie's).\n", o.outside.size());
 }
@@ -106,7 +106,7 @@ int command_preview(int argc, char** argv) {
   if (!run(input, po, &o)) return 1;
   if (json) print_json(input, po, o);
   else print_text(input, po, o);
-  if (strict && o.unanswered() > 0) {
+  if (strict && o.missed > 0) {
     for (const serve::Served& s : o.requests)
       if (s.entry < 0) std::fprintf(stderr, "pack preview: not in the package: %s\n", s.url.c_str());
     return 1;

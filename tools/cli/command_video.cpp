@@ -1,7 +1,6 @@
 // pack video MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf] [--skin S.swf]
 //   [--stub STUB.exe] [--strict] [--json]
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "cli/commands.h"
@@ -21,18 +20,6 @@ const cli::Help kHelp = {
     "A file that is not an FLV is refused and nothing is written.\n",
     24,
     "Exit codes: 0 written, 1 refused or failed, 2 usage error.\n"};
-
-bool parse_size(const std::string& text, uint32_t* w, uint32_t* h) {
-  char* end = nullptr;
-  const long a = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || (*end != 'x' && *end != 'X')) return false;
-  const char* second = end + 1;
-  const long b = std::strtol(second, &end, 10);
-  if (end == second || *end || a < 1 || b < 1 || a > 32767 || b > 32767) return false;
-  *w = uint32_t(a);
-  *h = uint32_t(b);
-  return true;
-}
 
 // Reads the FLV, says what it holds, and writes the player.
 int build_video(const pack::VideoSource& source, pack::BuildOptions build, bool json) {
@@ -105,7 +92,7 @@ int command_video(int argc, char** argv) {
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
   if (source.flv_path.empty()) return cli::usage_error("video", "missing MOVIE.flv");
   if (build.out_path.empty()) return cli::usage_error("video", "missing -o OUT.exe");
-  if (!size.empty() && !parse_size(size, &source.width, &source.height))
+  if (!size.empty() && !cli::parse_size(size, 1, &source.width, &source.height))
     return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
 
   return build_video(source, build, json);

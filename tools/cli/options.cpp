@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace cli {
@@ -96,5 +97,17 @@ OperandFn one_input(const char** input) {
 }
 
 bool is_help(const char* arg) { return !std::strcmp(arg, "--help") || !std::strcmp(arg, "-h"); }
+
+bool parse_size(const std::string& text, uint32_t least, uint32_t* w, uint32_t* h) {
+  char* end = nullptr;
+  const long a = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || (*end != 'x' && *end != 'X')) return false;
+  const char* second = end + 1;
+  const long b = std::strtol(second, &end, 10);
+  if (end == second || *end || a < long(least) || b < long(least) || a > 32767 || b > 32767) return false;
+  *w = uint32_t(a);
+  *h = uint32_t(b);
+  return true;
+}
 
 }  // namespace cli

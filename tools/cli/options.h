@@ -3,6 +3,7 @@
 // all come from that table.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -55,5 +56,8 @@ int usage_error(const char* command, const std::string& message);
 
 // True for -h and --help.
 bool is_help(const char* arg);
+
+// A nominal size "WxH" (or "WXH"), each a decimal from least to 32767.
+bool parse_size(const std::string& text, uint32_t least, uint32_t* w, uint32_t* h);
 
 }  // namespace cli

@@ -2,48 +2,42 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 #include "common/json.h"
 #include "common/utf.h"
 
 namespace serve {
-namespace {
-
-MergedRequest* find(std::vector<MergedRequest>* list, const std::string& url) {
-  // Letter case aside, as the player compares URLs.
-  std::string key = common::ascii_lower(url);
-  for (MergedRequest& m : *list)
-    if (common::ascii_lower(m.url) == key) return &m;
-  return nullptr;
-}
-
-MergedRequest* add(std::vector<MergedRequest>* list, const std::string& url) {
-  if (MergedRequest* m = find(list, url)) return m;
-  list->push_back(MergedRequest());
-  list->back().url = url;
-  return &list->back();
-}
-
-}  // namespace
 
 MergedAudit merge_audit(const pack::AuditResult& audit, const PreviewOutcome& run) {
   MergedAudit out;
   std::vector<MergedRequest>& list = out.requests;
+  // Letter case aside, as the player compares URLs.
+  std::unordered_map<std::string, size_t> index;
+  auto add = [&](const std::string& url, bool* fresh) -> MergedRequest& {
+    auto [at, added] = index.emplace(common::ascii_lower(url), list.size());
+    if (added) {
+      list.push_back(MergedRequest());
+      list.back().url = url;
+    }
+    *fresh = added;
+    return list[at->second];
+  };
+  bool fresh;
   for (const Served& s : run.requests) {
-    MergedRequest* m = add(&list, s.url);
-    m->at_run_time = true;
-    if (s.entry >= 0) m->entry = s.entry;
+    MergedRequest& m = add(s.url, &fresh);
+    m.at_run_time = true;
+    if (s.entry >= 0) m.entry = s.entry;
   }
   size_t run_count = list.size();
   for (const pack::AuditSource& src : audit.sources) {
     for (const pack::AuditRequest& q : src.requests) {
       if (q.refused) continue;
-      bool fresh = !find(&list, common::utf16_to_utf8(q.request));
-      MergedRequest* m = add(&list, common::utf16_to_utf8(q.request));
-      if (fresh) m->entry = q.index;
-      m->in_movie = true;
-      m->opens_window = m->opens_window || q.opens_window;
-      if (m->where.empty()) m->where = "[" + std::to_string(src.entry) + "] " + q.field + " in " + q.tag;
+      MergedRequest& m = add(common::utf16_to_utf8(q.request), &fresh);
+      if (fresh) m.entry = q.index;
+      m.in_movie = true;
+      m.opens_window = m.opens_window || q.opens_window;
+      if (m.where.empty()) m.where = "[" + std::to_string(src.entry) + "] " + q.field + " in " + q.tag;
     }
   }
   std::stable_partition(list.begin() + ptrdiff_t(run_count), list.end(),
@@ -52,7 +46,7 @@ MergedAudit merge_audit(const pack::AuditResult& audit, const PreviewOutcome& ru
     out.in_movie += m.in_movie;
     out.at_run_time += m.at_run_time;
     out.both += m.in_movie && m.at_run_time;
-    out.unanswered += m.entry < 0 && !(m.opens_window && !m.at_run_time);
+    out.unanswered += m.unanswered();
   }
   return out;
 }

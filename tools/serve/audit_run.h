@@ -17,6 +17,8 @@ struct MergedRequest {
   int32_t entry = -1;        // what answers it; -1 none
   bool opens_window = false; // the movie opens it in a new window: no miss
   std::string where;         // the first static find: "[0] Push in DoAction"
+  // A window the movie opens but never asked for at run time is no miss.
+  bool unanswered() const { return entry < 0 && !(opens_window && !at_run_time); }
 };
 
 struct MergedAudit {

@@ -269,17 +269,18 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   }
   child->profile = templ;
   std::vector<std::string> args = browser_args(run, templ);
-  int to[2], from[2], status[2];
-  if (pipe2(to, O_CLOEXEC) || pipe2(from, O_CLOEXEC) || pipe2(status, O_CLOEXEC)) {
-    *error = std::string("cannot make pipes: ") + std::strerror(errno);
+  int to[2] = {-1, -1}, from[2] = {-1, -1}, status[2] = {-1, -1};
+  auto fail = [&](const char* what) {
+    *error = what + std::string(std::strerror(errno));
+    for (int fd : {to[0], to[1], from[0], from[1], status[0], status[1]})
+      if (fd >= 0) close(fd);
     return false;
-  }
+  };
+  if (pipe2(to, O_CLOEXEC) || pipe2(from, O_CLOEXEC) || pipe2(status, O_CLOEXEC))
+    return fail("cannot make pipes: ");
   std::string log = templ + "/chromium.log";
   pid_t pid = fork();
-  if (pid < 0) {
-    *error = std::string("cannot start a process: ") + std::strerror(errno);
-    return false;
-  }
+  if (pid < 0) return fail("cannot start a process: ");
   if (pid == 0) exec_browser(args, to[0], from[1], status[1], log);
   setpgid(pid, pid);
   child->pid = pid;

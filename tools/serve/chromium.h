@@ -4,7 +4,6 @@
 // every other host is unresolvable. Linux only.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "serve/package_server.h"

@@ -13,7 +13,10 @@
 #include "resolve/resolve.h"
 #include "resolve/url_text.h"
 #include "swf/swf_reader.h"
+#include "common/base64.h"
+#include "common/file.h"
 #include "common/json.h"
+#include "common/url.h"
 #include "common/utf.h"
 
 namespace serve {
@@ -24,17 +27,6 @@ namespace {
 const char kStartPage[] = "tessivo-start.html";
 const char kRuffleFolder[] = "tessivo-ruffle/";
 const char kFirstFrame[] = "first-frame";
-
-bool starts_with_nocase(const std::string& s, const char* prefix) {
-  size_t n = std::strlen(prefix);
-  if (s.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 std::string strip_query(const std::string& url) {
   size_t q = url.find_first_of("?#");
@@ -50,18 +42,6 @@ std::string ends_type(const std::string& name) {
   if (ends(".wasm")) return "application/wasm";
   if (ends(".map")) return "application/json";
   return "application/octet-stream";
-}
-
-bool read_local(const std::string& path, std::string* out) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[65536];
-  size_t n;
-  out->clear();
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out->append(buf, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
 }
 
 // Text for a JavaScript string literal inside an HTML script element.
@@ -133,7 +113,7 @@ double PackageServer::now_ms() const {
 // in the preview's browser) instead of through DevTools as base64.
 std::string PackageServer::ruffle_base() const {
   std::string base = folder_ + kRuffleFolder;
-  if (starts_with_nocase(base, "https://")) base = "http://" + base.substr(8);
+  if (common::ascii_lower(base.substr(0, 8)) == "https://") base = "http://" + base.substr(8);
   return base;
 }
 
@@ -181,12 +161,19 @@ std::string PackageServer::start_page() const {
   return p;
 }
 
+bool PackageServer::ruffle_name(const std::string& plain, std::string* name) const {
+  for (const std::string& base : {folder_ + kRuffleFolder, ruffle_base()}) {
+    if (plain.size() > base.size() && plain.compare(0, base.size(), base) == 0) {
+      *name = plain.substr(base.size());
+      return true;
+    }
+  }
+  return false;
+}
+
 bool PackageServer::is_internal(const std::string& url) const {
-  std::string plain = strip_query(url);
-  std::string ruffle = ruffle_base();
-  if (plain.compare(0, ruffle.size(), ruffle) == 0 && plain.size() > ruffle.size()) return true;
-  ruffle = folder_ + kRuffleFolder;
-  return plain == start_url_ || (plain.size() > ruffle.size() && plain.compare(0, ruffle.size(), ruffle) == 0);
+  std::string plain = strip_query(url), name;
+  return plain == start_url_ || ruffle_name(plain, &name);
 }
 
 bool PackageServer::internal_answer(const std::string& url, Answer* out) {
@@ -197,10 +184,8 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
     out->body = start_page();
     return true;
   }
-  std::string ruffle = folder_ + kRuffleFolder;
-  if (plain.compare(0, ruffle.size(), ruffle) != 0) ruffle = ruffle_base();
-  if (plain.compare(0, ruffle.size(), ruffle) != 0 || plain.size() == ruffle.size()) return false;
-  std::string name = plain.substr(ruffle.size());
+  std::string name;
+  if (!ruffle_name(plain, &name)) return false;
   if (name == kFirstFrame) {
     double expected = -1;
     first_frame_ms_.compare_exchange_strong(expected, now_ms());
@@ -209,8 +194,9 @@ bool PackageServer::internal_answer(const std::string& url, Answer* out) {
   }
   out->status = 404;
   out->content_type = "text/plain";
+  common::Error unread;
   if (name.find('/') != std::string::npos || name[0] == '.' || options_.ruffle_dir.empty() ||
-      !read_local(options_.ruffle_dir + "/" + name, &out->body)) {
+      !common::read_whole_file(options_.ruffle_dir + "/" + name, &out->body, &unread)) {
     out->body = "not a Ruffle file: " + name + "\n";
     return true;
   }
@@ -242,12 +228,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
   if (!common::utf8_to_utf16(url, &request)) {
     s.refused = true;
   } else {
-    std::string key;
-    if (method == "POST" && !body.empty()) {
-      char* k = nullptr;
-      if (base64_encode(body.data(), uint32_t(body.size()), &k) >= 0 && k) key = k;
-      std::free(k);
-    }
+    std::string key = method == "POST" && !body.empty() ? common::base64(body.data(), body.size()) : std::string();
     s.refused = !resolve_with_key(request.c_str(), key.empty() ? nullptr : key.c_str(), &index);
   }
   const ResourceEntry* e = s.refused ? nullptr : resource_entry(index);
@@ -301,7 +282,7 @@ size_t PackageServer::unlisted() const {
 }
 
 bool PackageServer::playable(std::string* why) const {
-  if (!starts_with_nocase(movie_url_, "http://") && !starts_with_nocase(movie_url_, "https://")) {
+  if (!common::is_web_url(movie_url_)) {
     *why = "the first movie's URL is not an http or https URL, which a browser page needs: \"" + movie_url_ + "\"";
     return false;
   }
@@ -350,7 +331,7 @@ bool PackageServer::start(int port, std::string* error) {
   configure(&http, options_.max_body);
   auto handle = [this](const httplib::Request& req, httplib::Response& res) {
     std::string url = req.target;
-    if (!starts_with_nocase(url, "http://") && !starts_with_nocase(url, "https://")) {
+    if (!common::is_web_url(url)) {
       // Not asked as of a proxy: a browser opened the server itself.
       std::string host = req.get_header_value("Host");
       std::string self = "127.0.0.1:" + std::to_string(port_);

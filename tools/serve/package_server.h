@@ -93,6 +93,9 @@ class PackageServer {
   double now_ms() const;
   std::string start_page() const;
   std::string ruffle_base() const;
+  // The file name after either Ruffle folder (beside the page, or its http
+  // twin) in a URL without query; false for other URLs.
+  bool ruffle_name(const std::string& plain, std::string* name) const;
   bool internal_answer(const std::string& url, Answer* out);
   // The answer to a proxy request: internal, refused as outside the page, or from the package.
   Answer proxy_answer(const std::string& method, const std::string& url, const std::string& body);

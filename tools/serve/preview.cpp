@@ -23,8 +23,6 @@ std::string crc_text(uint32_t crc) {
 
 }  // namespace
 
-int PreviewOutcome::unanswered() const { return int(missed); }
-
 bool find_ruffle(const std::string& given, std::string* dir, std::string* error) {
   const char* env = std::getenv("TESSIVO_RUFFLE_DIR");
   *dir = !given.empty() ? given : env && *env ? std::string(env) : std::string(TESSIVO_RUFFLE_DIR);

@@ -27,7 +27,6 @@ struct PreviewOutcome {
   std::string chromium_version;
   int width = 0, height = 0;
   std::string start_url;
-  int unanswered() const;
 };
 
 // The Ruffle folder that options name or the defaults give; false with a
