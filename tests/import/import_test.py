@@ -827,8 +827,10 @@ class ImportTest(unittest.TestCase):
             (entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player"),
             # Past what is read back from a spilled string.
             (entry("http://h.test/" + "e" * (2 << 20) + ".swf", 200), "too large for the player"),
+            (entry("http://h.test/f.swf", 200, swf[:9] + "=" + swf[9:]), "undecodable"),
         ]
-        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL", "URL of 2 MiB"), cases):
+        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL", "URL of 2 MiB", "fill inside base64"),
+                                       cases):
             with self.subTest(name):
                 path = os.path.join(self.out, "c.har")
                 with open(path, "w") as f:

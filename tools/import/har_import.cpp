@@ -93,8 +93,12 @@ class Base64Input : public Input {
       pos_ = 0;
       size_t got = inner_->read(reinterpret_cast<uint8_t*>(in_.data()), in_.size());
       done_ = got == 0;
-      if ((got && !base64_.feed(in_.data(), got, &out_)) || (done_ && !base64_.finish()))
+      if ((got && !base64_.feed(in_.data(), got, &out_)) || (done_ && !base64_.finish())) {
+        // Once: the rest is drained after the fault, and must end quietly.
+        done_ = true;
+        out_.clear();
         throw Undecodable("content.text is not valid base64");
+      }
     }
     size_t k = std::min(n, out_.size() - pos_);
     std::memcpy(buf, out_.data() + pos_, k);
