@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "pack/package_writer.h"
+
 namespace cli {
 namespace {
 
@@ -104,7 +106,7 @@ bool parse_size(const std::string& text, uint32_t least, uint32_t* w, uint32_t* 
   if (end == text.c_str() || (*end != 'x' && *end != 'X')) return false;
   const char* second = end + 1;
   const long b = std::strtol(second, &end, 10);
-  if (end == second || *end || a < long(least) || b < long(least) || a > 32767 || b > 32767) return false;
+  if (end == second || *end || a < long(least) || b < long(least) || a > long(pack::kMaxNominalSize) || b > long(pack::kMaxNominalSize)) return false;
   *w = uint32_t(a);
   *h = uint32_t(b);
   return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/utf.h"
+#include "pack/package_writer.h"
 
 namespace capture {
 
@@ -100,7 +101,7 @@ uint32_t pixels(const std::string& s) {
   if (s.empty() || s.find('%') != std::string::npos) return 0;
   char* end = nullptr;
   long v = std::strtol(s.c_str(), &end, 10);
-  if (end == s.c_str() || v <= 0 || v > 32767) return 0;  // more than the player's window takes: no size
+  if (end == s.c_str() || v <= 0 || v > long(pack::kMaxNominalSize)) return 0;  // more than the window takes: no size
   while (*end == ' ') ++end;
   return (*end == 0 || ascii_lower(end) == "px") ? uint32_t(v) : 0;
 }

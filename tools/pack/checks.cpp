@@ -74,10 +74,10 @@ void check_size(const Package& pkg, std::vector<Note>* notes) {
   for (const auto& [value, line, field] :
        {std::make_tuple(pkg.width, pkg.width_line, "width"),
         std::make_tuple(pkg.height, pkg.height_line, "height")})
-    if (value > 32767)
+    if (value > kMaxNominalSize)
       notes->push_back(note(true, line, -1,
                             std::string("\"") + field + "\" is " + std::to_string(value) +
-                                "; the player's window takes at most 32767 pixels",
+                                "; the player's window takes at most " + std::to_string(kMaxNominalSize) + " pixels",
                             "give the movie's own size in pixels, or 0 for none"));
 }
 

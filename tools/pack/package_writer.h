@@ -32,6 +32,9 @@ struct PageEntry {
   int32_t line = 0, url_line = 0, alternate_url_line = 0, post_line = 0;
 };
 
+// The largest nominal width or height the player's window takes.
+constexpr uint32_t kMaxNominalSize = 32767;
+
 struct Package {
   int32_t mode = 0;  // 0 page, 1 video, 2 page with POST keys
   uint32_t width = 0;

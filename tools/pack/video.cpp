@@ -7,13 +7,14 @@
 #include "common/file.h"
 #include "common/json.h"
 #include "common/paths.h"
+#include "pack/package_writer.h"
 #include "pack/stub/carried_movies.h"
 #include "package/player_state.h"
 
 namespace pack {
 namespace {
 
-bool in_range(double v) { return v >= 1 && v <= 32767 && v == std::floor(v); }
+bool in_range(double v) { return v >= 1 && v <= pack::kMaxNominalSize && v == std::floor(v); }
 
 std::string number(double v) {
   char text[32];
