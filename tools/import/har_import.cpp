@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/base64.h"
 #include "common/file.h"
 #include "common/url.h"
 #include "common/utf.h"
@@ -27,60 +28,6 @@ using common::is_web_url;
 constexpr uint64_t kReadBack = 1 << 20;
 // What an entry's tree may take besides its saved body.
 constexpr uint64_t kEntryBudget = 16 << 20;
-
-// base64 as browsers write it (either alphabet, line breaks allowed), a
-// piece at a time.
-class Base64 {
- public:
-  // False at the first byte that cannot belong.
-  bool feed(const char* p, size_t n, std::string* out) {
-    static const Table table;
-    const size_t at = out->size();
-    out->resize(at + n / 4 * 3 + 3);
-    char* o = &(*out)[at];
-    bool ok = true;
-    for (size_t i = 0; i < n; ++i) {
-      int v = table.value[uint8_t(p[i])];
-      if (v >= 0 && !fill_) {
-        acc_ = (acc_ << 6) | uint32_t(v);
-        bits_ += 6;
-        if (bits_ >= 8) {
-          bits_ -= 8;
-          *o++ = char((acc_ >> bits_) & 0xFF);
-        }
-      } else if (v == kPad) {
-        ++fill_;
-      } else if (v != kSpace) {
-        ok = false;
-        break;
-      }
-    }
-    out->resize(size_t(o - out->data()));
-    return ok;
-  }
-  bool finish() const { return fill_ <= 2 && bits_ < 6; }
-
- private:
-  enum { kBad = -1, kSpace = -2, kPad = -3 };
-  struct Table {
-    int8_t value[256];
-    Table() {
-      for (int c = 0; c < 256; ++c) {
-        value[c] = c >= 'A' && c <= 'Z'   ? int8_t(c - 'A')
-                   : c >= 'a' && c <= 'z' ? int8_t(c - 'a' + 26)
-                   : c >= '0' && c <= '9' ? int8_t(c - '0' + 52)
-                   : c == '+' || c == '-' ? 62
-                   : c == '/' || c == '_' ? 63
-                   : c == '\r' || c == '\n' || c == ' ' || c == '\t' ? int8_t(kSpace)
-                   : c == '=' ? int8_t(kPad)
-                                          : int8_t(kBad);
-      }
-    }
-  };
-  uint32_t acc_ = 0;
-  int bits_ = 0;
-  size_t fill_ = 0;
-};
 
 // A saved body in base64, decoded as it is read.
 class Base64Input : public Input {
@@ -113,7 +60,7 @@ class Base64Input : public Input {
   std::string out_;
   size_t pos_ = 0;
   bool done_ = false;
-  Base64 base64_;
+  common::Base64Decoder base64_;
 };
 
 // A JSON number that is a whole number in [low, high]; the rest is refused

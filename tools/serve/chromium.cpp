@@ -26,28 +26,6 @@ using Clock = std::chrono::steady_clock;
 volatile sig_atomic_t g_interrupted = 0;
 void on_signal(int) { g_interrupted = 1; }
 
-std::string unbase64(const std::string& in) {
-  std::string out;
-  uint32_t acc = 0;
-  int bits = 0;
-  for (char c : in) {
-    int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else continue;
-    acc = (acc << 6) | uint32_t(v);
-    bits += 6;
-    if (bits >= 8) {
-      bits -= 8;
-      out += char((acc >> bits) & 0xff);
-    }
-  }
-  return out;
-}
-
 // One DevTools connection over chromium's --remote-debugging-pipe: JSON
 // messages ended by NUL, written to its fd 3 and read from its fd 4.
 class Devtools {
@@ -154,7 +132,11 @@ class Devtools {
     }
     std::string body;
     if (req.contains("postDataEntries")) {
-      for (const json& e : req["postDataEntries"]) body += unbase64(e.value("bytes", std::string()));
+      for (const json& e : req["postDataEntries"]) {
+        std::string bytes;
+        common::unbase64(e.value("bytes", std::string()), &bytes);
+        body += bytes;
+      }
     } else {
       body = req.value("postData", std::string());
     }
@@ -352,7 +334,12 @@ bool take_screenshot(Devtools* dt, const BrowserRun& run, const std::string& ses
   json r;
   if (!dt->call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}, session, &r, deadline, error))
     return false;
-  if (!save_png(unbase64(r.value("data", std::string())), run.screenshot, error)) return false;
+  std::string png;
+  if (!common::unbase64(r.value("data", std::string()), &png)) {
+    *error = "the browser's screenshot is not base64";
+    return false;
+  }
+  if (!save_png(png, run.screenshot, error)) return false;
   out->screenshot_written = true;
   return true;
 }
