@@ -103,14 +103,15 @@ char16_t* build_invoke_request(const char16_t* name, const char16_t* argument) {
   return request;
 }
 
-void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument) {
+HRESULT call_movie_function(IShockwaveFlash* flash, const char16_t* name,
+                            const char16_t* argument) {
   char16_t* text = build_invoke_request(name, argument);
-  if (!text) return;
+  if (!text) return E_OUTOFMEMORY;
   HeldBstr request(as_wide(text));
   std::free(text);
-  if (!request.get()) return;
+  if (!request.get()) return E_OUTOFMEMORY;
   HeldBstr reply;
-  flash->CallFunction(request.get(), reply.put());
+  return flash->CallFunction(request.get(), reply.put());
 }
 
 void start_movie(HWND window) {
@@ -127,15 +128,48 @@ void start_movie(HWND window) {
   }
 }
 
+namespace {
+
+// The scripting call to make next, and how many times one was refused since
+// the player movie arrived.
+struct PlayerScript {
+  uint8_t next;
+  uint8_t refused;
+} g_script;
+
+void CALLBACK retry_player_script(HWND window, UINT, UINT_PTR, DWORD);
+
+void script_player(HWND window) {
+  KillTimer(window, PLAYER_SCRIPT_TIMER);
+  HeldRef<IShockwaveFlash> flash = flash_of(window);
+  if (!flash) return;
+  char16_t volume[12];
+  *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;
+  static const char16_t* const names[] = {u"FLVSetVolume", u"FLVSetSkin", u"FLVSetVideo",
+                                          u"FLVplay"};
+  const char16_t* const arguments[] = {volume, VIDEO_SKIN_URL, VIDEO_FLV_URL, nullptr};
+  for (; g_script.next < 4; ++g_script.next) {
+    if (SUCCEEDED(call_movie_function(flash.get(), names[g_script.next],
+                                      arguments[g_script.next])))
+      continue;
+    // A control registers the movie's callbacks on its first frame, which
+    // its own timer runs after the posted message that brought us here: try
+    // again once that timer has had its turn.
+    if (++g_script.refused <= PLAYER_SCRIPT_RETRIES)
+      SetTimer(window, PLAYER_SCRIPT_TIMER, PLAYER_SCRIPT_RETRY_MS, retry_player_script);
+    return;
+  }
+}
+
+void CALLBACK retry_player_script(HWND window, UINT, UINT_PTR, DWORD) { script_player(window); }
+
+}  // namespace
+
 void on_player_ready(HWND window) {
   HeldRef<IShockwaveFlash> flash = flash_of(window);
   if (!flash) return;
   set_video_player_loading(false);
   if (!control_has(CALL_FUNCTION_MAJOR)) return;
-  char16_t volume[12];
-  *text::append_decimal(volume, read_setting("svol", DEFAULT_VOLUME)) = 0;
-  call_movie_function(flash.get(), u"FLVSetVolume", volume);
-  call_movie_function(flash.get(), u"FLVSetSkin", VIDEO_SKIN_URL);
-  call_movie_function(flash.get(), u"FLVSetVideo", VIDEO_FLV_URL);
-  call_movie_function(flash.get(), u"FLVplay", nullptr);
+  g_script = {};
+  script_player(window);
 }

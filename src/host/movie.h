@@ -8,8 +8,15 @@ struct IShockwaveFlash;
 // Names the first movie to the control; called once before the window shows.
 void start_movie(HWND window);
 
-// The player movie has arrived: script it (volume, skin, video, play).
+// The player movie has arrived: script it (volume, skin, video, play). A
+// refused call is made again, with those after it, on the window's timer
+// PLAYER_SCRIPT_TIMER, at most PLAYER_SCRIPT_RETRIES times in all.
 void on_player_ready(HWND window);
+
+// No heap block lies this low, so no transfer timer has this id.
+constexpr UINT_PTR PLAYER_SCRIPT_TIMER = 0x8002;
+constexpr UINT PLAYER_SCRIPT_RETRIES = 40;
+constexpr UINT PLAYER_SCRIPT_RETRY_MS = 50;
 
 enum MovieProperty : int {
   MOVIE_PROPERTY_MOVIE = 1,
@@ -26,5 +33,6 @@ void set_movie_property(IShockwaveFlash* flash, const char16_t* text, MoviePrope
 // memory.
 char16_t* build_invoke_request(const char16_t* name, const char16_t* argument);
 
-// Calls name in the movie; the reply is dropped.
-void call_movie_function(IShockwaveFlash* flash, const char16_t* name, const char16_t* argument);
+// Calls name in the movie; the reply is dropped, the control's result returned.
+HRESULT call_movie_function(IShockwaveFlash* flash, const char16_t* name,
+                            const char16_t* argument);

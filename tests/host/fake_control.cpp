@@ -81,8 +81,10 @@ STDMETHODIMP FakeControl::put_FlashVars(BSTR vars) {
 STDMETHODIMP FakeControl::CallFunction(BSTR request, BSTR* reply) {
   // A real control writes the reply slot; a caller must not rely on it.
   if (!options_.reply.empty()) *reply = SysAllocString(options_.reply.c_str());
-  call("CallFunction(" + text_of(request) + ")", "CallFunction");
-  return S_OK;
+  const int n = function_calls++;
+  const bool refused = n < 64 && (options_.refused_calls >> n & 1);
+  call("CallFunction(" + text_of(request) + ")" + (refused ? " refused" : ""), "CallFunction");
+  return refused ? E_FAIL : S_OK;
 }
 
 STDMETHODIMP FakeControl::SetObjectRects(LPCRECT position, LPCRECT) {

@@ -8,6 +8,7 @@
 #include <olectl.h>
 #include <oleidl.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,7 @@ class FakeControl
     HRESULT advise = S_OK;
     long version = 0x000A0002;
     std::wstring reply;          // CallFunction's reply, when not empty
+    uint64_t refused_calls = 0;  // bit n: the nth CallFunction (from 0) answers E_FAIL
     const char* fault_in = nullptr;  // this call raises the first time it comes
   };
   explicit FakeControl(Options options) : options_(options) {}
@@ -58,6 +60,7 @@ class FakeControl
 
   std::vector<std::string> log;
   bool faulted = false;
+  int function_calls = 0;  // CallFunction calls so far
   IDispatch* sink = nullptr;     // held between Advise and Unadvise
   IOleClientSite* client_site = nullptr;
   static constexpr DWORD COOKIE = 0x5EED;

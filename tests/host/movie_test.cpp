@@ -252,6 +252,44 @@ TEST_F(PlayerReady, StoredVolumeFromTheMovieIsSentNextTime) {
   EXPECT_EQ(control_.log, scripted("42"));
 }
 
+// A control registers the movie's callbacks on its first frame, which may
+// come after the message that says the movie has arrived: a refused call is
+// made again, from where it was refused, and each message starts afresh.
+TEST_F(PlayerReady, RefusedCallsAreMadeAgainFromWhereTheyStopped) {
+  const Log all = scripted("100");
+  auto refused = [](const std::string& call) { return Log{call + " refused"}; };
+  const struct {
+    const char* name;
+    uint64_t refused_calls;
+    bool again;  // a second message while a retry waits
+    Log log;
+  } rows[] = {
+      {"first", 0x1, false, refused(all[0]) + all},
+      {"video", 0x4, false, Log{all[0], all[1]} + refused(all[2]) + Log{all[2], all[3]}},
+      {"twice, then later", 0x13, false,
+       refused(all[0]) + refused(all[0]) + Log{all[0], all[1]} + refused(all[2]) +
+           Log{all[2], all[3]}},
+      {"new message", 0x4, true, Log{all[0], all[1]} + refused(all[2]) + all},
+      {"never", ~uint64_t(0), false, Log(1 + PLAYER_SCRIPT_RETRIES, refused(all[0])[0])},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    control_.function_calls = 0;
+    control_.options().refused_calls = row.refused_calls;
+    embed(PLAYBACK_VIDEO);
+    HWND window = window_->window();
+    on_player_ready(window);
+    if (row.again) on_player_ready(window);
+    EXPECT_TRUE(pump_until([&] { return control_.log.size() >= row.log.size(); }));
+    pump_pending();
+    // Done or given up: no retry is left waiting.
+    EXPECT_FALSE(KillTimer(window, PLAYER_SCRIPT_TIMER));
+    EXPECT_EQ(control_.log, row.log);
+    EXPECT_EQ(control_.refs, refs_);
+    window_.reset();
+  }
+}
+
 }  // namespace
 
 namespace {
