@@ -176,7 +176,7 @@ HRESULT ControlSite::connect_events() {
   return point_->Advise(static_cast<IDispatch*>(this), &cookie_);
 }
 
-void ControlSite::teardown() {
+bool ControlSite::teardown() {
   // Each call into the control is guarded on its own: one that faults still
   // leaves every later step done, so all references come back, the control
   // lets go of the site and the window can still close.
@@ -199,7 +199,9 @@ void ControlSite::teardown() {
       },
       [](void* p) { static_cast<ControlSite*>(p)->control_.reset(); },
   };
-  for (auto step : steps) base::win::call_guarded(step, this);
+  bool done = true;
+  for (auto step : steps) done &= base::win::call_guarded(step, this);
+  return done;
 }
 
 ControlSite* control_site_of(HWND window) {
@@ -240,7 +242,11 @@ int create_control_site(HWND window, SiteCallback* callback) {
 void destroy_control_site(HWND window) {
   ControlSite* site = control_site_of(window);
   if (!site) return;
-  site->teardown();
+  const bool done = site->teardown();
   SetWindowLongA(window, GWL_USERDATA, 0);
-  base::win::delete_global(site);
+  // A call abandoned inside the control may have left it holding the site
+  // (its event sink, its client site) while the monikers' callbacks keep it
+  // alive: the block stays, one per window at most, rather than be freed
+  // under it.
+  if (done) base::win::delete_global(site);
 }

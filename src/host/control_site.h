@@ -38,8 +38,9 @@ class ControlSite final
   SiteCallback* callback() const { return callback_; }
   // Creation steps from SetClientSite on; the site takes its own reference.
   HRESULT embed(IOleObject* control);
-  // Disconnects, closes and releases the control.
-  void teardown();
+  // Disconnects, closes and releases the control; false when the control
+  // abandoned any of these calls.
+  bool teardown();
 
   // IOleClientSite
   STDMETHODIMP SaveObject() override { return E_NOTIMPL; }

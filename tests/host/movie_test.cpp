@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -418,17 +419,32 @@ TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
   control_.options().fault_in = nullptr;
 }
 
+// Blocks this program's own code gave back, through a seam over its import
+// of GlobalFree.
+std::vector<void*> g_freed;
+void* g_global_free;
+HGLOBAL WINAPI recorded_free(HGLOBAL block) {
+  g_freed.push_back(block);
+  return reinterpret_cast<decltype(&GlobalFree)>(g_global_free)(block);
+}
+
 // And for its teardown: a control that raises in one teardown call still
 // gets the later ones and every reference back, the window lets go of the
-// site, and the destroy handler runs to its end (where the shell quits).
+// site, and the destroy handler runs to its end (where the shell quits). The
+// site's block stays: the control may still hold it.
 TEST_F(MovieStart, FaultDuringTeardownGivesEveryReferenceBack) {
+  ScopedImport frees("kernel32.dll", "GlobalFree", reinterpret_cast<void*>(recorded_free));
+  g_global_free = frees.original();
+  ASSERT_TRUE(g_global_free);
   static bool returned;
-  for (const char* call : {"Unadvise", "Close", "SetClientSite"}) {
-    SCOPED_TRACE(call);
+  for (const char* call : {"Unadvise", "Close", "SetClientSite", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(call ? call : "no fault");
     embed(PLAYBACK_VIDEO);
     control_.faulted = false;
     control_.options().fault_in = call;
     HWND window = window_->window();
+    void* site = control_site_of(window);
+    g_freed.clear();
     returned = false;
     run_in_message(
         window,
@@ -437,11 +453,12 @@ TEST_F(MovieStart, FaultDuringTeardownGivesEveryReferenceBack) {
           returned = true;
         },
         window);
-    EXPECT_TRUE(control_.faulted);
+    EXPECT_EQ(control_.faulted, call != nullptr);
     EXPECT_TRUE(returned);
     EXPECT_EQ(control_.log, (Log{"Unadvise(" + std::to_string(FakeControl::COOKIE) + ")",
                                  "Close(1)", "SetClientSite(null)"}));
     EXPECT_EQ(control_site_of(window), nullptr);
+    EXPECT_EQ(std::count(g_freed.begin(), g_freed.end(), site), call ? 0 : 1);
     EXPECT_EQ(base::win::held_ref_depth(), 0u);
     EXPECT_EQ(control_.refs, 1);
     window_.reset();
