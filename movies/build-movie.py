@@ -5,8 +5,9 @@ suffix, which is replaced by one taken from the movie's name (distinct per
 movie, so that two of our movies never share a class name), and the body is
 compressed here. A file standin.txt beside the sources goes into the movie's
 Metadata tag, which runtimes do not run: the test control's script.
+Each DEFINE is passed to haxe with -D.
 
-usage: build-movie.py NAME SOURCE_DIR MAIN W:H:FPS:RRGGBB OUT.swf [HAXE]
+usage: build-movie.py NAME SOURCE_DIR MAIN W:H:FPS:RRGGBB OUT.swf [HAXE [DEFINE...]]
 """
 import hashlib
 import os
@@ -19,15 +20,16 @@ import zlib
 
 
 def main():
-    if len(sys.argv) not in (6, 7):
+    if len(sys.argv) < 6:
         sys.exit(__doc__)
     name, source, main_class, header, out = sys.argv[1:6]
-    haxe = sys.argv[6] if len(sys.argv) == 7 else "haxe"
+    haxe = sys.argv[6] if len(sys.argv) > 6 else "haxe"
+    defines = [a for d in sys.argv[7:] for a in ("-D", d)]
     with tempfile.TemporaryDirectory() as tmp:
         raw = os.path.join(tmp, "raw.swf")
         command = [haxe, "-cp", source, "--main", main_class, "--swf", raw,
                    "--swf-version", "10", "--swf-header", header, "--dce", "full",
-                   "-D", "no-swf-compress", "-D", "no-traces"]
+                   "-D", "no-swf-compress", "-D", "no-traces"] + defines
         script = os.path.join(source, "standin.txt")
         if os.path.exists(script):
             command += ["-D", "swf-metadata=" + script]

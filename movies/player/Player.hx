@@ -31,7 +31,15 @@ class Player {
   static var paused = true;
   static var started = false;
 
+  // Runs on the first frame (the build tells Haxe's start-up not to wait for
+  // a sized stage): the exe calls the callbacks as soon as the movie is in.
   static function main() {
+    if (ExternalInterface.available) {
+      ExternalInterface.addCallback("FLVSetVolume", function(v:String) setVolume(Std.parseInt(v), false));
+      ExternalInterface.addCallback("FLVSetSkin", loadSkin);
+      ExternalInterface.addCallback("FLVSetVideo", function(u:String) url = u);
+      ExternalInterface.addCallback("FLVplay", play);
+    }
     root = flash.Lib.current;
     var stage = root.stage;
     stage.scaleMode = StageScaleMode.NO_SCALE;
@@ -52,12 +60,6 @@ class Player {
     skin.contentLoaderInfo.addEventListener(Event.INIT, function(_) attachSkin());
     root.addChild(skin);
     stage.addEventListener(Event.RESIZE, function(_) layout());
-    if (ExternalInterface.available) {
-      ExternalInterface.addCallback("FLVSetVolume", function(v:String) setVolume(Std.parseInt(v), false));
-      ExternalInterface.addCallback("FLVSetSkin", loadSkin);
-      ExternalInterface.addCallback("FLVSetVideo", function(u:String) url = u);
-      ExternalInterface.addCallback("FLVplay", play);
-    }
     layout();
   }
 
@@ -88,6 +90,8 @@ class Player {
   // Scaled to fit the stage, centred: bars where the shapes differ.
   static function layout() {
     var sw = root.stage.stageWidth, sh = root.stage.stageHeight;
+    // A stage not sized yet: the resize event comes when it is.
+    if (sw <= 0 || sh <= 0) return;
     var w = frameW > 0 ? frameW : video.videoWidth, h = frameH > 0 ? frameH : video.videoHeight;
     if (w <= 0 || h <= 0) {
       w = sw;

@@ -368,10 +368,14 @@ STDMETHODIMP StandinControl::CallFunction(BSTR request, BSTR* reply) {
   std::wstring text = request ? request : L"";
   std::wstring name = between(text, L"<invoke name=\"", L"\"");
   std::wstring argument = between(text, L"<string>", L"</string>");
+  // Before the movie's first frame no function is registered.
+  const HRESULT hr = fetcher_.callbacks_ready() ? S_OK : E_FAIL;
   LogLine("CallFunction")
       .text("request", request)
       .text("name", name.c_str())
-      .text("argument", argument.c_str());
+      .text("argument", argument.c_str())
+      .number("hr", hr);
+  if (FAILED(hr)) return hr;
   // What a video player movie does with these: fetch the skin and the video.
   if (name == L"FLVSetSkin" && !argument.empty()) fetcher_.queue(LoadKind::skin, argument);
   if (name == L"FLVSetVideo" && !argument.empty()) fetcher_.queue(LoadKind::video, argument);

@@ -175,7 +175,10 @@ void Load::read_available() {
     if (hr == S_OK && got > 0) continue;
     break;
   }
-  if (hr == S_FALSE) saw_end_ = true;
+  if (hr == S_FALSE && !saw_end_) {
+    saw_end_ = true;
+    if (owner_ && kind_ == LoadKind::movie) owner_->movie_arrived();
+  }
   if (hr != S_FALSE && hr != E_PENDING)
     LogLine("ReadResult").number("load", id_).number("hr", hr).number("bytes", total);
   last_read_hr_ = hr;

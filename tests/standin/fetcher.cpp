@@ -17,6 +17,7 @@ constexpr UINT MSG_START = WM_APP + 1;
 constexpr UINT MSG_DONE = WM_APP + 2;
 constexpr UINT MSG_READ = WM_APP + 3;
 constexpr UINT MSG_STEP = WM_APP + 4;
+constexpr UINT_PTR FRAME_TIMER = 1;
 
 std::wstring wide(const std::string& s) {
   if (s.empty()) return std::wstring();
@@ -106,6 +107,12 @@ LRESULT CALLBACK Fetcher::window_proc(HWND window, UINT message, WPARAM wparam, 
       case MSG_STEP:
         self->step();
         return 0;
+      case WM_TIMER:
+        if (wparam != FRAME_TIMER) break;
+        KillTimer(window, FRAME_TIMER);
+        self->callbacks_ready_ = true;
+        LogLine("FirstFrame");
+        return 0;
     }
   }
   return DefWindowProcW(window, message, wparam, lparam);
@@ -141,11 +148,22 @@ Load* Fetcher::find(int id) {
 
 void Fetcher::queue(LoadKind kind, const std::wstring& url, const std::string* body) {
   if (closed_) return;
+  // A new root movie has no callbacks until its own first frame.
+  if (kind == LoadKind::movie) {
+    callbacks_ready_ = false;
+    if (window_) KillTimer(window_, FRAME_TIMER);
+  }
   pending_.push_back({kind, url, body != nullptr, body ? *body : std::string(), false});
   post(MSG_START, 0);
 }
 
 void Fetcher::load_done(int id) { post(MSG_DONE, WPARAM(id)); }
+
+// As a real control: frames run on a timer of the control's own, so a
+// message posted before the movie's end is handled before its first frame.
+void Fetcher::movie_arrived() {
+  if (ensure_window()) SetTimer(window_, FRAME_TIMER, 0, nullptr);
+}
 
 void Fetcher::read_later(int id) { post(MSG_READ, WPARAM(id)); }
 

@@ -27,6 +27,12 @@ class Fetcher {
   void queue(LoadKind kind, const std::wstring& url, const std::string* body = nullptr);
   // Called by a load whose binding has stopped or failed.
   void load_done(int id);
+  // The root movie's last byte has been read: its first frame comes on the
+  // engine's next timer tick, after whatever is already posted.
+  void movie_arrived();
+  // Whether the root movie's first frame has run, where a movie registers the
+  // functions the container may call.
+  bool callbacks_ready() const { return callbacks_ready_; }
   void read_later(int id);
   // Ends every load and the script; the container is letting the control go.
   void close();
@@ -68,4 +74,5 @@ class Fetcher {
   bool waiting_ = false;
   DWORD read_size_ = 0x8000;
   bool read_later_ = false;
+  bool callbacks_ready_ = false;
 };
