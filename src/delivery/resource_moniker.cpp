@@ -1,7 +1,6 @@
 #include "delivery/resource_moniker.h"
 
 #include "base/text.h"
-#include "base/win/co_task_mem.h"
 #include "base/win/held_ref.h"
 #include "base/win/hresult.h"
 #include "base/win/platform.h"
@@ -10,7 +9,6 @@
 #include "package/platform.h"
 #include "package/player_state.h"
 
-using base::win::ADOPT_HOLD;
 using base::win::HeldRef;
 using delivery_detail::g_live;
 
@@ -71,17 +69,25 @@ STDMETHODIMP ResourceMoniker::BindToStorage(IBindCtx* context, IMoniker*, REFIID
   // The callback may drop the last outside reference from a notification.
   HeldRef<IMoniker> self(this);
 
-  IUnknown* found = nullptr;
-  HRESULT hr = context->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), &found);
-  HeldRef<IUnknown> holder(SUCCEEDED(hr) ? found : nullptr, ADOPT_HOLD);
+  // Both are listed before the control writes them: a call it abandons
+  // after handing one over still gives that reference back.
+  HeldRef<IUnknown> holder;
+  IUnknown** found = holder.put();
+  HRESULT hr = context->GetObjectParam(const_cast<LPOLESTR>(L"_BSCB_Holder_"), found);
+  // What a failed call leaves in its out pointer is not ours to release.
+  if (FAILED(hr)) *found = nullptr;
   RETURN_IF_FAILED(hr);
   if (!holder) return E_UNEXPECTED;
   callback_.reset();
-  IBindStatusCallback* callback = nullptr;
-  hr = holder->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
-  if (FAILED(hr)) return hr;
+  HeldRef<IBindStatusCallback> callback;
+  void** slot = reinterpret_cast<void**>(callback.put());
+  hr = holder->QueryInterface(IID_IBindStatusCallback, slot);
+  if (FAILED(hr)) {
+    *slot = nullptr;
+    return hr;
+  }
   if (!callback) return E_NOINTERFACE;
-  callback_.attach(callback);
+  callback_.attach(callback.detach());
 
   RETURN_IF_FAILED(callback_->GetBindInfo(&bind_flags_, bind_info_.receive()));
 
@@ -136,8 +142,8 @@ STDMETHODIMP ResourceMoniker::GetDisplayName(IBindCtx* context, IMoniker* left, 
   *name = nullptr;
   HRESULT hr = E_UNEXPECTED;
   if (left) {
-    base::win::ScopedCoTaskMem<wchar_t> left_name;
-    hr = left->GetDisplayName(context, nullptr, left_name.receive());
+    base::win::HeldCoTaskMem<wchar_t> left_name;
+    hr = left->GetDisplayName(context, nullptr, left_name.put());
   }
   const ResourceEntry* entry = resource_entry(index_);
   // Success always comes with a name.

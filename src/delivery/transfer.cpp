@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "base/text.h"
-#include "base/win/co_task_mem.h"
 #include "base/win/held_ref.h"
 #include "base/win/platform.h"
 #include "delivery/resource_moniker.h"
@@ -165,18 +164,17 @@ bool ResourceMoniker::notify_first_data(IBindStatusCallback* callback, uint32_t 
   callback->OnProgress(1, size, BINDSTATUS_CONNECTING, url);
   if (stopped()) return false;
   if (negotiate) {
-    base::win::ScopedCoTaskMem<wchar_t> extra;
-    negotiate->BeginningTransaction(url, nullptr, 0, extra.receive());
+    base::win::HeldCoTaskMem<wchar_t> extra;
+    negotiate->BeginningTransaction(url, nullptr, 0, extra.put());
     if (stopped()) return false;
   }
   callback->OnProgress(1, size, BINDSTATUS_SENDINGREQUEST, url);
   if (stopped()) return false;
   if (negotiate) {
-    char16_t* header = build_response_header(size, entry->content_type);
-    if (header) {
-      base::win::ScopedCoTaskMem<wchar_t> extra;
-      negotiate->OnResponse(200, as_wide(header), nullptr, extra.receive());
-      std::free(header);
+    base::win::HeldMalloc<char16_t> header(build_response_header(size, entry->content_type));
+    if (header.get()) {
+      base::win::HeldCoTaskMem<wchar_t> extra;
+      negotiate->OnResponse(200, as_wide(header.get()), nullptr, extra.put());
       if (stopped()) return false;
     }
   }

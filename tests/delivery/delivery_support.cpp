@@ -56,8 +56,6 @@ STDMETHODIMP_(void*) FreeCounter::PreFree(void* p, BOOL) {
   return p;
 }
 
-namespace {
-
 // Watched: the receiver owns the block and must free it exactly once.
 LPWSTR handed_text(const wchar_t* text) {
   auto* block = static_cast<LPWSTR>(CoTaskMemAlloc((lstrlenW(text) + 1) * sizeof(wchar_t)));
@@ -66,6 +64,8 @@ LPWSTR handed_text(const wchar_t* text) {
   FreeCounter::instance().watch(block);
   return block;
 }
+
+namespace {
 
 const char* status_name(ULONG code) {
   switch (code) {
@@ -114,8 +114,12 @@ void RecordingCallback::fault_if_asked(const char* method) {
 }
 
 STDMETHODIMP RecordingCallback::QueryInterface(REFIID iid, void** out) {
-  if (options_.service_provider || iid != IID_IServiceProvider)
-    return Unknown::QueryInterface(iid, out);
+  if (options_.service_provider || iid != IID_IServiceProvider) {
+    HRESULT hr = Unknown::QueryInterface(iid, out);
+    // Handed over, and then the fault.
+    if (iid == IID_IBindStatusCallback) fault_if_asked("QueryInterface");
+    return hr;
+  }
   *out = nullptr;
   return E_NOINTERFACE;
 }
@@ -225,20 +229,21 @@ STDMETHODIMP RecordingCallback::QueryService(REFGUID service, REFIID iid, void**
 STDMETHODIMP RecordingCallback::BeginningTransaction(LPCWSTR url, LPCWSTR headers, DWORD,
                                                      LPWSTR* additional) {
   record("BeginningTransaction " + narrow(url) + (headers ? " headers" : ""));
+  // A control may add headers, and fault after: the moniker must free them.
+  *additional = handed_text(L"X:1");
   fault_if_asked("BeginningTransaction");
   abort_if_asked();
-  // A control may add headers; the moniker must free them.
-  *additional = handed_text(L"X:1");
   return S_OK;
 }
 
 STDMETHODIMP RecordingCallback::OnResponse(DWORD code, LPCWSTR headers, LPCWSTR request_headers,
                                            LPWSTR* additional) {
   record("OnResponse " + std::to_string(code) + (request_headers ? " request" : ""));
+  response = headers ? headers : L"(null)";
+  response_block = headers;
+  *additional = handed_text(L"Y:1");
   fault_if_asked("OnResponse");
   abort_if_asked();
-  response = headers ? headers : L"(null)";
-  *additional = nullptr;
   return S_OK;
 }
 

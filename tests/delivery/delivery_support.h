@@ -52,6 +52,10 @@ class FreeCounter : public IMallocSpy {
   bool registered_ = false;
 };
 
+// A CoTaskMem copy of text, watched by the FreeCounter: whoever receives it
+// must free it exactly once.
+LPWSTR handed_text(const wchar_t* text);
+
 // Counted where a test can read it; the storage is the test's, so reaching 0
 // only marks the callback dead and every later call is counted.
 class RecordingCount {
@@ -127,6 +131,7 @@ class RecordingCallback
   std::vector<std::string> calls;
   std::string data;
   std::wstring response;
+  const void* response_block = nullptr;  // the header text OnResponse was given
   HRESULT last_read = S_OK;
   bool stopped = false;
   bool faulted = false;

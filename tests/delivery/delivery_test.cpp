@@ -653,6 +653,97 @@ TEST_F(DeliveryTest, FaultInANotificationLeavesNothingHeld) {
   }
 }
 
+// Interface tables with only the slot a test calls: a bind context whose
+// GetObjectParam (slot 10) and a moniker whose GetDisplayName (slot 20) hand
+// something over and then fault.
+struct Faulting {
+  const void* const* table;
+  IUnknown* object;  // what GetObjectParam hands over
+  bool faulted;
+};
+HRESULT STDMETHODCALLTYPE handing_get_object_param(Faulting* self, LPOLESTR, IUnknown** out) {
+  self->object->AddRef();
+  *out = self->object;
+  self->faulted = true;
+  RaiseException(0xE0545304, 0, 0, nullptr);
+  return S_OK;
+}
+HRESULT STDMETHODCALLTYPE handing_display_name(Faulting* self, IBindCtx*, IMoniker*,
+                                               LPOLESTR* out) {
+  *out = handed_text(L"http://left.test/");
+  self->faulted = true;
+  RaiseException(0xE0545304, 0, 0, nullptr);
+  return S_OK;
+}
+
+// Whether this program gave back the response text a callback was handed,
+// through its import of free.
+const RecordingCallback* g_watched;
+bool g_response_freed;
+void* g_free;
+void __cdecl watching_free(void* block) {
+  if (block && g_watched && block == g_watched->response_block) g_response_freed = true;
+  reinterpret_cast<void(__cdecl*)(void*)>(g_free)(block);
+}
+
+// A control that hands a reference or a block over and faults inside the same
+// call: whatever it handed over comes back.
+TEST_F(DeliveryTest, FaultAfterHandingOverGivesItBack) {
+  ScopedImport frees("msvcrt.dll", "free", reinterpret_cast<void*>(watching_free));
+  g_free = frees.original();
+  ASSERT_TRUE(g_free);
+  const void* context_table[11] = {};
+  context_table[10] = reinterpret_cast<const void*>(handing_get_object_param);
+  const void* moniker_table[21] = {};
+  moniker_table[20] = reinterpret_cast<const void*>(handing_display_name);
+  for (const char* method :
+       {"GetObjectParam", "QueryInterface", "BeginningTransaction", "OnResponse", "GetDisplayName"}) {
+    SCOPED_TRACE(method);
+    entry(0, 0x100, 0);
+    RecordingCallback::Options options;
+    options.fault_in = method;
+    RecordingCallback callback(options);
+    Faulting faulting = {std::strcmp(method, "GetDisplayName") ? context_table : moniker_table,
+                         static_cast<IBindStatusCallback*>(&callback), false};
+    callback.moniker = resource_moniker_interface(create_resource_moniker(0, window_));
+    IBindCtx* context = make_bind_context(&callback);
+    struct Call {
+      const char* method;
+      IMoniker* moniker;
+      IBindCtx* context;
+      Faulting* faulting;
+    } call = {method, callback.moniker, context, &faulting};
+    g_watched = &callback;
+    g_response_freed = false;
+    run_in_message(
+        window_,
+        [](void* p) {
+          auto* c = static_cast<Call*>(p);
+          if (!std::strcmp(c->method, "GetDisplayName")) {
+            LPOLESTR name = nullptr;
+            c->moniker->GetDisplayName(c->context, reinterpret_cast<IMoniker*>(c->faulting), &name);
+            return;
+          }
+          IBindCtx* context = std::strcmp(c->method, "GetObjectParam")
+                                  ? c->context
+                                  : reinterpret_cast<IBindCtx*>(c->faulting);
+          void* out = nullptr;
+          c->moniker->BindToStorage(context, nullptr, IID_IStream, &out);
+        },
+        &call);
+    ASSERT_TRUE(pump_until([&] { return callback.faulted || faulting.faulted; }));
+    EXPECT_EQ(g_response_freed, !std::strcmp(method, "OnResponse"));
+    pump_until([] { return delivery_testing::live_counts().timers == 0; }, 500);
+    EXPECT_EQ(base::win::held_ref_depth(), 0u);
+    context->Release();
+    release(callback);
+    pump_pending();
+    g_watched = nullptr;
+    EXPECT_EQ(delivery_testing::live_counts().monikers, 0);
+    EXPECT_TRUE(FreeCounter::instance().each_freed_once());
+  }
+}
+
 TEST_F(DeliveryTest, FailedOrShortReadEndsWithFailure) {
   const struct {
     uint32_t size, offset;

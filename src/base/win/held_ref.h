@@ -9,10 +9,12 @@
 // message. Members own their references through OwnedRef instead.
 #pragma once
 
-#include <unknwn.h>
+#include <objbase.h>
 #include <oleauto.h>
+#include <unknwn.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace base::win {
 
@@ -33,6 +35,8 @@ inline uint32_t g_count;
 
 inline void release_unknown(void* p) { static_cast<IUnknown*>(p)->Release(); }
 inline void free_bstr(void* p) { SysFreeString(static_cast<BSTR>(p)); }
+inline void free_co_task_mem(void* p) { CoTaskMemFree(p); }
+inline void free_malloc(void* p) { std::free(p); }
 
 // A slot for p, or NO_SLOT when the table is full (then only the owner
 // gives it back).
@@ -88,6 +92,12 @@ class HeldSlot {
     *address() = value;
     if (old) release_(old);
   }
+  // Hands the value on unlisted; the frame no longer gives it back.
+  V take() {
+    V old = value();
+    *address() = nullptr;
+    return old;
+  }
 
  private:
   uint32_t slot_;
@@ -127,6 +137,8 @@ class HeldRef : public HeldSlot<void*> {
     return reinterpret_cast<T**>(address());
   }
   void reset() { replace(nullptr); }
+  // Hands the reference on, e.g. to an owner that outlives the frame.
+  T* detach() { return static_cast<T*>(take()); }
 
   // The object's interface U, held by this frame; null when it has none.
   template <typename U>
@@ -149,6 +161,27 @@ class HeldBstr : public HeldSlot<void*> {
     return reinterpret_cast<BSTR*>(address());
   }
 };
+
+// A memory block held by a frame across a call into the control: one the
+// control hands back (CoTaskMemFree) or one we hand it (free).
+template <typename T, held_ref_detail::ReleaseFn Free>
+class HeldBlock : public HeldSlot<void*> {
+ public:
+  HeldBlock() : HeldSlot(nullptr, Free) {}
+  explicit HeldBlock(T* block) : HeldSlot(block, Free) {}
+
+  T* get() const { return static_cast<T*>(value()); }
+  // For out parameters; frees what was held.
+  T** put() {
+    replace(nullptr);
+    return reinterpret_cast<T**>(address());
+  }
+};
+
+template <typename T>
+using HeldCoTaskMem = HeldBlock<T, held_ref_detail::free_co_task_mem>;
+template <typename T>
+using HeldMalloc = HeldBlock<T, held_ref_detail::free_malloc>;
 
 // A COM reference owned by an object that outlives one message; never listed.
 template <typename T>
