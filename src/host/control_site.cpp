@@ -164,14 +164,18 @@ HRESULT ControlSite::embed(IOleObject* control) {
 }
 
 HRESULT ControlSite::connect_events() {
+  // Written straight into the site's owners: a call the control abandons
+  // after handing a reference over leaves it where teardown gives it back.
   // What a failed call leaves in its out pointer is not ours to release.
-  void* container = nullptr;
-  RETURN_IF_FAILED(control_->QueryInterface(IID_IConnectionPointContainer, &container));
-  point_container_.attach(static_cast<IConnectionPointContainer*>(container));
+  void** container = reinterpret_cast<void**>(point_container_.put());
+  HRESULT hr = control_->QueryInterface(IID_IConnectionPointContainer, container);
+  if (FAILED(hr)) *container = nullptr;
+  RETURN_IF_FAILED(hr);
   if (!point_container_) return E_NOINTERFACE;
-  IConnectionPoint* point = nullptr;
-  RETURN_IF_FAILED(point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, &point));
-  point_.attach(point);
+  IConnectionPoint** point = point_.put();
+  hr = point_container_->FindConnectionPoint(DIID_FLASH_EVENTS, point);
+  if (FAILED(hr)) *point = nullptr;
+  RETURN_IF_FAILED(hr);
   if (!point_) return E_FAIL;
   return point_->Advise(static_cast<IDispatch*>(this), &cookie_);
 }

@@ -12,6 +12,10 @@ std::string text_of(const wchar_t* text) { return text ? narrow(text) : "(null)"
 
 void FakeControl::call(const std::string& entry, const char* name) {
   log.push_back(entry);
+  fault_if(name);
+}
+
+void FakeControl::fault_if(const char* name) {
   if (faulted || !options_.fault_in || std::strcmp(options_.fault_in, name) != 0) return;
   faulted = true;
   RaiseException(0xE0545302, 0, 0, nullptr);
@@ -19,6 +23,8 @@ void FakeControl::call(const std::string& entry, const char* name) {
 
 STDMETHODIMP FakeControl::QueryInterface(REFIID iid, void** out) {
   HRESULT hr = Unknown::QueryInterface(iid, out);
+  // Handed over, then the fault.
+  if (hr == S_OK && IsEqualIID(iid, IID_IConnectionPointContainer)) fault_if("QueryInterface(events)");
   if (hr != S_OK) return hr;
   if ((options_.flash || *out != static_cast<IShockwaveFlash*>(this)) &&
       (options_.events || *out != static_cast<IConnectionPointContainer*>(this)))
@@ -95,13 +101,16 @@ STDMETHODIMP FakeControl::SetObjectRects(LPCRECT position, LPCRECT) {
 }
 
 STDMETHODIMP FakeControl::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
-  log.push_back(IsEqualIID(iid, DIID_FLASH_EVENTS) ? "FindConnectionPoint(events)"
-                                                   : "FindConnectionPoint(other)");
   *out = nullptr;
-  if (FAILED(options_.find_point)) return options_.find_point;
-  *out = static_cast<IConnectionPoint*>(this);
-  AddRef();
-  return S_OK;
+  if (SUCCEEDED(options_.find_point)) {
+    *out = static_cast<IConnectionPoint*>(this);
+    AddRef();
+  }
+  // Handed over, then the fault where the options say.
+  call(IsEqualIID(iid, DIID_FLASH_EVENTS) ? "FindConnectionPoint(events)"
+                                          : "FindConnectionPoint(other)",
+       "FindConnectionPoint");
+  return options_.find_point;
 }
 
 STDMETHODIMP FakeControl::Advise(IUnknown* unknown, DWORD* cookie) {

@@ -134,6 +134,7 @@ class FakeControl
  private:
   // Records the call; raises where the options say.
   void call(const std::string& entry, const char* name);
+  void fault_if(const char* name);
   Options options_;
 };
 

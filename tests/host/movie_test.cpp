@@ -397,11 +397,21 @@ TEST_F(MovieStart, FaultInAControlCallLeavesEveryCountAsBefore) {
 // The same for the creation of the site: the class factory and the
 // creator's reference come back, the site's own goes with the site.
 TEST_F(MovieStart, FaultWhileCreatingTheSiteGivesEveryReferenceBack) {
-  for (const char* call : {"SetClientSite", "FlashVersion", "DoVerb"}) {
+  const struct {
+    const char* call;
+    int32_t mode;
+  } rows[] = {{"SetClientSite", PLAYBACK_PAGE},
+              {"FlashVersion", PLAYBACK_PAGE},
+              {"DoVerb", PLAYBACK_PAGE},
+              // These hand a reference over before the fault.
+              {"QueryInterface(events)", PLAYBACK_VIDEO},
+              {"FindConnectionPoint", PLAYBACK_VIDEO}};
+  for (const auto& row : rows) {
+    const char* call = row.call;
     SCOPED_TRACE(call);
     control_.faulted = false;
     control_.options().fault_in = call;
-    set_playback_mode(PLAYBACK_PAGE);
+    set_playback_mode(row.mode);
     auto site = std::make_unique<SiteWindow>(&control_);
     {
       ScopedClassRegistration registration(&site->factory());
