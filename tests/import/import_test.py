@@ -226,7 +226,7 @@ def warcio_spec(site):
 
 def node(*args):
     # Other suites reuse these fixtures with arguments of their own.
-    env = dict(os.environ, TESSIVO_NPM=getattr(ARGS, "npm", None) or "/opt/tessivo/npm")
+    env = dict(os.environ, TESSIVO_NPM=getattr(ARGS, "npm", None) or "/opt/tessivo-npm")
     subprocess.run(["node", os.path.join(HERE, "writers", "write-captures.mjs"), *args],
                    env=env, check=True, timeout=300)
 
@@ -302,7 +302,7 @@ class Fixtures:
         for path in self.gz:
             os.link(path, os.path.join(wget_only, os.path.basename(path)))
         self.js_wacz = os.path.join(d, "js.wacz")
-        npm = getattr(ARGS, "npm", None) or "/opt/tessivo/npm"
+        npm = getattr(ARGS, "npm", None) or "/opt/tessivo-npm"
         subprocess.run([os.path.join(npm, "node_modules", ".bin", "js-wacz"), "create", "--log-level", "warn",
                         "-f", os.path.join(wget_only, "*.warc.gz"), "-o", self.js_wacz],
                        check=True, timeout=300)
@@ -1022,8 +1022,8 @@ def main():
     parser.add_argument("--stub")
     parser.add_argument("--tools")
     parser.add_argument("--prefix")
-    parser.add_argument("--npm", default="/opt/tessivo/npm",
-                        help="the folder scripts/setup installed the npm writers in")
+    parser.add_argument("--npm", default="/opt/tessivo-npm",
+                        help="the folder scripts/setup installed the npm packages in")
     ARGS, rest = parser.parse_known_args()
     if ARGS.stub:
         sys.path.insert(0, os.path.join(HERE, "..", "e2e"))

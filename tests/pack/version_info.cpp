@@ -17,11 +17,13 @@ int wmain(int argc, wchar_t** argv) {
   }
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT n = 0;
+  // Each DWORD holds two 16-bit parts of the version.
+  auto hi = [](DWORD v) { return unsigned(HIWORD(v)); };
+  auto lo = [](DWORD v) { return unsigned(LOWORD(v)); };
   if (VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &n) && fixed)
-    std::printf("file %lu.%lu.%lu.%lu product %lu.%lu.%lu.%lu\n", HIWORD(fixed->dwFileVersionMS),
-                LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
-                HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
-                HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS));
+    std::printf("file %u.%u.%u.%u product %u.%u.%u.%u\n", hi(fixed->dwFileVersionMS), lo(fixed->dwFileVersionMS),
+                hi(fixed->dwFileVersionLS), lo(fixed->dwFileVersionLS), hi(fixed->dwProductVersionMS),
+                lo(fixed->dwProductVersionMS), hi(fixed->dwProductVersionLS), lo(fixed->dwProductVersionLS));
   for (const wchar_t* name : {L"FileVersion", L"ProductVersion", L"FileDescription", L"ProductName"}) {
     wchar_t path[128];
     wsprintfW(path, L"\\StringFileInfo\\040904B0\\%s", name);

@@ -63,37 +63,61 @@ void watch_interrupts() {
 }
 
 // Creates temp exclusively, executable as the umask allows, and names it
-// for the interrupt handlers.
+// for the interrupt handlers. On failure *why says what the system said.
 #ifdef _WIN32
-TempResult create_temp(const std::string& temp, File* file) {
+// CreateFileW leaves errno alone: its reason is only in GetLastError.
+std::string system_message(DWORD code) {
+  wchar_t text[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                           text, sizeof text / sizeof text[0], nullptr);
+  while (n && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+  if (!n) return "system error " + std::to_string(code);
+  text[n] = 0;
+  return narrow(text);
+}
+
+TempResult create_temp(const std::string& temp, File* file, std::string* why) {
   std::wstring wide = wide_path(temp);
-  if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) return kFailed;
+  if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) {
+    *why = "the path is too long";
+    return kFailed;
+  }
   wcscpy(g_temp, wide.c_str());
   HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
     g_temp[0] = 0;
-    return GetLastError() == ERROR_FILE_EXISTS ? kTaken : kFailed;
+    if (code == ERROR_FILE_EXISTS) return kTaken;
+    *why = system_message(code);
+    return kFailed;
   }
   int fd = _open_osfhandle(intptr_t(h), _O_WRONLY | _O_BINARY);
   file->reset(fd < 0 ? nullptr : _fdopen(fd, "wb"));
   if (*file) return kMade;
+  *why = std::strerror(errno);
   if (fd >= 0) _close(fd); else CloseHandle(h);
   DeleteFileW(wide.c_str());
   g_temp[0] = 0;
   return kFailed;
 }
 #else
-TempResult create_temp(const std::string& temp, File* file) {
-  if (temp.size() >= sizeof g_temp) return kFailed;
+TempResult create_temp(const std::string& temp, File* file, std::string* why) {
+  if (temp.size() >= sizeof g_temp) {
+    *why = "the path is too long";
+    return kFailed;
+  }
   std::strcpy(g_temp, temp.c_str());
   int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0777);
   if (fd < 0) {
     g_temp[0] = 0;
-    return errno == EEXIST ? kTaken : kFailed;
+    if (errno == EEXIST) return kTaken;
+    *why = std::strerror(errno);
+    return kFailed;
   }
   file->reset(fdopen(fd, "wb"));
   if (*file) return kMade;
+  *why = std::strerror(errno);
   ::close(fd);
   unlink(temp.c_str());
   g_temp[0] = 0;
@@ -131,15 +155,16 @@ bool AtomicOutput::open(const std::string& path, Error* error) {
   // The folder as written, so the temporary name sits beside the output.
   const std::string prefix = cut == std::string::npos ? "" : path.substr(0, cut + 1);
   const std::string name = path.substr(prefix.size());
+  std::string why = "no free temporary name";
   for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
     std::string temp = prefix + "." + name + "." + std::to_string(process_id()) + "-" +
                        std::to_string(attempt) + ".part";
-    TempResult made = create_temp(temp, &file_);
+    TempResult made = create_temp(temp, &file_, &why);
     if (made == kFailed) break;
     if (made == kMade) temp_ = temp;
   }
   if (!file_) {
-    *error = Error{"", 0, -1, "cannot write " + path + ": " + (errno ? std::strerror(errno) : "no temporary file")};
+    *error = Error{"", 0, -1, "cannot write " + path + ": " + why};
     return false;
   }
   return true;

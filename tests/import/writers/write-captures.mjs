@@ -14,7 +14,7 @@ import path from "node:path";
 import { createRequire } from "node:module";
 
 // The packages scripts/setup installed, in the folder named by TESSIVO_NPM.
-const require = createRequire(path.join(process.env.TESSIVO_NPM || "/opt/tessivo/npm", "index.js"));
+const require = createRequire(path.join(process.env.TESSIVO_NPM || "/opt/tessivo-npm", "index.js"));
 const { WARCRecord, WARCSerializer } = require("warcio");
 
 async function warcio(listPath, out) {
