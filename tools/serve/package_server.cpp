@@ -12,7 +12,7 @@
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 #include "resolve/url_text.h"
-#include "swf/swf_reader.h"
+#include "pack/browser_page.h"
 #include "common/base64.h"
 #include "common/file.h"
 #include "common/json.h"
@@ -44,16 +44,7 @@ std::string ends_type(const std::string& name) {
   return "application/octet-stream";
 }
 
-// Text for a JavaScript string literal inside an HTML script element.
-std::string js_text(const std::string& s) {
-  std::string q = common::json_quote(s);
-  std::string out;
-  for (char c : q) {
-    if (c == '<') out += "\\u003c";
-    else out += c;
-  }
-  return out;
-}
+using pack::js_text;
 
 std::string u8(const char16_t* s) { return s ? common::utf16_to_utf8(s) : std::string(); }
 
@@ -76,26 +67,11 @@ PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions opti
   start_url_ = folder_ + kStartPage;
 
   std::string head;
-  if (first) input_.read_entry(0, 1 << 16, &head);
-  swf::Options o;
-  o.collect = false;
-  swf::Movie m = swf::read_movie(head.data(), head.size(), o);
-  if (m.header_complete && m.width_px() > 0 && m.height_px() > 0) {
-    width_ = m.width_px();
-    height_ = m.height_px();
-  }
-  if (nominal_width() > 0 && nominal_height() > 0) {
-    width_ = int(nominal_width());
-    height_ = int(nominal_height());
-  }
-  // A browser window, not a poster: keep absurd stage sizes in bounds.
-  if (width_ > 4096) width_ = 4096;
-  if (height_ > 4096) height_ = 4096;
-  if (m.has_background) {
-    char c[8];
-    std::snprintf(c, sizeof c, "#%02x%02x%02x", m.background[0], m.background[1], m.background[2]);
-    background_ = c;
-  }
+  if (first) input_.read_entry(0, pack::kMovieHeadBytes, &head);
+  const pack::MovieLook look = pack::movie_look(head, nominal_width(), nominal_height());
+  width_ = look.width;
+  height_ = look.height;
+  background_ = look.background;
   prepare_resolution_index();
 }
 
