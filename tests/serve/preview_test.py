@@ -297,7 +297,7 @@ class BrowserMode(unittest.TestCase):
             [os.environ.get("TESSIVO_CHROMIUM", "chromium"), "--headless=new", "--no-sandbox", "--disable-gpu",
              "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--user-data-dir=" + profile,
              "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
-             "--autoplay-policy=no-user-gesture-required", url],
+             "--autoplay-policy=no-user-gesture-required", "--disable-popup-blocking", url],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         lines = []
         arrived = queue.Queue()
@@ -391,6 +391,36 @@ class BrowserMode(unittest.TestCase):
                                                     (host + "vyo.flv", 2)])
         self.assertEqual(served[2][3:], (len(FIX.flv), crc(FIX.flv)))
         self.assertEqual(misses, [host + "log/volume-37", host + "log/skin", host + "log/video", host + "log/play"])
+
+    def test_navigation_goes_to_the_player(self):
+        # navigateToURL, GET and POST, made by haxe here: each opens the
+        # package's answer in a new window; the POST is told by its body.
+        src = os.path.join(FIX.dir, "Nav.hx")
+        with open(src, "w") as f:
+            f.write("class Nav { static function main() {\n"
+                    "  flash.Lib.getURL(new flash.net.URLRequest('page.html?a=1'), '_blank');\n"
+                    "  var r = new flash.net.URLRequest('form.php');\n"
+                    "  r.method = flash.net.URLRequestMethod.POST;\n"
+                    "  r.data = new flash.net.URLVariables('name=guest');\n"
+                    "  flash.Lib.getURL(r, '_self'); } }\n")
+        swf = os.path.join(FIX.dir, "nav.swf")
+        subprocess.run(["haxe", "-cp", FIX.dir, "--main", "Nav", "--swf", swf, "--swf-version", "10",
+                        "--swf-header", "200:100:30:336699"], check=True)
+        manifest = os.path.join(FIX.dir, "nav.toml")
+        with open(manifest, "w") as f:
+            f.write(f'mode = "page-post"\n[[entry]]\nurl = "{HOST}nav.swf"\nfile = "nav.swf"\n'
+                    f'content_type = "application/x-shockwave-flash"\n'
+                    f'[[entry]]\nurl = "{HOST}page.html?a=1"\nfile = "post-a.xml"\ncontent_type = "text/xml"\n'
+                    f'[[entry]]\nurl = "{HOST}form.php"\npost_body = "other=1"\nfile = "post-a.xml"\n'
+                    f'content_type = "text/xml"\n'
+                    f'[[entry]]\nurl = "{HOST}form.php"\npost_body = "name=guest"\nfile = "post-b.xml"\n'
+                    f'content_type = "text/xml"\n')
+        exe = os.path.join(FIX.dir, "nav.exe")
+        subprocess.run([ARGS.pack, "build", "-o", exe, manifest], check=True, stdout=subprocess.DEVNULL)
+        _, served, _ = self.browse(exe, lambda lines: sum(" -> entry " in line for line in lines) >= 3)
+        self.assertEqual(sorted(q[:3] for q in served), [("GET", HOST + "nav.swf", 0),
+                                                        ("GET", HOST + "page.html?a=1", 1),
+                                                        ("POST", HOST + "form.php", 3)])
 
     def ask(self, url, method, path, body=None, headers=None):
         port = int(url.split(":")[2].split("/")[0])
