@@ -62,10 +62,10 @@ void watch_interrupts() {
 #endif
 }
 
-// Creates temp exclusively, executable as the umask allows, and names it
-// for the interrupt handlers.
+// Creates temp exclusively with the permissions the umask allows, and names
+// it for the interrupt handlers.
 #ifdef _WIN32
-TempResult create_temp(const std::string& temp, File* file) {
+TempResult create_temp(const std::string& temp, File* file, int) {
   std::wstring wide = wide_path(temp);
   if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) return kFailed;
   wcscpy(g_temp, wide.c_str());
@@ -84,10 +84,10 @@ TempResult create_temp(const std::string& temp, File* file) {
   return kFailed;
 }
 #else
-TempResult create_temp(const std::string& temp, File* file) {
+TempResult create_temp(const std::string& temp, File* file, int permissions) {
   if (temp.size() >= sizeof g_temp) return kFailed;
   std::strcpy(g_temp, temp.c_str());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0777);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, permissions);
   if (fd < 0) {
     g_temp[0] = 0;
     return errno == EEXIST ? kTaken : kFailed;
@@ -111,7 +111,7 @@ AtomicOutput::~AtomicOutput() {
   }
 }
 
-bool AtomicOutput::open(const std::string& path, Error* error) {
+bool AtomicOutput::open(const std::string& path, Error* error, Mode mode) {
   path_ = path;
   std::string folder = folder_of(path);
   if (path_kind(folder) != PathKind::folder) {
@@ -134,7 +134,7 @@ bool AtomicOutput::open(const std::string& path, Error* error) {
   for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
     std::string temp = prefix + "." + name + "." + std::to_string(process_id()) + "-" +
                        std::to_string(attempt) + ".part";
-    TempResult made = create_temp(temp, &file_);
+    TempResult made = create_temp(temp, &file_, mode == kExecutable ? 0777 : 0666);
     if (made == kFailed) break;
     if (made == kMade) temp_ = temp;
   }
