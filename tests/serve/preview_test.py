@@ -489,15 +489,13 @@ class Preview(unittest.TestCase):
             f.write(f'mode = "page"\n[[entry]]\nurl = "{HOST}loop.swf"\n'
                     'content_type = "application/x-shockwave-flash"\nfile = "loop.swf"\n')
         # Long enough for all 1,200 on a busy machine. What was seen is
-        # printed, whether or not the screenshot could be taken.
-        shot = os.path.join(FIX.dir, "flood.png")
+        # printed though the screenshot can't be written.
+        shot = os.path.join(FIX.dir, "no-such-folder", "flood.png")
         r = self.preview(manifest, "--screenshot", shot, seconds=20)
         out = json.loads(r.stdout)
         self.assertEqual((len(out["requests"]), out["unlisted"], out["unanswered"]), (1000, 201, 1200))
-        if r.returncode:
-            self.assertIn("no screenshot", r.stderr)
-        else:
-            self.assertEqual(out["screenshot"], shot)
+        self.assertEqual((r.returncode, out["screenshot"]), (1, None))
+        self.assertIn("no screenshot: cannot write " + shot, r.stderr)
 
     def test_video_mode_scripting(self):
         # The start page calls the player movie's four callbacks in the
@@ -552,7 +550,7 @@ class Preview(unittest.TestCase):
         def profile(*inside):
             return [d for d in os.listdir(FIX.tmp) if os.path.exists(os.path.join(FIX.tmp, d, *inside))]
 
-        for when, ready in (("set-up", lambda: profile()), ("running", lambda: profile("Default"))):
+        for when, ready in (("profile made", lambda: profile()), ("browser started", lambda: profile("Default"))):
             with self.subTest(when):
                 p = started(ready)
                 p.send_signal(signal.SIGINT)

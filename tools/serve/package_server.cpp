@@ -647,16 +647,15 @@ struct PackageServer::Impl {
                       server->start_url_ + "\n",
                   "text/plain");
     }
-    std::string listed = method == "HEAD" ? "GET" : method;
     size_t ticket;
-    Answer a = server->proxy_answer(listed, req.uri, req.body, &ticket);
+    Answer a = server->proxy_answer(method, req.uri, req.body, &ticket);
     if (a.entry < 0 && a.file.empty()) return text(c, a.status, a.body, a.content_type.c_str(), origin);
 
     auto* s = new Stream;
     s->impl = this;
     s->ticket = ticket;
     s->entry = a.entry;
-    s->method = listed;
+    s->method = method;
     s->url = req.uri;
     bool opened = a.entry >= 0 ? s->source.open(server->input_.entry_place(a.entry)) : s->source.open_file(a.file);
     if (!opened) {
