@@ -113,6 +113,10 @@ PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions opti
     background_ = c;
   }
   prepare_resolution_index();
+  if (first) {
+    shared_path_ = input_.entry_place(0).path;
+    if (!shared_path_.empty()) shared_fd_ = ::open(shared_path_.c_str(), O_RDONLY | O_CLOEXEC);
+  }
 }
 
 double PackageServer::now_ms() const {
@@ -299,14 +303,17 @@ namespace {
 class Source {
  public:
   ~Source() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0 && owned_) close(fd_);
   }
-  bool open(const pack::LoadedPlayer::Place& p) {
+  // shared: a descriptor of the file at shared_path, open for the server's
+  // life (the player file), used rather than opening the file again.
+  bool open(const pack::LoadedPlayer::Place& p, const std::string& shared_path, int shared) {
     size_ = p.size;
     base_ = p.offset;
     bytes_ = p.bytes;
     if (p.path.empty()) return bytes_ != nullptr || size_ == 0;
-    fd_ = ::open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
+    owned_ = shared < 0 || p.path != shared_path;
+    fd_ = owned_ ? ::open(p.path.c_str(), O_RDONLY | O_CLOEXEC) : shared;
     return fd_ >= 0;
   }
   bool open_file(const std::string& path) {
@@ -343,6 +350,7 @@ class Source {
 
  private:
   int fd_ = -1;
+  bool owned_ = true;
   int64_t base_ = 0, size_ = 0;
   const uint8_t* bytes_ = nullptr;
 };
@@ -365,7 +373,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
   size_t ticket;
   a = route(method, url, body, &ticket);
   if (a.entry < 0) return a;
-  if (!src.open(input_.entry_place(a.entry)) || !src.read_all(&a.body)) {
+  if (!src.open(input_.entry_place(a.entry), shared_path_, shared_fd_) || !src.read_all(&a.body)) {
     a.body.clear();
     a.status = 500;
   }
@@ -657,7 +665,9 @@ struct PackageServer::Impl {
     s->entry = a.entry;
     s->method = method;
     s->url = req.uri;
-    bool opened = a.entry >= 0 ? s->source.open(server->input_.entry_place(a.entry)) : s->source.open_file(a.file);
+    bool opened = a.entry >= 0 ? s->source.open(server->input_.entry_place(a.entry), server->shared_path_,
+                                                 server->shared_fd_)
+                               : s->source.open_file(a.file);
     if (!opened) {
       s->entry = -1;
       delete s;
@@ -692,7 +702,10 @@ struct PackageServer::Impl {
   }
 };
 
-PackageServer::~PackageServer() { stop(); }
+PackageServer::~PackageServer() {
+  stop();
+  if (shared_fd_ >= 0) close(shared_fd_);
+}
 
 bool PackageServer::start(int port, std::string* error) {
   impl_.reset(new Impl);

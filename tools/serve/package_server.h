@@ -130,6 +130,8 @@ class PackageServer {
   int width_ = 550, height_ = 400;
   std::string background_ = "#ffffff";
   std::string origin_;      // the start page's origin, lower case
+  std::string shared_path_; // the first entry's file (the player file), kept open
+  int shared_fd_ = -1;
   std::unique_ptr<Impl> impl_;
   int port_ = 0;
   mutable std::mutex mutex_;
