@@ -411,6 +411,7 @@ class Preview(unittest.TestCase):
                 self.assertIsNotNone(out["first_frame_ms"])
                 with open(shot, "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+                self.assertEqual(os.stat(shot).st_mode & 0o111, 0, "a picture made executable")
 
     def test_strict_when_nothing_played(self):
         # A first movie whose compressed body is damaged: Ruffle shows
