@@ -562,6 +562,10 @@ class Preview(unittest.TestCase):
         p = started(lambda: profile("Default"))
         p.kill()
         p.communicate(timeout=15)
+        # The browser follows it (its helpers a moment later).
+        end = time.monotonic() + 15
+        while subprocess.run(["pgrep", "-f", FIX.tmp], capture_output=True).stdout and time.monotonic() < end:
+            time.sleep(0.05)
         self.assertNotEqual(os.listdir(FIX.tmp), [])
         r = self.preview(exe, seconds=1)  # which checks that nothing is left
         self.assertEqual(r.returncode, 0, r.stderr)

@@ -212,7 +212,8 @@ struct Child {
 };
 
 // Profiles of runs that were killed outright (their lock is free); one
-// without a lock yet is another run starting, unless it is old.
+// without a lock is another run starting, unless it is old (a killed run's
+// browser helpers may write a little after it went).
 void remove_stale_profiles(const std::string& tmp) {
   DIR* d = opendir(tmp.c_str());
   if (!d) return;
@@ -224,7 +225,7 @@ void remove_stale_profiles(const std::string& tmp) {
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
     int fd = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-      if (time(nullptr) - st.st_mtime > 120) stale.push_back(dir);
+      if (time(nullptr) - st.st_mtime > 30) stale.push_back(dir);
       continue;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) stale.push_back(dir);
@@ -296,8 +297,10 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
     return false;
   }
   child->profile = templ;
-  child->lock = open((templ + "/" + kLockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (child->lock >= 0) flock(child->lock, LOCK_EX | LOCK_NB);
+  // Locked before it takes its name, so that no other run finds it free.
+  std::string lock = templ + "/" + kLockName;
+  child->lock = open((lock + ".new").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (child->lock >= 0 && flock(child->lock, LOCK_EX | LOCK_NB) == 0) rename((lock + ".new").c_str(), lock.c_str());
   std::string browser_tmp = templ + "/tmp";
   mkdir(browser_tmp.c_str(), 0700);
   std::vector<std::string> args = browser_args(run, templ);
