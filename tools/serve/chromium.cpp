@@ -127,10 +127,28 @@ class Devtools {
     const json& p = msg["params"];
     const json& req = p["request"];
     std::string url = req.value("url", std::string());
+    std::string method = req.value("method", std::string("GET"));
     if (url.compare(0, 5, "http:") == 0 && server_->is_internal(url)) {
       // The page and Ruffle's files travel through the proxy, unencoded
       // (over https they can't: they are answered here like the rest).
       json m = {{"id", next_id_++}, {"method", "Fetch.continueRequest"}, {"params", {{"requestId", p["requestId"]}}}};
+      if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
+      send(m);
+      return;
+    }
+    std::string mark;
+    if (server_->hand_over(method, url, &mark)) {
+      // So do the page's http entries, marked as the page's: the proxy
+      // streams them, where a message here would carry them whole, twice
+      // over in base64.
+      json headers = json::array();
+      if (req.contains("headers") && req["headers"].is_object())
+        for (auto& [name, value] : req["headers"].items())
+          if (value.is_string()) headers.push_back({{"name", name}, {"value", value}});
+      headers.push_back({{"name", std::string(PackageServer::kHandedHeader)}, {"value", mark}});
+      json m = {{"id", next_id_++},
+                {"method", "Fetch.continueRequest"},
+                {"params", {{"requestId", p["requestId"]}, {"headers", headers}}}};
       if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
       send(m);
       return;
@@ -145,7 +163,7 @@ class Devtools {
     } else {
       body = req.value("postData", std::string());
     }
-    Answer a = server_->answer(req.value("method", std::string("GET")), req.value("url", std::string()), body);
+    Answer a = server_->answer(method, url, body);
     json headers = json::array();
     if (!a.content_type.empty()) headers.push_back({{"name", "Content-Type"}, {"value", a.content_type}});
     // Ruffle fetches movies and files of other hosts than the page's: the

@@ -90,6 +90,17 @@ PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions opti
   if (playback_mode() != PLAYBACK_VIDEO && !base_url()) set_base_url(page_base_url());
   start_url_ = folder_ + kStartPage;
   origin_ = origin_of(folder_);
+  unsigned char random[16] = {};
+  int urandom = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (urandom >= 0) {
+    if (read(urandom, random, sizeof random) != ssize_t(sizeof random)) std::memset(random, 0, sizeof random);
+    close(urandom);
+  }
+  for (unsigned char b : random) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", b);
+    token_ += hex;
+  }
 
   std::string head;
   if (first) input_.read_entry(0, 1 << 16, &head);
@@ -229,7 +240,19 @@ std::string PackageServer::allowed_origin(const std::string& origin_header) cons
   return !origin_.empty() && common::ascii_lower(origin_header) == origin_ ? origin_ : std::string();
 }
 
-Answer PackageServer::route(const std::string& method, const std::string& url, const std::string& body,
+const char PackageServer::kHandedHeader[] = "X-Tessivo-Handed";
+
+bool PackageServer::hand_over(const std::string& method, const std::string& url, std::string* mark) {
+  if (method != "GET" || common::ascii_lower(url.substr(0, 7)) != "http://" || is_internal(url)) return false;
+  size_t ticket;
+  if (route(method, url, std::string(), false, &ticket).entry < 0) return false;
+  // Listed now, in the page's order; the proxy adds what it sent.
+  route(method, url, std::string(), true, &ticket);
+  *mark = token_ + "-" + (ticket == kNotListed ? std::string() : std::to_string(ticket));
+  return true;
+}
+
+Answer PackageServer::route(const std::string& method, const std::string& url, const std::string& body, bool list,
                             size_t* ticket) {
   Answer a;
   *ticket = kNotListed;
@@ -267,6 +290,9 @@ Answer PackageServer::route(const std::string& method, const std::string& url, c
     a.status = 404;
     a.content_type = "text/plain";
     a.body = "not in the package: " + url + "\n";
+  }
+  if (!list) return a;
+  if (!e) {
     ++missed_;
     if (!options_.quiet && misses_printed_ < options_.max_listed) {
       std::fprintf(stderr, "not in the package: %s\n", url.c_str());
@@ -371,7 +397,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
     return a;
   }
   size_t ticket;
-  a = route(method, url, body, &ticket);
+  a = route(method, url, body, true, &ticket);
   if (a.entry < 0) return a;
   if (!src.open(input_.entry_place(a.entry), shared_path_, shared_fd_) || !src.read_all(&a.body)) {
     a.body.clear();
@@ -411,17 +437,28 @@ bool PackageServer::playable(std::string* why) const {
 }
 
 Answer PackageServer::proxy_answer(const std::string& method, const std::string& url, const std::string& body,
-                                   size_t* ticket) {
+                                   const char* mark, size_t* ticket) {
   Answer a;
   *ticket = kNotListed;
+  // A request the driver handed over, listed already under this ticket.
+  bool handed = false;
+  size_t handed_ticket = kNotListed;
+  if (mark && std::strncmp(mark, token_.c_str(), token_.size()) == 0 && mark[token_.size()] == '-') {
+    handed = true;
+    if (mark[token_.size() + 1]) handed_ticket = size_t(std::strtoull(mark + token_.size() + 1, nullptr, 10));
+  }
   if (internal_answer(url, &a)) {
+  } else if (handed) {
+    size_t unused;
+    a = route(method, url, body, false, &unused);
+    *ticket = handed_ticket;
   } else if (options_.proxy_outside_page) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (outside_.size() < options_.max_listed) outside_.push_back(method + " " + url);
     a.content_type = "text/plain";
     a.body = "not a request of the page\n";
   } else {
-    a = route(method, url, body, ticket);
+    a = route(method, url, body, true, ticket);
   }
   return a;
 }
@@ -656,7 +693,8 @@ struct PackageServer::Impl {
                   "text/plain");
     }
     size_t ticket;
-    Answer a = server->proxy_answer(method, req.uri, req.body, &ticket);
+    Answer a = server->proxy_answer(method, req.uri, req.body,
+                                    MHD_lookup_connection_value(c, MHD_HEADER_KIND, kHandedHeader), &ticket);
     if (a.entry < 0 && a.file.empty()) return text(c, a.status, a.body, a.content_type.c_str(), origin);
 
     auto* s = new Stream;

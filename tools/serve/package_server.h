@@ -88,6 +88,14 @@ class PackageServer {
   // when the request's Origin header names it; else empty.
   std::string allowed_origin(const std::string& origin_header) const;
 
+  // Whether a request of the page is better handed to the proxy, which
+  // streams the entry, than answered whole in one DevTools message: a GET
+  // of an http URL that an entry answers. When it is, it is listed now and
+  // *mark is the value of kHandedHeader that the driver adds to it, with
+  // which the proxy answers it as the page's.
+  bool hand_over(const std::string& method, const std::string& url, std::string* mark);
+  static const char kHandedHeader[];
+
   // True for the start page and the Ruffle files, which are no requests of
   // the movie.
   bool is_internal(const std::string& url) const;
@@ -113,11 +121,12 @@ class PackageServer {
   bool internal_answer(const std::string& url, Answer* out);
   // The answer to a proxy request: internal, refused as outside the page, or
   // the package's; an entry's bytes are not read (entry >= 0, body empty).
-  Answer proxy_answer(const std::string& method, const std::string& url, const std::string& body,
+  Answer proxy_answer(const std::string& method, const std::string& url, const std::string& body, const char* mark,
                       size_t* ticket);
-  // Resolves and lists a request; *ticket names its place in the list for
-  // sent(), or is npos when it was not listed.
-  Answer route(const std::string& method, const std::string& url, const std::string& body, size_t* ticket);
+  // Resolves a request and, with list, lists it; *ticket names its place in
+  // the list for sent(), or is npos when it was not listed.
+  Answer route(const std::string& method, const std::string& url, const std::string& body, bool list,
+               size_t* ticket);
   // What an answer of an entry sent, once it has gone (or stopped).
   void sent(size_t ticket, const std::string& method, const std::string& url, int32_t entry, int64_t bytes,
             uint32_t crc);
@@ -130,6 +139,7 @@ class PackageServer {
   int width_ = 550, height_ = 400;
   std::string background_ = "#ffffff";
   std::string origin_;      // the start page's origin, lower case
+  std::string token_;       // random, per server
   std::string shared_path_; // the first entry's file (the player file), kept open
   int shared_fd_ = -1;
   std::unique_ptr<Impl> impl_;
