@@ -15,6 +15,7 @@ import os
 import queue
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -73,6 +74,92 @@ class Fixture:
         return exe
 
 
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def status_of(data):
+    """The status code of the first answer in data, or None."""
+    line = data.split(b"\r\n", 1)[0].split(b" ")
+    return int(line[1]) if len(line) > 1 and line[0].startswith(b"HTTP/") else None
+
+
+def answers(data):
+    """Each answer in data (Content-Length framed) as (status, headers, body)."""
+    out = []
+    while data:
+        head, _, rest = data.partition(b"\r\n\r\n")
+        lines = head.split(b"\r\n")
+        headers = {k.strip().lower().decode(): v.strip().decode()
+                   for k, _, v in (l.partition(b":") for l in lines[1:])}
+        n = int(headers.get("content-length", 0))
+        out.append((status_of(head), headers, rest[:n]))
+        data = rest[n:]
+    return out
+
+
+def exchange(port, data, expect=1, timeout=10):
+    """Sends data on one connection and reads until expect answers came
+    whole, or the server closed; the bytes read."""
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
+        s.sendall(data)
+        got = b""
+        while True:
+            try:
+                done = len(answers(got)) >= expect and all(
+                    len(b) == int(h.get("content-length", 0)) for _, h, b in answers(got))
+            except (ValueError, UnicodeDecodeError):
+                done = False
+            if got and done:
+                return got
+            b = s.recv(1 << 16)
+            if not b:
+                return got
+            got += b
+
+
+class Dripper(threading.Thread):
+    """A client that sends a request one byte every half second, until the
+    server closes the connection or limit seconds pass."""
+
+    def __init__(self, port, limit=30):
+        super().__init__(daemon=True)
+        self.port, self.limit, self.closed_by_server = port, limit, None
+        self.connected = threading.Event()
+
+    def run(self):
+        end = time.monotonic() + self.limit
+        while True:
+            try:
+                s = socket.create_connection(("127.0.0.1", self.port), timeout=1)
+                break
+            except OSError:
+                if time.monotonic() > end:
+                    return
+                time.sleep(0.05)
+        self.connected.set()
+        s.settimeout(0.5)
+        text = b"GET " + HOST.encode() + b"movie.swf HTTP/1.1\r\n" + b"X-Slow: " + b"y" * 10000
+        try:
+            for b in text:
+                if time.monotonic() > end:
+                    self.closed_by_server = False
+                    return
+                s.send(bytes([b]))
+                try:
+                    if s.recv(4096) == b"":
+                        break
+                except socket.timeout:
+                    pass
+            self.closed_by_server = True
+        except OSError:
+            self.closed_by_server = True
+        finally:
+            s.close()
+
+
 def run_pack(*args, timeout=60):
     env = dict(os.environ, TMPDIR=FIX.tmp)
     return subprocess.run([ARGS.pack, *args], capture_output=True, text=True, timeout=timeout, env=env)
@@ -114,8 +201,9 @@ class Serve(unittest.TestCase):
             ("POST", HOST + "ask.php", b"q=zzz", 200, b"<answer>a</answer>"),  # plain pass
             ("GET", "http://other.test/media/clip.flv", None, 404, None),
             ("GET", HOST + "missing.xml", None, 404, None),
-            # As a transparent proxy: the URL from the Host header.
-            ("GET", "/site/movie.swf", None, 200, FIX.swf, "example.test"),
+            # Under another name than its own (a page whose name a resolver
+            # points here, and which page-post's host rule would match): nothing.
+            ("GET", "/site/movie.swf", None, 421, None, "rebound.example.test:%d" % self.port),
             # The server opened itself: how to use it.
             ("GET", "/", None, 200, b"This is a Tessivo package server. Set your browser's HTTP proxy to "
              b"127.0.0.1:%d and open %stessivo-start.html\n" % (self.port, HOST.encode()), "127.0.0.1:%d" % self.port),
@@ -127,6 +215,19 @@ class Serve(unittest.TestCase):
                 if answer is not None:
                     self.assertEqual(crc(data), crc(answer))
                     self.assertEqual(data, answer)
+
+    def test_who_may_read(self):
+        # Only the start page's own origin may read answers from a script.
+        url = HOST.encode() + b"movie.swf"
+        for origin, allowed in ((None, None), (b"http://rebound.example.test", None),
+                                (b"http://example.test", "http://example.test")):
+            with self.subTest(origin=origin):
+                head = b"GET " + url + b" HTTP/1.1\r\nHost: example.test\r\n"
+                if origin:
+                    head += b"Origin: " + origin + b"\r\n"
+                status, headers, body = answers(exchange(self.port, head + b"\r\n"))[0]
+                self.assertEqual((status, body), (200, FIX.swf))
+                self.assertEqual(headers.get("access-control-allow-origin"), allowed)
 
     def test_limits(self):
         status, _ = self.ask("POST", HOST + "ask.php", b"x" * (1024 * 1024 + 1))
@@ -144,6 +245,146 @@ class Serve(unittest.TestCase):
         type(self).proc = subprocess.Popen(["true"])
         self.assertIn("not in the package: " + HOST + "never.png", err)
         self.assertIn(f"GET {HOST}movie.swf -> entry 0, {len(FIX.swf)} bytes, crc32 {crc(FIX.swf)}", out)
+
+
+class Bounds(unittest.TestCase):
+    """No request holds unbounded memory, time or the others' service."""
+
+    BIG = 256 << 20
+
+    @classmethod
+    def setUpClass(cls):
+        big = os.path.join(FIX.dir, "big.bin")
+        with open(big, "wb") as f:
+            f.truncate(cls.BIG)
+        manifest = FIX.manifest("bounds", "page", extra=(
+            f'[[entry]]\nurl = "{HOST}big.bin"\nfile = "big.bin"\n'
+            f'[[entry]]\nurl = "{HOST}small.xml"\nfile = "post-a.xml"\n'))
+        cls.proc = subprocess.Popen([ARGS.pack, "serve", manifest], stdout=subprocess.PIPE,
+                                    stderr=subprocess.DEVNULL, text=True)
+        cls.port = int(cls.proc.stdout.readline().split("127.0.0.1:")[1].split(" ")[0])
+        threading.Thread(target=cls.proc.stdout.read, daemon=True).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proc.kill()
+        cls.proc.wait()
+
+    def get(self, name, extra=b""):
+        return b"GET " + HOST.encode() + name.encode() + b" HTTP/1.1\r\nHost: example.test\r\n" + extra + b"\r\n"
+
+    def test_oversized_requests_refused_early(self):
+        # Each is refused (or cut) by the server before it has all been sent.
+        many = b"".join(b"X-%d: v\r\n" % i for i in range(200))
+        cases = [  # name, bytes sent, the refusal
+            ("endless request line", b"GET http://example.test/" + b"a" * (8 << 20), 414),
+            ("megabytes of headers", self.get("small.xml", b"".join(b"X-%d: %s\r\n" % (i, b"v" * 60)
+                                                                    for i in range(120000))), 431),
+            ("too many headers", self.get("small.xml", many), 431),
+        ]
+        for name, data, code in cases:
+            with self.subTest(name):
+                with socket.create_connection(("127.0.0.1", self.port), timeout=15) as s:
+                    sent, got = 0, b""
+                    try:
+                        while sent < len(data):
+                            sent += s.send(data[sent:sent + 65536])
+                            s.settimeout(0)
+                            try:
+                                got += s.recv(4096)
+                            except BlockingIOError:
+                                pass
+                            s.settimeout(15)
+                            if got:
+                                break
+                        got += s.recv(4096)
+                    except OSError:
+                        pass
+                self.assertTrue(status_of(got) == code or (not got and sent < len(data)),
+                                f"{sent} of {len(data)} bytes sent, answer {got[:40]!r}")
+
+    def test_ranges(self):
+        small = b"<answer>a</answer>"
+        cases = [  # Range, status, body, Content-Range
+            ("bytes=0-3", 206, small[:4], "bytes 0-3/18"),
+            ("bytes=-3", 206, small[-3:], "bytes 15-17/18"),
+            ("bytes=5-", 206, small[5:], "bytes 5-17/18"),
+            ("bytes=100-", 416, b"", "bytes */18"),
+            # Several ranges: the whole entry, once.
+            ("bytes=" + ",".join(["0-"] * 10), 200, small, None),
+            ("bytes=" + ",".join(f"{i}-{i}" for i in range(1000)), 200, small, None),
+        ]
+        for rng, status, body, content_range in cases:
+            with self.subTest(rng[:30]):
+                got = answers(exchange(self.port, self.get("small.xml", b"Range: " + rng.encode() + b"\r\n")))
+                self.assertEqual((got[0][0], got[0][2]), (status, body))
+                self.assertEqual(got[0][1].get("content-range"), content_range)
+
+    def test_big_entry_streamed(self):
+        def peak():
+            with open(f"/proc/{self.proc.pid}/status") as f:
+                return next(int(l.split()[1]) for l in f if l.startswith("VmHWM:")) * 1024
+        before = peak()
+        with socket.create_connection(("127.0.0.1", self.port), timeout=60) as s:
+            s.sendall(self.get("big.bin", b"Connection: close\r\n"))
+            data, crc_sum, n = b"", 0, 0
+            while b"\r\n\r\n" not in data:
+                data += s.recv(65536)
+            head, _, body = data.partition(b"\r\n\r\n")
+            while True:
+                crc_sum, n = zlib.crc32(body, crc_sum), n + len(body)
+                body = s.recv(1 << 20)
+                if not body:
+                    break
+        self.assertEqual((status_of(head), n, crc_sum), (200, self.BIG, zlib.crc32(bytes(self.BIG))))
+        # Read a piece at a time: its whole is never in memory.
+        self.assertLess(peak() - before, self.BIG // 4)
+
+    def test_many_slow_and_pipelined_clients(self):
+        drippers = [Dripper(self.port) for _ in range(20)]
+        for d in drippers:
+            d.start()
+        for d in drippers:
+            d.connected.wait(10)
+        # The others are answered meanwhile: 500 keep-alive connections,
+        # and three requests sent at once on one of them.
+        conns = [socket.create_connection(("127.0.0.1", self.port), timeout=10) for _ in range(500)]
+        try:
+            for c in conns:
+                c.sendall(self.get("small.xml"))
+            statuses = []
+            for c in conns:
+                got = b""
+                while not got.endswith(b"</answer>"):
+                    b = c.recv(4096)
+                    if not b:
+                        break
+                    got += b
+                statuses.append(status_of(got))
+            self.assertEqual(statuses, [200] * 500)
+            conns[0].sendall(self.get("small.xml") * 3)
+            got = b""
+            while got.count(b"</answer>") < 3:
+                b = conns[0].recv(4096)
+                if not b:
+                    break
+                got += b
+            self.assertEqual([a[0] for a in answers(got)], [200] * 3)
+        finally:
+            for c in conns:
+                c.close()
+        # And no request lingers past its deadline, however it drips.
+        for d in drippers:
+            d.join(40)
+        self.assertEqual([d.closed_by_server for d in drippers], [True] * 20)
+
+    def test_zz_interrupt_with_dripping_client(self):
+        d = Dripper(self.port)
+        d.start()
+        d.connected.wait(10)
+        self.proc.send_signal(signal.SIGINT)
+        self.proc.wait(timeout=5)
+        self.assertEqual(self.proc.returncode, 0)
 
 
 class Preview(unittest.TestCase):
@@ -172,6 +413,25 @@ class Preview(unittest.TestCase):
                 self.assertIsNotNone(out["first_frame_ms"])
                 with open(shot, "rb") as f:
                     self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+                self.assertEqual(os.stat(shot).st_mode & 0o111, 0, "a picture made executable")
+
+    def test_strict_when_nothing_played(self):
+        # A first movie whose compressed body is damaged: Ruffle shows
+        # nothing, which --strict does not call a success; meanwhile a client
+        # dripping into the server holds the run no longer.
+        damaged = os.path.join(FIX.dir, "damaged.swf")
+        with open(damaged, "wb") as f:
+            f.write(FIX.swf[:8] + bytes(len(FIX.swf) - 8))
+        manifest = os.path.join(FIX.dir, "damaged.toml")
+        with open(manifest, "w") as f:
+            f.write(f'mode = "page"\n[[entry]]\nurl = "{HOST}movie.swf"\nfile = "{damaged}"\n')
+        port = free_port()
+        drip = Dripper(port)
+        drip.start()
+        r = self.preview(manifest, "--strict", "--port", str(port), seconds=4)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn("nothing played", r.stderr)
+        self.assertIsNone(json.loads(r.stdout)["first_frame_ms"])
 
     def test_missing_file_named(self):
         r = self.preview(FIX.pack("no-flv", "page", with_flv=False), "--strict")
@@ -195,6 +455,27 @@ class Preview(unittest.TestCase):
                                (HOST + "media/clip.flv", False, True, -1),
                                ("http://www.dailymotion.com", True, False, -1)])
 
+    def test_audit_run_relative_text_is_one_url(self):
+        # A movie made here by haxe names its file relatively; Ruffle asks
+        # for it absolute. Both are one URL, found and asked.
+        src = os.path.join(FIX.dir, "Rel.hx")
+        with open(src, "w") as f:
+            f.write("class Rel { static function main() {\n"
+                    "  new flash.net.URLLoader().load(new flash.net.URLRequest('data/rel.xml')); } }\n")
+        swf = os.path.join(FIX.dir, "rel.swf")
+        subprocess.run(["haxe", "-cp", FIX.dir, "--main", "Rel", "--swf", swf, "--swf-version", "10",
+                        "--swf-header", "200:100:30:336699"], check=True)
+        manifest = os.path.join(FIX.dir, "rel.toml")
+        with open(manifest, "w") as f:
+            f.write(f'mode = "page-post"\n[[entry]]\nurl = "{HOST}rel.swf"\n'
+                    f'content_type = "application/x-shockwave-flash"\nfile = "{swf}"\n'
+                    f'[[entry]]\nurl = "{HOST}data/rel.xml"\nfile = "post-a.xml"\n')
+        r = run_pack("audit", manifest, "--run", "--seconds", "4", "--json", timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        got = [(q["url"], q["found_in_movie"], q["asked_at_run_time"], q["entry"])
+               for q in json.loads(r.stdout)["requests"]]
+        self.assertEqual(got, [(HOST + "rel.swf", False, True, 0), (HOST + "data/rel.xml", True, True, 1)])
+
     def test_request_flood_is_capped(self):
         # A movie made here by haxe at test time that asks for 1,200 files at once.
         src = os.path.join(FIX.dir, "Main.hx")
@@ -210,11 +491,14 @@ class Preview(unittest.TestCase):
         with open(manifest, "w") as f:
             f.write(f'mode = "page"\n[[entry]]\nurl = "{HOST}loop.swf"\n'
                     'content_type = "application/x-shockwave-flash"\nfile = "loop.swf"\n')
-        # Long enough for all 1,200 on a busy machine.
-        r = self.preview(manifest, seconds=20)
-        self.assertEqual(r.returncode, 0, r.stderr)
+        # Long enough for all 1,200 on a busy machine. What was seen is
+        # printed though the screenshot can't be written.
+        shot = os.path.join(FIX.dir, "no-such-folder", "flood.png")
+        r = self.preview(manifest, "--screenshot", shot, seconds=20)
         out = json.loads(r.stdout)
         self.assertEqual((len(out["requests"]), out["unlisted"], out["unanswered"]), (1000, 201, 1200))
+        self.assertEqual((r.returncode, out["screenshot"]), (1, None))
+        self.assertIn("no screenshot: cannot write " + shot, r.stderr)
 
     def test_video_mode_scripting(self):
         # The start page calls the player movie's four callbacks in the
@@ -253,15 +537,40 @@ class Preview(unittest.TestCase):
                 self.assertIn(text, r.stderr)
 
     def test_interrupt_leaves_nothing(self):
+        # Ctrl-C during set-up and while the movie runs; then a run killed
+        # outright, whose leavings the next run removes.
         env = dict(os.environ, TMPDIR=FIX.tmp)
-        p = subprocess.Popen([ARGS.pack, "preview", FIX.pack("interrupt", "page"), "--seconds", "60"],
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-        time.sleep(4)
-        p.send_signal(signal.SIGINT)
-        out, err = p.communicate(timeout=15)
-        self.assertEqual(p.returncode, 1)
-        self.assertIn(b"interrupted", err)
-        self.assertEqual(os.listdir(FIX.tmp), [])
+        exe = FIX.pack("interrupt", "page")
+
+        def started(ready):
+            p = subprocess.Popen([ARGS.pack, "preview", exe, "--seconds", "60"],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
+            end = time.monotonic() + 30
+            while not ready() and time.monotonic() < end:
+                time.sleep(0.01)
+            return p
+
+        def profile(*inside):
+            return [d for d in os.listdir(FIX.tmp) if os.path.exists(os.path.join(FIX.tmp, d, *inside))]
+
+        for when, ready in (("profile made", lambda: profile()), ("browser started", lambda: profile("Default"))):
+            with self.subTest(when):
+                p = started(ready)
+                p.send_signal(signal.SIGINT)
+                out, err = p.communicate(timeout=15)
+                self.assertEqual(p.returncode, 1)
+                self.assertIn(b"pack preview: interrupted", err)
+                self.assertEqual(os.listdir(FIX.tmp), [])
+        p = started(lambda: profile("Default"))
+        p.kill()
+        p.communicate(timeout=15)
+        # The browser follows it (its helpers a moment later).
+        end = time.monotonic() + 15
+        while subprocess.run(["pgrep", "-f", FIX.tmp], capture_output=True).stdout and time.monotonic() < end:
+            time.sleep(0.05)
+        self.assertNotEqual(os.listdir(FIX.tmp), [])
+        r = self.preview(exe, seconds=1)  # which checks that nothing is left
+        self.assertEqual(r.returncode, 0, r.stderr)
         left = subprocess.run(["pgrep", "-f", FIX.tmp], capture_output=True, text=True).stdout
         self.assertEqual(left, "", "browser processes left running")
 

@@ -24,7 +24,8 @@ const cli::Help kHelp = {
     "time, or both, with the entry that answers it (the Linux pack only).\n",
     12,
     "Exit codes: 0 done; 1 when the input can't be read or, with --strict, when a\n"
-    "likely request (with --run: any URL) is not answered, or the run failed;\n"
+    "likely request (with --run: any URL) is not answered, or the run failed or\n"
+    "played nothing;\n"
     "2 usage error.\n"};
 
 bool is_manifest(const std::string& path) {
@@ -45,11 +46,13 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
   serve::MergedAudit m = serve::merge_audit(result, o);
   std::string out = json ? serve::merged_json(input, po.seconds, m, o) : serve::merged_text(input, po.seconds, m, o);
   std::fwrite(out.data(), 1, out.size(), stdout);
-  if (strict)
-    for (const serve::MergedRequest& q : m.requests)
-      if (q.unanswered())
-        std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
-  return strict && m.unanswered > 0 ? 1 : 0;
+  if (!strict) return 0;
+  for (const serve::MergedRequest& q : m.requests)
+    if (q.unanswered())
+      std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
+  std::string why = serve::nothing_played(o);
+  if (!why.empty()) std::fprintf(stderr, "pack audit: %s\n", why.c_str());
+  return m.unanswered > 0 || !why.empty() ? 1 : 0;
 }
 #endif
 

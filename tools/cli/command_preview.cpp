@@ -26,7 +26,9 @@ const cli::Help kHelp = {
     "DevTools connection and answered from the package, and its profile is removed.\n",
     22,
     "Exit codes: 0 done; 1 the input can't be read, the browser or Ruffle can't\n"
-    "run, interrupted, or (--strict) a request went unanswered; 2 usage error.\n"
+    "run, interrupted, the screenshot could not be taken (what the run saw is\n"
+    "printed all the same), or (--strict) a request went unanswered or nothing\n"
+    "played (no entry answered, or no frame shown); 2 usage error.\n"
     "The Linux pack only: pack.exe has no preview.\n"};
 
 // Loads the input and plays it; false after saying why on stderr.
@@ -54,6 +56,8 @@ void print_json(const char* input, const serve::PreviewOptions& po, const serve:
                   ",\"first_frame_ms\":" +
                   (o.first_frame_ms < 0 ? std::string("null") : std::to_string(int64_t(o.first_frame_ms))) +
                   ",\"screenshot\":" + (o.screenshot_written ? common::json_quote(po.screenshot) : std::string("null")) +
+                  (o.screenshot_error.empty() ? std::string()
+                                              : ",\"screenshot_error\":" + common::json_quote(o.screenshot_error)) +
                   ",\"unanswered\":" + std::to_string(o.missed) + ",\"unlisted\":" + std::to_string(o.unlisted) +
                   ",\"browser_own_requests\":" + std::to_string(o.outside.size()) +
                   ",\"requests\":" + serve::preview_requests_json(o) + "}\n";
@@ -69,6 +73,7 @@ void print_text(const char* input, const serve::PreviewOptions& po, const serve:
   else
     std::printf("No frame shown: Ruffle did not start the movie.\n");
   if (o.screenshot_written) std::printf("Screenshot: %s\n", po.screenshot.c_str());
+  if (!o.screenshot_error.empty()) std::printf("No screenshot: %s\n", o.screenshot_error.c_str());
   std::printf("%zu requests, %zu not in the package.\n", o.requests.size() + o.unlisted, o.missed);
   if (!o.outside.empty())
     std::printf("The browser's own requests, refused: %zu (not the movie's).\n", o.outside.size());
@@ -87,7 +92,7 @@ int command_preview(int argc, char** argv) {
       {"--json", nullptr,
        "{\"requests\": [{\"url\", \"method\", \"entry\", \"bytes\", \"crc32\"}],\n"
        "\"first_frame_ms\", ...}; entry -1: not in the package", &json},
-      {"--strict", nullptr, "exit 1 when a request went unanswered, naming it", &strict},
+      {"--strict", nullptr, "exit 1 when a request went unanswered, naming it, or\nwhen nothing played", &strict},
       {"--port", "N", "the server's port (default: any free port)", nullptr, &port, "needs a number"},
       {"--chromium", "PATH", "the browser (default $TESSIVO_CHROMIUM, else chromium)", nullptr, &po.chromium,
        "needs a program"},
@@ -106,10 +111,17 @@ int command_preview(int argc, char** argv) {
   if (!run(input, po, &o)) return 1;
   if (json) print_json(input, po, o);
   else print_text(input, po, o);
-  if (strict && o.missed > 0) {
+  int code = 0;
+  if (!o.screenshot_error.empty()) {
+    std::fprintf(stderr, "pack preview: no screenshot: %s\n", o.screenshot_error.c_str());
+    code = 1;
+  }
+  if (strict) {
+    std::string why = serve::nothing_played(o);
+    if (!why.empty()) std::fprintf(stderr, "pack preview: %s\n", why.c_str());
     for (const serve::Served& s : o.requests)
       if (s.entry < 0) std::fprintf(stderr, "pack preview: not in the package: %s\n", s.url.c_str());
-    return 1;
+    if (!why.empty() || o.missed > 0) code = 1;
   }
-  return 0;
+  return code;
 }

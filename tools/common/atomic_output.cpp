@@ -62,8 +62,8 @@ void watch_interrupts() {
 #endif
 }
 
-// Creates temp exclusively, executable as the umask allows, and names it
-// for the interrupt handlers. On failure *why says what the system said.
+// Creates temp exclusively with the given permissions (as the umask
+// allows), and names it for the interrupt handlers. On failure *why says what the system said.
 #ifdef _WIN32
 // CreateFileW leaves errno alone: its reason is only in GetLastError.
 std::string system_message(DWORD code) {
@@ -76,7 +76,7 @@ std::string system_message(DWORD code) {
   return narrow(text);
 }
 
-TempResult create_temp(const std::string& temp, File* file, std::string* why) {
+TempResult create_temp(const std::string& temp, File* file, int, std::string* why) {
   std::wstring wide = wide_path(temp);
   if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) {
     *why = "the path is too long";
@@ -102,13 +102,14 @@ TempResult create_temp(const std::string& temp, File* file, std::string* why) {
   return kFailed;
 }
 #else
-TempResult create_temp(const std::string& temp, File* file, std::string* why) {
+TempResult create_temp(const std::string& temp, File* file, int permissions,
+                       std::string* why) {
   if (temp.size() >= sizeof g_temp) {
     *why = "the path is too long";
     return kFailed;
   }
   std::strcpy(g_temp, temp.c_str());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0777);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, permissions);
   if (fd < 0) {
     g_temp[0] = 0;
     if (errno == EEXIST) return kTaken;
@@ -135,7 +136,7 @@ AtomicOutput::~AtomicOutput() {
   }
 }
 
-bool AtomicOutput::open(const std::string& path, Error* error) {
+bool AtomicOutput::open(const std::string& path, Error* error, Mode mode) {
   path_ = path;
   std::string folder = folder_of(path);
   if (path_kind(folder) != PathKind::folder) {
@@ -159,7 +160,7 @@ bool AtomicOutput::open(const std::string& path, Error* error) {
   for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
     std::string temp = prefix + "." + name + "." + std::to_string(process_id()) + "-" +
                        std::to_string(attempt) + ".part";
-    TempResult made = create_temp(temp, &file_, &why);
+    TempResult made = create_temp(temp, &file_, mode == kExecutable ? 0777 : 0666, &why);
     if (made == kFailed) break;
     if (made == kMade) temp_ = temp;
   }

@@ -18,9 +18,11 @@ class AtomicOutput {
   AtomicOutput& operator=(const AtomicOutput&) = delete;
   ~AtomicOutput();  // removes the temporary file unless committed
 
-  bool open(const std::string& path, Error* error);
+  // kExecutable for a player; kPlain for data such as a picture.
+  enum Mode { kExecutable, kPlain };
+  bool open(const std::string& path, Error* error, Mode mode = kExecutable);
   std::FILE* file() const { return file_.get(); }
-  // Closes, marks executable and renames onto the target.
+  // Closes and renames onto the target.
   bool commit(Error* error);
 
  private:

@@ -114,6 +114,7 @@ LoadedPlayer::~LoadedPlayer() {
 
 bool LoadedPlayer::load_exe(const std::string& path, common::Error* error) {
   file_ = common::open_file(path, "rb");
+  path_ = path;
   if (!file_) {
     *error = common::errno_error(path);
     return false;
@@ -168,6 +169,24 @@ bool LoadedPlayer::read_runtime_file(int32_t index, std::string* out) const {
   const RuntimeFile* f = runtime_file(index);
   if (from_manifest_ || !f || !file_) return false;
   return common::read_range(file_.get(), f->data_offset, size_t(f->size), out);
+}
+
+LoadedPlayer::Place LoadedPlayer::entry_place(int32_t index) const {
+  Place p;
+  const Data* d = nullptr;
+  if (from_manifest_) {
+    const Data* files[] = {&manifest_.player, &manifest_.skin, &manifest_.video};
+    d = manifest_.mode == PLAYBACK_VIDEO ? files[index] : &manifest_.entries[size_t(index)].data;
+    p.path = d->path;
+    p.size = d->length();
+    if (p.path.empty()) p.bytes = d->bytes.data();
+    return p;
+  }
+  const ResourceEntry* e = resource_entry(index);
+  p.path = path_;
+  p.offset = e->data_offset;
+  p.size = e->size;
+  return p;
 }
 
 }  // namespace pack

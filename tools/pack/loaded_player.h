@@ -38,10 +38,22 @@ class LoadedPlayer {
   // can't be read (a manifest carries no runtime).
   bool read_runtime_file(int32_t index, std::string* out) const;
 
+  // Where entry i's bytes lie, for a reader that opens the file itself and
+  // so shares no file position with other threads: a file and an offset in
+  // it, or bytes in memory (a manifest's inline data, when path is empty).
+  struct Place {
+    std::string path;
+    int64_t offset = 0;
+    int64_t size = 0;
+    const uint8_t* bytes = nullptr;
+  };
+  Place entry_place(int32_t index) const;
+
  private:
   bool loaded_ = false;
   int32_t declared_ = -1;
   common::File file_;  // the player file
+  std::string path_;
   Package manifest_;   // the manifest's package
   bool from_manifest_ = false;
 };

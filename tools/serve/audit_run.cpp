@@ -5,7 +5,9 @@
 #include <unordered_map>
 
 #include "common/json.h"
+#include "common/url.h"
 #include "common/utf.h"
+#include "resolve/url_text.h"
 
 namespace serve {
 
@@ -33,7 +35,12 @@ MergedAudit merge_audit(const pack::AuditResult& audit, const PreviewOutcome& ru
   for (const pack::AuditSource& src : audit.sources) {
     for (const pack::AuditRequest& q : src.requests) {
       if (q.refused) continue;
-      MergedRequest& m = add(common::utf16_to_utf8(q.request), &fresh);
+      // A text that the player takes relative reaches the browser joined to
+      // the same base: one URL, asked and found.
+      std::string url = common::utf16_to_utf8(q.request);
+      if (audit.has_base && url_scheme_length(q.request.c_str()) < 0)
+        url = common::join_url(common::utf16_to_utf8(audit.base_url), url);
+      MergedRequest& m = add(url, &fresh);
       if (fresh) m.entry = q.index;
       m.in_movie = true;
       m.opens_window = m.opens_window || q.opens_window;

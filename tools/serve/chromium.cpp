@@ -1,8 +1,11 @@
 #include "serve/chromium.h"
 
 #include <errno.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
@@ -15,7 +18,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "common/atomic_output.h"
 #include "common/base64.h"
+#include "common/utf.h"
 
 namespace serve {
 namespace {
@@ -122,10 +127,28 @@ class Devtools {
     const json& p = msg["params"];
     const json& req = p["request"];
     std::string url = req.value("url", std::string());
+    std::string method = req.value("method", std::string("GET"));
     if (url.compare(0, 5, "http:") == 0 && server_->is_internal(url)) {
       // The page and Ruffle's files travel through the proxy, unencoded
       // (over https they can't: they are answered here like the rest).
       json m = {{"id", next_id_++}, {"method", "Fetch.continueRequest"}, {"params", {{"requestId", p["requestId"]}}}};
+      if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
+      send(m);
+      return;
+    }
+    std::string mark;
+    if (server_->hand_over(method, url, &mark)) {
+      // So do the page's http entries, marked as the page's: the proxy
+      // streams them, where a message here would carry them whole, twice
+      // over in base64.
+      json headers = json::array();
+      if (req.contains("headers") && req["headers"].is_object())
+        for (auto& [name, value] : req["headers"].items())
+          if (value.is_string()) headers.push_back({{"name", name}, {"value", value}});
+      headers.push_back({{"name", std::string(PackageServer::kHandedHeader)}, {"value", mark}});
+      json m = {{"id", next_id_++},
+                {"method", "Fetch.continueRequest"},
+                {"params", {{"requestId", p["requestId"]}, {"headers", headers}}}};
       if (msg.contains("sessionId")) m["sessionId"] = msg["sessionId"];
       send(m);
       return;
@@ -140,11 +163,17 @@ class Devtools {
     } else {
       body = req.value("postData", std::string());
     }
-    Answer a = server_->answer(req.value("method", std::string("GET")), req.value("url", std::string()), body);
+    Answer a = server_->answer(method, url, body);
     json headers = json::array();
     if (!a.content_type.empty()) headers.push_back({{"name", "Content-Type"}, {"value", a.content_type}});
-    // Ruffle fetches movies and files; those of other hosts need this.
-    headers.push_back({{"name", "Access-Control-Allow-Origin"}, {"value", "*"}});
+    // Ruffle fetches movies and files of other hosts than the page's: the
+    // page, and only the page, may read them.
+    std::string origin;
+    if (req.contains("headers") && req["headers"].is_object())
+      for (auto& [name, value] : req["headers"].items())
+        if (common::ascii_lower(name) == "origin" && value.is_string()) origin = value.get<std::string>();
+    std::string allowed = server_->allowed_origin(origin);
+    if (!allowed.empty()) headers.push_back({{"name", "Access-Control-Allow-Origin"}, {"value", allowed}});
     headers.push_back({{"name", "Cache-Control"}, {"value", "no-store"}});
     headers.push_back({{"name", "Content-Length"}, {"value", std::to_string(a.body.size())}});
     json m = {{"id", next_id_++},
@@ -164,9 +193,13 @@ class Devtools {
   std::string buffer_;
 };
 
+const char kProfilePrefix[] = "tessivo-preview-";
+const char kLockName[] = "run.lock";
+
 struct Child {
   pid_t pid = -1;
   int to = -1, from = -1;
+  int lock = -1;  // held while the run lives: its profile is not stale
   std::string profile;
 
   ~Child() { finish(Clock::now()); }
@@ -191,8 +224,37 @@ struct Child {
       std::filesystem::remove_all(profile, ec);
       profile.clear();
     }
+    if (lock >= 0) close(lock);
+    lock = -1;
   }
 };
+
+// Profiles of runs that were killed outright (their lock is free); one
+// without a lock is another run starting, unless it is old (a killed run's
+// browser helpers may write a little after it went).
+void remove_stale_profiles(const std::string& tmp) {
+  DIR* d = opendir(tmp.c_str());
+  if (!d) return;
+  std::vector<std::string> stale;
+  while (dirent* e = readdir(d)) {
+    if (std::strncmp(e->d_name, kProfilePrefix, sizeof kProfilePrefix - 1) != 0) continue;
+    std::string dir = tmp + "/" + e->d_name;
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) continue;
+    int fd = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+      if (time(nullptr) - st.st_mtime > 30) stale.push_back(dir);
+      continue;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) stale.push_back(dir);
+    close(fd);
+  }
+  closedir(d);
+  for (const std::string& dir : stale) {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+}
 
 std::vector<std::string> browser_args(const BrowserRun& run, const std::string& profile) {
   std::string proxy = "http://127.0.0.1:" + std::to_string(run.proxy_port);
@@ -209,7 +271,9 @@ std::vector<std::string> browser_args(const BrowserRun& run, const std::string& 
 // In the forked child: the DevTools pipe on fds 3 and 4, output to log;
 // an exec failure's errno goes back through status.
 [[noreturn]] void exec_browser(std::vector<std::string>& args, int to_read, int from_write, int status,
-                               const std::string& log) {
+                               const std::string& log, const std::string& tmp) {
+  // Chromium's own temporary folders go inside the profile, and with it.
+  setenv("TMPDIR", tmp.c_str(), 1);
   setpgid(0, 0);
   // Should the packer itself be killed, the browser goes with it.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
@@ -243,13 +307,20 @@ int exec_error(int status) {
 
 bool launch(const BrowserRun& run, Child* child, std::string* error) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/tessivo-preview-XXXXXX";
+  std::string folder = tmp && *tmp ? tmp : "/tmp";
+  remove_stale_profiles(folder);
+  std::string templ = folder + "/" + kProfilePrefix + "XXXXXX";
   if (!mkdtemp(&templ[0])) {
-    *error = "cannot make a browser profile folder in " + templ.substr(0, templ.rfind('/')) + ": " +
-             std::strerror(errno);
+    *error = "cannot make a browser profile folder in " + folder + ": " + std::strerror(errno);
     return false;
   }
   child->profile = templ;
+  // Locked before it takes its name, so that no other run finds it free.
+  std::string lock = templ + "/" + kLockName;
+  child->lock = open((lock + ".new").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (child->lock >= 0 && flock(child->lock, LOCK_EX | LOCK_NB) == 0) rename((lock + ".new").c_str(), lock.c_str());
+  std::string browser_tmp = templ + "/tmp";
+  mkdir(browser_tmp.c_str(), 0700);
   std::vector<std::string> args = browser_args(run, templ);
   int to[2] = {-1, -1}, from[2] = {-1, -1}, status[2] = {-1, -1};
   auto fail = [&](const char* what) {
@@ -263,7 +334,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   std::string log = templ + "/chromium.log";
   pid_t pid = fork();
   if (pid < 0) return fail("cannot start a process: ");
-  if (pid == 0) exec_browser(args, to[0], from[1], status[1], log);
+  if (pid == 0) exec_browser(args, to[0], from[1], status[1], log, browser_tmp);
   setpgid(pid, pid);
   child->pid = pid;
   close(to[0]);
@@ -314,17 +385,16 @@ bool open_page(Devtools* dt, const BrowserRun& run, Clock::time_point setup, Bro
   return ok;
 }
 
-// Written whole beside the target and renamed onto it, or not at all.
 bool save_png(const std::string& png, const std::string& path, std::string* error) {
-  std::string part = path + ".part";
-  std::FILE* f = std::fopen(part.c_str(), "wb");
-  bool written = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
-  int saved = errno;
-  if (f && std::fclose(f) != 0) written = false, saved = errno;
-  if (written && std::rename(part.c_str(), path.c_str()) == 0) return true;
-  if (written) saved = errno;
-  std::remove(part.c_str());
-  *error = "cannot write the screenshot " + path + ": " + std::strerror(saved);
+  common::AtomicOutput out;
+  common::Error e;
+  bool ok = out.open(path, &e, common::AtomicOutput::kPlain);
+  // The output's own interrupt handlers would end the run on the spot:
+  // ours let it finish and clean up.
+  catch_interrupts();
+  ok = ok && std::fwrite(png.data(), 1, png.size(), out.file()) == png.size();
+  if (ok && out.commit(&e)) return true;
+  *error = e.message.empty() ? "cannot write the screenshot " + path + ": " + std::strerror(errno) : e.text();
   return false;
 }
 
@@ -364,12 +434,14 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) 
     dt.pump(end);
   }
   if (g_interrupted) {
+    // Whatever a call said while set-up was cut short.
     out->interrupted = true;
     ok = false;
-    if (error->empty()) *error = "interrupted";
+    *error = "interrupted";
   }
+  // A failed screenshot loses nothing of what the run saw.
   if (ok && !run.screenshot.empty())
-    ok = take_screenshot(&dt, run, session, hard - std::chrono::seconds(2), out, error);
+    take_screenshot(&dt, run, session, hard - std::chrono::seconds(2), out, &out->screenshot_error);
   if (child.pid > 0) {
     std::string ignored;
     dt.call("Browser.close", json::object(), "", nullptr, Clock::now() + std::chrono::milliseconds(500), &ignored);

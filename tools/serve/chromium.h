@@ -23,6 +23,7 @@ struct BrowserRun {
 struct BrowserResult {
   bool screenshot_written = false;
   bool interrupted = false;  // SIGINT or SIGTERM
+  std::string screenshot_error;  // why the screenshot was not written
   std::string chromium_version;
 };
 
@@ -31,8 +32,9 @@ void catch_interrupts();
 bool interrupted();
 
 // Runs the browser for run.seconds, then takes the screenshot. Removes its
-// profile and ends every process it started, whatever happens. False with
-// a message when the browser could not be run.
+// profile (and those that killed runs left) and ends every process it
+// started, whatever happens. False with a message when the browser could
+// not be run; a screenshot that failed is no failure of the run.
 bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error);
 
 }  // namespace serve

@@ -62,11 +62,20 @@ bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options,
   out->outside = server.outside();
   out->first_frame_ms = server.first_frame_ms();
   out->screenshot_written = br.screenshot_written;
+  out->screenshot_error = br.screenshot_error;
   out->chromium_version = br.chromium_version;
   out->width = run.width;
   out->height = run.height;
   out->start_url = run.start_url;
   return ok;
+}
+
+std::string nothing_played(const PreviewOutcome& o) {
+  bool answered = false;
+  for (const Served& s : o.requests) answered = answered || s.entry >= 0;
+  if (!answered) return "nothing played: no request was answered from the package";
+  if (o.first_frame_ms < 0) return "nothing played: Ruffle showed no frame of the movie";
+  return std::string();
 }
 
 std::string preview_requests_json(const PreviewOutcome& o) {

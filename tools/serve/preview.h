@@ -24,6 +24,7 @@ struct PreviewOutcome {
   std::vector<std::string> outside;  // the browser's own requests, refused
   double first_frame_ms = -1;
   bool screenshot_written = false;
+  std::string screenshot_error;
   std::string chromium_version;
   int width = 0, height = 0;
   std::string start_url;
@@ -38,6 +39,10 @@ bool find_ruffle(const std::string& given, std::string* dir, std::string* error)
 // tells an interrupt apart.
 bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
                  std::string* error);
+
+// Why a run shows nothing of the movie (no request answered from the
+// package, or no frame); empty when it played.
+std::string nothing_played(const PreviewOutcome& o);
 
 // The request list as text lines and as a JSON array.
 std::string preview_requests_text(const PreviewOutcome& o);
