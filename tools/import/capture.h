@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -94,9 +95,10 @@ class Importer {
     std::string content_type;
   };
   struct Request {
-    std::string id, uri, key;
+    std::string id, uri, key, where;
     std::vector<std::string> concurrent;
     int64_t index = 0;
+    std::string damaged;  // why its key is not to be trusted; empty when sound
   };
 
   struct Tally {
@@ -115,9 +117,12 @@ class Importer {
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
               std::vector<Request>* requests);
-  void pair_requests(const std::vector<Request>& requests, size_t first_item);
-  void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
-               const std::string& where);
+  // ids: every record ID in the file, whatever the record's type.
+  void pair_requests(const std::vector<Request>& requests, const std::unordered_set<std::string>& ids,
+                     size_t first_item);
+  // Reads a request's message into r; why it is damaged, or empty (the
+  // kind of damage in *kind).
+  std::string request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
   // A revisit's item, its payload looked up at the end; http is its message,

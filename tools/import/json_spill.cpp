@@ -1,5 +1,7 @@
 #include "import/json_spill.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -19,6 +21,10 @@ constexpr size_t kMaxDepth = 1 << 12;
 
 const char kMarker[] = "\\u0001spill:";  // as written in the text
 const char kMarkerValue[] = "\x01spill:";  // as a parser gives it
+// A number too large for any type (1e400) stands as this string, so that
+// the parser goes on and only the value holding it is refused.
+const char kHugeMarker[] = "\\u0001huge:";
+const char kHugeValue[] = "\x01huge:";
 
 void remove_file(const std::string& path) {
   std::error_code ec;
@@ -212,6 +218,7 @@ void JsonSpill::fill() {
     if (out_.size() >= 1 << 14) return;
     if (in_pos_ == in_end_ && !refill()) {
       if (mode_ == SPILLING) throw JsonFault{in_offset_, ""};  // no closing quote
+      end_number();
       if (mode_ == STRING) {
         out_ += '"';
         out_ += pending_;
@@ -238,26 +245,54 @@ void JsonSpill::fill() {
 bool JsonSpill::outside() {
   while (in_pos_ < in_end_ && mode_ == OUTSIDE) {
     uint8_t c = in_[in_pos_];
-    if (c == '"') {
-      mode_ = STRING;
-      escaped_ = false;
-      string_start_ = in_offset_;
-      number_run_ = 0;
-    } else {
-      bool number = (c >= '0' && c <= '9') || std::strchr("+-.eE", c);
-      number_run_ = number && c ? number_run_ + 1 : 0;
-      if (c == '[' || c == '{') ++depth_;
-      if ((c == ']' || c == '}') && depth_) --depth_;
-      if (number_run_ > kMaxNumber || depth_ > kMaxDepth) {
+    const bool number = c && ((c >= '0' && c <= '9') || std::strchr("+-.eE", c));
+    if (number && (!number_.empty() || c == '-' || (c >= '0' && c <= '9'))) {
+      if (number_.size() >= kMaxNumber) {
         if (!out_.empty()) return false;
-        throw JsonFault{in_offset_, number_run_ > kMaxNumber ? "a number of more than 4096 characters"
-                                                             : "nested more than 4096 deep"};
+        throw JsonFault{in_offset_, "a number of more than 4096 characters"};
       }
-      out_ += char(c);
+      number_ += char(c);
+    } else {
+      end_number();
+      if (c == '"') {
+        mode_ = STRING;
+        escaped_ = false;
+        string_start_ = in_offset_;
+      } else {
+        if (c == '[' || c == '{') ++depth_;
+        if ((c == ']' || c == '}') && depth_) --depth_;
+        if (depth_ > kMaxDepth) {
+          if (!out_.empty()) return false;
+          throw JsonFault{in_offset_, "nested more than 4096 deep"};
+        }
+        out_ += char(c);
+      }
     }
     ++in_pos_;
     ++in_offset_;
   }
+  return true;
+}
+
+void JsonSpill::end_number() {
+  if (number_.empty()) return;
+  if (std::isinf(std::strtod(number_.c_str(), nullptr))) {
+    const int64_t start = in_offset_ - int64_t(number_.size());
+    std::string marker = std::string("\"") + kHugeMarker + std::to_string(start) + "\"";
+    marks_.emplace_back(out_total_ + out_.size() + marker.size() - 1, in_offset_ - 1);
+    out_ += marker;
+  } else {
+    out_ += number_;
+  }
+  number_.clear();
+}
+
+bool JsonSpill::huge_number(const std::string& s, int64_t* at) const {
+  const size_t n = sizeof kHugeValue - 1;
+  if (s.size() <= n || s.size() > n + 19 || s.compare(0, n, kHugeValue) != 0 ||
+      s.find_first_not_of("0123456789", n) != std::string::npos)
+    return false;
+  *at = int64_t(std::stoull(s.substr(n)));
   return true;
 }
 

@@ -72,6 +72,9 @@ class JsonSpill {
 
   // The spill a string of the filtered text stands for, or null.
   const Spill* spill(const std::string& s) const;
+  // Whether a string of the filtered text stands for a number too large
+  // for any type; at: the number's input offset.
+  bool huge_number(const std::string& s, int64_t* at) const;
   // Removes a spill's file (if still there) and forgets it.
   void release(const std::string& marker);
   // Where a byte of the filtered text came from in the input.
@@ -86,6 +89,7 @@ class JsonSpill {
   void in_string();
   bool refill();
   void outside(uint8_t c);
+  void end_number();
   void start_spill();
   void end_spill();
 
@@ -102,7 +106,8 @@ class JsonSpill {
   std::string pending_;  // a string's raw text, while it may still be short
   bool escaped_ = false;
   int64_t string_start_ = 0;
-  size_t number_run_ = 0, depth_ = 0;
+  std::string number_;  // a number's text, until it ends
+  size_t depth_ = 0;
   std::unique_ptr<Unescape> unescape_;
   common::File file_;  // the spill being written
   std::string spill_path_;
