@@ -22,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import tomllib
 import unittest
 import zipfile
@@ -927,6 +928,44 @@ class ImportTest(unittest.TestCase):
                     self.assertNotIn("stale.bin", files)
                     self.assertNotIn(".pack-import-owner", files)
 
+    def test_a_killed_runs_temporary_folder_is_removed_by_the_next(self):
+        if "wine-run" in ARGS.pack:
+            self.skipTest("TMPDIR names the Linux packer's temporary folder")
+        tmp = os.path.join(self.out, "tmp")
+        os.mkdir(tmp)
+        env = dict(os.environ, TMPDIR=tmp)
+
+        def blocked(name):
+            """A run waiting on a capture that nobody writes, and its work folder."""
+            fifo = os.path.join(self.out, name)
+            os.mkfifo(fifo)
+            before = set(os.listdir(tmp))
+            run = subprocess.Popen(shlex.split(ARGS.pack) + ["import", fifo, "-o", fifo + ".exe", "--stub",
+                                                              FIX.fake_stub], env=env, stderr=subprocess.DEVNULL)
+            self.addCleanup(run.wait)
+            self.addCleanup(run.kill)
+            for _ in range(2000):
+                new = [n for n in set(os.listdir(tmp)) - before
+                       if os.path.exists(os.path.join(tmp, n, ".pack-import-owner"))]
+                if new:
+                    with open(os.path.join(tmp, new[0], ".pack-import-owner")) as f:
+                        if f.read().endswith("\n"):
+                            return run, new[0]
+                self.assertIsNone(run.poll())
+                time.sleep(0.01)
+            self.fail("no work folder")
+
+        killed, dead_folder = blocked("a.warc")
+        with open(os.path.join(tmp, dead_folder, "payload.bin"), "wb") as f:
+            f.write(bytes(1000))
+        killed.kill()
+        killed.wait()
+        live, live_folder = blocked("b.warc")
+        result = subprocess.run(shlex.split(ARGS.pack) + ["import", FIX.har, "-o", os.path.join(self.out, "g.exe"),
+                                                          "--stub", FIX.fake_stub], env=env, capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(os.listdir(tmp), [live_folder])
+
     def test_output_naming_a_capture_is_refused(self):
         d = tempfile.mkdtemp(prefix="import-self-")
         self.addCleanup(shutil.rmtree, d, True)
@@ -945,6 +984,17 @@ class ImportTest(unittest.TestCase):
                 with open(out, "rb") as f, open(original, "rb") as g:
                     self.assertEqual(f.read(), g.read())
                 self.assertEqual(sorted(os.listdir(d)), files)
+        # A mirrored folder is read whole, and would read an output inside it.
+        mirror = os.path.join(d, "mirror")
+        shutil.copytree(FIX.mirror_windows, mirror)
+        host = os.path.join(mirror, os.listdir(mirror)[0])
+        for out in (["-o", os.path.join(host, "game.exe")], ["-o", os.path.join(mirror, "game.exe")],
+                    ["--manifest", os.path.join(host, "m")]):
+            with self.subTest(out):
+                result = pack("import", mirror, "--stub", stub, *out)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("inside the mirrored folder", result.stderr.decode())
+                self.assertFalse(os.path.exists(out[1]) or os.path.exists(out[1] + ".part"))
 
     def test_a_bad_record_is_skipped_unless_strict(self):
         d = tempfile.mkdtemp(prefix="import-bad-")
