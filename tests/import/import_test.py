@@ -777,6 +777,24 @@ class ImportTest(unittest.TestCase):
         flipped[end - 5] ^= 1  # the payload's last byte
         crc = bytearray(gz)
         crc[m1 - 8] ^= 0xFF
+        def wacz(compression):
+            """site.warc.gz, and a plain WARC whose member is changed after zipping
+            where no WARC digest covers it."""
+            path = self.out + "-%d.wacz" % compression
+            self.addCleanup(os.remove, path)
+            with zipfile.ZipFile(path, "w") as z:
+                z.write(FIX.gz[0], "archive/site.warc.gz", zipfile.ZIP_STORED)
+                z.write(FIX.plain[1], "archive/post1.warc", compression)
+                member = z.getinfo("archive/post1.warc")
+            with open(path, "rb") as f:
+                data = bytearray(f.read())
+            start = member.header_offset + 30 + int.from_bytes(data[member.header_offset + 26:][:2], "little") \
+                + int.from_bytes(data[member.header_offset + 28:][:2], "little")
+            at = data.index(b"WARC-Date: 20", start) + 12 if compression == zipfile.ZIP_STORED \
+                else start + member.compress_size // 2
+            data[at] ^= 1
+            return bytes(data)
+
         cases = [  # name, capture, URLs lost
             ("Content-Length one too large", resize(1), [r + "data.xml"]),
             # Reading on takes the next request too: its response has no sure one.
@@ -788,6 +806,8 @@ class ImportTest(unittest.TestCase):
             ("cut inside the last record", plain[:-40], []),
             ("garbage at the end", plain + b"\0garbage\n" * 20, []),
             ("last gzip member cut", gz[:-30], []),
+            ("WACZ member stored, a byte changed", wacz(zipfile.ZIP_STORED), []),
+            ("WACZ member deflated, a byte changed", wacz(zipfile.ZIP_DEFLATED), []),
         ]
         expected = {k: v for k, v in site.expected(counter=1).items() if k[1] is None}
         d = tempfile.mkdtemp(prefix="import-damaged-")

@@ -636,8 +636,15 @@ void Importer::resolve_revisits() {
 void Importer::add_wacz(const std::string& path) {
   std::vector<ZipMember> members = read_zip_directory(path);
   bool any = false;
+  // Damage that the member's own framing would not show (a stored plain
+  // WARC) shows in its CRC-32; such a member is skipped whole.
+  auto sound = [&](const ZipMember& m) {
+    std::string why = zip_member_fault(path, m);
+    if (!why.empty()) bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
+    return why.empty();
+  };
   for (const ZipMember& m : members) {
-    if (m.name == "pages/pages.jsonl" && start_page_.empty()) {
+    if (m.name == "pages/pages.jsonl" && start_page_.empty() && sound(m)) {
       std::unique_ptr<Input> in = open_zip_member(path, m);
       Reader reader(in.get());
       std::string line;
@@ -657,6 +664,7 @@ void Importer::add_wacz(const std::string& path) {
   for (const ZipMember& m : members) {
     if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
     any = true;
+    if (!sound(m)) continue;
     std::string name = path + " (" + m.name + ")";
     // gzip or not by its first bytes, whatever the member's name says.
     uint8_t magic[2] = {0, 0};
