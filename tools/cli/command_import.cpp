@@ -46,10 +46,12 @@ const cli::Help kHelp = {
     "pack build) from captures: WARC files (.warc, .warc.gz, 1.0 and 1.1 and the\n"
     "early 0.17 and 0.18), ARC files (.arc, .arc.gz), WACZ files, HAR files and\n"
     "mirrored folders laid out as HOST/PATH (wget -x or --mirror, httrack).\n"
-    "Records are streamed, never held whole. A damaged record (a WARC digest or\n"
-    "HTTP Content-Length that does not match, a cut or broken gzip member, a\n"
-    "file cut short) is skipped with a warning and reading goes on at the next\n"
-    "record; --strict refuses instead.\n",
+    "Records are streamed, never held whole. A damaged record, request or\n"
+    "response (a WARC digest or HTTP Content-Length that does not match, a cut\n"
+    "or broken gzip member, a file cut short, a WACZ member failing its CRC-32),\n"
+    "a faulty HAR entry and a response without a sure request (its POST key\n"
+    "unknown) are skipped with a warning and reading goes on; --strict refuses\n"
+    "instead.\n",
     20,
     "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
     "with chunked transfer coding and gzip or deflate content coding undone"
@@ -93,7 +95,8 @@ std::string check_values(Request* r) {
 bool parse(int argc, char** argv, Request* r, int* rc) {
   const std::vector<cli::Option> table = {
       {"-o", "OUT.exe",
-       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input",
+       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input\n"
+       "nor inside a mirrored folder given as a capture",
        nullptr, &r->out_path, "needs a file name"},
       {"--stub", "STUB.exe", "pack onto this stub instead of the one the packer carries", nullptr,
        &r->stub_path, "needs a file name"},
