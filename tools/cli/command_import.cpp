@@ -429,6 +429,7 @@ int run(Request* q) {
     work.path = make_work_folder(q->manifest_dir);
     work.own();
     q->options.work_dir = work.path;
+    if (q->manifest_dir.empty()) q->options.files_per_folder = 256;
     uint64_t total = 0;
     for (const std::string& in : q->inputs) total += common::input_size(in);
     common::Progress progress("pack import", total);

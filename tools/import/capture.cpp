@@ -136,7 +136,14 @@ std::string Importer::payload_name(const std::string& url) {
 class Importer::PayloadFile {
  public:
   PayloadFile(Importer* importer, const std::string& url) {
-    path_ = common::utf8_path(common::fs_path(importer->options_.work_dir) / importer->payload_name(url));
+    const std::string name = importer->payload_name(url);
+    fs::path dir = common::fs_path(importer->options_.work_dir);
+    if (const int per = importer->options_.files_per_folder) {
+      dir /= std::to_string((importer->serial_ - 1) / per);
+      std::error_code ec;
+      if ((importer->serial_ - 1) % per == 0) fs::create_directory(dir, ec);
+    }
+    path_ = common::utf8_path(dir / name);
     file_ = common::open_file(path_, "wb");
     if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
   }

@@ -30,6 +30,10 @@ struct Options {
   int32_t mode = 2;             // page with POST keys
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
+  // Payload files a subfolder of work_dir holds, or 0 for all in work_dir
+  // (as a manifest wants them). Windows file systems as Wine gives them
+  // search a whole folder for each new name, so thousands in one are slow.
+  int files_per_folder = 0;
   common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
   std::FILE* warnings = nullptr;  // warnings at the end, one line a kind, or none
   // URL prefixes: when includes are given only URLs under one are kept;
