@@ -278,8 +278,7 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
                            InflateInput* gzip) {
   RecordReader records(input, name, gzip);
   RecordHead head;
-  std::vector<Request> requests;
-  std::unordered_set<std::string> ids;
+  FileRecords file;
   const size_t first_item = items_.size();
   int64_t index = 0;
   for (;;) {
@@ -288,8 +287,8 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
       if (!records.next(&head)) break;
       current_ = name + ": record at byte " + std::to_string(head.offset);
       std::string id = header(head.headers, "WARC-Record-ID");
-      if (!id.empty()) ids.insert(id);
-      record(head, records.block(), name, index++, &requests);
+      if (!id.empty()) file.ids.insert(id);
+      record(head, records.block(), name, index++, &file);
     } catch (const Damaged& e) {
       std::string what = e.what();
       if (options_.strict) throw ImportError(what + " (--strict)");
@@ -302,17 +301,17 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
     }
     if (progress_file) report(uint64_t(progress_file->position()));
   }
-  pair_requests(requests, ids, first_item);
+  pair_requests(file, first_item);
 }
 
 // Pairs each response with its request. Only a sure pair gives a POST key:
 // WARC-Concurrent-To either way, else, where neither record names another,
-// the nearest request for the same URI before it; a request answers one
-// response only. A response whose request is missing, damaged or another's
-// is skipped: keyed by a guess it would serve another answer's bytes.
-// Indexed, as a crawl holds many thousands of each.
-void Importer::pair_requests(const std::vector<Request>& requests, const std::unordered_set<std::string>& ids,
-                             size_t first_item) {
+// the one request for the same URI since the URI's previous response; a
+// request answers one response only. A response whose request is missing,
+// damaged, another's or one of several is skipped: keyed by a guess it would
+// serve another answer's bytes. Indexed, as a crawl holds many thousands of each.
+void Importer::pair_requests(const FileRecords& file, size_t first_item) {
+  const std::vector<Request>& requests = file.requests;
   std::unordered_map<std::string, size_t> by_id;
   std::unordered_map<std::string, std::vector<size_t>> naming;  // response ID -> requests naming it
   std::vector<bool> linked(requests.size()), claimed(requests.size());
@@ -350,15 +349,22 @@ void Importer::pair_requests(const std::vector<Request>& requests, const std::un
           }
         if (found == requests.size()) unsure = "its request (" + requests[links[0]].where + ") answers another response";
       } else if (std::any_of(item.concurrent.begin(), item.concurrent.end(),
-                             [&](const std::string& id) { return !ids.count(id); })) {
+                             [&](const std::string& id) { return !file.ids.count(id); })) {
         unsure = "it names a concurrent record (its request) that is not in the file";
       } else if (auto same = by_uri.find(item.url); same != by_uri.end()) {
-        auto after = std::lower_bound(same->second.begin(), same->second.end(), item.record_index,
-                                      [&](size_t k, int64_t index) { return requests[k].index < index; });
-        if (after == same->second.begin()) unsure = "the file has requests for its URL, none before it";
-        else if (claimed[*(after - 1)])
-          unsure = "the nearest request before it (" + requests[*(after - 1)].where + ") answers another response";
-        else found = *(after - 1);
+        auto before = [&](const auto& list, int64_t index, auto at) {
+          return std::lower_bound(list.begin(), list.end(), index, [&](const auto& v, int64_t i) { return at(v) < i; });
+        };
+        // The requests since the previous response for the URI.
+        const std::vector<int64_t>& answers = file.responses.at(item.url);
+        auto previous = before(answers, item.record_index, [](int64_t v) { return v; });
+        const int64_t since = previous == answers.begin() ? -1 : *(previous - 1);
+        auto to = before(same->second, item.record_index, [&](size_t k) { return requests[k].index; });
+        auto from = before(same->second, since + 1, [&](size_t k) { return requests[k].index; });
+        if (to - from == 1 && !claimed[*from]) found = *from;
+        else if (to == from) unsure = "the file has requests for its URL, none since the previous response";
+        else if (to - from > 1) unsure = "several requests for its URL since the previous response; which it answers is not known";
+        else unsure = "its request (" + requests[*from].where + ") answers another response";
       }
       if (found < requests.size()) {
         claimed[found] = true;
@@ -439,7 +445,8 @@ void Importer::keep_payload(const RecordHead& head, const std::string& uri, Item
 }
 
 void Importer::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
-                      std::vector<Request>* requests) {
+                      FileRecords* file) {
+  std::vector<Request>* requests = &file->requests;
   const std::string type = head.type();
   const std::string where = name + ": record at byte " + std::to_string(head.offset);
   const std::string uri = head.target_uri();
@@ -448,6 +455,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
     if (type != "request") skip("not an http or https URL");
     return;
   }
+  if (type == "response" || type == "revisit") file->responses[uri].push_back(index);
   if (type != "request" && !header(head.headers, "WARC-Truncated").empty()) return skip("incomplete");
   Item item;
   item.url = uri;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -104,6 +105,12 @@ class Importer {
     int64_t index = 0;
     std::string damaged;  // why its key is not to be trusted; empty when sound
   };
+  // What pairing needs of one file's records.
+  struct FileRecords {
+    std::vector<Request> requests;
+    std::unordered_set<std::string> ids;  // every record ID, whatever the record's type
+    std::unordered_map<std::string, std::vector<int64_t>> responses;  // URI -> response and revisit indexes
+  };
 
   struct Tally {
     int count = 0;
@@ -120,10 +127,8 @@ class Importer {
   void har_entry(const nlohmann::json& entry, const std::string& where, HarReader* reader);
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
-              std::vector<Request>* requests);
-  // ids: every record ID in the file, whatever the record's type.
-  void pair_requests(const std::vector<Request>& requests, const std::unordered_set<std::string>& ids,
-                     size_t first_item);
+              FileRecords* file);
+  void pair_requests(const FileRecords& file, size_t first_item);
   // Reads a request's message into r; why it is damaged, or empty (the
   // kind of damage in *kind).
   std::string request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind);
