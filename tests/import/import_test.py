@@ -905,6 +905,7 @@ class ImportTest(unittest.TestCase):
             ("NUL in the URL", entry("http://h.test/g\0.swf", 200), "bad record", place),
             ("1e400 in a field not read", entry("http://h.test/h.swf", 200, size="HUGE"), "bad record", place),
             ("not base64", entry("http://h.test/i.swf", 200, encoding="quoted-printable"), "undecodable", place),
+            ("not UTF-8", entry("http://h.test/j.swf", 200, mimeType="NOT-UTF-8"), "bad record", place),
             # The file ends inside the entry: what came before stands.
             ("cut", entry("http://h.test/cut.swf", 200), "damaged record", ":1: not valid JSON"),
         ]
@@ -912,15 +913,17 @@ class ImportTest(unittest.TestCase):
             with self.subTest(name):
                 self.fresh()
                 path = os.path.join(self.out, "c.har")
-                text = json.dumps({"log": {"entries": [entry("http://h.test/m.swf", 200), bad]}})
-                text = text.replace('"HUGE"', "1e400")
-                with open(path, "w") as f:
-                    f.write(text[:text.index("cut.swf")] if name == "cut" else text)
+                text = json.dumps({"log": {"entries": [entry("http://h.test/m.swf", 200), bad,
+                                                       entry("http://h.test/next.swf", 200)]}}).encode()
+                text = text.replace(b'"HUGE"', b"1e400").replace(b"NOT-UTF-8", b"text/\xff")
+                with open(path, "wb") as f:
+                    f.write(text[:text.index(b"cut.swf")] if name == "cut" else text)
                 result = self.run_import([path], exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
                 self.assertEqual(summary["skipped"], {reason: 1})
-                self.assertEqual([e["url"] for e in summary["entries"]], ["http://h.test/m.swf"])
+                self.assertEqual([e["url"] for e in summary["entries"]],
+                                 ["http://h.test/m.swf"] + (["http://h.test/next.swf"] if name != "cut" else []))
                 self.assertIn(path + where, summary["warnings"][0])
                 shutil.rmtree(os.path.join(self.out, "m"))
                 result = self.run_import([path], "--strict", exe=False)

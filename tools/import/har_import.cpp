@@ -157,10 +157,9 @@ class Importer::HarReader : public json::json_sax_t {
   bool number_float(number_float_t v, const string_t&) override { return value(json(v)); }
   bool binary(binary_t&) override { return value(json()); }
   bool string(string_t& s) override {
-    int64_t huge_at;
-    if (spill_->huge_number(s, &huge_at)) {
-      if (building() && fault_.empty())
-        fault_ = "a number at byte " + std::to_string(huge_at) + " is too large for any type";
+    std::string why;
+    if (spill_->fault(s, &why)) {
+      if (building() && fault_.empty()) fault_ = why;
       return value(json());
     }
     if (!building() || skipping_) {
@@ -185,6 +184,8 @@ class Importer::HarReader : public json::json_sax_t {
     return value(json(std::move(s)));
   }
   bool key(string_t& s) override {
+    std::string why;
+    if (building() && fault_.empty() && spill_->fault(s, &why)) fault_ = why;
     spill_->release(s);
     if (!building()) {
       if (other_ == 0) key_ = s;
