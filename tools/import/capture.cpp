@@ -347,7 +347,8 @@ void Importer::pair_requests(const FileRecords& file, size_t first_item) {
             found = k;
             break;
           }
-        if (found == requests.size()) unsure = "its request (" + requests[links[0]].where + ") answers another response";
+        if (found == requests.size())
+          unsure = "its request (" + requests[links[0]].where + ") answers another response";
       } else if (std::any_of(item.concurrent.begin(), item.concurrent.end(),
                              [&](const std::string& id) { return !file.ids.count(id); })) {
         unsure = "it names a concurrent record (its request) that is not in the file";
@@ -363,7 +364,8 @@ void Importer::pair_requests(const FileRecords& file, size_t first_item) {
         auto from = before(same->second, since + 1, [&](size_t k) { return requests[k].index; });
         if (to - from == 1 && !claimed[*from]) found = *from;
         else if (to == from) unsure = "the file has requests for its URL, none since the previous response";
-        else if (to - from > 1) unsure = "several requests for its URL since the previous response; which it answers is not known";
+        else if (to - from > 1)
+          unsure = "several requests for its URL since the previous response; which it answers is not known";
         else unsure = "its request (" + requests[*from].where + ") answers another response";
       }
       if (found < requests.size()) {
@@ -389,10 +391,6 @@ bool length_fits(const Headers& headers, uint64_t stored) {
          length.find_first_not_of("0123456789") != std::string::npos || length.size() >= 19 ||
          std::stoull(length) >= stored;
 }
-
-}  // namespace
-
-namespace {
 
 // Whether the block is an HTTP message (a request, or a response with its
 // status line and headers) rather than the bare payload.
@@ -532,7 +530,8 @@ std::string Importer::request(const RecordHead& head, Reader* http_reader, Reque
                                uint64_t(pack::entry_text_limit()), digest.algo);
   if (!b.error.empty()) return *kind = "undecodable", "request body: " + b.error;
   *kind = "damaged record";
-  if (!digest_matches(digest, b.raw_digest) && !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
+  if (!digest_matches(digest, b.raw_digest) &&
+      !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
     return "the request body does not match its WARC-Payload-Digest";
   if (!length_fits(http.headers, b.raw_size))
     return "the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
@@ -564,7 +563,6 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
   item->wants_key = true;
   return true;
 }
-
 
 bool Importer::admit(const std::string& url, int status, const Headers& headers, const std::string& location,
                      const std::string& where) {
@@ -655,7 +653,8 @@ void Importer::add_wacz(const std::string& path) {
   // WARC) shows in its CRC-32; such a member is skipped whole.
   auto sound = [&](const ZipMember& m) {
     std::string why = zip_member_fault(path, m);
-    if (!why.empty()) bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
+    if (!why.empty())
+      bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
     return why.empty();
   };
   for (const ZipMember& m : members) {
