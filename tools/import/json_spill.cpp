@@ -51,7 +51,10 @@ void remove_file(const std::string& path) {
 // no control characters); faults name the offending byte.
 class JsonSpill::Unescape {
  public:
-  Unescape(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) { buf_.reserve(kBuf + 8); }
+  // Without a file it only checks.
+  Unescape(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {
+    if (file_) buf_.reserve(kBuf + 8);
+  }
   bool done() const { return state_ == DONE; }
   // Whether the byte it last took (or refused) follows a backslash.
   bool escaping() const { return state_ == ESCAPE || state_ == HIGH_ESCAPE; }
