@@ -22,6 +22,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import tomllib
 import unittest
 import zipfile
@@ -554,6 +555,7 @@ class ImportTest(unittest.TestCase):
             ("old.txt", b"HTTP/1.0 302 Found\r\nLocation: new.txt\r\n\r\n"),
             ("new.txt", b"HTTP/1.0 200\r\n\r\n" + site.new),
             ("gone.txt", b"HTTP/1.0 404 Not Found\r\n\r\n"),
+            ("empty.txt", b""),  # nothing was fetched: no response, as WARC has it
         ]
         arc = os.path.join(self.out + "-t.arc")
         early = [arc[:-4] + v + ".warc" for v in ("0.17", "0.18")]
@@ -581,7 +583,7 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual({k: stored.get(k, (None,))[0] for k in payloads}, payloads)
                 if name.startswith("ARC"):
                     summary = json.loads(result.stdout)
-                    self.assertEqual(summary["skipped"], {"redirect": 1, "status 404": 1})
+                    self.assertEqual(summary["skipped"], {"redirect": 1, "status 404": 1, "bad record": 1})
                     # Accepted, and counted once a kind with the first place.
                     kinds = {w.split(" (")[0]: w for w in summary["warnings"]}
                     for kind in ("HTTP header lines ending in a bare LF (1)",
@@ -775,16 +777,37 @@ class ImportTest(unittest.TestCase):
         flipped[end - 5] ^= 1  # the payload's last byte
         crc = bytearray(gz)
         crc[m1 - 8] ^= 0xFF
-        cases = [  # name, capture, URL lost
-            ("Content-Length one too large", resize(1), r + "data.xml"),
-            ("Content-Length 100 too large", resize(100), r + "data.xml"),
-            ("Content-Length 100 too small", resize(-100), r + "data.xml"),
-            ("payload byte changed", bytes(flipped), r + "data.xml"),
-            ("gzip CRC broken", bytes(crc), None),
-            ("gzip member cut in the middle", gz[:m0 + (m1 - m0) // 2] + gz[m1:], None),
-            ("cut inside the last record", plain[:-40], None),
-            ("garbage at the end", plain + b"\0garbage\n" * 20, None),
-            ("last gzip member cut", gz[:-30], None),
+        def wacz(compression):
+            """site.warc.gz, and a plain WARC whose member is changed after zipping
+            where no WARC digest covers it."""
+            path = self.out + "-%d.wacz" % compression
+            self.addCleanup(os.remove, path)
+            with zipfile.ZipFile(path, "w") as z:
+                z.write(FIX.gz[0], "archive/site.warc.gz", zipfile.ZIP_STORED)
+                z.write(FIX.plain[1], "archive/post1.warc", compression)
+                member = z.getinfo("archive/post1.warc")
+            with open(path, "rb") as f:
+                data = bytearray(f.read())
+            start = member.header_offset + 30 + int.from_bytes(data[member.header_offset + 26:][:2], "little") \
+                + int.from_bytes(data[member.header_offset + 28:][:2], "little")
+            at = data.index(b"WARC-Date: 20", start) + 12 if compression == zipfile.ZIP_STORED \
+                else start + member.compress_size // 2
+            data[at] ^= 1
+            return bytes(data)
+
+        cases = [  # name, capture, URLs lost
+            ("Content-Length one too large", resize(1), [r + "data.xml"]),
+            # Reading on takes the next request too: its response has no sure one.
+            ("Content-Length 100 too large", resize(100), [r + "data.xml", r + "big.bin"]),
+            ("Content-Length 100 too small", resize(-100), [r + "data.xml"]),
+            ("payload byte changed", bytes(flipped), [r + "data.xml"]),
+            ("gzip CRC broken", bytes(crc), []),
+            ("gzip member cut in the middle", gz[:m0 + (m1 - m0) // 2] + gz[m1:], []),
+            ("cut inside the last record", plain[:-40], []),
+            ("garbage at the end", plain + b"\0garbage\n" * 20, []),
+            ("last gzip member cut", gz[:-30], []),
+            ("WACZ member stored, a byte changed", wacz(zipfile.ZIP_STORED), []),
+            ("WACZ member deflated, a byte changed", wacz(zipfile.ZIP_DEFLATED), []),
         ]
         expected = {k: v for k, v in site.expected(counter=1).items() if k[1] is None}
         d = tempfile.mkdtemp(prefix="import-damaged-")
@@ -802,49 +825,110 @@ class ImportTest(unittest.TestCase):
                 self.assertRegex(" ".join(summary["warnings"]), re.escape(path) + r".*at byte \d+")
                 stored = {url: data for (url, _), (data, _) in self.stored().items()}
                 for (url, _), body in expected.items():
-                    if url != lost and not (lost is None and url == r + "data.xml" and "gzip" in name):
+                    if url not in lost and not (not lost and url == r + "data.xml" and "gzip" in name):
                         self.assertEqual(stored.get(url), body, f"{name}: {url}")
-                self.assertNotIn(lost, stored, name)
+                self.assertFalse(set(lost) & set(stored), name)
                 self.fresh()
                 result = self.run_import([path], "--strict")
                 self.assertEqual(result.returncode, 1, name)
                 self.assertIn("--strict", result.stderr.decode())
                 self.assertNoOutput()
 
+    def test_post_answers_are_keyed_only_by_their_own_sound_request(self):
+        site, r = FIX.site, FIX.site.root
+        data = b""
+        for path in FIX.plain[1:3]:  # wget --post-data score=1, then score=2
+            with open(path, "rb") as f:
+                data += f.read()
+        records = [data[a:b] for a, b in zip([a for a, _ in warc_records(data)],
+                                              [a for a, _ in warc_records(data)[1:]] + [len(data)])]
+        requests = [k for k, rec in enumerate(records) if b"WARC-Type: request" in rec]
+
+        def join(changes):
+            return b"".join(changes.get(k, rec) for k, rec in enumerate(records))
+
+        def longer(rec):  # the record's length one byte too large
+            n = int(re.search(rb"\nContent-Length: (\d+)", rec).group(1))
+            return rec.replace(b"\nContent-Length: %d" % n, b"\nContent-Length: %d" % (n + 1), 1)
+
+        no_ids = re.compile(rb"WARC-(Record-ID|Concurrent-To): [^\r]*\r\n")
+        first, second = requests[0], requests[1]
+        cases = [  # capture, POST bodies whose answers are kept, responses skipped
+            ("second request cut out at a record boundary", join({second: b""}), ["score=1"], 1),
+            ("first request one byte too long", join({first: longer(records[first])}), ["score=2"], 1),
+            ("a byte of the first request's body flipped",
+             join({first: records[first].replace(b"score=1", b"score=3")}), ["score=2"], 1),
+            ("no record IDs, second request cut out", no_ids.sub(b"", join({second: b""})), ["score=1"], 1),
+            ("no record IDs, both requests before both answers",
+             no_ids.sub(b"", join({first: records[first] + records[second], second: b""})), [], 2),
+        ]
+        path = os.path.join(self.out + "-post.warc")
+        self.addCleanup(os.remove, path)
+        self.assertEqual(self.run_import([FIX.plain[0]], "--strict", exe=False).returncode, 0)
+        for name, capture, kept, unsure in cases:
+            with self.subTest(name):
+                with open(path, "wb") as f:
+                    f.write(capture)
+                self.fresh()
+                # The site's capture beside it gives the first movie.
+                result = self.run_import([FIX.plain[0], path], exe=False)
+                self.assertEqual(result.returncode, 0, result.stderr.decode())
+                summary = json.loads(result.stdout)
+                got = {k[1]: v[0] for k, v in self.stored().items() if k[0] == r + "score.php"}
+                self.assertEqual(got, {post_key(b): site.post_answer(b.encode()) for b in kept})
+                self.assertEqual(summary["skipped"].get("no sure request"), unsure, summary["warnings"])
+                self.assertRegex(" ".join(summary["warnings"]), r"no sure request \(%d\): .*record at byte \d+" % unsure)
+                self.fresh()
+                result = self.run_import([FIX.plain[0], path], "--strict", exe=False)
+                self.assertEqual(result.returncode, 1, name)
+                self.assertNoOutput()
+
     def test_faulty_har_entries_are_skipped_naming_the_entry(self):
         swf = base64.b64encode(movie("wait\n")).decode()
 
-        def entry(url, status, text=swf):
+        def entry(url, status, text=swf, **content):
             return {"request": {"method": "GET", "url": url},
                     "response": {"status": status, "headers": [], "content": {
                         "mimeType": "application/x-shockwave-flash", "text": text,
-                        "encoding": "base64"}}}
+                        "encoding": "base64", **content}}}
 
-        cases = [  # entry, the summary's reason
-            (entry("http://h.test/a.swf", 1e300), "bad record"),
-            (entry("http://h.test/b.swf", 200.7), "bad record"),
-            (entry("http://h.test/c.swf", "200"), "bad record"),
-            (entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player"),
+        place = ": entries[1]"
+        cases = [  # name, entry, the summary's reason, where the warning points
+            ("1e300", entry("http://h.test/a.swf", 1e300), "bad record", place),
+            ("200.7", entry("http://h.test/b.swf", 200.7), "bad record", place),
+            ("text", entry("http://h.test/c.swf", "200"), "bad record", place),
+            ("long URL", entry("http://h.test/" + "d" * 70000 + ".swf", 200), "too large for the player", place),
             # Past what is read back from a spilled string.
-            (entry("http://h.test/" + "e" * (2 << 20) + ".swf", 200), "too large for the player"),
-            (entry("http://h.test/f.swf", 200, swf[:9] + "=" + swf[9:]), "undecodable"),
+            ("URL of 2 MiB", entry("http://h.test/" + "e" * (2 << 20) + ".swf", 200), "too large for the player",
+             place),
+            ("fill inside base64", entry("http://h.test/f.swf", 200, swf[:9] + "=" + swf[9:]), "undecodable", place),
+            ("NUL in the URL", entry("http://h.test/g\0.swf", 200), "bad record", place),
+            ("1e400 in a field not read", entry("http://h.test/h.swf", 200, size="HUGE"), "bad record", place),
+            ("not base64", entry("http://h.test/i.swf", 200, encoding="quoted-printable"), "undecodable", place),
+            ("not UTF-8", entry("http://h.test/j.swf", 200, mimeType="NOT-UTF-8"), "bad record", place),
+            # The file ends inside the entry: what came before stands.
+            ("cut", entry("http://h.test/cut.swf", 200), "damaged record", ":1: not valid JSON"),
         ]
-        for name, (bad, reason) in zip(("1e300", "200.7", "text", "long URL", "URL of 2 MiB", "fill inside base64"),
-                                       cases):
+        for name, bad, reason, where in cases:
             with self.subTest(name):
+                self.fresh()
                 path = os.path.join(self.out, "c.har")
-                with open(path, "w") as f:
-                    json.dump({"log": {"entries": [entry("http://h.test/m.swf", 200), bad]}}, f)
+                text = json.dumps({"log": {"entries": [entry("http://h.test/m.swf", 200), bad,
+                                                       entry("http://h.test/next.swf", 200)]}}).encode()
+                text = text.replace(b'"HUGE"', b"1e400").replace(b"NOT-UTF-8", b"text/\xff")
+                with open(path, "wb") as f:
+                    f.write(text[:text.index(b"cut.swf")] if name == "cut" else text)
                 result = self.run_import([path], exe=False)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
                 summary = json.loads(result.stdout)
                 self.assertEqual(summary["skipped"], {reason: 1})
-                self.assertEqual([e["url"] for e in summary["entries"]], ["http://h.test/m.swf"])
-                self.assertIn(path + ": entries[1]", summary["warnings"][0])
+                self.assertEqual([e["url"] for e in summary["entries"]],
+                                 ["http://h.test/m.swf"] + (["http://h.test/next.swf"] if name != "cut" else []))
+                self.assertIn(path + where, summary["warnings"][0])
                 shutil.rmtree(os.path.join(self.out, "m"))
                 result = self.run_import([path], "--strict", exe=False)
                 self.assertEqual(result.returncode, 1, name)
-                self.assertIn(path + ": entries[1]", result.stderr.decode())
+                self.assertIn(path + where, result.stderr.decode())
 
     def test_a_dead_runs_part_folder_is_replaced(self):
         part = os.path.join(self.out, "m.part")
@@ -872,6 +956,44 @@ class ImportTest(unittest.TestCase):
                     self.assertNotIn("stale.bin", files)
                     self.assertNotIn(".pack-import-owner", files)
 
+    def test_a_killed_runs_temporary_folder_is_removed_by_the_next(self):
+        if "wine-run" in ARGS.pack:
+            self.skipTest("TMPDIR names the Linux packer's temporary folder")
+        tmp = os.path.join(self.out, "tmp")
+        os.mkdir(tmp)
+        env = dict(os.environ, TMPDIR=tmp)
+
+        def blocked(name):
+            """A run waiting on a capture that nobody writes, and its work folder."""
+            fifo = os.path.join(self.out, name)
+            os.mkfifo(fifo)
+            before = set(os.listdir(tmp))
+            run = subprocess.Popen(shlex.split(ARGS.pack) + ["import", fifo, "-o", fifo + ".exe", "--stub",
+                                                              FIX.fake_stub], env=env, stderr=subprocess.DEVNULL)
+            self.addCleanup(run.wait)
+            self.addCleanup(run.kill)
+            for _ in range(2000):
+                new = [n for n in set(os.listdir(tmp)) - before
+                       if os.path.exists(os.path.join(tmp, n, ".pack-import-owner"))]
+                if new:
+                    with open(os.path.join(tmp, new[0], ".pack-import-owner")) as f:
+                        if f.read().endswith("\n"):
+                            return run, new[0]
+                self.assertIsNone(run.poll())
+                time.sleep(0.01)
+            self.fail("no work folder")
+
+        killed, dead_folder = blocked("a.warc")
+        with open(os.path.join(tmp, dead_folder, "payload.bin"), "wb") as f:
+            f.write(bytes(1000))
+        killed.kill()
+        killed.wait()
+        live, live_folder = blocked("b.warc")
+        result = subprocess.run(shlex.split(ARGS.pack) + ["import", FIX.har, "-o", os.path.join(self.out, "g.exe"),
+                                                          "--stub", FIX.fake_stub], env=env, capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr.decode())
+        self.assertEqual(os.listdir(tmp), [live_folder])
+
     def test_output_naming_a_capture_is_refused(self):
         d = tempfile.mkdtemp(prefix="import-self-")
         self.addCleanup(shutil.rmtree, d, True)
@@ -890,6 +1012,17 @@ class ImportTest(unittest.TestCase):
                 with open(out, "rb") as f, open(original, "rb") as g:
                     self.assertEqual(f.read(), g.read())
                 self.assertEqual(sorted(os.listdir(d)), files)
+        # A mirrored folder is read whole, and would read an output inside it.
+        mirror = os.path.join(d, "mirror")
+        shutil.copytree(FIX.mirror_windows, mirror)
+        host = os.path.join(mirror, os.listdir(mirror)[0])
+        for out in (["-o", os.path.join(host, "game.exe")], ["-o", os.path.join(mirror, "game.exe")],
+                    ["--manifest", os.path.join(host, "m")]):
+            with self.subTest(out):
+                result = pack("import", mirror, "--stub", stub, *out)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("inside the mirrored folder", result.stderr.decode())
+                self.assertFalse(os.path.exists(out[1]) or os.path.exists(out[1] + ".part"))
 
     def test_a_bad_record_is_skipped_unless_strict(self):
         d = tempfile.mkdtemp(prefix="import-bad-")

@@ -242,25 +242,25 @@ TEST(Har, SpilledTextAsTheParserReadsIt) {
   const fs::path dir = fs::temp_directory_path() / ("tessivo-har-" + std::to_string(getpid()));
   struct Case {
     const char* text;      // the value of content.text, as written in the file
-    std::string expected;  // the payload; empty: not valid JSON
+    std::string expected;  // the payload; else "entry": the string is bad, "file": the JSON is
   } cases[] = {
       {R"("caf\u00e9 \u20AC \ud83d\ude00 caf)" "\xc3\xa9" R"(")",
        "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 caf\xc3\xa9"},
       {R"("a\/b\\c\"d\b\f\n\r\t\u0000e")", std::string("a/b\\c\"d\b\f\n\r\t\0e", 14)},
       {R"("plain text, long enough to spill")", "plain text, long enough to spill"},
-      {R"("bad \x escape")", ""},
-      {R"("bad \u12G4 hex")", ""},
-      {R"("lone high \ud83d")", ""},
-      {R"("high then text \ud83dx")", ""},
-      {R"("high then not low \ud83d\u0041")", ""},
-      {R"("lone low \ude00 here")", ""},
-      {"\"control \x01 character\"", ""},
-      {"\"overlong \xc0\x80 UTF-8\"", ""},
-      {"\"surrogate \xed\xa0\x80 in UTF-8\"", ""},
-      {"\"cut \xe2\x82\" short\"", ""},
-      {"\"beyond U+10FFFF \xf4\x90\x80\x80\"", ""},
-      {R"("a string followed by" x)", ""},
-      {R"("never closed)", ""},
+      {R"("bad \x escape")", "entry"},
+      {R"("bad \u12G4 hex")", "entry"},
+      {R"("lone high \ud83d")", "entry"},
+      {R"("high then text \ud83dx")", "entry"},
+      {R"("high then not low \ud83d\u0041")", "entry"},
+      {R"("lone low \ude00 here")", "entry"},
+      {"\"control \x01 character\"", "entry"},
+      {"\"overlong \xc0\x80 UTF-8\"", "entry"},
+      {"\"surrogate \xed\xa0\x80 in UTF-8\"", "entry"},
+      {"\"cut \xe2\x82\" short\"", "file"},  // the quote ends the string
+      {"\"beyond U+10FFFF \xf4\x90\x80\x80\"", "entry"},
+      {R"("a string followed by" x)", "file"},
+      {R"("never closed)", "file"},
   };
   for (const Case& c : cases) {
     const std::string har = std::string(
@@ -273,6 +273,7 @@ TEST(Har, SpilledTextAsTheParserReadsIt) {
       fs::create_directories(dir);
       Options options;
       options.work_dir = dir.u8string();
+      options.strict = true;  // the fault, as refused
       Importer importer(options);
       try {
         importer.add_har_text(har, "t.har", spill ? 8 : 1 << 16);
@@ -286,7 +287,9 @@ TEST(Har, SpilledTextAsTheParserReadsIt) {
       }
     }
     EXPECT_EQ(seen[1], seen[0]) << c.text;
-    if (c.expected.empty()) EXPECT_NE(seen[0].find("t.har:3: not valid JSON (byte "), std::string::npos) << seen[0];
+    if (c.expected == "file") EXPECT_NE(seen[0].find("t.har:3: not valid JSON (byte "), std::string::npos) << seen[0];
+    else if (c.expected == "entry")
+      EXPECT_NE(seen[0].find("t.har: entries[0]: a string is not valid JSON text (byte "), std::string::npos) << seen[0];
     else EXPECT_EQ(seen[0], "payload " + c.expected) << c.text;
   }
   fs::remove_all(dir);

@@ -1,6 +1,7 @@
 // pack import: captures to a player, a manifest, or both.
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -22,7 +23,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -43,10 +46,12 @@ const cli::Help kHelp = {
     "pack build) from captures: WARC files (.warc, .warc.gz, 1.0 and 1.1 and the\n"
     "early 0.17 and 0.18), ARC files (.arc, .arc.gz), WACZ files, HAR files and\n"
     "mirrored folders laid out as HOST/PATH (wget -x or --mirror, httrack).\n"
-    "Records are streamed, never held whole. A damaged record (a WARC digest or\n"
-    "HTTP Content-Length that does not match, a cut or broken gzip member, a\n"
-    "file cut short) is skipped with a warning and reading goes on at the next\n"
-    "record; --strict refuses instead.\n",
+    "Records are streamed, never held whole. A damaged record, request or\n"
+    "response (a WARC digest or HTTP Content-Length that does not match, a cut\n"
+    "or broken gzip member, a file cut short, a WACZ member failing its CRC-32),\n"
+    "a faulty HAR entry and a response without a sure request (its POST key\n"
+    "unknown) are skipped with a warning and reading goes on; --strict refuses\n"
+    "instead.\n",
     20,
     "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
     "with chunked transfer coding and gzip or deflate content coding undone"
@@ -90,7 +95,8 @@ std::string check_values(Request* r) {
 bool parse(int argc, char** argv, Request* r, int* rc) {
   const std::vector<cli::Option> table = {
       {"-o", "OUT.exe",
-       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input",
+       "the player to write, checked as pack build checks it;\nwritten whole or not at all, never onto an input\n"
+       "nor inside a mirrored folder given as a capture",
        nullptr, &r->out_path, "needs a file name"},
       {"--stub", "STUB.exe", "pack onto this stub instead of the one the packer carries", nullptr,
        &r->stub_path, "needs a file name"},
@@ -141,31 +147,10 @@ pack::BuildOptions build_options(const Request& r) {
   return o;
 }
 
-// Where the payload files go: DIR.part beside the manifest folder, renamed
-// onto it at the end, or a temporary folder; removed unless kept.
-class WorkFolder {
- public:
-  ~WorkFolder() { remove(); }
-  void remove() {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(common::fs_path(path), ec);
-    path.clear();
-  }
-  std::string path;
-};
-
-std::string fresh_temp_dir() {
-  std::random_device rd;
-  for (int k = 0; k < 100; ++k) {
-    fs::path p = fs::temp_directory_path() / ("tessivo-import-" + std::to_string(rd()));
-    if (fs::create_directory(p)) return common::utf8_path(p);
-  }
-  throw ImportError("cannot make a temporary folder");
-}
-
-// Names the process that fills a .part folder, so that the next run can
-// tell one left by a dead process (replaced) from one being written.
+// Names the process that fills a work folder, so that a later run can
+// tell one left by a dead process (removed) from one being written.
 const char kOwnerFile[] = ".pack-import-owner";
+const char kTempPrefix[] = "tessivo-import-";
 
 bool process_alive(unsigned long pid) {
 #ifdef _WIN32
@@ -187,6 +172,85 @@ unsigned long own_pid() {
 #endif
 }
 
+// Where the payload files go: DIR.part beside the manifest folder, renamed
+// onto it at the end, or a temporary folder; removed unless kept.
+class WorkFolder {
+ public:
+  ~WorkFolder() { remove(); }
+  void remove() {
+    unlock();
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(common::fs_path(path), ec);
+    path.clear();
+  }
+  // Writes the owner file, held locked while the run lives: the lock, unlike
+  // a process number, goes with the process however it ends. The number
+  // is written under the lock, so a file without one is not yet owned.
+  void own() {
+    const std::string owner = common::utf8_path(common::fs_path(path) / kOwnerFile);
+#ifndef _WIN32
+    lock_ = open(owner.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (lock_ < 0 || flock(lock_, LOCK_EX) != 0) throw ImportError(path + ": cannot write in it");
+#endif
+    common::File f = common::open_file(owner, "wb");
+    if (!f || std::fprintf(f.get(), "%lu\n", own_pid()) < 0 || !f.close())
+      throw ImportError(path + ": cannot write in it");
+  }
+  void unlock() {
+#ifndef _WIN32
+    if (lock_ >= 0) close(lock_);
+    lock_ = -1;
+#endif
+  }
+  std::string path;
+
+ private:
+  int lock_ = -1;
+};
+
+// Whether the run that wrote a temporary folder's owner file is gone. A
+// folder without one may be a run's that has not written it yet: kept.
+bool owner_dead(const fs::path& folder) {
+  const std::string owner = common::utf8_path(folder / kOwnerFile);
+#ifdef _WIN32
+  common::File f = common::open_file(owner, "rb");
+  unsigned long pid = 0;
+  return f && std::fscanf(f.get(), "%lu", &pid) == 1 && !process_alive(pid);
+#else
+  const int fd = open(owner.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[32] = {};
+  const bool dead = flock(fd, LOCK_EX | LOCK_NB) == 0 && read(fd, text, sizeof text - 1) > 0 &&
+                    std::strchr(text, '\n');
+  close(fd);
+  return dead;
+#endif
+}
+
+// Temporary folders of runs that were killed (nothing else removes them).
+void remove_dead_runs_folders() {
+  std::error_code ec;
+  const fs::path temp = fs::temp_directory_path(ec);
+  if (ec) return;
+  for (fs::directory_iterator it(temp, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = common::utf8_path(it->path().filename());
+    std::error_code dir_ec;
+    if (name.compare(0, sizeof kTempPrefix - 1, kTempPrefix) != 0 || !it->is_directory(dir_ec) ||
+        it->is_symlink(dir_ec) || !owner_dead(it->path()))
+      continue;
+    fs::remove_all(it->path(), dir_ec);
+  }
+}
+
+std::string fresh_temp_dir() {
+  std::random_device rd;
+  for (int k = 0; k < 100; ++k) {
+    fs::path p = fs::temp_directory_path() / (kTempPrefix + std::to_string(rd()));
+    if (fs::create_directory(p)) return common::utf8_path(p);
+  }
+  throw ImportError("cannot make a temporary folder");
+}
+
 std::string claim_part_folder(const std::string& part) {
   std::error_code ec;
   if (fs::exists(common::fs_path(part), ec)) {
@@ -202,9 +266,6 @@ std::string claim_part_folder(const std::string& part) {
     if (ec) throw ImportError(part + ": left by a run that stopped; cannot remove it: " + ec.message());
   }
   fs::create_directories(common::fs_path(part));
-  common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "wb");
-  if (!f || std::fprintf(f.get(), "%lu\n", own_pid()) < 0 || !f.close())
-    throw ImportError(part + ": cannot write in it");
   return part;
 }
 
@@ -215,6 +276,33 @@ std::string make_work_folder(const std::string& manifest_dir) {
   if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
     throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
   return claim_part_folder(manifest_dir + ".part");
+}
+
+// Whether path lies inside folder (a folder's ID compared with those of
+// path's parents, so that other spellings of it are seen too).
+bool lies_inside(const std::string& path, const common::FileId& folder) {
+  std::error_code ec;
+  fs::path p = fs::absolute(common::fs_path(path), ec).lexically_normal();
+  if (ec) return false;
+  for (fs::path up = p.parent_path(); !up.empty(); up = up.parent_path()) {
+    common::FileId id;
+    if (common::file_id(common::utf8_path(up), &id) && id == folder) return true;
+    if (up == up.root_path()) break;
+  }
+  return false;
+}
+
+// A mirrored folder is read whole: an output inside it would be read as
+// part of the capture (and by a later import of the same folder).
+void refuse_outputs_inside_folders(const Request& r) {
+  for (const std::string& in : r.inputs) {
+    common::FileId folder;
+    if (common::path_kind(in) != common::PathKind::folder || !common::file_id(in, &folder)) continue;
+    for (const std::string& out : {r.out_path, r.manifest_dir})
+      if (!out.empty() && lies_inside(out, folder))
+        throw ImportError("cannot write " + out + ": it lies inside the mirrored folder " + in +
+                          ", which is read as the capture; choose another output");
+  }
 }
 
 // A note of the build's checks as import words its warnings: the entry's
@@ -338,8 +426,12 @@ int run(Request* q) {
     common::Error error;
     if (!q->out_path.empty() && !pack::check_build_options(build_options(*q), &error))
       throw ImportError(error);
+    refuse_outputs_inside_folders(*q);
+    remove_dead_runs_folders();
     work.path = make_work_folder(q->manifest_dir);
+    work.own();
     q->options.work_dir = work.path;
+    if (q->manifest_dir.empty()) q->options.files_per_folder = 256;
     uint64_t total = 0;
     for (const std::string& in : q->inputs) total += common::input_size(in);
     common::Progress progress("pack import", total);

@@ -14,9 +14,10 @@
 namespace capture {
 
 // Thrown by a decoding input when its body cannot be decoded; the body is
-// then undecodable, for the reason given.
-struct Undecodable : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// then undecodable, for the reason given. An import fault like the others,
+// so that one escaping its record still fails the import with its text.
+struct Undecodable : ImportError {
+  using ImportError::ImportError;
 };
 
 // The start line and header block from reader. The end of the input ends the

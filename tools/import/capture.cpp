@@ -136,7 +136,14 @@ std::string Importer::payload_name(const std::string& url) {
 class Importer::PayloadFile {
  public:
   PayloadFile(Importer* importer, const std::string& url) {
-    path_ = common::utf8_path(common::fs_path(importer->options_.work_dir) / importer->payload_name(url));
+    const std::string name = importer->payload_name(url);
+    fs::path dir = common::fs_path(importer->options_.work_dir);
+    if (const int per = importer->options_.files_per_folder) {
+      dir /= std::to_string((importer->serial_ - 1) / per);
+      std::error_code ec;
+      if ((importer->serial_ - 1) % per == 0) fs::create_directory(dir, ec);
+    }
+    path_ = common::utf8_path(dir / name);
     file_ = common::open_file(path_, "wb");
     if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
   }
@@ -200,6 +207,10 @@ bool Importer::filtered(const std::string& url) {
 }
 
 void Importer::keep(Item item) {
+  // The player keeps each text up to its first NUL, so it would serve this under another URL.
+  for (const std::string* text : {&item.url, &item.alternate, &item.content_type})
+    if (text->find('\0') != std::string::npos)
+      return bad(item.where, "its URL or content type holds a NUL character");
   pack::PageEntry e;
   e.url = text_to_utf16(item.url);
   e.alternate_url = text_to_utf16(item.alternate);
@@ -267,7 +278,7 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
                            InflateInput* gzip) {
   RecordReader records(input, name, gzip);
   RecordHead head;
-  std::vector<Request> requests;
+  FileRecords file;
   const size_t first_item = items_.size();
   int64_t index = 0;
   for (;;) {
@@ -275,7 +286,9 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
       current_ = name + ": at byte " + std::to_string(records.offset());
       if (!records.next(&head)) break;
       current_ = name + ": record at byte " + std::to_string(head.offset);
-      record(head, records.block(), name, index++, &requests);
+      std::string id = header(head.headers, "WARC-Record-ID");
+      if (!id.empty()) file.ids.insert(id);
+      record(head, records.block(), name, index++, &file);
     } catch (const Damaged& e) {
       std::string what = e.what();
       if (options_.strict) throw ImportError(what + " (--strict)");
@@ -288,41 +301,96 @@ void Importer::add_records(Input* input, const std::string& name, const FileInpu
     }
     if (progress_file) report(uint64_t(progress_file->position()));
   }
-  pair_requests(requests, first_item);
+  pair_requests(file, first_item);
 }
 
-// Pairs each response with its request: by WARC-Concurrent-To either way
-// (the first such request), else the nearest request for the same URI
-// before it. Indexed, as a crawl holds many thousands of each.
-void Importer::pair_requests(const std::vector<Request>& requests, size_t first_item) {
-  std::unordered_map<std::string, size_t> by_id, naming;
-  std::unordered_map<std::string, std::vector<size_t>> by_uri;  // in record order
+// Pairs each response with its request. Only a sure pair gives a POST key:
+// WARC-Concurrent-To either way, else, where neither record names another,
+// the one request for the same URI since the URI's previous response; a
+// request answers one response only. A response whose request is missing,
+// damaged, another's or one of several is skipped: keyed by a guess it would
+// serve another answer's bytes. Indexed, as a crawl holds many thousands of each.
+void Importer::pair_requests(const FileRecords& file, size_t first_item) {
+  const std::vector<Request>& requests = file.requests;
+  std::unordered_map<std::string, size_t> by_id;
+  std::unordered_map<std::string, std::vector<size_t>> naming;  // response ID -> requests naming it
+  std::vector<bool> linked(requests.size()), claimed(requests.size());
   for (size_t k = 0; k < requests.size(); ++k) {
-    by_id.emplace(requests[k].id, k);
-    for (const std::string& id : requests[k].concurrent) naming.emplace(id, k);
-    by_uri[requests[k].uri].push_back(k);
+    if (!requests[k].id.empty()) by_id.emplace(requests[k].id, k);
+    for (const std::string& id : requests[k].concurrent) naming[id].push_back(k), linked[k] = true;
   }
+  for (size_t i = first_item; i < items_.size(); ++i)
+    for (const std::string& id : items_[i].concurrent) {
+      auto it = by_id.find(id);
+      if (it != by_id.end()) linked[it->second] = true;
+    }
+  std::unordered_map<std::string, std::vector<size_t>> by_uri;  // unlinked requests, in record order
+  for (size_t k = 0; k < requests.size(); ++k)
+    if (!linked[k]) by_uri[requests[k].uri].push_back(k);
+  std::vector<Item> kept(items_.begin(), items_.begin() + long(first_item));
   for (size_t i = first_item; i < items_.size(); ++i) {
     Item& item = items_[i];
-    if (!item.wants_key) continue;
-    size_t found = requests.size();
-    for (const std::string& id : item.concurrent) {
-      auto it = by_id.find(id);
-      if (it != by_id.end()) found = std::min(found, it->second);
+    std::string unsure;
+    if (item.wants_key) {
+      std::vector<size_t> links;
+      for (const std::string& id : item.concurrent) {
+        auto it = by_id.find(id);
+        if (it != by_id.end()) links.push_back(it->second);
+      }
+      auto named = item.record_id.empty() ? naming.end() : naming.find(item.record_id);
+      if (named != naming.end()) links.insert(links.end(), named->second.begin(), named->second.end());
+      std::sort(links.begin(), links.end());
+      size_t found = requests.size();
+      if (!links.empty()) {
+        for (size_t k : links)
+          if (!claimed[k]) {
+            found = k;
+            break;
+          }
+        if (found == requests.size())
+          unsure = "its request (" + requests[links[0]].where + ") answers another response";
+      } else if (std::any_of(item.concurrent.begin(), item.concurrent.end(),
+                             [&](const std::string& id) { return !file.ids.count(id); })) {
+        unsure = "it names a concurrent record (its request) that is not in the file";
+      } else if (auto same = by_uri.find(item.url); same != by_uri.end()) {
+        auto before = [&](const auto& list, int64_t index, auto at) {
+          return std::lower_bound(list.begin(), list.end(), index, [&](const auto& v, int64_t i) { return at(v) < i; });
+        };
+        // The requests since the previous response for the URI.
+        const std::vector<int64_t>& answers = file.responses.at(item.url);
+        auto previous = before(answers, item.record_index, [](int64_t v) { return v; });
+        const int64_t since = previous == answers.begin() ? -1 : *(previous - 1);
+        auto to = before(same->second, item.record_index, [&](size_t k) { return requests[k].index; });
+        auto from = before(same->second, since + 1, [&](size_t k) { return requests[k].index; });
+        if (to - from == 1 && !claimed[*from]) found = *from;
+        else if (to == from) unsure = "the file has requests for its URL, none since the previous response";
+        else if (to - from > 1)
+          unsure = "several requests for its URL since the previous response; which it answers is not known";
+        else unsure = "its request (" + requests[*from].where + ") answers another response";
+      }
+      if (found < requests.size()) {
+        claimed[found] = true;
+        if (!requests[found].damaged.empty()) unsure = "its request (" + requests[found].where + ") is damaged";
+        else item.post_key = requests[found].key;
+      }
     }
-    auto named = item.record_id.empty() ? naming.end() : naming.find(item.record_id);
-    if (named != naming.end()) found = std::min(found, named->second);
-    auto same = by_uri.find(item.url);
-    if (found == requests.size() && same != by_uri.end()) {
-      auto after = std::lower_bound(same->second.begin(), same->second.end(), item.record_index,
-                                    [&](size_t k, int64_t index) { return requests[k].index < index; });
-      if (after != same->second.begin()) found = *(after - 1);
-    }
-    if (found < requests.size()) item.post_key = requests[found].key;
+    if (unsure.empty()) kept.push_back(std::move(item));
+    else bad(item.where, unsure, "no sure request");
   }
+  // Payload files stay until finish(): a revisit may still name one.
+  items_.swap(kept);
 }
 
 namespace {
+
+// Whether a Content-Length, when the body has one, does not fall short of
+// the body stored: a longer body is a damaged record.
+bool length_fits(const Headers& headers, uint64_t stored) {
+  std::string length = header(headers, "Content-Length");
+  return has_header(headers, "Transfer-Encoding") || length.empty() ||
+         length.find_first_not_of("0123456789") != std::string::npos || length.size() >= 19 ||
+         std::stoull(length) >= stored;
+}
 
 // Whether the block is an HTTP message (a request, or a response with its
 // status line and headers) rather than the bare payload.
@@ -375,7 +443,8 @@ void Importer::keep_payload(const RecordHead& head, const std::string& uri, Item
 }
 
 void Importer::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
-                      std::vector<Request>* requests) {
+                      FileRecords* file) {
+  std::vector<Request>* requests = &file->requests;
   const std::string type = head.type();
   const std::string where = name + ": record at byte " + std::to_string(head.offset);
   const std::string uri = head.target_uri();
@@ -384,6 +453,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
     if (type != "request") skip("not an http or https URL");
     return;
   }
+  if (type == "response" || type == "revisit") file->responses[uri].push_back(index);
   if (type != "request" && !header(head.headers, "WARC-Truncated").empty()) return skip("incomplete");
   Item item;
   item.url = uri;
@@ -396,7 +466,9 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   const bool http_block = is_http_block(head, type, &http);
   Payload payload;
   bool kept = false;
-  if (type == "resource" || (head.version == "arc" && !http_block)) {
+  if (head.version == "arc" && head.length == 0) {
+    return bad(where, "response record without an HTTP message");
+  } else if (type == "resource" || (head.version == "arc" && !http_block)) {
     // The block is the payload.
     Captured c;
     c.url = uri;
@@ -414,7 +486,27 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   } else if (!http_block) {
     return bad(where, "response record without an HTTP message");
   } else if (type == "request") {
-    return request(item, &http, index, requests, where);
+    // Marked damaged until checked whole: a cut ends this record in a throw.
+    Request r;
+    r.id = item.record_id;
+    r.uri = uri;
+    r.where = where;
+    r.concurrent = item.concurrent;
+    r.index = index;
+    r.damaged = "the record is cut short";
+    requests->push_back(r);
+    const char* kind = "bad record";
+    std::string why = request(head, &http, &requests->back(), &kind);
+    if (!why.empty()) {
+      requests->back().damaged = why;
+      return bad(where, why, kind);
+    }
+    if (!block_intact(head, type, &hashed, block, where, false, payload)) {
+      requests->back().damaged = "it does not match its WARC-Block-Digest";
+      return;
+    }
+    requests->back().damaged.clear();
+    return;
   } else {
     kept = response(head, &http, block, &item, &payload);
     if (!kept && !item.revisit) return;  // refused, already counted
@@ -425,26 +517,28 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   keep_payload(head, uri, item, payload);
 }
 
-void Importer::request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
-                       const std::string& where) {
+std::string Importer::request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind) {
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
-  if (!error.empty()) return bad(where, error);
-  lenience(where, http.lenient);
-  Request r;
-  r.id = item.record_id;
-  r.uri = item.url;
-  r.concurrent = item.concurrent;
-  r.index = index;
-  if (ascii_lower(http.method) == "post") {
-    std::vector<uint8_t> body;
-    BodyResult b = decode_stream(http.headers, http_reader,
-                                 [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
-                                 uint64_t(pack::entry_text_limit()));
-    if (!b.error.empty()) return bad(where, "request body: " + b.error, "undecodable");
-    if (!body.empty()) r.key = common::base64(body.data(), body.size());
-  }
-  requests->push_back(r);
+  if (!error.empty()) return error;
+  lenience(r->where, http.lenient);
+  if (ascii_lower(http.method) != "post") return "";
+  const DigestValue digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
+  std::vector<uint8_t> body;
+  BodyResult b = decode_stream(http.headers, http_reader,
+                               [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
+                               uint64_t(pack::entry_text_limit()), digest.algo);
+  if (!b.error.empty()) return *kind = "undecodable", "request body: " + b.error;
+  *kind = "damaged record";
+  if (!digest_matches(digest, b.raw_digest) &&
+      !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
+    return "the request body does not match its WARC-Payload-Digest";
+  if (!length_fits(http.headers, b.raw_size))
+    return "the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
+           header(http.headers, "Content-Length");
+  if (!b.complete) return "the HTTP request body is shorter than its Content-Length";
+  if (!body.empty()) r->key = common::base64(body.data(), body.size());
+  return "";
 }
 
 // Reads a response or revisit's HTTP message; true when a payload file was
@@ -469,19 +563,6 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
   item->wants_key = true;
   return true;
 }
-
-namespace {
-
-// Whether a Content-Length, when the body has one, does not fall short of
-// the body stored: a longer body is a damaged record.
-bool length_fits(const Headers& headers, uint64_t stored) {
-  std::string length = header(headers, "Content-Length");
-  return has_header(headers, "Transfer-Encoding") || length.empty() ||
-         length.find_first_not_of("0123456789") != std::string::npos || length.size() >= 19 ||
-         std::stoull(length) >= stored;
-}
-
-}  // namespace
 
 bool Importer::admit(const std::string& url, int status, const Headers& headers, const std::string& location,
                      const std::string& where) {
@@ -568,8 +649,16 @@ void Importer::resolve_revisits() {
 void Importer::add_wacz(const std::string& path) {
   std::vector<ZipMember> members = read_zip_directory(path);
   bool any = false;
+  // Damage that the member's own framing would not show (a stored plain
+  // WARC) shows in its CRC-32; such a member is skipped whole.
+  auto sound = [&](const ZipMember& m) {
+    std::string why = zip_member_fault(path, m);
+    if (!why.empty())
+      bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
+    return why.empty();
+  };
   for (const ZipMember& m : members) {
-    if (m.name == "pages/pages.jsonl" && start_page_.empty()) {
+    if (m.name == "pages/pages.jsonl" && start_page_.empty() && sound(m)) {
       std::unique_ptr<Input> in = open_zip_member(path, m);
       Reader reader(in.get());
       std::string line;
@@ -589,6 +678,7 @@ void Importer::add_wacz(const std::string& path) {
   for (const ZipMember& m : members) {
     if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
     any = true;
+    if (!sound(m)) continue;
     std::string name = path + " (" + m.name + ")";
     // gzip or not by its first bytes, whatever the member's name says.
     uint8_t magic[2] = {0, 0};
@@ -764,6 +854,7 @@ void settle_redirects(const std::vector<Redirect>& redirects, std::vector<Item>*
   }
   for (const std::string& from : order) {
     const Redirect& r = latest[from];
+    if (r.from.find('\0') != std::string::npos) continue;
     std::string to = r.to;
     for (int hop = 0; hop < 10 && find_url(*kept, to) < 0 && latest.count(ascii_lower(to)); ++hop)
       to = latest[ascii_lower(to)].to;

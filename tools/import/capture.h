@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -29,6 +31,10 @@ struct Options {
   int32_t mode = 2;             // page with POST keys
   uint32_t width = 0, height = 0;
   std::string work_dir;         // where payload files are written
+  // Payload files a subfolder of work_dir holds, or 0 for all in work_dir
+  // (as a manifest wants them). Windows file systems as Wine gives them
+  // search a whole folder for each new name, so thousands in one are slow.
+  int files_per_folder = 0;
   common::Progress* progress = nullptr;  // told of bytes read and entries kept, or none
   std::FILE* warnings = nullptr;  // warnings at the end, one line a kind, or none
   // URL prefixes: when includes are given only URLs under one are kept;
@@ -94,9 +100,16 @@ class Importer {
     std::string content_type;
   };
   struct Request {
-    std::string id, uri, key;
+    std::string id, uri, key, where;
     std::vector<std::string> concurrent;
     int64_t index = 0;
+    std::string damaged;  // why its key is not to be trusted; empty when sound
+  };
+  // What pairing needs of one file's records.
+  struct FileRecords {
+    std::vector<Request> requests;
+    std::unordered_set<std::string> ids;  // every record ID, whatever the record's type
+    std::unordered_map<std::string, std::vector<int64_t>> responses;  // URI -> response and revisit indexes
   };
 
   struct Tally {
@@ -114,10 +127,11 @@ class Importer {
   void har_entry(const nlohmann::json& entry, const std::string& where, HarReader* reader);
   void add_folder(const std::string& path);
   void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
-              std::vector<Request>* requests);
-  void pair_requests(const std::vector<Request>& requests, size_t first_item);
-  void request(const Item& item, Reader* http_reader, int64_t index, std::vector<Request>* requests,
-               const std::string& where);
+              FileRecords* file);
+  void pair_requests(const FileRecords& file, size_t first_item);
+  // Reads a request's message into r; why it is damaged, or empty (the
+  // kind of damage in *kind).
+  std::string request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Item* item,
                 Payload* payload);
   // A revisit's item, its payload looked up at the end; http is its message,

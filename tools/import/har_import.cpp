@@ -157,6 +157,11 @@ class Importer::HarReader : public json::json_sax_t {
   bool number_float(number_float_t v, const string_t&) override { return value(json(v)); }
   bool binary(binary_t&) override { return value(json()); }
   bool string(string_t& s) override {
+    std::string why;
+    if (spill_->fault(s, &why)) {
+      if (building() && fault_.empty()) fault_ = why;
+      return value(json());
+    }
     if (!building() || skipping_) {
       // Only a string standing as a whole entry is wanted here.
       const bool entry = !building() && next_role() == ENTRY;
@@ -179,6 +184,8 @@ class Importer::HarReader : public json::json_sax_t {
     return value(json(std::move(s)));
   }
   bool key(string_t& s) override {
+    std::string why;
+    if (building() && fault_.empty() && spill_->fault(s, &why)) fault_ = why;
     spill_->release(s);
     if (!building()) {
       if (other_ == 0) key_ = s;
@@ -197,8 +204,7 @@ class Importer::HarReader : public json::json_sax_t {
     // Syntax errors are numbered 1xx; byte is the bytes read, the last one
     // the offending one.
     if (ex.id >= 100 && ex.id < 200) throw JsonFault{spill_->input_offset(byte > 0 ? byte - 1 : 0), ""};
-    // A number too large for any type (1e400) and the like.
-    throw ImportError(path_ + ": not valid JSON (" + ex.what() + ")");
+    throw JsonFault{spill_->input_offset(byte > 0 ? byte - 1 : 0), ex.what()};
   }
 
  private:
@@ -222,7 +228,7 @@ class Importer::HarReader : public json::json_sax_t {
         begin_entry();
       } else {
         if ((role == TOP || role == LOG) && object) frames_.push_back(role);
-        else if (role == ENTRIES && !object) frames_.push_back(role);
+        else if (role == ENTRIES && !object) frames_.push_back(role), found_ = true;
         else ++other_;
         return true;
       }
@@ -292,6 +298,7 @@ class Importer::HarReader : public json::json_sax_t {
 
   void begin_entry() {
     entry_ = json();
+    fault_.clear();
     used_ = 0;
     skipping_ = false;
   }
@@ -304,7 +311,8 @@ class Importer::HarReader : public json::json_sax_t {
     const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
     importer_->current_ = where;
     try {
-      if (skipping_) importer_->bad(where, "the entry takes more than 16 MiB besides its saved body");
+      if (!fault_.empty()) importer_->bad(where, fault_);
+      else if (skipping_) importer_->bad(where, "the entry takes more than 16 MiB besides its saved body");
       else importer_->har_entry(entry_, where, this);
     } catch (const json::exception& e) {
       importer_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
@@ -339,6 +347,7 @@ class Importer::HarReader : public json::json_sax_t {
   json* member_ = nullptr;
   uint64_t used_ = 0;
   bool skipping_ = false;
+  std::string fault_;  // why the entry cannot be read, found while parsing it
   std::vector<std::string> spills_;  // markers of spills the entry holds
   int64_t index_ = 0;
 };
@@ -359,8 +368,11 @@ void Importer::add_har_input(Input* input, const std::string& path, size_t spill
   try {
     json::sax_parse(JsonSpill::Iterator(&spill), JsonSpill::Iterator(), &reader);
   } catch (const JsonFault& f) {
-    throw ImportError(path + ":" + std::to_string(line_of(input, f.offset)) + ": not valid JSON (byte " +
-                      std::to_string(f.offset) + ")" + (f.why.empty() ? "" : ": " + f.why));
+    // Nothing after it can be read; the entries before it stand.
+    bad(path + ":" + std::to_string(line_of(input, f.offset)),
+        "not valid JSON (byte " + std::to_string(f.offset) + ")" + (f.why.empty() ? "" : ": " + f.why) +
+            "; nothing after it is read",
+        "damaged record");
   }
   if (!reader.found_entries()) throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
 }
@@ -399,8 +411,10 @@ void Importer::har_entry(const json& e, const std::string& where, HarReader* rea
     const JsonSpill::Spill* spilled = reader->spilled(t);
     saved.reset(spilled ? static_cast<Input*>(new FileInput(spilled->path))
                         : new MemoryInput(reinterpret_cast<const uint8_t*>(t.data()), t.size()));
-    if (reader->text_or(content, "encoding", "response.content.encoding") == "base64")
-      decoded.reset(new Base64Input(saved.get()));
+    const std::string encoding = reader->text_or(content, "encoding", "response.content.encoding");
+    if (encoding == "base64") decoded.reset(new Base64Input(saved.get()));
+    else if (!encoding.empty())
+      return bad(where, "response.content.encoding \"" + encoding + "\" is not base64", "undecodable");
     body.reset(new Reader(decoded ? decoded.get() : saved.get()));
     c.body = body.get();
   }

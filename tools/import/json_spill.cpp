@@ -1,5 +1,7 @@
 #include "import/json_spill.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -19,6 +21,23 @@ constexpr size_t kMaxDepth = 1 << 12;
 
 const char kMarker[] = "\\u0001spill:";  // as written in the text
 const char kMarkerValue[] = "\x01spill:";  // as a parser gives it
+// A number too large for any type (1e400) stands as this string, so that
+// the parser goes on and only the value holding it is refused.
+const char kHugeMarker[] = "\\u0001huge:";
+const char kHugeValue[] = "\x01huge:";
+// Likewise a string that is not valid JSON text (a bad escape, UTF-8 or a
+// control character).
+const char kBadMarker[] = "\\u0001bad:";
+const char kBadValue[] = "\x01" "bad:";
+
+// The offset a marker of that kind carries, or -1.
+int64_t marker_offset(const std::string& s, const char* value) {
+  const size_t n = std::strlen(value);
+  if (s.size() <= n || s.size() > n + 19 || s.compare(0, n, value) != 0 ||
+      s.find_first_not_of("0123456789", n) != std::string::npos)
+    return -1;
+  return int64_t(std::stoull(s.substr(n)));
+}
 
 void remove_file(const std::string& path) {
   std::error_code ec;
@@ -32,8 +51,13 @@ void remove_file(const std::string& path) {
 // no control characters); faults name the offending byte.
 class JsonSpill::Unescape {
  public:
-  Unescape(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) { buf_.reserve(kBuf + 8); }
+  // Without a file it only checks.
+  Unescape(std::FILE* file, std::string path) : file_(file), path_(std::move(path)) {
+    if (file_) buf_.reserve(kBuf + 8);
+  }
   bool done() const { return state_ == DONE; }
+  // Whether the byte it last took (or refused) follows a backslash.
+  bool escaping() const { return state_ == ESCAPE || state_ == HIGH_ESCAPE; }
   uint64_t size() const { return size_; }
 
   // Takes up to n bytes at input offset `at`; stops after the closing quote.
@@ -57,6 +81,11 @@ class JsonSpill::Unescape {
   }
 
   void flush() {
+    if (!file_) {  // only checking
+      size_ += buf_.size();
+      buf_.clear();
+      return;
+    }
     if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size())
       throw ImportError(path_ + ": write error (disk full?)");
     size_ += buf_.size();
@@ -211,7 +240,8 @@ void JsonSpill::fill() {
     }
     if (out_.size() >= 1 << 14) return;
     if (in_pos_ == in_end_ && !refill()) {
-      if (mode_ == SPILLING) throw JsonFault{in_offset_, ""};  // no closing quote
+      if (mode_ == SPILLING || mode_ == BAD) throw JsonFault{in_offset_, ""};  // no closing quote
+      end_number();
       if (mode_ == STRING) {
         out_ += '"';
         out_ += pending_;
@@ -221,10 +251,21 @@ void JsonSpill::fill() {
       return;
     }
     if (mode_ == SPILLING) {
-      size_t n = unescape_->feed(&in_[in_pos_], in_end_ - in_pos_, in_offset_);
-      in_pos_ += n;
-      in_offset_ += int64_t(n);
-      if (unescape_->done()) end_spill();
+      try {
+        size_t n = unescape_->feed(&in_[in_pos_], in_end_ - in_pos_, in_offset_);
+        in_pos_ += n;
+        in_offset_ += int64_t(n);
+        if (unescape_->done()) end_spill();
+      } catch (const JsonFault& f) {
+        // The offending byte is read again as part of the string's rest.
+        const size_t k = size_t(f.offset - in_offset_);
+        in_pos_ += k;
+        in_offset_ += int64_t(k);
+        escaped_ = unescape_->escaping();
+        drop_spill(f.offset);
+      }
+    } else if (mode_ == BAD) {
+      skip_bad_string();
     } else if (mode_ == OUTSIDE) {
       if (!outside()) return;
     } else {
@@ -238,27 +279,72 @@ void JsonSpill::fill() {
 bool JsonSpill::outside() {
   while (in_pos_ < in_end_ && mode_ == OUTSIDE) {
     uint8_t c = in_[in_pos_];
-    if (c == '"') {
-      mode_ = STRING;
-      escaped_ = false;
-      string_start_ = in_offset_;
-      number_run_ = 0;
-    } else {
-      bool number = (c >= '0' && c <= '9') || std::strchr("+-.eE", c);
-      number_run_ = number && c ? number_run_ + 1 : 0;
-      if (c == '[' || c == '{') ++depth_;
-      if ((c == ']' || c == '}') && depth_) --depth_;
-      if (number_run_ > kMaxNumber || depth_ > kMaxDepth) {
+    const bool number = c && ((c >= '0' && c <= '9') || std::strchr("+-.eE", c));
+    if (number && (!number_.empty() || c == '-' || (c >= '0' && c <= '9'))) {
+      if (number_.size() >= kMaxNumber) {
         if (!out_.empty()) return false;
-        throw JsonFault{in_offset_, number_run_ > kMaxNumber ? "a number of more than 4096 characters"
-                                                             : "nested more than 4096 deep"};
+        throw JsonFault{in_offset_, "a number of more than 4096 characters"};
       }
-      out_ += char(c);
+      number_ += char(c);
+    } else {
+      end_number();
+      if (c == '"') {
+        mode_ = STRING;
+        escaped_ = false;
+        string_start_ = in_offset_;
+      } else {
+        if (c == '[' || c == '{') ++depth_;
+        if ((c == ']' || c == '}') && depth_) --depth_;
+        if (depth_ > kMaxDepth) {
+          if (!out_.empty()) return false;
+          throw JsonFault{in_offset_, "nested more than 4096 deep"};
+        }
+        out_ += char(c);
+      }
     }
     ++in_pos_;
     ++in_offset_;
   }
   return true;
+}
+
+void JsonSpill::end_number() {
+  if (number_.empty()) return;
+  if (std::isinf(std::strtod(number_.c_str(), nullptr))) {
+    const int64_t start = in_offset_ - int64_t(number_.size());
+    std::string marker = std::string("\"") + kHugeMarker + std::to_string(start) + "\"";
+    marks_.emplace_back(out_total_ + out_.size() + marker.size() - 1, in_offset_ - 1);
+    out_ += marker;
+  } else {
+    out_ += number_;
+  }
+  number_.clear();
+}
+
+bool JsonSpill::fault(const std::string& s, std::string* why) const {
+  int64_t at = marker_offset(s, kHugeValue);
+  if (at >= 0) *why = "a number at byte " + std::to_string(at) + " is too large for any type";
+  else if ((at = marker_offset(s, kBadValue)) >= 0)
+    *why = "a string is not valid JSON text (byte " + std::to_string(at) + ": a bad escape, UTF-8 or control character)";
+  return at >= 0;
+}
+
+void JsonSpill::end_bad_string() {
+  std::string marker = std::string("\"") + kBadMarker + std::to_string(bad_at_) + "\"";
+  marks_.emplace_back(out_total_ + out_.size() + marker.size() - 1, in_offset_ - 1);
+  out_ += marker;
+  mode_ = OUTSIDE;
+}
+
+// The rest of a string found bad, to its closing quote.
+void JsonSpill::skip_bad_string() {
+  while (in_pos_ < in_end_ && mode_ == BAD) {
+    uint8_t c = in_[in_pos_++];
+    ++in_offset_;
+    if (escaped_) escaped_ = false;
+    else if (c == '\\') escaped_ = true;
+    else if (c == '"') end_bad_string();
+  }
 }
 
 // A string's text, held until it ends or grows past the threshold.
@@ -271,11 +357,20 @@ void JsonSpill::in_string() {
     } else if (c == '\\') {
       escaped_ = true;
     } else if (c == '"') {
-      out_ += '"';
-      out_ += pending_;
-      out_ += '"';
+      Unescape check(nullptr, "");
+      try {
+        pending_ += '"';
+        check.feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
+        pending_.pop_back();
+        out_ += '"';
+        out_ += pending_;
+        out_ += '"';
+        mode_ = OUTSIDE;
+      } catch (const JsonFault& f) {
+        bad_at_ = f.offset;
+        end_bad_string();
+      }
       pending_.clear();
-      mode_ = OUTSIDE;
       break;
     }
     pending_ += char(c);
@@ -287,9 +382,21 @@ void JsonSpill::start_spill() {
   file_ = common::open_file(spill_path_, "wb");
   if (!file_) throw ImportError(spill_path_ + ": " + std::strerror(errno));
   unescape_.reset(new Unescape(file_.get(), spill_path_));
-  unescape_->feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
-  pending_.clear();
   mode_ = SPILLING;
+  try {
+    unescape_->feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
+  } catch (const JsonFault& f) {
+    drop_spill(f.offset);  // the string's rest is next in the input; escaped_ tells where it stands
+  }
+  pending_.clear();
+}
+
+void JsonSpill::drop_spill(int64_t fault_at) {
+  unescape_.reset();
+  file_.reset();
+  remove_file(spill_path_);
+  bad_at_ = fault_at;
+  mode_ = BAD;
 }
 
 void JsonSpill::end_spill() {

@@ -72,6 +72,10 @@ class JsonSpill {
 
   // The spill a string of the filtered text stands for, or null.
   const Spill* spill(const std::string& s) const;
+  // Whether a string of the filtered text stands for a fault of the input
+  // that the parser is not to see (a number too large for any type, a string
+  // that is not valid JSON text), and why, with its offset.
+  bool fault(const std::string& s, std::string* why) const;
   // Removes a spill's file (if still there) and forgets it.
   void release(const std::string& marker);
   // Where a byte of the filtered text came from in the input.
@@ -86,6 +90,10 @@ class JsonSpill {
   void in_string();
   bool refill();
   void outside(uint8_t c);
+  void end_number();
+  void end_bad_string();
+  void skip_bad_string();
+  void drop_spill(int64_t fault_at);
   void start_spill();
   void end_spill();
 
@@ -98,11 +106,13 @@ class JsonSpill {
   std::string out_;
   size_t out_pos_ = 0;
   uint64_t out_total_ = 0;  // filtered bytes before out_
-  enum { OUTSIDE, STRING, SPILLING } mode_ = OUTSIDE;
+  enum { OUTSIDE, STRING, SPILLING, BAD } mode_ = OUTSIDE;
+  int64_t bad_at_ = 0;  // where the bad string being skipped went wrong
   std::string pending_;  // a string's raw text, while it may still be short
   bool escaped_ = false;
   int64_t string_start_ = 0;
-  size_t number_run_ = 0, depth_ = 0;
+  std::string number_;  // a number's text, until it ends
+  size_t depth_ = 0;
   std::unique_ptr<Unescape> unescape_;
   common::File file_;  // the spill being written
   std::string spill_path_;

@@ -1,5 +1,7 @@
 #include "import/zip.h"
 
+#include <zlib.h>
+
 namespace capture {
 namespace {
 
@@ -54,6 +56,7 @@ std::vector<ZipMember> read_zip_directory(const std::string& path) {
     m.method = int(u16(h + 10));
     m.compressed = u32(h + 20);
     m.size = u32(h + 24);
+    m.crc = u32(h + 16);
     size_t name_len = u16(h + 28), extra = u16(h + 30), comment = u16(h + 32);
     m.header_offset = u32(h + 42);
     if (p + 46 + name_len + extra + comment > dir.size())
@@ -78,6 +81,26 @@ std::unique_ptr<Input> open_zip_member(const std::string& path, const ZipMember&
     return std::unique_ptr<Input>(new InflateInput(std::move(raw), InflateInput::RAW, path + " (" + m.name + ")"));
   throw ImportError(path + ": " + m.name + ": ZIP compression method " + std::to_string(m.method) +
                     " not supported (only stored and deflated)");
+}
+
+std::string zip_member_fault(const std::string& path, const ZipMember& m) {
+  try {
+    if (m.header_offset + 30 + m.compressed > FileInput(path).size()) return "the member runs past the end of the file";
+    std::unique_ptr<Input> in = open_zip_member(path, m);
+    std::vector<uint8_t> buf(1 << 16);
+    uLong crc = crc32(0, nullptr, 0);
+    int64_t size = 0;
+    while (size_t n = in->read(buf.data(), buf.size())) {
+      crc = crc32(crc, buf.data(), uInt(n));
+      size += int64_t(n);
+    }
+    if (size != m.size)
+      return "the member holds " + std::to_string(size) + " bytes, the ZIP directory says " + std::to_string(m.size);
+    if (uint32_t(crc) != m.crc) return "the member does not match its CRC-32";
+  } catch (const Damaged& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace capture

@@ -16,6 +16,7 @@ struct ZipMember {
   int method = 0;  // 0 stored, 8 deflated
   int64_t compressed = 0, size = 0;
   int64_t header_offset = 0;
+  uint32_t crc = 0;
 };
 
 // The members listed in the central directory; throws naming the file and
@@ -24,5 +25,9 @@ std::vector<ZipMember> read_zip_directory(const std::string& path);
 
 // The member's uncompressed bytes as a stream.
 std::unique_ptr<Input> open_zip_member(const std::string& path, const ZipMember& member);
+
+// Reads the member whole: why it is damaged (its CRC-32 or size not those
+// the directory gives, its compressed data broken), or empty.
+std::string zip_member_fault(const std::string& path, const ZipMember& member);
 
 }  // namespace capture

@@ -78,7 +78,12 @@ class Writer {
       ok_ = false;
       return;
     }
-    std::vector<uint8_t> buf(1 << 20);
+    // One buffer for every file, no larger than needed: a page package holds
+    // thousands of small files, and a fresh megabyte for each cost more than
+    // copying them.
+    if (buf_.size() < (1 << 20) && int64_t(buf_.size()) < d.size)
+      buf_.resize(size_t(d.size < (1 << 20) ? d.size : (1 << 20)));
+    std::vector<uint8_t>& buf = buf_;
     int64_t left = d.size;
     while (left > 0 && ok_) {
       size_t want = size_t(left < int64_t(buf.size()) ? left : int64_t(buf.size()));
@@ -96,6 +101,7 @@ class Writer {
  private:
   Sink* out_;
   bool ok_ = true;
+  std::vector<uint8_t> buf_;
 };
 
 }  // namespace
