@@ -662,7 +662,7 @@ class ImportTest(unittest.TestCase):
         ]
         for name, args in cases:
             with self.subTest(name):
-                done = rf"pack {name}: 100% \([0-9.]+ KiB\), [0-9]+ entries, done\. *\r?\n"
+                done = rf"pack {name}: 100% \([0-9.]+ [KM]iB\), [0-9]+ entries, done\. *\r?\n"
                 master, slave = pty.openpty()
                 result = subprocess.run(shlex.split(ARGS.pack) + args, stdout=subprocess.PIPE,
                                         stderr=slave, timeout=600)
