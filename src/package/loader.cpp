@@ -14,6 +14,9 @@ volatile uint32_t g_magic_complement = ~uint32_t(0x42525A51);
 
 uint32_t package_magic() { return ~g_magic_complement; }
 
+// The last byte alone differs: 'U' for 'B'.
+uint32_t runtime_magic() { return (package_magic() & 0x00FFFFFF) | 0x55000000; }
+
 int32_t align_up4(int32_t value) {
   if (value < 0 || value > INT32_MAX - 3) return value;
   return (value + 3) & ~3;
@@ -175,6 +178,8 @@ class Loader {
       // The entry that was not counted must not keep what it had parsed.
       free_entry_strings(&resource_table()[counted]);
       set_entry_count(counted);
+    } else {
+      read_runtime(pos);
     }
     return counted >= 1 ? 1 : 0;
   }
@@ -272,7 +277,60 @@ class Loader {
     int32_t s3;
     if (!video_size_at(t3, &s3)) return 0;
     if (!set_fixed_entry(2, VIDEO_FLV_URL, FLV_CONTENT_TYPE, s3, int32_t(t3 + 4))) return 0;
-    return t3 + 4 + s3 <= src_.size ? 1 : 0;
+    if (t3 + 4 + s3 > src_.size) return 0;
+    read_runtime(t3 + 4 + s3);
+    return 1;
+  }
+
+  // The browser runtime that may follow the package's last byte. Whatever
+  // is wrong with it leaves none; the package plays all the same.
+  void read_runtime(int64_t end) {
+    if (!read_runtime_files(align4(end))) free_runtime();
+  }
+
+  bool read_runtime_files(int64_t at) {
+    if (!window_.open(at) || !window_.need(8) || uint32_t(le32(window_.data())) != runtime_magic())
+      return false;
+    int32_t count = le32(window_.data() + 4);
+    if (count < 1 || count > RUNTIME_MAX_FILES) return false;
+    RuntimeFile* files = alloc_runtime_files(count);
+    if (!files) return false;
+    int64_t off = 8;
+    char16_t* description;
+    if (!runtime_text(&off, &description)) return false;
+    set_runtime_description(description);
+    at += off;
+    for (int32_t i = 0; i < count; ++i) {
+      RuntimeFile& f = files[i];
+      at = align4(at);
+      if (!window_.open(at) || !window_.need(4)) return false;
+      f.size = le32(window_.data());
+      off = 4;
+      if (f.size < 0 || !runtime_text(&off, &f.name) || !runtime_text(&off, &f.content_type) ||
+          !runtime_text(&off, &f.coding))
+        return false;
+      // Each is served under its name as one path segment, never a dot file.
+      if (!f.name[0] || f.name[0] == u'.' || text::find(f.name, u'/')) return false;
+      at += off;
+      f.data_offset = int32_t(at);
+      at += f.size;
+      if (at > src_.size) return false;
+    }
+    return true;
+  }
+
+  // A wide string at window offset *off, as an entry's optional strings are
+  // stored; a length of 0 gives an empty text, never null.
+  bool runtime_text(int64_t* off, char16_t** out) {
+    if (!window_.need(*off + 4)) return false;
+    int32_t length = le32(window_.data() + *off);
+    *off += 4;
+    if (length < 0) return false;
+    int64_t bytes = length ? 2 * (int64_t(length) + 1) : 0;
+    if (!window_.need(*off + bytes)) return false;
+    *out = text::dup(reinterpret_cast<const char16_t*>(window_.data() + *off), size_t(length));
+    *off += align4(bytes);
+    return *out != nullptr;
   }
 
   bool video_size_at(int64_t t, int32_t* size) {

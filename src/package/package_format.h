@@ -11,6 +11,10 @@ constexpr int32_t PACKAGE_LAST_START = PACKAGE_SEARCH_START + PACKAGE_READ_SIZE 
 // bytes as such: a stub that carries them past the search start would find
 // itself instead of its package.
 uint32_t package_magic();
+// "QZRU", the browser runtime section's first field, built the same way.
+uint32_t runtime_magic();
+// Most files a runtime section may hold.
+constexpr int32_t RUNTIME_MAX_FILES = 64;
 // Second header field; the player never reads it.
 constexpr int32_t PACKAGE_HEADER_TAG = 13;
 

@@ -18,6 +18,9 @@ int32_t g_installed_flash_version;
 char16_t* g_base_url;
 bool g_video_player_loading;
 uint32_t g_table_generation;
+RuntimeFile* g_runtime;
+int32_t g_runtime_count;
+char16_t* g_runtime_description;
 
 ResourceEntry* entry_at(int32_t index) {
   if (!g_table || index < 0 || index >= g_entry_count) return nullptr;
@@ -116,6 +119,46 @@ bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content
   return true;
 }
 
+int32_t runtime_file_count() { return g_runtime_count; }
+
+const RuntimeFile* runtime_file(int32_t i) {
+  return i >= 0 && i < g_runtime_count ? &g_runtime[i] : nullptr;
+}
+
+const char16_t* runtime_description() { return g_runtime_description; }
+
+int32_t find_runtime_file(const char16_t* name) {
+  for (int32_t i = 0; i < g_runtime_count; ++i)
+    if (g_runtime[i].name && text::compare(g_runtime[i].name, name) == 0) return i;
+  return -1;
+}
+
+RuntimeFile* alloc_runtime_files(int32_t count) {
+  free_runtime();
+  if (count <= 0) return nullptr;
+  g_runtime = static_cast<RuntimeFile*>(std::calloc(size_t(count), sizeof(RuntimeFile)));
+  if (g_runtime) g_runtime_count = count;
+  return g_runtime;
+}
+
+void set_runtime_description(char16_t* text) {
+  std::free(g_runtime_description);
+  g_runtime_description = text;
+}
+
+void free_runtime() {
+  for (int32_t i = 0; i < g_runtime_count; ++i) {
+    std::free(g_runtime[i].name);
+    std::free(g_runtime[i].content_type);
+    std::free(g_runtime[i].coding);
+  }
+  std::free(g_runtime);
+  std::free(g_runtime_description);
+  g_runtime = nullptr;
+  g_runtime_count = 0;
+  g_runtime_description = nullptr;
+}
+
 void free_entry_strings(ResourceEntry* e) {
   std::free(e->url);
   std::free(e->alternate_url);
@@ -132,6 +175,7 @@ void free_player_state() {
   }
   std::free(g_flash_vars);
   std::free(g_movie_base);
+  free_runtime();
 }
 
 void reset_player_state() {

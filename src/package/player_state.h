@@ -70,14 +70,39 @@ int32_t set_entry_post_key(const void* src, int32_t index, int32_t length);
 bool set_fixed_entry(int32_t index, const char16_t* url, const char16_t* content_type,
                      int32_t size, int32_t data_offset);
 
+// A file of the browser runtime carried after the package. Texts are never
+// null; coding is empty for a file sent as stored without an encoding.
+struct RuntimeFile {
+  char16_t* name;
+  char16_t* content_type;
+  char16_t* coding;
+  int32_t size;
+  int32_t data_offset;  // in the executable's own file
+};
+
+// 0 when the package carries no runtime.
+int32_t runtime_file_count();
+// The file for index, or null when index is outside the runtime.
+const RuntimeFile* runtime_file(int32_t i);
+// Null when no runtime is carried.
+const char16_t* runtime_description();
+// Index of the file named exactly name (case matters); -1 when absent.
+int32_t find_runtime_file(const char16_t* name);
+
+// Loader side: count zero-filled files, or null (count stays 0).
+RuntimeFile* alloc_runtime_files(int32_t count);
+void set_runtime_description(char16_t* text);
+// Drops the runtime and its texts: no runtime is carried afterwards.
+void free_runtime();
+
 // Changes whenever the table is allocated, freed or written through the
 // setters above, so that lookups caching the table can tell it is stale.
 uint32_t resource_table_generation();
 
-// Frees the table's strings, the table, FlashVars and Base.
 // Frees an entry's strings and clears every field of it.
 void free_entry_strings(ResourceEntry* e);
 
+// Frees the table's strings, the table, FlashVars, Base and the runtime.
 void free_player_state();
 
 // Test support: frees what free_player_state frees, then clears every value.

@@ -22,6 +22,11 @@ struct Span {
   int unit = 0;
 };
 
+struct RuntimeSpans {
+  Span name, content_type, coding;
+  int32_t size = 0, data_offset = 0;
+};
+
 struct EntrySpans {
   Span url, alternate, post_key, content_type;
   int32_t size = 0, data_offset = 0;
@@ -38,7 +43,16 @@ class Model {
         nominal_height() != height_ || required_swf_version() != version_ || entry_count() != count_ ||
         !same(flash_vars(), vars_) || !same(movie_base(), base_))
       return false;
-    if (!loaded) return true;
+    if (!loaded) return runtime_file_count() == 0;
+    if (runtime_file_count() != int32_t(runtime_.size()) || !same(runtime_description(), description_))
+      return false;
+    for (size_t i = 0; i < runtime_.size(); ++i) {
+      const RuntimeFile& f = *runtime_file(int32_t(i));
+      const RuntimeSpans& m = runtime_[i];
+      if (!same(f.name, m.name) || !same(f.content_type, m.content_type) || !same(f.coding, m.coding) ||
+          f.size != m.size || f.data_offset != m.data_offset)
+        return false;
+    }
     for (size_t i = 0; i < entries_.size(); ++i) {
       const ResourceEntry& e = resource_table()[i];
       const EntrySpans& m = entries_[i];
@@ -65,6 +79,7 @@ class Model {
   // stored terminator is not trusted. Both read up to their first zero.
   template <typename Char>
   bool same(const Char* stored, const Span& s) const {
+    if (s.unit == -1) return stored && !stored[0];  // an empty runtime text
     if (!s.unit) return stored == nullptr;
     if (!stored) return false;
     for (int32_t i = 0; i < s.length; ++i) {
@@ -107,6 +122,7 @@ class Model {
       ++counted;
     }
     if (counted < declared) count_ = counted;
+    else runtime(pos);
     return counted >= 1 ? 1 : 0;
   }
 
@@ -182,7 +198,59 @@ class Model {
     fixed_ = true;
     sizes_[0] = s1, sizes_[1] = s2, sizes_[2] = s3;
     offsets_[0] = int32_t(t1 + 4), offsets_[1] = int32_t(t2 + 4), offsets_[2] = int32_t(t3 + 4);
-    return t3 + 4 + s3 <= size_ ? 1 : 0;
+    if (t3 + 4 + s3 > size_) return 0;
+    runtime(t3 + 4 + s3);
+    return 1;
+  }
+
+  // Texts of the runtime section: a length of 0 is an empty text (unit -1).
+  bool runtime_text(int64_t start, int64_t* off, Span* out) {
+    int64_t window = avail(start);
+    if (*off + 4 > window) return false;
+    int32_t length = le32(start + *off);
+    *off += 4;
+    if (length < 0) return false;
+    if (length == 0) {
+      *out = Span{0, 0, -1};
+      return true;
+    }
+    return (*off -= 4, text(start, off, 2, true, out));
+  }
+
+  void runtime(int64_t end) {
+    std::vector<RuntimeSpans> files;
+    int64_t at = align4(end);
+    if (avail(at) < 8 || uint32_t(le32(at)) != runtime_magic()) return;
+    int32_t count = le32(at + 4);
+    if (count < 1 || count > RUNTIME_MAX_FILES) return;
+    int64_t off = 8;
+    Span description;
+    if (!runtime_text(at, &off, &description)) return;
+    at += off;
+    for (int32_t i = 0; i < count; ++i) {
+      RuntimeSpans f;
+      at = align4(at);
+      if (avail(at) <= 4) return;
+      f.size = le32(at);
+      off = 4;
+      if (f.size < 0 || !runtime_text(at, &off, &f.name) || !runtime_text(at, &off, &f.content_type) ||
+          !runtime_text(at, &off, &f.coding))
+        return;
+      if (f.name.unit != 2) return;
+      for (int32_t u = 0; u < f.name.length; ++u) {
+        char16_t c = unit_at(f.name, u);
+        if (!c) break;
+        if (c == u'/' || (u == 0 && c == u'.')) return;
+      }
+      if (!unit_at(f.name, 0)) return;
+      at += off;
+      f.data_offset = int32_t(at);
+      at += f.size;
+      if (at > size_) return;
+      files.push_back(f);
+    }
+    runtime_ = files;
+    description_ = description;
   }
 
   bool video_size(int64_t t, int32_t* size) {
@@ -219,6 +287,8 @@ class Model {
   Span vars_, base_;
   std::vector<EntrySpans> entries_;
   bool fixed_ = false;
+  std::vector<RuntimeSpans> runtime_;
+  Span description_;
   int32_t sizes_[3] = {}, offsets_[3] = {};
 };
 

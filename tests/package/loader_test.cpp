@@ -394,6 +394,99 @@ TEST_F(LoaderTest, RoundTripOfRandomPackages) {
   }
 }
 
+pack::BrowserRuntime runtime_of(size_t files) {
+  pack::BrowserRuntime rt;
+  rt.description = u"Runtime 1.0 (MIT)";
+  const char16_t* names[] = {u"index.html", u"sw.js", u"core.wasm"};
+  const char16_t* codings[] = {u"", u"", u"br"};
+  for (size_t i = 0; i < files; ++i) {
+    std::u16string name = i < 3 ? names[i] : u"f" + std::u16string(1, char16_t(u'0' + i));
+    rt.files.push_back({name, u"text/plain", codings[i % 3], bytes_of(7 + 5 * i, uint8_t(i))});
+  }
+  return rt;
+}
+
+// The runtime section after either kind of package: read whole, or when
+// anything is wrong with it, none, while the package plays all the same.
+TEST_F(LoaderTest, RuntimeSection) {
+  pack::Package pages = page({u"a.swf", u"b", u"c"});
+  pack::Package video;
+  video.mode = 1;
+  video.player = swf(10, 33);
+  video.skin = bytes_of(5);
+  video.video = bytes_of(1001);
+  for (pack::Package* pkg : {&pages, &video}) {
+    pkg->runtime = runtime_of(3);
+    const Bytes good = build(*pkg, 32771);
+    const Bytes plain = [&] {
+      pack::Package bare = *pkg;
+      bare.runtime = {};
+      return build(bare, 32771);
+    }();
+    const size_t r = (plain.size() + 3) & ~size_t(3);
+    const struct {
+      const char* what;
+      std::function<void(Bytes*)> change;
+      bool carried;
+    } cases[] = {
+        {"whole", [](Bytes*) {}, true},
+        {"absent", [&](Bytes* b) { *b = plain; }, false},
+        {"cut by one byte", [](Bytes* b) { b->pop_back(); }, false},
+        {"cut in the header", [&](Bytes* b) { b->resize(r + 6); }, false},
+        {"other magic", [&](Bytes* b) { (*b)[r + 3] = 'B'; }, false},
+        {"no files", [&](Bytes* b) { put32(b, r + 4, 0); }, false},
+        {"65 files", [&](Bytes* b) { put32(b, r + 4, 65); }, false},
+        {"more files than held", [&](Bytes* b) { put32(b, r + 4, 4); }, false},
+        {"negative count", [&](Bytes* b) { put32(b, r + 4, -1); }, false},
+        {"description past the end", [&](Bytes* b) { put32(b, r + 8, 1 << 20); }, false},
+        {"last size past the end", [&](Bytes* b) { put32(b, text_at(*b, u"core.wasm") - 8, 18); }, false},
+        {"negative size", [&](Bytes* b) { put32(b, text_at(*b, u"core.wasm") - 8, -1); }, false},
+        {"dot name", [&](Bytes* b) { (*b)[text_at(*b, u"sw.js")] = '.'; }, false},
+        {"slash in a name", [&](Bytes* b) { (*b)[text_at(*b, u"sw.js") + 2] = '/'; }, false},
+        {"empty name", [&](Bytes* b) { (*b)[text_at(*b, u"sw.js")] = 0; }, false},
+    };
+    for (const auto& c : cases) {
+      Bytes file = good;
+      c.change(&file);
+      ASSERT_EQ(load(file), 1) << c.what;
+      EXPECT_EQ(entry_count(), 3) << c.what;
+      if (!c.carried) {
+        EXPECT_EQ(runtime_file_count(), 0) << c.what;
+        EXPECT_EQ(runtime_description(), nullptr) << c.what;
+        EXPECT_EQ(runtime_file(0), nullptr) << c.what;
+        continue;
+      }
+      ASSERT_EQ(runtime_file_count(), 3) << c.what;
+      EXPECT_EQ(std::u16string(runtime_description()), pkg->runtime.description);
+      for (int32_t i = 0; i < 3; ++i) {
+        const RuntimeFile* f = runtime_file(i);
+        const pack::BrowserFile& w = pkg->runtime.files[size_t(i)];
+        EXPECT_EQ(std::u16string(f->name), w.name);
+        EXPECT_EQ(std::u16string(f->content_type), w.content_type);
+        EXPECT_EQ(std::u16string(f->coding), w.coding);  // "" is an empty text, not null
+        ASSERT_EQ(f->size, int32_t(w.data.bytes.size()));
+        EXPECT_EQ(0, std::memcmp(&good[size_t(f->data_offset)], w.data.bytes.data(), w.data.bytes.size()));
+        EXPECT_EQ(find_runtime_file(w.name.c_str()), i);
+      }
+      EXPECT_EQ(runtime_file(3), nullptr);
+      EXPECT_EQ(find_runtime_file(u"SW.JS"), -1);
+      EXPECT_EQ(find_runtime_file(u"sw"), -1);
+    }
+  }
+  // A truncated page package carries none, though its section is whole.
+  pages.runtime = runtime_of(1);
+  Bytes file = build(pages);
+  put32(&file, PACKAGE_SEARCH_START + 20, 4);
+  ASSERT_EQ(load(file), 1);
+  EXPECT_EQ(entry_count(), 3);
+  EXPECT_EQ(runtime_file_count(), 0);
+  // The longest section: 64 files.
+  pages.runtime = runtime_of(64);
+  ASSERT_EQ(load(build(pages)), 1);
+  EXPECT_EQ(runtime_file_count(), 64);
+  EXPECT_EQ(find_runtime_file(u"core.wasm"), 2);
+}
+
 TEST_F(LoaderTest, BytesReadDoNotGrowWithEntryData) {
   int64_t read_small = 0, read_large = 0;
   // Past the search window, each entry costs the same whatever its size.

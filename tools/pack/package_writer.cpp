@@ -8,6 +8,7 @@
 #include "package/package_format.h"
 #include "package/player_state.h"
 #include "common/file.h"
+#include "common/utf.h"
 
 namespace pack {
 namespace {
@@ -143,6 +144,41 @@ int64_t entry_text_bytes(const PageEntry& e) {
 
 int64_t entry_text_limit() { return PACKAGE_READ_SIZE; }
 
+namespace {
+
+// Why the runtime cannot be carried after a package ending at end, or empty;
+// *section_end: where its last byte ends.
+std::string check_runtime(const BrowserRuntime& rt, int64_t end, int64_t* section_end) {
+  *section_end = end;
+  if (rt.files.empty()) return "";
+  if (rt.files.size() > size_t(RUNTIME_MAX_FILES))
+    return "the browser runtime has " + std::to_string(rt.files.size()) + " files; at most " +
+           std::to_string(RUNTIME_MAX_FILES) + " are carried";
+  if (has_nul(rt.description) || 8 + wide_field(rt.description, false) > PACKAGE_READ_SIZE)
+    return "the browser runtime's description holds a NUL or is too long";
+  int64_t pos = align4(end) + 8 + wide_field(rt.description, false);
+  for (const BrowserFile& f : rt.files) {
+    for (const BrowserFile& g : rt.files)
+      if (&g != &f && g.name == f.name)
+        return "browser runtime file \"" + common::utf16_to_utf8(f.name) + "\" is carried twice";
+    std::string which = "browser runtime file \"" + common::utf16_to_utf8(f.name) + "\": ";
+    if (f.name.empty() || f.name[0] == u'.' || f.name.find(u'/') != std::u16string::npos ||
+        has_nul(f.name))
+      return which + "a name must be one path segment, not starting with '.'";
+    if (has_nul(f.content_type) || has_nul(f.coding)) return which + "a NUL in its type or coding";
+    int64_t lead = 4 + wide_field(f.name, false) + wide_field(f.content_type, false) +
+                   wide_field(f.coding, false);
+    if (lead > PACKAGE_READ_SIZE) return which + "its name, type and coding are too long";
+    if (f.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
+    pos = align4(pos) + lead + f.data.length();
+    if (pos >= PACKAGE_LIMIT) break;
+  }
+  *section_end = pos;
+  return "";
+}
+
+}  // namespace
+
 std::string check_package(const Package& pkg, int64_t stub_size) {
   int64_t pos = stub_size + 24;
   auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
@@ -182,6 +218,10 @@ std::string check_package(const Package& pkg, int64_t stub_size) {
     }
   } else {
     return "mode must be 0 (page), 1 (video) or 2 (page with POST keys)";
+  }
+  if (pos < PACKAGE_LIMIT) {
+    std::string error = check_runtime(pkg.runtime, pos, &pos);
+    if (!error.empty()) return error;
   }
   if (pos >= PACKAGE_LIMIT)
     return "the package would end at offset " + std::to_string(pos) +
@@ -224,6 +264,20 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
         w.text(pkg.base, false);
       }
       w.data(e.data, &error);
+    }
+  }
+  if (!pkg.runtime.files.empty()) {
+    w.pad();
+    w.u32(runtime_magic());
+    w.u32(uint32_t(pkg.runtime.files.size()));
+    w.text(pkg.runtime.description, false);
+    for (const BrowserFile& f : pkg.runtime.files) {
+      w.pad();
+      w.u32(uint32_t(f.data.length()));
+      w.text(f.name, false);
+      w.text(f.content_type, false);
+      w.text(f.coding, false);
+      w.data(f.data, &error);
     }
   }
   if (!w.ok() && error.empty()) error = out->failure();

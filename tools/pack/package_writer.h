@@ -35,6 +35,19 @@ struct PageEntry {
 // The largest nominal width or height the player's window takes.
 constexpr uint32_t kMaxNominalSize = 32767;
 
+// A file of the browser runtime carried after the package.
+struct BrowserFile {
+  std::u16string name;          // one path segment, not starting with '.'
+  std::u16string content_type;
+  std::u16string coding;        // "" sent as stored, or "br" / "gzip"
+  Data data;
+};
+
+struct BrowserRuntime {
+  std::u16string description;
+  std::vector<BrowserFile> files;  // none: the package carries no runtime
+};
+
 struct Package {
   int32_t mode = 0;  // 0 page, 1 video, 2 page with POST keys
   uint32_t width = 0;
@@ -44,6 +57,7 @@ struct Package {
   std::vector<PageEntry> entries;
   Data player, skin, video;  // video mode
   int32_t width_line = 0, height_line = 0;
+  BrowserRuntime runtime;
 };
 
 // Where a player goes; tracks the absolute position for the padding.
