@@ -113,6 +113,30 @@ TEST_F(PackTest, BuildThenLoadGivesTheManifestsEntries) {
   EXPECT_EQ(required_swf_version(), 9);
 }
 
+// Players carry the browser runtime unless built with --no-browser; list
+// names it, and a player cut inside it plays on with every entry.
+TEST_F(PackTest, BrowserRuntimeIsCarriedUnlessLeftOut) {
+  ASSERT_EQ(build(kGood), 0) << errors_;
+  const std::string with = read("out.exe");
+  ASSERT_EQ(run(command_list, {path("out.exe")}), 0);
+  EXPECT_NE(output_.find("browser runtime: \"Ruffle 0."), std::string::npos) << output_;
+  EXPECT_NE(output_.find(" (MIT OR Apache-2.0)\", 7 files, "), std::string::npos) << output_;
+  EXPECT_NE(output_.find("licences: LICENSE_MIT, LICENSE_APACHE\n"), std::string::npos) << output_;
+  EXPECT_NE(output_.find("  index.html: "), std::string::npos) << output_;
+  ASSERT_EQ(run(command_list, {path("out.exe"), "--json"}), 0);
+  EXPECT_NE(output_.find(",\"licences\":[\"LICENSE_MIT\",\"LICENSE_APACHE\"],\"files\":[{\"name\":\"index.html\""),
+            std::string::npos) << output_;
+
+  write("cut.exe", with.substr(0, with.size() - 1));
+  ASSERT_EQ(run(command_list, {path("cut.exe")}), 0) << errors_;
+  EXPECT_NE(output_.find("browser runtime: none\nentries: 2\n"), std::string::npos) << output_;
+
+  ASSERT_EQ(build(kGood, "stub.exe", {"--no-browser"}), 0) << errors_;
+  EXPECT_LT(read("out.exe").size() + 1000000, with.size());
+  ASSERT_EQ(run(command_list, {path("out.exe"), "--json"}), 0);
+  EXPECT_NE(output_.find("\"browser_runtime\":null"), std::string::npos) << output_;
+}
+
 TEST_F(PackTest, VideoManifest) {
   write("skin.swf", "CWS\x08skin");
   write("movie.flv", "FLV" + std::string(5000, 'v'));
@@ -336,7 +360,7 @@ TEST_F(PackTest, ContentTypeWarningsAreCapped) {
 
 // list tells what the player does with a damaged or cut player.
 TEST_F(PackTest, ListOnDamagedPlayers) {
-  ASSERT_EQ(build(kGood), 0) << errors_;
+  ASSERT_EQ(build(kGood, "stub.exe", {"--no-browser"}), 0) << errors_;
   const std::string whole = read("out.exe");
   const struct {
     std::string bytes;

@@ -1,4 +1,4 @@
-// pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml
+// pack build [--stub STUB.exe] [--strict] [--no-browser] -o OUT.exe MANIFEST.toml
 #include <cstdio>
 #include <string>
 
@@ -11,7 +11,7 @@ namespace {
 
 const cli::Help kHelp = {
     "build",
-    "usage: pack build [--stub STUB.exe] [--strict] -o OUT.exe MANIFEST.toml\n",
+    "usage: pack build [--stub STUB.exe] [--strict] [--no-browser] -o OUT.exe MANIFEST.toml\n",
     "Makes a player: the stub followed by the package that MANIFEST describes\n"
     "(see pack --help for the manifest). Every problem is reported with the\n"
     "manifest's line before anything is written.\n",
@@ -24,6 +24,7 @@ const cli::Help kHelp = {
 int command_build(int argc, char** argv) {
   pack::BuildOptions options;
   std::string manifest;
+  bool no_browser = false;
   const std::vector<cli::Option> table = {
       {"-o, --output", "OUT.exe",
        "the player to write; it is written whole or not at all,\nand may not be one of the inputs", nullptr,
@@ -31,6 +32,7 @@ int command_build(int argc, char** argv) {
       {"--stub", "STUB.exe", "another player stub than the one this packer carries", nullptr,
        &options.stub_path, "needs a file name"},
       {"--strict", nullptr, "warnings refuse the build too", &options.strict},
+      cli::no_browser_option(&no_browser),
   };
   auto operand = [&](const char* a) -> std::string {
     if (!manifest.empty()) return std::string("one manifest only; \"") + a + "\" is a second";
@@ -49,6 +51,7 @@ int command_build(int argc, char** argv) {
     return 1;
   }
   options.source = manifest;
+  options.browser = !no_browser;
   options.inputs = {{manifest, "the manifest"}};
   pack::BuildResult result;
   common::Progress progress("pack build", 0);

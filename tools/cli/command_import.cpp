@@ -38,7 +38,7 @@ const cli::Help kHelp = {
     "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
     "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
     "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
-    "                   [--strict] [--json]\n",
+    "                   [--strict] [--no-browser] [--json]\n",
     "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
     "pack build) from captures: WARC files (.warc, .warc.gz, 1.0 and 1.1 and the\n"
     "early 0.17 and 0.18), ARC files (.arc, .arc.gz), WACZ files, HAR files and\n"
@@ -65,7 +65,7 @@ struct Request {
   capture::Options options;
   std::vector<std::string> inputs;
   std::string out_path, stub_path, manifest_dir;
-  bool json = false;
+  bool json = false, no_browser = false;
   bool size_given = false, mode_given = false;
   std::string size, mode;
 };
@@ -114,6 +114,7 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
       {"--strict", nullptr, "a damaged or bad record, or a warning of the\nplayer's checks, fails the import",
        &r->options.strict},
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
+      cli::no_browser_option(&r->no_browser),
   };
   auto operand = [&](const char* a) -> std::string {
     r->inputs.push_back(a);
@@ -136,6 +137,7 @@ pack::BuildOptions build_options(const Request& r) {
   o.stub_path = r.stub_path;
   o.out_path = r.out_path;
   o.strict = r.options.strict;
+  o.browser = !r.no_browser;
   return o;
 }
 

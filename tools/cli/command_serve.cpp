@@ -1,4 +1,4 @@
-// pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR]
+// pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR] [--browser-mode]
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/options.h"
 #include "common/error.h"
+#include "package/player_state.h"
 #include "pack/loaded_player.h"
 #include "serve/chromium.h"
 #include "serve/package_server.h"
@@ -16,7 +17,8 @@ namespace {
 
 const cli::Help kHelp = {
     "serve",
-    "usage: pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR]\n",
+    "usage: pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR]\n"
+    "       pack serve PLAYER.exe --browser-mode [--port N]\n",
     "Answers web requests from the package, on 127.0.0.1 only, with the player's\n"
     "own lookup, until Ctrl-C. It is an HTTP proxy: a browser whose proxy is\n"
     "127.0.0.1:PORT asks it for absolute URLs, which it answers as the player\n"
@@ -27,7 +29,11 @@ const cli::Help kHelp = {
     "serves a start page in the first movie's folder that plays the movie in\n"
     "Ruffle as the player embeds it (FlashVars, base, size, background).\n"
     "https reaches it only through `pack preview`, whose browser hands those\n"
-    "requests over; a browser that asks this proxy to tunnel https gets an error.\n",
+    "requests over; a browser that asks this proxy to tunnel https gets an error.\n"
+    "With --browser-mode it serves a player as the player serves itself to its\n"
+    "user's browser where no Flash control is installed: the start page and\n"
+    "Ruffle that the player carries, at http://127.0.0.1:PORT/TOKEN/ (printed),\n"
+    "and each request of the movie as TOKEN/req?URL, answered by the same lookup.\n",
     16,
     "Exit codes: 0 stopped by Ctrl-C; 1 the input or the port can't be used;\n"
     "2 usage error. The Linux pack only: pack.exe has no serve.\n"};
@@ -37,10 +43,12 @@ const cli::Help kHelp = {
 int command_serve(int argc, char** argv) {
   const char* input = nullptr;
   std::string port_text, ruffle;
+  bool browser_mode = false;
   const std::vector<cli::Option> table = {
       {"--port", "N", "listen on port N (default: any free port, printed)", nullptr, &port_text, "needs a number"},
       {"--ruffle", "DIR", "the Ruffle package's folder (default: as scripts/setup\ninstalls it, or $TESSIVO_RUFFLE_DIR)",
        nullptr, &ruffle, "needs a folder"},
+      {"--browser-mode", nullptr, "serve the player's own start page and Ruffle to any\nbrowser, as the player does", &browser_mode},
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
@@ -50,7 +58,9 @@ int command_serve(int argc, char** argv) {
     return cli::usage_error("serve", "--port needs a number from 1 to 65535");
   std::string error;
   serve::ServerOptions so;
-  if (!serve::find_ruffle(ruffle, &so.ruffle_dir, &error)) {
+  so.browser_mode = browser_mode;
+  if (browser_mode && !ruffle.empty()) return cli::usage_error("serve", "--browser-mode serves the player's own Ruffle, not --ruffle");
+  if (!browser_mode && !serve::find_ruffle(ruffle, &so.ruffle_dir, &error)) {
     std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", error.c_str());
     so.ruffle_dir.clear();
   }
@@ -61,6 +71,10 @@ int command_serve(int argc, char** argv) {
     std::fprintf(stderr, "pack: %s\n", load_error.text().c_str());
     return 1;
   }
+  if (browser_mode && runtime_file_count() == 0) {
+    std::fprintf(stderr, "pack serve: %s carries no browser runtime (a manifest, or a player built with --no-browser)\n", input);
+    return 1;
+  }
   serve::catch_interrupts();
   serve::PackageServer server(player, so);
   if (!server.start(port, &error)) {
@@ -69,9 +83,13 @@ int command_serve(int argc, char** argv) {
   }
   std::string why;
   if (!server.playable(&why)) std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", why.c_str());
-  std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\n"
-              "Set a browser's HTTP proxy to 127.0.0.1:%d and open %s\n",
-              input, server.port(), server.port(), server.start_url().c_str());
+  if (browser_mode)
+    std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\nOpen %s\n", input, server.port(),
+                server.start_url().c_str());
+  else
+    std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\n"
+                "Set a browser's HTTP proxy to 127.0.0.1:%d and open %s\n",
+                input, server.port(), server.port(), server.start_url().c_str());
   std::fflush(stdout);
   while (!serve::interrupted()) usleep(100000);
   server.stop();

@@ -1,5 +1,5 @@
 // pack video MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf] [--skin S.swf]
-//   [--stub STUB.exe] [--strict] [--json]
+//   [--stub STUB.exe] [--strict] [--no-browser] [--json]
 #include <cstdio>
 #include <string>
 
@@ -14,7 +14,7 @@ namespace {
 const cli::Help kHelp = {
     "video",
     "usage: pack video MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]\n"
-    "                  [--stub STUB.exe] [--strict] [--json]\n",
+    "                  [--stub STUB.exe] [--strict] [--no-browser] [--json]\n",
     "Makes a video player: one FLV with the video player movie and skin this\n"
     "packer carries. Prints what it read from the FLV (duration, size, codecs).\n"
     "A file that is not an FLV is refused and nothing is written.\n",
@@ -67,7 +67,7 @@ int command_video(int argc, char** argv) {
   pack::VideoSource source;
   pack::BuildOptions build;
   std::string size;
-  bool json = false;
+  bool json = false, no_browser = false;
   const std::vector<cli::Option> table = {
       {"-o, --output", "OUT.exe", "the player to write, whole or not at all", nullptr, &build.out_path,
        "needs a file name"},
@@ -82,6 +82,7 @@ int command_video(int argc, char** argv) {
        &build.stub_path, "needs a file name"},
       {"--strict", nullptr, "warnings (a damaged FLV) refuse the build too", &build.strict},
       {"--json", nullptr, "what was read from the FLV as one JSON object", &json},
+      cli::no_browser_option(&no_browser),
   };
   auto operand = [&](const char* a) -> std::string {
     if (!source.flv_path.empty()) return std::string("one FLV only; \"") + a + "\" is a second";
@@ -95,5 +96,6 @@ int command_video(int argc, char** argv) {
   if (!size.empty() && !cli::parse_size(size, 1, &source.width, &source.height))
     return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
 
+  build.browser = !no_browser;
   return build_video(source, build, json);
 }

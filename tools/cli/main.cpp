@@ -17,6 +17,7 @@
 #include "common/sha.h"
 #include "common/utf.h"
 #include "pack/stub/carried_movies.h"
+#include "pack/stub/carried_ruffle.h"
 #include "pack/stub/carried_stub.h"
 
 namespace {
@@ -30,6 +31,16 @@ int command_version(int, char**) {
                 common::sha256_hex(pack::carried_stub_data(), pack::carried_stub_size()).c_str());
   std::printf("carried video player movie: %zu bytes, skin: %zu bytes\n", pack::carried_player_movie().size,
               pack::carried_skin_movie().size);
+  // What players carry for their user's browser unless built with --no-browser.
+  size_t bytes = 0;
+  std::string licences;
+  for (size_t i = 0; i < pack::kCarriedRuffleFiles; ++i) {
+    const pack::CarriedFile& f = pack::carried_ruffle()[i];
+    bytes += f.size;
+    if (!std::strncmp(f.name, "LICENSE", 7)) licences += (licences.empty() ? "" : ", ") + std::string(f.name);
+  }
+  std::printf("carried browser runtime: %s, %zu bytes; licences: %s\n", pack::carried_ruffle_description(), bytes,
+              licences.c_str());
   return 0;
 }
 
@@ -49,7 +60,7 @@ struct Command {
 
 // One row per command.
 const Command kCommands[] = {
-    {"build", command_build, "-o OUT.exe MANIFEST.toml [--stub STUB.exe] [--strict]",
+    {"build", command_build, "-o OUT.exe MANIFEST.toml [--stub STUB.exe] [--strict] [--no-browser]",
      "Makes a player: the package that MANIFEST describes, appended to the\n"
      "player stub this packer carries (or to STUB.exe)."},
     {"list", command_list, "PLAYER.exe [--json]", "Prints the package inside a player."},

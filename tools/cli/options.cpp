@@ -48,6 +48,12 @@ bool take(const Help& help, const Option& o, const char* arg, int argc, char** a
 
 }  // namespace
 
+Option no_browser_option(bool* given) {
+  return {"--no-browser", nullptr,
+          "leave out the runtime (Ruffle and a start page, about\n3.5 MB) with which the player plays in its user's\nbrowser where no Flash control is installed",
+          given};
+}
+
 bool parse_options(const Help& help, const std::vector<Option>& options, int argc, char** argv,
                    const OperandFn& operand, int* exit_code) {
   for (int i = 0; i < argc; ++i) {

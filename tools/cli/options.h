@@ -38,6 +38,9 @@ struct Help {
 // Called for each operand in order; a non-empty result is a usage error.
 using OperandFn = std::function<std::string(const char* operand)>;
 
+// --no-browser, for the commands that write a player; sets *given.
+Option no_browser_option(bool* given);
+
 // For commands that take one player or manifest: the operand goes to *input,
 // a second one is a usage error.
 OperandFn one_input(const char** input);

@@ -5,6 +5,7 @@
 #include "common/paths.h"
 #include "common/progress.h"
 #include "package/player_state.h"
+#include "pack/browser_page.h"
 #include "pack/checks.h"
 #include "pack/loaded_player.h"
 #include "pack/manifest.h"
@@ -114,6 +115,11 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
 
   std::vector<Note>& notes = result->notes;
   fill_content_types(&pkg, &notes);
+  pkg.runtime = BrowserRuntime();
+  if (o.browser) {
+    std::string unread;
+    if (!browser_runtime(pkg, &pkg.runtime, &unread)) return fail(error, "no player written: " + unread);
+  }
   check_manifest(pkg, &notes);
   const std::string refused = check_package(pkg, int64_t(stub.size()));
   if (!refused.empty()) notes.push_back(Note{true, 0, -1, refused, ""});
@@ -130,6 +136,7 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
     uint64_t total = stub.size();
     for (const PageEntry& e : pkg.entries) total += uint64_t(e.data.length());
     for (const Data* d : {&pkg.player, &pkg.skin, &pkg.video}) total += uint64_t(d->length());
+    for (const BrowserFile& f : pkg.runtime.files) total += uint64_t(f.data.length());
     o.progress->set_total(total);
   }
   ReportingSink sink(out.file(), o.out_path, o.progress, pkg.entries.size());

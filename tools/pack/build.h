@@ -25,6 +25,7 @@ struct BuildOptions {
   std::string stub_path;           // empty: the stub this packer carries
   std::string out_path;
   bool strict = false;             // warnings refuse the build too
+  bool browser = true;             // carry the runtime a browser plays the package with
   common::Progress* progress = nullptr;  // told of the bytes written; none: nothing told
 };
 

@@ -35,6 +35,46 @@ std::string entry_json(int32_t i, const ResourceEntry& e) {
          ",\"data_offset\":" + std::to_string(e.data_offset) + "}";
 }
 
+bool is_licence(const char16_t* name) {
+  const std::string n = utf16_to_utf8(name);
+  return n.compare(0, 7, "LICENSE") == 0 || n.compare(0, 7, "LICENCE") == 0 || n.compare(0, 7, "COPYING") == 0;
+}
+
+std::string runtime_text() {
+  if (!runtime_file_count()) return "browser runtime: none\n";
+  int64_t bytes = 0;
+  std::string licences;
+  for (int32_t i = 0; i < runtime_file_count(); ++i) {
+    const RuntimeFile& f = *runtime_file(i);
+    bytes += f.size;
+    if (is_licence(f.name)) licences += (licences.empty() ? "" : ", ") + utf16_to_utf8(f.name);
+  }
+  std::string s = "browser runtime: " + show(runtime_description()) + ", " + std::to_string(runtime_file_count()) +
+                  " files, " + std::to_string(bytes) + " bytes; licences: " + (licences.empty() ? "-" : licences) +
+                  "\n";
+  for (int32_t i = 0; i < runtime_file_count(); ++i) {
+    const RuntimeFile& f = *runtime_file(i);
+    s += "  " + utf16_to_utf8(f.name) + ": " + std::to_string(f.size) + " bytes, " + utf16_to_utf8(f.content_type) +
+         (f.coding[0] ? ", " + utf16_to_utf8(f.coding) : std::string()) + ", at " + std::to_string(f.data_offset) +
+         "\n";
+  }
+  return s;
+}
+
+std::string runtime_json() {
+  if (!runtime_file_count()) return ",\"browser_runtime\":null";
+  std::string licences, files;
+  for (int32_t i = 0; i < runtime_file_count(); ++i) {
+    const RuntimeFile& f = *runtime_file(i);
+    if (is_licence(f.name)) licences += (licences.empty() ? "" : ",") + json(f.name);
+    files += std::string(i ? "," : "") + "{\"name\":" + json(f.name) + ",\"content_type\":" + json(f.content_type) +
+             ",\"coding\":" + json(f.coding) + ",\"size\":" + std::to_string(f.size) +
+             ",\"data_offset\":" + std::to_string(f.data_offset) + "}";
+  }
+  return ",\"browser_runtime\":{\"description\":" + json(runtime_description()) + ",\"licences\":[" + licences +
+         "],\"files\":[" + files + "]}";
+}
+
 }  // namespace
 
 std::string list_text(const LoadedPlayer& player) {
@@ -44,6 +84,7 @@ std::string list_text(const LoadedPlayer& player) {
   s += "first movie: " + required_player_text() + "\n";
   s += "flash vars: " + show(flash_vars()) + "\n";
   s += "base: " + show(movie_base()) + "\n";
+  s += runtime_text();
   s += "entries: " + std::to_string(entry_count());
   if (declared > entry_count()) s += " (the package declares " + std::to_string(declared) + ")";
   s += "\n";
@@ -58,6 +99,7 @@ std::string list_json(const LoadedPlayer& player) {
   s += ",\"required_player_version\":" + std::to_string(required_swf_version());
   s += required_player_json();
   s += ",\"flash_vars\":" + json(flash_vars()) + ",\"base\":" + json(movie_base());
+  s += runtime_json();
   s += ",\"declared_entries\":" + std::to_string(player.declared_entries()) + ",\"entries\":[";
   for (int32_t i = 0; i < entry_count(); ++i) s += entry_json(i, resource_table()[i]);
   return s + "]}\n";

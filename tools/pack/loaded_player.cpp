@@ -164,4 +164,10 @@ bool LoadedPlayer::read_entry(int32_t index, size_t max, std::string* out) const
   return common::read_range(file_.get(), e->data_offset, n, out);
 }
 
+bool LoadedPlayer::read_runtime_file(int32_t index, std::string* out) const {
+  const RuntimeFile* f = runtime_file(index);
+  if (from_manifest_ || !f || !file_) return false;
+  return common::read_range(file_.get(), f->data_offset, size_t(f->size), out);
+}
+
 }  // namespace pack

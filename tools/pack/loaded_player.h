@@ -34,6 +34,9 @@ class LoadedPlayer {
   int32_t declared_entries() const { return declared_; }
   // Up to max bytes of entry i's data; false when they can't be read.
   bool read_entry(int32_t index, size_t max, std::string* out) const;
+  // The bytes of the browser runtime's file i, as stored; false when they
+  // can't be read (a manifest carries no runtime).
+  bool read_runtime_file(int32_t index, std::string* out) const;
 
  private:
   bool loaded_ = false;

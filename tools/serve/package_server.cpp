@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 #include "resolve/url_text.h"
-#include "swf/swf_reader.h"
+#include "pack/browser_page.h"
 #include "common/base64.h"
 #include "common/file.h"
 #include "common/json.h"
@@ -44,15 +45,57 @@ std::string ends_type(const std::string& name) {
   return "application/octet-stream";
 }
 
-// Text for a JavaScript string literal inside an HTML script element.
-std::string js_text(const std::string& s) {
-  std::string q = common::json_quote(s);
-  std::string out;
-  for (char c : q) {
-    if (c == '<') out += "\\u003c";
-    else out += c;
+using pack::js_text;
+
+// %XX escapes undone; false for a broken one.
+bool percent_decode(const std::string& in, std::string* out) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  out->clear();
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] != '%') {
+      *out += in[i];
+      continue;
+    }
+    if (i + 2 >= in.size() || hex(in[i + 1]) < 0 || hex(in[i + 2]) < 0) return false;
+    *out += char(hex(in[i + 1]) * 16 + hex(in[i + 2]));
+    i += 2;
   }
-  return out;
+  return true;
+}
+
+// Whether an Accept-Encoding header lists coding with a weight above 0.
+bool accepts(const std::string& header, const std::string& coding) {
+  for (size_t at = 0; at <= header.size();) {
+    size_t end = header.find(',', at);
+    if (end == std::string::npos) end = header.size();
+    std::string item = header.substr(at, end - at);
+    item.erase(std::remove_if(item.begin(), item.end(), [](char c) { return c == ' ' || c == '\t'; }), item.end());
+    item = common::ascii_lower(item);
+    const size_t semi = item.find(';');
+    const size_t q = item.find(";q=");
+    if (item.substr(0, semi) == coding && (q == std::string::npos || std::strtod(item.c_str() + q + 3, nullptr) > 0))
+      return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// 32 hex digits from the system's random source.
+std::string random_token() {
+  unsigned char bytes[16] = {};
+  if (std::FILE* f = std::fopen("/dev/urandom", "rb")) {
+    if (std::fread(bytes, 1, sizeof bytes, f) != sizeof bytes) std::memset(bytes, 0, sizeof bytes);
+    std::fclose(f);
+  }
+  std::string token;
+  char two[3];
+  for (unsigned char b : bytes) {
+    std::snprintf(two, sizeof two, "%02x", b);
+    token += two;
+  }
+  return token;
 }
 
 std::string u8(const char16_t* s) { return s ? common::utf16_to_utf8(s) : std::string(); }
@@ -76,26 +119,11 @@ PackageServer::PackageServer(const pack::LoadedPlayer& input, ServerOptions opti
   start_url_ = folder_ + kStartPage;
 
   std::string head;
-  if (first) input_.read_entry(0, 1 << 16, &head);
-  swf::Options o;
-  o.collect = false;
-  swf::Movie m = swf::read_movie(head.data(), head.size(), o);
-  if (m.header_complete && m.width_px() > 0 && m.height_px() > 0) {
-    width_ = m.width_px();
-    height_ = m.height_px();
-  }
-  if (nominal_width() > 0 && nominal_height() > 0) {
-    width_ = int(nominal_width());
-    height_ = int(nominal_height());
-  }
-  // A browser window, not a poster: keep absurd stage sizes in bounds.
-  if (width_ > 4096) width_ = 4096;
-  if (height_ > 4096) height_ = 4096;
-  if (m.has_background) {
-    char c[8];
-    std::snprintf(c, sizeof c, "#%02x%02x%02x", m.background[0], m.background[1], m.background[2]);
-    background_ = c;
-  }
+  if (first) input_.read_entry(0, pack::kMovieHeadBytes, &head);
+  const pack::MovieLook look = pack::movie_look(head, nominal_width(), nominal_height());
+  width_ = look.width;
+  height_ = look.height;
+  background_ = look.background;
   prepare_resolution_index();
 }
 
@@ -310,6 +338,75 @@ void configure(httplib::Server* http, size_t max_body) {
 
 }  // namespace
 
+std::string PackageServer::volume() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return volume_;
+}
+
+Answer PackageServer::browser_answer(const std::string& method, const std::string& target, const std::string& host,
+                                     const std::string& fetch_site, const std::string& accept_encoding,
+                                     const std::string& body, std::vector<std::pair<std::string, std::string>>* headers) {
+  Answer a;
+  a.content_type = "text/plain; charset=utf-8";
+  auto refuse = [&](int status, const std::string& why) {
+    a.status = status;
+    a.body = why + "\n";
+    return a;
+  };
+  if (host != "127.0.0.1:" + std::to_string(port_)) return refuse(421, "not this server's address");
+  if (!fetch_site.empty() && fetch_site != "none" && fetch_site != "same-origin")
+    return refuse(403, "refused: a request of another site");
+  if (method != "GET" && method != "HEAD" && method != "POST") return refuse(405, "method not allowed");
+  const std::string folder = "/" + token_ + "/";
+  if (target.compare(0, folder.size(), folder) != 0) return refuse(404, "not found");
+  const std::string rest = target.substr(folder.size());
+  headers->push_back({"Cache-Control", "no-store"});
+  if (rest.compare(0, 4, "req?") == 0) {
+    std::string url;
+    if (!percent_decode(rest.substr(4), &url)) return refuse(400, "a broken %-escape");
+    return answer(method, url, body);
+  }
+  const std::string name = rest.empty() ? "index.html" : rest.substr(0, rest.find('?'));
+  if (name == "volume") {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (method == "POST") {
+      char* end = nullptr;
+      long v = std::strtol(body.c_str(), &end, 10);
+      if (body.empty() || *end) return refuse(400, "a volume is a decimal number");
+      volume_ = std::to_string(v);
+      a.status = 204;
+      return a;
+    }
+    a.status = 200;
+    a.body = volume_;
+    return a;
+  }
+  if (name == kFirstFrame) {
+    double expected = -1;
+    if (first_frame_ms_.compare_exchange_strong(expected, now_ms()) && options_.print_served) {
+      std::printf("first frame\n");
+      std::fflush(stdout);
+    }
+    a.status = 204;
+    return a;
+  }
+  std::u16string wide;
+  const int32_t i = name.find('/') == std::string::npos && name[0] != '.' && common::utf8_to_utf16(name, &wide)
+                        ? find_runtime_file(wide.c_str())
+                        : -1;
+  if (i < 0) return refuse(404, "not found");
+  const RuntimeFile& f = *runtime_file(i);
+  const std::string coding = u8(f.coding);
+  if (!coding.empty() && !accepts(accept_encoding, coding))
+    return refuse(406, "this browser does not accept " + coding + "-coded files, which the player sends");
+  if (!input_.read_runtime_file(i, &a.body)) return refuse(500, "the player file cannot be read");
+  a.status = 200;
+  a.content_type = u8(f.content_type);
+  if (!coding.empty()) headers->push_back({"Content-Encoding", coding});
+  if (name == "index.html") headers->push_back({"X-Frame-Options", "DENY"});
+  return a;
+}
+
 Answer PackageServer::proxy_answer(const std::string& method, const std::string& url, const std::string& body) {
   Answer a;
   if (internal_answer(url, &a)) {
@@ -349,8 +446,42 @@ bool PackageServer::start(int port, std::string* error) {
     res.set_header("Cache-Control", "no-store");
     res.set_header("Access-Control-Allow-Origin", "*");
   };
-  http.Get(".*", handle);
-  http.Post(".*", handle);
+  auto browser = [this](const httplib::Request& req, httplib::Response& res) {
+    std::vector<std::pair<std::string, std::string>> headers;
+    Answer a = browser_answer(req.method, req.target, req.get_header_value("Host"),
+                              req.get_header_value("Sec-Fetch-Site"), req.get_header_value("Accept-Encoding"),
+                              req.body, &headers);
+    res.status = a.status;
+    bool coded = false;
+    for (const auto& h : headers) {
+      res.set_header(h.first, h.second);
+      coded = coded || h.first == "Content-Encoding";
+    }
+    if (a.status == 204) return;
+    if (!coded || a.body.empty()) {
+      res.set_content(a.body, a.content_type.c_str());
+      return;
+    }
+    // Sent as stored: the library codes plain bodies itself, never a
+    // provider's of known length.
+    auto stored = std::make_shared<std::string>(std::move(a.body));
+    res.set_content_provider(stored->size(), a.content_type.c_str(),
+                             [stored](size_t offset, size_t length, httplib::DataSink& sink) {
+                               return sink.write(stored->data() + offset, length);
+                             });
+  };
+  if (options_.browser_mode) {
+    if (token_.empty()) token_ = random_token();
+    http.Get(".*", browser);
+    http.Post(".*", browser);
+    http.Put(".*", browser);
+    http.Delete(".*", browser);
+    http.Options(".*", browser);
+    http.Patch(".*", browser);
+  } else {
+    http.Get(".*", handle);
+    http.Post(".*", handle);
+  }
   size_t max = options_.max_body;
   http.set_error_handler([max](const httplib::Request& req, httplib::Response& res) {
     if (res.status == 413)
@@ -367,6 +498,7 @@ bool PackageServer::start(int port, std::string* error) {
     port_ = 0;
     return false;
   }
+  if (options_.browser_mode) start_url_ = "http://127.0.0.1:" + std::to_string(port_) + "/" + token_ + "/";
   thread_ = std::thread([&http] { http.listen_after_bind(); });
   return true;
 }

@@ -29,6 +29,10 @@ struct ServerOptions {
   // the proxy then is the browser's background traffic: refused, and only
   // listed apart.
   bool proxy_outside_page = false;
+  // Serve as a player does for its user's browser: the page and files the
+  // package carries under /TOKEN/ of 127.0.0.1, and every request of the
+  // movie as /TOKEN/req?URL; nothing as a proxy.
+  bool browser_mode = false;
 };
 
 // One request of the movie, as answered.
@@ -66,8 +70,11 @@ class PackageServer {
   void stop();
   int port() const { return port_; }
 
-  // The start page's URL: in the first movie's folder.
+  // The start page's URL: in the first movie's folder; in browser mode
+  // http://127.0.0.1:PORT/TOKEN/ once started.
   const std::string& start_url() const { return start_url_; }
+  // Browser mode: the volume the page last saved ("100" before).
+  std::string volume() const;
   // Width and height the page gives the movie.
   int width() const { return width_; }
   int height() const { return height_; }
@@ -99,6 +106,10 @@ class PackageServer {
   bool internal_answer(const std::string& url, Answer* out);
   // The answer to a proxy request: internal, refused as outside the page, or from the package.
   Answer proxy_answer(const std::string& method, const std::string& url, const std::string& body);
+  // Browser mode: one request with its headers, as the player's own server answers it.
+  Answer browser_answer(const std::string& method, const std::string& target, const std::string& host,
+                        const std::string& fetch_site, const std::string& accept_encoding,
+                        const std::string& body, std::vector<std::pair<std::string, std::string>>* headers);
 
   const pack::LoadedPlayer& input_;
   ServerOptions options_;
@@ -117,6 +128,8 @@ class PackageServer {
   size_t misses_printed_ = 0;
   std::vector<std::string> outside_;
   std::atomic<double> first_frame_ms_{-1};
+  std::string token_;
+  std::string volume_ = "100";
   int64_t started_ns_ = 0;
 };
 
