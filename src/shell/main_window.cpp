@@ -120,8 +120,7 @@ void paint_browser_mode(HWND window) {
   wsprintfA(numbers, "Requests answered: %d    not in the package: %d%s", counts.answered,
             counts.missed, counts.first_frame ? "    (playing)" : "");
   const char* lines[] = {
-      browser_server_running() ? "This movie plays in your web browser, at"
-                               : "This movie could not be served to your web browser.",
+      "This movie plays in your web browser, at",
       browser_start_url(),
       numbers,
       "To open it again: File > Open in Browser.",

@@ -54,6 +54,11 @@ bool browser_flag_given() {
 
 }  // namespace
 
+// The C runtime's own report of a math error writes to a console that the
+// player never has; this one keeps that code and its texts out of the stub.
+struct _exception;
+extern "C" int __cdecl _matherr(struct _exception*) { return 0; }
+
 // The C runtime passes the start-up show state: STARTUPINFO's when it holds
 // STARTF_USESHOWWINDOW, else SW_SHOWDEFAULT.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {

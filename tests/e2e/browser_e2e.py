@@ -442,6 +442,7 @@ class BrowserTest(unittest.TestCase):
         cases = [
             # name, runtime, run-player options, browser mode, messages
             ("no control", True, ["--progid", "none"], True, []),
+            ("no control, the older family", True, ["--progid", "none", "--win98"], True, []),
             ("a control that cannot be created", True, ["--progid", "broken"], True, []),
             ("a control older than the movie", True, ["--flash-version", "0x00080000"], True, []),
             ("a control", True, [], False, []),
