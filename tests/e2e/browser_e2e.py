@@ -446,6 +446,8 @@ class BrowserTest(unittest.TestCase):
             ("a control that cannot be created", True, ["--progid", "broken"], True, []),
             ("a control older than the movie", True, ["--flash-version", "0x00080000"], True, []),
             ("a control", True, [], False, []),
+            ("a control, started with --browser", True, ["--args", "--browser"], True, []),
+            ("a control, other arguments", True, ["--args", "--browserx -- browser"], False, []),
             ("no runtime, no control", False, ["--progid", "none"], False, [NOT_INSTALLED]),
         ]
         for name, runtime, options, browser, messages in cases:

@@ -4,7 +4,7 @@
 //   player-driver [setup options] EXE [steps]
 //
 // Setup options: --standin DLL, --register both|paper|none|broken|keep,
-// --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
+// --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS, --args TEXT.
 // Steps: start, wait, menu:ID, close, resize:WxH, maximize, minimize,
 // capture:FILE, fault, sleep:MS, until:PATTERN, waitfile:FILE, readspeed:FILE, end. Without
 // steps: start, wait, end. The player's debug output (OutputDebugString) is
@@ -33,6 +33,7 @@ const UINT STAGE_FAULT = WM_USER + 0x177;
 const UINT STAGE_MENU_STATES = WM_USER + 0x178;
 
 DWORD g_timeout_ms = 20000;
+std::wstring g_arguments;  // given to the player after its name
 PROCESS_INFORMATION g_process;
 DWORD g_started;
 // Where this run's part of the stand-in's log starts.
@@ -447,7 +448,7 @@ void start(const std::wstring& exe) {
   }
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  std::wstring command = L"\"" + exe + L"\"";
+  std::wstring command = L"\"" + exe + L"\"" + (g_arguments.empty() ? L"" : L" " + g_arguments);
   g_log_start = log_size();
   g_started = GetTickCount();
   out("started-tick: %lu\n", g_started);
@@ -609,6 +610,7 @@ int main() {
     else if (exe.empty() && a == "--keep-settings") keep_settings = true;
     else if (exe.empty() && a == "--setting") settings.push_back(next());
     else if (exe.empty() && a == "--timeout") g_timeout_ms = DWORD(std::atoi(next().c_str())) * 1000;
+    else if (exe.empty() && a == "--args") g_arguments = wide(next().c_str());
     else if (exe.empty()) exe = a;
     else steps.push_back(a);
   }
