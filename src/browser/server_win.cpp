@@ -335,15 +335,17 @@ void read_more(Connection* c) {
   }
 }
 
+// Appends the body's next piece to what is still to send.
 bool read_file_piece(Connection* c) {
-  int32_t want = c->file_left < OUT_SIZE ? c->file_left : OUT_SIZE;
+  int32_t room = OUT_SIZE - c->out_len;
+  int32_t want = c->file_left < room ? c->file_left : room;
   if (SetFilePointer(g_server.file, c->file_pos, nullptr, FILE_BEGIN) ==
       INVALID_SET_FILE_POINTER)
     return false;
   DWORD got = 0;
-  if (!ReadFile(g_server.file, c->out, DWORD(want), &got, nullptr) || got == 0) return false;
-  c->out_len = int32_t(got);
-  c->out_sent = 0;
+  if (!ReadFile(g_server.file, c->out + c->out_len, DWORD(want), &got, nullptr) || got == 0)
+    return false;
+  c->out_len += int32_t(got);
   c->file_pos += int32_t(got);
   c->file_left -= int32_t(got);
   return true;
@@ -353,11 +355,12 @@ bool read_file_piece(Connection* c) {
 bool write_more(Connection* c) {
   int32_t sent_now = 0;
   while (c->state == SEND) {
-    if (c->out_sent == c->out_len) {
-      if (c->file_left > 0) {
-        if (!read_file_piece(c)) return false;
-        continue;
-      }
+    if (c->out_sent == c->out_len) c->out_sent = c->out_len = 0;
+    // The head and the body's first piece leave together: a small answer is
+    // one segment, which no delayed acknowledgement holds back.
+    if (c->out_sent == 0 && c->file_left > 0 && c->out_len < OUT_SIZE && !read_file_piece(c))
+      return false;
+    if (c->out_len == 0) {
       // The answer is out; what came after the request is the next one.
       std::free(c->body);
       c->body = nullptr;
@@ -366,8 +369,7 @@ bool write_more(Connection* c) {
       c->in_len -= c->consumed;
       c->consumed = 0;
       c->state = READ_HEAD;
-      if (c->close_after) return false;
-      return true;
+      return !c->close_after;
     }
     if (sent_now >= SEND_SLICE) {
       PostMessageA(g_server.window, MSG_BROWSER_SOCKET, WPARAM(c->socket), FD_WRITE);

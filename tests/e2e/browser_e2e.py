@@ -440,26 +440,32 @@ class BrowserTest(unittest.TestCase):
 
     def test_when_the_browser_plays(self):
         cases = [
-            # name, runtime, run-player options, browser mode, messages
-            ("no control", True, ["--progid", "none"], True, []),
-            ("no control, the older family", True, ["--progid", "none", "--win98"], True, []),
-            ("a control that cannot be created", True, ["--progid", "broken"], True, []),
-            ("a control older than the movie", True, ["--flash-version", "0x00080000"], True, []),
-            ("a control", True, [], False, []),
-            ("a control, started with --browser", True, ["--args", "--browser"], True, []),
-            ("a control, other arguments", True, ["--args", "--browserx -- browser"], False, []),
-            ("no runtime, no control", False, ["--progid", "none"], False, [NOT_INSTALLED]),
+            # name, runtime, run-player options, start pages opened, messages
+            ("no control", True, ["--progid", "none"], 1, []),
+            ("no control, the older family", True, ["--progid", "none", "--win98"], 1, []),
+            ("a control that cannot be created", True, ["--progid", "broken"], 1, []),
+            ("a control older than the movie", True, ["--flash-version", "0x00080000"], 1, []),
+            ("a control", True, [], 0, []),
+            ("a control, started with --browser", True, ["--args", "--browser"], 1, []),
+            ("a control, other arguments", True, ["--args", "--browserx -- browser"], 0, []),
+            ("a control, then Play in Browser", True, ["--menu", "play-in-browser"], 1, []),
+            ("Open in Browser once more", True, ["--progid", "none", "--menu", "open-in-browser"],
+             2, []),
+            ("no runtime, no control", False, ["--progid", "none"], 0, [NOT_INSTALLED]),
         ]
-        for name, runtime, options, browser, messages in cases:
+        for name, runtime, options, pages, messages in cases:
             with self.subTest(name):
                 exe = self.sample(runtime)
                 player = Player(self, exe, options + ["--timeout", "20"])
-                if browser:
-                    player.url()
+                if pages:
+                    wait_for(lambda: len(player.recorded_urls()) >= pages, 60,
+                             "the start page opened")
                 run = player.finish()
                 first = run.runs[0]
                 self.assertEqual(first["messages"], messages)
-                self.assertEqual(len(player.recorded_urls()), 1 if browser else 0)
+                urls = player.recorded_urls()
+                self.assertEqual(len(urls), pages)
+                self.assertEqual(len(set(urls)), min(pages, 1))
                 self.assertEqual(first["exit"], "-1" if messages else "0")
 
 
