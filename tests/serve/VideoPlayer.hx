@@ -19,6 +19,7 @@ class VideoPlayer {
     ExternalInterface.addCallback("FLVSetVideo", function(u:String) { video = u; note("video"); });
     ExternalInterface.addCallback("FLVplay", function() {
       note("play");
+      flash.Lib.fscommand("volume", "55");
       var nc = new flash.net.NetConnection();
       nc.connect(null);
       new flash.net.NetStream(nc).play(video);

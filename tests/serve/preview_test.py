@@ -6,19 +6,22 @@ test time. Preview runs it in Ruffle; where a case depends on how Ruffle
 behaves (it resolves a NetStream URL against the movie's own URL, as the
 Flash control does for FLV paths), the case says so.
 
-    preview_test.py --pack PACK --npm NODE_MODULES [unittest arguments]
+    preview_test.py --pack PACK --npm NODE_MODULES --sample MANIFEST [unittest arguments]
 """
 import argparse
 import http.client
 import json
 import os
+import queue
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
+import urllib.parse
 import zlib
 
 ARGS = None
@@ -263,11 +266,222 @@ class Preview(unittest.TestCase):
         self.assertEqual(left, "", "browser processes left running")
 
 
+class BrowserMode(unittest.TestCase):
+    """A player's page and Ruffle as the player serves them to its user's
+    browser (pack serve --browser-mode), in Chromium with no host but
+    127.0.0.1 resolvable."""
+
+    def serve(self, exe):
+        proc = subprocess.Popen([ARGS.pack, "serve", exe, "--browser-mode"], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, text=True)
+
+        def stop():
+            if proc.poll() is None:
+                proc.kill()
+            proc.wait()
+            proc.stdout.close()
+            proc.stderr.close()
+        self.addCleanup(stop)
+        proc.stdout.readline()
+        url = proc.stdout.readline().split("Open ")[1].strip()
+        return proc, url
+
+    def browse(self, exe, done, before=None, timeout=60):
+        """Opens the player's page; returns the served lines (method, URL,
+        entry, bytes, CRC) and the misses once done(lines) holds."""
+        proc, url = self.serve(exe)
+        if before:
+            before(url)
+        profile = tempfile.mkdtemp(prefix="browser-mode-", dir=FIX.dir)
+        chromium = subprocess.Popen(
+            [os.environ.get("TESSIVO_CHROMIUM", "chromium"), "--headless=new", "--no-sandbox", "--disable-gpu",
+             "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1", "--user-data-dir=" + profile,
+             "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--autoplay-policy=no-user-gesture-required", "--disable-popup-blocking", url],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        lines = []
+        arrived = queue.Queue()
+        threading.Thread(target=lambda: [arrived.put(line.strip()) for line in proc.stdout], daemon=True).start()
+        try:
+            deadline = time.monotonic() + timeout
+            while not done(lines) and time.monotonic() < deadline:
+                try:
+                    lines.append(arrived.get(timeout=0.2))
+                except queue.Empty:
+                    pass
+        finally:
+            os.killpg(chromium.pid, signal.SIGKILL)
+            chromium.wait()
+            proc.send_signal(signal.SIGINT)
+            err = proc.stderr.read()
+            proc.wait(timeout=20)
+            shutil.rmtree(profile, ignore_errors=True)
+        served = []
+        for line in lines:
+            if " -> entry " in line:
+                head, tail = line.split(" -> entry ")
+                method, url_ = head.split(" ", 1)
+                entry, size, _, _, checksum = tail.replace(",", "").split(" ")
+                served.append((method, url_, int(entry), int(size), checksum))
+        misses = [line.split("not in the package: ")[1] for line in err.splitlines()
+                  if line.startswith("not in the package: ")]
+        return lines, served, misses
+
+    def test_sample_answers_as_under_preview(self):
+        # The sample, with a decoy answer for its POST's URL before the real
+        # one: only the request's body tells them apart.
+        folder = os.path.dirname(os.path.abspath(ARGS.sample))
+        with open(ARGS.sample) as f:
+            text = f.read().replace('file = "', 'file = "' + folder + "/")
+        post = '[[entry]]\nurl = "http://sample.tessivo.test/site/score.php"\n'
+        self.assertIn(post, text)
+        decoy = post + 'post_body = "player=nobody"\ncontent_type = "text/xml"\nfile = "%s/config.xml"\n\n' % folder
+        manifest = os.path.join(FIX.dir, "intro.toml")
+        with open(manifest, "w") as f:
+            f.write(text.replace(post, decoy + post))
+        exe = os.path.join(FIX.dir, "intro.exe")
+        subprocess.run([ARGS.pack, "build", "-o", exe, manifest], check=True, stdout=subprocess.DEVNULL)
+        r = run_pack("preview", exe, "--seconds", "8", "--json", timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        expected = [(q["method"], q["url"], q["entry"], q["bytes"], q["crc32"])
+                    for q in json.loads(r.stdout)["requests"]]
+        want_served = sorted(q for q in expected if q[2] >= 0)
+        want_missed = sorted(q[1] for q in expected if q[2] < 0)
+        self.assertIn(("POST", "http://sample.tessivo.test/site/score.php", 4),
+                      [q[:3] for q in want_served])
+        got = {}
+
+        def done(lines):
+            got["served"] = [line for line in lines if " -> entry " in line]
+            return "first frame" in lines and len(got["served"]) >= len(want_served)
+        lines, served, misses = self.browse(exe, done)
+        self.assertIn("first frame", lines)
+        self.assertEqual(sorted(served), want_served)
+        self.assertEqual(sorted(set(misses) & set(want_missed)), sorted(set(misses)))
+
+    def test_compiled_movie_and_its_video(self):
+        exe = FIX.pack("browser-movie", "page")
+        _, served, misses = self.browse(exe, lambda lines: sum(" -> entry " in line for line in lines) >= 2)
+        self.assertEqual(served, [("GET", HOST + "movie.swf", 0, len(FIX.swf), crc(FIX.swf)),
+                                  ("GET", HOST + "media/clip.flv", 1, len(FIX.flv), crc(FIX.flv))])
+        self.assertEqual(misses, [])
+
+    def test_video_package(self):
+        # The page asks the player for the saved volume, calls the player
+        # movie's four callbacks with it, and saves what the movie's
+        # fscommand "volume" sends.
+        swf = os.path.join(FIX.dir, "video-player.swf")
+        subprocess.run(["haxe", "-cp", os.path.dirname(os.path.abspath(__file__)), "--main", "VideoPlayer",
+                        "--swf", swf, "--swf-version", "10", "--swf-header", "320:240:30:000000"], check=True)
+        exe = os.path.join(FIX.dir, "browser-video.exe")
+        subprocess.run([ARGS.pack, "video", FIX.flv_path, "-o", exe, "--player", swf, "--skin", swf],
+                       check=True, stdout=subprocess.DEVNULL)
+        saved = {}
+
+        def save_volume(url):
+            saved["url"] = url
+            self.assertEqual(self.ask(url, "POST", "volume", b"37")[0], 204)
+
+        def done(lines):
+            return (any(line.startswith("GET http://tessivo.invalid/vyo.flv") for line in lines)
+                    and self.ask(saved["url"], "GET", "volume")[1] == b"55")
+        _, served, misses = self.browse(exe, done, before=save_volume)
+        host = "http://tessivo.invalid/"
+        self.assertEqual([q[1:3] for q in served], [(host + "vyo.swf", 0), (host + "vyos.swf", 1),
+                                                    (host + "vyo.flv", 2)])
+        self.assertEqual(served[2][3:], (len(FIX.flv), crc(FIX.flv)))
+        self.assertEqual(misses, [host + "log/volume-37", host + "log/skin", host + "log/video", host + "log/play"])
+
+    def test_navigation_goes_to_the_player(self):
+        # navigateToURL, GET and POST, made by haxe here: each opens the
+        # package's answer in a new window; the POST is told by its body.
+        src = os.path.join(FIX.dir, "Nav.hx")
+        with open(src, "w") as f:
+            f.write("class Nav { static function main() {\n"
+                    "  flash.Lib.getURL(new flash.net.URLRequest('page.html?a=1'), '_blank');\n"
+                    "  var r = new flash.net.URLRequest('form.php');\n"
+                    "  r.method = flash.net.URLRequestMethod.POST;\n"
+                    "  r.data = new flash.net.URLVariables('name=guest');\n"
+                    "  flash.Lib.getURL(r, '_self'); } }\n")
+        swf = os.path.join(FIX.dir, "nav.swf")
+        subprocess.run(["haxe", "-cp", FIX.dir, "--main", "Nav", "--swf", swf, "--swf-version", "10",
+                        "--swf-header", "200:100:30:336699"], check=True)
+        manifest = os.path.join(FIX.dir, "nav.toml")
+        with open(manifest, "w") as f:
+            f.write(f'mode = "page-post"\n[[entry]]\nurl = "{HOST}nav.swf"\nfile = "nav.swf"\n'
+                    f'content_type = "application/x-shockwave-flash"\n'
+                    f'[[entry]]\nurl = "{HOST}page.html?a=1"\nfile = "post-a.xml"\ncontent_type = "text/xml"\n'
+                    f'[[entry]]\nurl = "{HOST}form.php"\npost_body = "other=1"\nfile = "post-a.xml"\n'
+                    f'content_type = "text/xml"\n'
+                    f'[[entry]]\nurl = "{HOST}form.php"\npost_body = "name=guest"\nfile = "post-b.xml"\n'
+                    f'content_type = "text/xml"\n')
+        exe = os.path.join(FIX.dir, "nav.exe")
+        subprocess.run([ARGS.pack, "build", "-o", exe, manifest], check=True, stdout=subprocess.DEVNULL)
+        _, served, _ = self.browse(exe, lambda lines: sum(" -> entry " in line for line in lines) >= 3)
+        self.assertEqual(sorted(q[:3] for q in served), [("GET", HOST + "nav.swf", 0),
+                                                        ("GET", HOST + "page.html?a=1", 1),
+                                                        ("POST", HOST + "form.php", 3)])
+
+    def ask(self, url, method, path, body=None, headers=None):
+        port = int(url.split(":")[2].split("/")[0])
+        token = url.split("/")[3]
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+        c.request(method, path if path.startswith("/") else "/" + token + "/" + path, body=body,
+                  headers=headers or {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, data, r
+
+    def test_files_and_refusals(self):
+        proc, url = self.serve(FIX.pack("browser-refusals", "page"))
+        ruffle = os.path.join(ARGS.npm, "@ruffle-rs", "ruffle")
+        with open(os.path.join(ruffle, "ruffle.js"), "rb") as f:
+            ruffle_js = f.read()
+        with open(os.path.join(ruffle, "LICENSE_MIT"), "rb") as f:
+            mit = f.read()
+        port = url.split(":")[2].split("/")[0]
+        br = {"Accept-Encoding": "gzip, deflate, br"}
+        cases = [  # method, path, headers, status
+            ("GET", "", {}, 200),
+            ("GET", "ruffle.js", br, 200),
+            ("GET", "LICENSE_MIT", {}, 200),
+            ("GET", "ruffle.js", {"Accept-Encoding": "gzip"}, 406),
+            ("GET", "", {"Host": "evil.example:" + port}, 421),
+            ("GET", "", {"Sec-Fetch-Site": "cross-site"}, 403),
+            ("GET", "", {"Sec-Fetch-Site": "same-site"}, 403),
+            ("PUT", "", {}, 405),
+            ("GET", "/movie.swf", {}, 404),
+            ("GET", "/" + "0" * 32 + "/", {}, 404),
+            ("GET", ".hidden", {}, 404),
+            ("GET", "req?" + urllib.parse.quote(HOST + "movie.swf", safe=""), {"Sec-Fetch-Site": "same-origin"}, 200),
+        ]
+        for method, path, headers, status in cases:
+            with self.subTest(method=method, path=path, headers=headers):
+                got, data, r = self.ask(url, method, path, None, headers)
+                self.assertEqual(got, status, data[:200])
+                self.assertIsNone(r.getheader("Access-Control-Allow-Origin"))
+                if path == "ruffle.js" and status == 200:
+                    self.assertEqual(r.getheader("Content-Encoding"), "br")
+                    self.assertEqual(subprocess.run(["brotli", "-d", "-c"], input=data, capture_output=True,
+                                                    check=True).stdout, ruffle_js)
+                if path == "LICENSE_MIT":
+                    self.assertEqual(data, mit)
+                if path == "":
+                    if status == 200:
+                        self.assertEqual(r.getheader("X-Frame-Options"), "DENY")
+                if path.startswith("req?"):
+                    self.assertEqual(data, FIX.swf)
+        proc.send_signal(signal.SIGINT)
+        proc.communicate(timeout=20)
+
+
 def main():
     global ARGS, FIX
     parser = argparse.ArgumentParser()
     parser.add_argument("--pack", required=True)
     parser.add_argument("--npm", required=True)
+    parser.add_argument("--sample", required=True)
     ARGS, rest = parser.parse_known_args()
     FIX = Fixture()
     try:

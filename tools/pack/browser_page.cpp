@@ -181,7 +181,7 @@ const char kStartPage[] = R"(<!doctype html>
 
 // Requests of the page's own folder go to the player as they are; every
 // other request, of any host, is asked of the player as "req?URL" with its
-// method and body.
+// method and body, and answered as if from that URL.
 const char kServiceWorker[] = R"("use strict";
 var folder = new URL("./", self.location).href;
 self.addEventListener("install", function () { self.skipWaiting(); });
@@ -197,6 +197,11 @@ self.addEventListener("fetch", function (event) {
   event.respondWith(body.then(function (bytes) {
     return fetch(folder + "req?" + encodeURIComponent(request.url),
                  {method: request.method, headers: headers, body: bytes, cache: "no-store"});
+  }).then(function (answer) {
+    // A response of our own making has no URL, so the page sees the URL it
+    // asked for: a movie's own URL stays its original one.
+    return new Response(answer.body, {status: answer.status, statusText: answer.statusText,
+                                      headers: answer.headers});
   }));
 });
 )";

@@ -451,6 +451,9 @@ bool PackageServer::start(int port, std::string* error) {
     Answer a = browser_answer(req.method, req.target, req.get_header_value("Host"),
                               req.get_header_value("Sec-Fetch-Site"), req.get_header_value("Accept-Encoding"),
                               req.body, &headers);
+    // Misses of the package say so themselves; every other refusal, here.
+    if (a.status >= 400 && a.entry < 0 && a.body.compare(0, 20, "not in the package: ") != 0 && !options_.quiet)
+      std::fprintf(stderr, "pack serve: %d %s %s: %s", a.status, req.method.c_str(), req.target.c_str(), a.body.c_str());
     res.status = a.status;
     bool coded = false;
     for (const auto& h : headers) {
