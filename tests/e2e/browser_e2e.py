@@ -430,12 +430,12 @@ class BrowserTest(unittest.TestCase):
                         'content_type = "application/x-shockwave-flash"\n'
                         f'[[entry]]\nurl = "{site}media/clip.flv"\nfile = "media/clip.flv"\n'
                         'content_type = "video/x-flv"\n')
-            got, run, _ = self.browse(self.pack(manifest, "me.exe"), [site + "movie.swf"])
+            got, run, _ = self.browse(self.pack(manifest, "me.exe"), [site + "media/clip.flv"])
             with open(os.path.join(self.dir, "movie.swf"), "rb") as f:
                 self.assertEqual(forwarded(got, site + "movie.swf")[-1]["body"], f.read())
-            # Its FLV is not asked for here: from a page on another origin than
-            # the movie's, this movie in Ruffle does not start its NetStream
-            # (pack preview's page, on the movie's own origin, gets it).
+            # The FlashVars name media/clip.flv, which the movie resolves
+            # against its own URL: the original one, not the player's.
+            self.assertEqual(forwarded(got, site + "media/clip.flv")[-1]["body"], flv)
             self.assertEqual(run.runs[0]["exit"], "0")
 
     def test_when_the_browser_plays(self):
