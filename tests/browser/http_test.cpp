@@ -63,8 +63,11 @@ TEST(BrowserHttp, RoutesAndRefusals) {
     EXPECT_EQ(d.status, c.status);
     if (c.status == 0) {
       EXPECT_EQ(d.route, c.route);
-      if (c.route == ROUTE_RUNTIME) EXPECT_EQ(in(d.name), c.name_or_query);
-      if (c.route == ROUTE_REQUEST) EXPECT_EQ(in(d.query), c.name_or_query);
+      if (c.route == ROUTE_RUNTIME) {
+        EXPECT_EQ(in(d.name), c.name_or_query);
+      } else if (c.route == ROUTE_REQUEST) {
+        EXPECT_EQ(in(d.query), c.name_or_query);
+      }
     }
   }
 }
