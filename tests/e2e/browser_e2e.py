@@ -21,7 +21,7 @@ import unittest
 import urllib.parse
 
 import suite
-from player_e2e import Run
+from player_e2e import Run, read_png
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -156,7 +156,7 @@ class Chromium:
 class Player:
     """A player run under run-player that lasts until finish()."""
 
-    def __init__(self, test, exe, options):
+    def __init__(self, test, exe, options, late=()):
         self.dir = test.dir
         self.urls = os.path.join(self.dir, "urls.txt")
         self.done = os.path.join(self.dir, "done")
@@ -172,7 +172,8 @@ class Player:
                         "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
         self.process = subprocess.Popen(
             [os.path.join(HERE, "run-player"), exe, "--tools", ARGS.tools, "--prefix",
-             ARGS.prefix, "--timeout", "90"] + list(options) + ["--wait-file", self.done],
+             ARGS.prefix, "--timeout", "90"] + list(options) + ["--wait-file", self.done]
+            + list(late),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 
     def url(self):
@@ -243,11 +244,11 @@ class BrowserTest(unittest.TestCase):
                        + list(options), check=True, stdout=subprocess.DEVNULL)
         return out
 
-    def browse(self, exe, urls):
+    def browse(self, exe, urls, late=()):
         """Plays exe in Chromium until every URL in urls was answered to the
         movie and its first frame showed; the browser's requests, the run,
-        the port."""
-        player = Player(self, exe, ["--progid", "none"])
+        the port. late: run-player actions once the browser is done."""
+        player = Player(self, exe, ["--progid", "none"], late)
         url = player.url()
         browser = Chromium(url, self.dir)
         try:
@@ -271,8 +272,9 @@ class BrowserTest(unittest.TestCase):
             return f.read()
 
     def test_sample_plays_in_the_browser(self):
+        shot = os.path.join(self.dir, "window.png")
         got, run, port = self.browse(self.sample(), [SITE + n for n in (
-            "config.xml", "swf/gallery.swf", "score.php", "missing.png")])
+            "config.xml", "swf/gallery.swf", "score.php", "missing.png")], ["--capture", shot])
         for name, method, status, body in [
                 ("config.xml", "GET", 200, self.sample_file("config.xml")),
                 ("swf/gallery.swf", "GET", 200, self.sample_file("gallery.swf")),
@@ -286,6 +288,11 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(first["reports"][0]["title"], "intro - Tessivo")
         self.assertIn("debug: Tessivo: not in the package: " + SITE + "missing.png", run.text)
         self.assertEqual(first["exit"], "0")
+        # The window says where the movie plays, in light text on black.
+        width, height, pixel = read_png(shot)
+        lit = sum(1 for y in range(0, min(height, 140)) for x in range(0, min(width, 400))
+                  if min(pixel(x, y)) > 160)
+        self.assertGreater(lit, 200)
         with self.assertRaises(ConnectionRefusedError):
             socket.create_connection(("127.0.0.1", port), timeout=5).close()
 
