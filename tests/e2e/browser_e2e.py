@@ -106,6 +106,7 @@ class Chromium:
         os.close(from_write)
         self.pending = b""
         self.next_id = 0
+        self.size = size
 
     def call(self, method, params=None, session=None):
         self.next_id += 1
@@ -130,6 +131,10 @@ class Chromium:
         pages = [t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page"]
         session = self.call("Target.attachToTarget", {"targetId": pages[0]["targetId"],
                                                       "flatten": True})["sessionId"]
+        # The window's own frame takes part of its size: the page gets the
+        # movie's whole size to draw in.
+        self.call("Emulation.setDeviceMetricsOverride", {"width": self.size[0],
+                  "height": self.size[1], "deviceScaleFactor": 1, "mobile": False}, session)
         data = self.call("Page.captureScreenshot", {"format": "png"}, session)["data"]
         with open(path, "wb") as f:
             f.write(base64.b64decode(data))
