@@ -17,9 +17,13 @@ class ResourceStream;
 
 constexpr uint32_t CHUNK_LIMIT = 0x10000;
 
+// libuuid's copy would pull its whole table of ids into the stub.
+inline constexpr IID IID_ASYNC_MONIKER = {
+    0x79eac9d3, 0xbaf9, 0x11ce, {0x8c, 0x82, 0x00, 0xaa, 0x00, 0x4b, 0xa9, 0x0b}};
+
 using ResourceMonikerTable = base::win::QueryTable<
     base::win::Answer<IMoniker, IID_IUnknown, IID_IPersist, IID_IPersistStream, IID_IMoniker,
-                      IID_IAsyncMoniker>,
+                      IID_ASYNC_MONIKER>,
     base::win::Answer<IROTData, IID_IROTData>, base::win::Answer<IBinding, IID_IBinding>>;
 
 class ResourceMoniker final

@@ -19,27 +19,6 @@ namespace {
 
 constexpr DWORD CONTROL_CONTEXT = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER;
 
-// A movie stuck on a file nobody captured is the commonest failure; any
-// debug-output viewer shows which file it was. The wide form keeps a URL's
-// own characters where the system passes them on; the older family's wide
-// form does nothing, so it gets the ANSI text.
-void report_unanswered(const wchar_t* name) {
-  static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
-  const char16_t* url = name ? reinterpret_cast<const char16_t*>(name) : u"";
-  size_t units = sizeof PREFIX / sizeof *PREFIX + text::length(url) + 1;
-  base::MallocPtr<char16_t> line(static_cast<char16_t*>(std::malloc(units * 2)));
-  if (!line) return;
-  char16_t* end = text::append(text::append(line.get(), PREFIX), url);
-  end[0] = u'\n';
-  end[1] = 0;
-  if (is_nt_platform()) {
-    OutputDebugStringW(as_wide(line.get()));
-    return;
-  }
-  base::MallocPtr<char> ansi(wide_to_ansi(line.get()));
-  if (ansi) OutputDebugStringA(ansi.get());
-}
-
 }  // namespace
 
 STDMETHODIMP ControlSite::GetContainer(IOleContainer** out) {
@@ -129,7 +108,7 @@ STDMETHODIMP ControlSite::CreateMoniker(LPOLESTR name, IBindCtx* bind_context, I
   *out = nullptr;
   int32_t index = -1;
   HRESULT resolved = resolve_request(reinterpret_cast<const char16_t*>(name), bind_context, &index);
-  if (FAILED(resolved) || index < 0) report_unanswered(name);
+  if (FAILED(resolved) || index < 0) report_unanswered(reinterpret_cast<const char16_t*>(name));
   RETURN_IF_FAILED(resolved);
   // A missing entry still gets a moniker: binding it reports the resource as
   // not found, as a server would.

@@ -4,8 +4,11 @@
 
 #include <cstdlib>
 
+#include "base/malloc_ptr.h"
+#include "base/text.h"
 #include "base/win/bind_info.h"
 #include "base/win/held_ref.h"
+#include "base/win/platform.h"
 #include "package/player_state.h"
 #include "resolve/resolve.h"
 
@@ -55,4 +58,36 @@ HRESULT resolve_request(const char16_t* url, IBindCtx* bind_context, int32_t* in
   resolve_with_key(url, key, index);
   std::free(key);
   return S_OK;
+}
+
+HRESULT resolve_request_body(const char16_t* url, const void* body, uint32_t length,
+                             int32_t* index) {
+  *index = -1;
+  if (!url_is_served(url)) return MK_E_SYNTAX;
+  char* key = nullptr;
+  if (playback_mode() == PLAYBACK_PAGE_POST && body && length > 0) base64_encode(body, length, &key);
+  resolve_with_key(url, key, index);
+  std::free(key);
+  return S_OK;
+}
+
+// A movie stuck on a file nobody captured is the commonest failure; any
+// debug-output viewer shows which file it was. The wide form keeps a URL's
+// own characters where the system passes them on; the older family's wide
+// form does nothing, so it gets the ANSI text.
+void report_unanswered(const char16_t* url) {
+  static const char16_t PREFIX[] = u"Tessivo: not in the package: ";
+  if (!url) url = u"";
+  size_t units = sizeof PREFIX / sizeof *PREFIX + text::length(url) + 1;
+  base::MallocPtr<char16_t> line(static_cast<char16_t*>(std::malloc(units * 2)));
+  if (!line) return;
+  char16_t* end = text::append(text::append(line.get(), PREFIX), url);
+  end[0] = u'\n';
+  end[1] = 0;
+  if (is_nt_platform()) {
+    OutputDebugStringW(as_wide(line.get()));
+    return;
+  }
+  base::MallocPtr<char> ansi(wide_to_ansi(line.get()));
+  if (ansi) OutputDebugStringA(ansi.get());
 }

@@ -14,3 +14,12 @@ char* read_post_key(IBindCtx* bind_context);
 // MK_E_SYNTAX for a URL that is not served; otherwise S_OK with the entry
 // index, or -1, in *index.
 HRESULT resolve_request(const char16_t* url, IBindCtx* bind_context, int32_t* index);
+
+// The same decision for a request whose body came as bytes (null or length 0:
+// none), as the browser's requests bring it.
+HRESULT resolve_request_body(const char16_t* url, const void* body, uint32_t length,
+                             int32_t* index);
+
+// Writes "Tessivo: not in the package: URL" to the debug output, for every
+// request that is answered with nothing.
+void report_unanswered(const char16_t* url);

@@ -1,15 +1,19 @@
 #include "main_window.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "base/win/held_ref.h"
 
 #include "base/win/platform.h"
+#include "browser/server.h"
 #include "delivery/delivery.h"
 #include "host/control_site.h"
+#include "host/fs_command.h"
 #include "host/movie.h"
 #include "package/platform.h"
 #include "package/player_state.h"
+#include "resolve/resolve.h"
 #include "resource.h"
 #include "settings.h"
 
@@ -52,12 +56,32 @@ class WindowCallback final : public SiteCallback {
 
 WindowCallback g_callback;
 
+// The window's side of the browser server.
+HWND g_browser_window;
+
+class ServerCallback final : public BrowserCallback {
+ public:
+  void volume_posted(const char16_t* text) override { handle_fs_command(u"volume", text); }
+  void counts_changed() override { InvalidateRect(g_browser_window, nullptr, TRUE); }
+};
+
+ServerCallback g_server_callback;
+bool g_browser_mode;
+
 LRESULT on_create(HWND window) {
-  return create_control_site(window, &g_callback) == SITE_CREATED ? 0 : -1;
+  if (g_browser_mode) return 0;
+  if (create_control_site(window, &g_callback) == SITE_CREATED) return 0;
+  // A control that is registered but cannot be made: the browser plays it.
+  if (runtime_file_count() > 0) {
+    g_browser_mode = true;
+    return 0;
+  }
+  return -1;
 }
 
 LRESULT on_destroy(HWND window) {
   save_placement(window);
+  stop_browser_server();
   destroy_control_site(window);
   PostQuitMessage(0);
   return 1;
@@ -84,8 +108,43 @@ LRESULT on_erase_background(HDC dc) {
   return 1;
 }
 
+// Where the movie plays and how it is doing, in place of the control.
+void paint_browser_mode(HWND window) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SetTextColor(dc, RGB(255, 255, 255));
+  SetBkMode(dc, TRANSPARENT);
+  const BrowserCounts& counts = browser_counts();
+  char numbers[96];
+  wsprintfA(numbers, "Requests answered: %d    not in the package: %d%s", counts.answered,
+            counts.missed, counts.first_frame ? "    (playing)" : "");
+  const char* lines[] = {
+      "This movie plays in your web browser, at",
+      browser_start_url(),
+      numbers,
+      "To open it again: File > Open in Browser.",
+      "Closing this window stops it.",
+  };
+  int y = 16;
+  for (const char* line : lines) {
+    TextOutA(dc, 16, y, line, int(std::strlen(line)));
+    y += 22;
+  }
+  EndPaint(window, &paint);
+}
+
 void on_command(HWND window, UINT id) {
   switch (id) {
+    case IDM_PLAY_IN_BROWSER:
+      if (enter_browser_mode(window)) {
+        add_browser_menu_item(window);
+        open_in_browser();
+      }
+      break;
+    case IDM_OPEN_IN_BROWSER:
+      open_in_browser();
+      break;
     case IDM_EXIT:
       PostMessageA(window, WM_CLOSE, 0, 0);
       break;
@@ -114,7 +173,15 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_SIZE:
       return on_size(window, wparam, lparam);
     case WM_ERASEBKGND:
+      if (g_browser_mode) break;
       return on_erase_background(reinterpret_cast<HDC>(wparam));
+    case WM_PAINT:
+      if (!g_browser_mode) break;
+      paint_browser_mode(window);
+      return 0;
+    case MSG_BROWSER_SOCKET:
+      on_browser_socket(wparam, lparam);
+      return 0;
     case WM_COMMAND:
       on_command(window, LOWORD(wparam));
       break;
@@ -232,4 +299,37 @@ void set_main_window_title(HWND window) {
   if (!title) return;
   platform_set_window_text(window, title);
   std::free(title);
+}
+
+void request_browser_mode() { g_browser_mode = true; }
+
+bool window_in_browser_mode() { return g_browser_mode; }
+
+bool enter_browser_mode(HWND window) {
+  g_browser_window = window;
+  if (!browser_server_running()) {
+    // Its requests are resolved against the same base as the control's.
+    char16_t* old = const_cast<char16_t*>(base_url());
+    set_base_url(page_base_url());
+    std::free(old);
+    if (!start_browser_server(window, &g_server_callback)) return false;
+  }
+  destroy_control_site(window);
+  g_browser_mode = true;
+  InvalidateRect(window, nullptr, TRUE);
+  return true;
+}
+
+void add_browser_menu_item(HWND window) {
+  HMENU file = GetSubMenu(GetMenu(window), 0);
+  if (!file) return;
+  UINT id = g_browser_mode ? IDM_OPEN_IN_BROWSER : IDM_PLAY_IN_BROWSER;
+  const char* text = g_browser_mode ? "&Open in Browser" : "Play in &Browser";
+  if (GetMenuState(file, IDM_PLAY_IN_BROWSER, MF_BYCOMMAND) != UINT(-1)) {
+    ModifyMenuA(file, IDM_PLAY_IN_BROWSER, MF_BYCOMMAND | MF_STRING, id, text);
+    return;
+  }
+  if (GetMenuState(file, id, MF_BYCOMMAND) != UINT(-1)) return;
+  InsertMenuA(file, IDM_EXIT, MF_BYCOMMAND | MF_STRING, id, text);
+  InsertMenuA(file, IDM_EXIT, MF_BYCOMMAND | MF_SEPARATOR, 0, nullptr);
 }

@@ -37,3 +37,16 @@ void register_main_window_class(HINSTANCE instance);
 HWND create_main_window(HINSTANCE instance);
 void platform_set_window_text(HWND window, const char16_t* text);
 void set_main_window_title(HWND window);
+
+// Browser mode: the window holds no control and the package plays in the
+// user's browser, served by the player itself.
+// Before the window is created: create it without a control.
+void request_browser_mode();
+// The window has no control and plays (or is to play) in the browser.
+bool window_in_browser_mode();
+// Tears down any control and starts the server; false, with the control
+// left as it was, when the server cannot start.
+bool enter_browser_mode(HWND window);
+// The File menu's item for the mode the window is in: "Play in Browser"
+// beside a control, "Open in Browser" in browser mode.
+void add_browser_menu_item(HWND window);

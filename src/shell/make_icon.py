@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the player's icon: a rounded tile with a play triangle and a film
-strip edge, at 16, 32 and 48 px, each as 8-bit and 32-bit images."""
+strip edge, at 16, 32 and 48 px, each as 8-bit and 32-bit images (plain DIBs, no PNG,
+as the older systems read them)."""
 import struct
 import sys
 
@@ -86,8 +87,10 @@ def image8(size):
             row += bytes((index[key],))
         row += bytes((-len(row)) % 4)
         rows.append(bytes(row))
-    pal = b"".join(bytes((b, g, r, 0)) for r, g, b in palette) + bytes(4 * (256 - len(palette)))
-    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, 0, 0, 0, 256, 0)
+    # Only the colours used: biClrUsed tells every DIB reader how long the
+    # table is, and unused entries would cost the stub 4 bytes each.
+    pal = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 8, 0, 0, 0, 0, len(palette), 0)
     return header + pal + b"".join(rows) + and_mask(px, size)
 
 

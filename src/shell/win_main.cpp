@@ -1,6 +1,9 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstring>
+
+#include "browser/server.h"
 #include "host/movie.h"
 #include "main_window.h"
 #include "message_loop.h"
@@ -28,7 +31,33 @@ int fail_start() {
   return -1;
 }
 
+// "--browser" among the arguments after the program's own name. The
+// ANSI form of the command line serves both families: the flag is ASCII.
+bool browser_flag_given() {
+  static const char FLAG[] = "--browser";
+  const char* p = GetCommandLineA();
+  bool quoted = false;
+  // The program's name, quoted or not.
+  while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
+    if (*p == '"') quoted = !quoted;
+    ++p;
+  }
+  while (*p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* start = p;
+    while (*p && *p != ' ' && *p != '\t') ++p;
+    if (size_t(p - start) == sizeof FLAG - 1 && std::memcmp(start, FLAG, sizeof FLAG - 1) == 0)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+// The C runtime's own report of a math error writes to a console that the
+// player never has; this one keeps that code and its texts out of the stub.
+struct _exception;
+extern "C" int __cdecl _matherr(struct _exception*) { return 0; }
 
 // The C runtime passes the start-up show state: STARTUPINFO's when it holds
 // STARTF_USESHOWWINDOW, else SW_SHOWDEFAULT.
@@ -38,18 +67,34 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
 
   if (!is_prog_id_registered(L"MacromediaFlashPaper.MacromediaFlashPaper") &&
       !is_prog_id_registered(L"ShockwaveFlash.ShockwaveFlash")) {
-    show_error("Adobe Flash Player is not installed");
-    return fail_start();
-  }
-  if (!load_package()) {
+    // Without the control only a package that carries the browser runtime plays.
+    if (!load_package() || runtime_file_count() == 0) {
+      show_error("Adobe Flash Player is not installed");
+      return fail_start();
+    }
+    request_browser_mode();
+  } else if (!load_package()) {
     show_error("Flash file is damaged, cannot play it");
     return fail_start();
+  } else if (runtime_file_count() > 0 && browser_flag_given()) {
+    request_browser_mode();
   }
 
   register_main_window_class(instance);
   HWND window = create_main_window(instance);
   if (!window) return fail_start();
-  if (needs_newer_player(required_swf_version(), installed_flash_version())) {
+  bool browser = window_in_browser_mode();
+  if (!browser && runtime_file_count() > 0 &&
+      needs_newer_player(required_swf_version(), installed_flash_version())) {
+    // The control is too old for the movie; the browser's runtime is not.
+    browser = true;
+  }
+  if (browser && !enter_browser_mode(window)) {
+    show_error("Adobe Flash Player is not installed");
+    DestroyWindow(window);
+    return fail_start();
+  }
+  if (!browser && needs_newer_player(required_swf_version(), installed_flash_version())) {
     show_error(
         "This Flash file requires a newer version of Adobe Flash Player. Please update your "
         "player on http://www.adobe.com/go/getflashplayer.");
@@ -63,9 +108,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command) {
   set_main_window_title(window);
   // Built before the window shows, so no request of the movie waits for it.
   prepare_resolution_index();
-  start_movie(window);
+  if (!browser) start_movie(window);
+  if (runtime_file_count() > 0) add_browser_menu_item(window);
   ShowWindow(window, show_command);
   UpdateWindow(window);
+  if (browser) open_in_browser();
   run_message_loop();
 
   free_player_state();

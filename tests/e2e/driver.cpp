@@ -4,9 +4,9 @@
 //   player-driver [setup options] EXE [steps]
 //
 // Setup options: --standin DLL, --register both|paper|none|broken|keep,
-// --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS.
+// --win98, --keep-settings, --setting NAME=VALUE, --timeout SECONDS, --args TEXT.
 // Steps: start, wait, menu:ID, close, resize:WxH, maximize, minimize,
-// capture:FILE, fault, sleep:MS, until:PATTERN, readspeed:FILE, end. Without
+// capture:FILE, fault, sleep:MS, until:PATTERN, waitfile:FILE, readspeed:FILE, end. Without
 // steps: start, wait, end. The player's debug output (OutputDebugString) is
 // printed as "debug: TEXT" lines before each run's exit code.
 //
@@ -33,6 +33,7 @@ const UINT STAGE_FAULT = WM_USER + 0x177;
 const UINT STAGE_MENU_STATES = WM_USER + 0x178;
 
 DWORD g_timeout_ms = 20000;
+std::wstring g_arguments;  // given to the player after its name
 PROCESS_INFORMATION g_process;
 DWORD g_started;
 // Where this run's part of the stand-in's log starts.
@@ -402,6 +403,21 @@ void wait_for_log(const std::string& pattern) {
   }
 }
 
+// Waits until a file exists: the test's signal that it is done with the
+// running player (a browser talking to it, say).
+void wait_for_file(const std::string& path) {
+  DWORD start = GetTickCount();
+  std::wstring w = wide(path.c_str());
+  while (GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!process_alive() || GetTickCount() - start >= g_timeout_ms) {
+      out("waitfile: %s\n", process_alive() ? "timeout" : "exited");
+      return;
+    }
+    Sleep(50);
+  }
+  out("waitfile: found\n");
+}
+
 // Reads a file in 64 KiB pieces, as the player reads its package.
 void read_speed(const std::string& path) {
   HANDLE file = CreateFileW(wide(path.c_str()).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -432,7 +448,7 @@ void start(const std::wstring& exe) {
   }
   STARTUPINFOW si = {};
   si.cb = sizeof si;
-  std::wstring command = L"\"" + exe + L"\"";
+  std::wstring command = L"\"" + exe + L"\"" + (g_arguments.empty() ? L"" : L" " + g_arguments);
   g_log_start = log_size();
   g_started = GetTickCount();
   out("started-tick: %lu\n", g_started);
@@ -538,6 +554,7 @@ void run_step(const std::string& step, const std::wstring& exe) {
   if (step.rfind("sleep:", 0) == 0) return Sleep(DWORD(std::atoi(step.c_str() + 6)));
   if (step.rfind("readspeed:", 0) == 0) return read_speed(step.substr(10));
   if (step.rfind("until:", 0) == 0) return wait_for_log(step.substr(6));
+  if (step.rfind("waitfile:", 0) == 0) return wait_for_file(step.substr(9));
   if (!g_window || !process_alive()) {
     out("step %s: no window\n", step.c_str());
     return;
@@ -593,6 +610,7 @@ int main() {
     else if (exe.empty() && a == "--keep-settings") keep_settings = true;
     else if (exe.empty() && a == "--setting") settings.push_back(next());
     else if (exe.empty() && a == "--timeout") g_timeout_ms = DWORD(std::atoi(next().c_str())) * 1000;
+    else if (exe.empty() && a == "--args") g_arguments = wide(next().c_str());
     else if (exe.empty()) exe = a;
     else steps.push_back(a);
   }

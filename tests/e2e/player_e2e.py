@@ -106,8 +106,10 @@ class PlayerTest(unittest.TestCase):
             f.write(data if isinstance(data, bytes) else data.encode())
         return path
 
-    def pack(self, name, mode="page", width=640, height=480, version=9):
-        """A player exe holding one movie (page modes) or a video package."""
+    def pack(self, name, mode="page", width=640, height=480, version=9, browser=True):
+        """A player exe holding one movie (page modes) or a video package;
+        browser=False leaves out the browser runtime, so that a missing or
+        unusable control stops the player as it always has."""
         self.write("movie.swf", swf(version))
         if mode == "video":
             self.write("skin.swf", swf(version))
@@ -120,7 +122,8 @@ class PlayerTest(unittest.TestCase):
                         'content_type = "application/x-shockwave-flash"\nfile = "movie.swf"\n')
         toml = self.write(name + ".toml", manifest)
         out = os.path.join(self.dir, name)
-        subprocess.run(shlex.split(ARGS.pack) + ["build", "--stub", ARGS.stub, "-o", out, toml],
+        subprocess.run(shlex.split(ARGS.pack) + ["build", "--stub", ARGS.stub, "-o", out, toml]
+                       + ([] if browser else ["--no-browser"]),
                        check=True, stdout=subprocess.DEVNULL)
         return out
 
@@ -135,7 +138,7 @@ class PlayerTest(unittest.TestCase):
     # --- start-up
 
     def test_startup_failures(self):
-        exe = self.pack("movie.exe")
+        exe = self.pack("movie.exe", browser=False)
         damaged = bytearray(read(exe))
         magic = damaged.find(b"QZRB", 32768)
         damaged[magic + 8] = 7  # no such playback mode
@@ -159,7 +162,7 @@ class PlayerTest(unittest.TestCase):
                                  [f'caption="Tessivo Error" text="{t}"' for t in texts])
 
     def test_failed_embedding_tears_the_control_down(self):
-        run = self.play(self.pack("movie.exe"), "--fail", "DoVerb")
+        run = self.play(self.pack("movie.exe", browser=False), "--fail", "DoVerb")
         calls = [e["call"] for e in run.log]
         self.assertEqual(calls[-3:], ["Close", "SetClientSite", "Destroyed"])
         self.assertFalse(run.log[-2]["site"])
@@ -184,7 +187,7 @@ class PlayerTest(unittest.TestCase):
         ]
         for movie, installed, refused in cases:
             with self.subTest(movie=movie, installed=installed):
-                exe = self.pack("movie.exe", version=movie)
+                exe = self.pack("movie.exe", version=movie, browser=False)
                 options = ["--flash-version", installed] if installed else []
                 run = self.play(exe, *options)
                 first = run.runs[0]
