@@ -8,13 +8,21 @@
 int32_t mul_div(int64_t number, int64_t numerator, int64_t denominator) {
   if (denominator == 0) return -1;
   int64_t product = number * numerator;
-  const int64_t divisor = denominator < 0 ? -int64_t(denominator) : denominator;
+  const uint64_t divisor = uint64_t(denominator < 0 ? -denominator : denominator);
   bool negative = (product < 0) != (denominator < 0);
-  int64_t magnitude = (product < 0 ? -product : product) + divisor / 2;
-  int64_t quotient = magnitude / divisor;
-  if (negative) quotient = -quotient;
-  if (quotient > INT32_MAX || quotient < INT32_MIN) return -1;
-  return int32_t(quotient);
+  uint64_t magnitude = uint64_t(product < 0 ? -product : product) + divisor / 2;
+  // A quotient of 2^32 or more overflows anyway; below it, long division
+  // by shifts, so that the stub carries no 64-bit division routine.
+  if (magnitude >> 32 >= divisor) return -1;
+  uint32_t quotient = 0;
+  for (int bit = 31; bit >= 0; --bit) {
+    if (magnitude >= divisor << bit) {
+      magnitude -= divisor << bit;
+      quotient |= uint32_t(1) << bit;
+    }
+  }
+  if (quotient > (negative ? uint32_t(INT32_MAX) + 1 : uint32_t(INT32_MAX))) return -1;
+  return negative ? int32_t(-int64_t(quotient)) : int32_t(quotient);
 }
 
 Extent preset_size(SizePreset preset, uint32_t video_width, uint32_t video_height) {
@@ -82,9 +90,11 @@ int32_t clamp_left(int32_t x, const ScreenMetrics& screen) {
     // Whole steps of one primary screen, taken at once; without a usable
     // screen width the edge goes to 0 rather than looping forever.
     if (screen.screen_width > 0) {
-      int64_t over = int64_t(x) - screen.virtual_width;
-      int64_t steps = (over + screen.screen_width - 1) / screen.screen_width;
-      x = int32_t(int64_t(x) - steps * screen.screen_width);
+      // In 32 bits: x is above the edge, so the gap fits unsigned.
+      const uint32_t over = uint32_t(x) - uint32_t(screen.virtual_width);
+      const uint32_t step = uint32_t(screen.screen_width);
+      const uint32_t steps = over / step + (over % step != 0);
+      x = int32_t(int64_t(x) - int64_t(steps) * step);
     } else {
       x = 0;
     }
