@@ -42,7 +42,8 @@ def wait_for(condition, seconds, what):
 
 
 def net_requests(path):
-    """Each request in Chromium's network log: url, method, status, body."""
+    """Each request in Chromium's network log: url, method, status, body, and
+    done once the whole answer was read."""
     try:
         with open(path, encoding="utf-8", errors="replace") as f:
             text = f.read()
@@ -62,12 +63,14 @@ def net_requests(path):
     for e in log.get("events", []):
         kind, sid, p = names.get(e["type"]), e["source"]["id"], e.get("params", {})
         if kind == "URL_REQUEST_START_JOB" and "url" in p:
-            out.setdefault(sid, {"body": b"", "status": None}).update(url=p["url"],
+            out.setdefault(sid, {"body": b"", "status": None, "done": False}).update(url=p["url"],
                                                                       method=p.get("method"))
         elif sid in out and kind == "HTTP_TRANSACTION_READ_RESPONSE_HEADERS":
             out[sid]["status"] = int(p["headers"][0].split()[1])
         elif sid in out and kind == "URL_REQUEST_JOB_FILTERED_BYTES_READ" and "bytes" in p:
             out[sid]["body"] += base64.b64decode(p["bytes"])
+        elif sid in out and kind == "REQUEST_ALIVE" and e.get("phase") == 2:
+            out[sid]["done"] = True
     return list(out.values())
 
 
@@ -259,7 +262,8 @@ class BrowserTest(unittest.TestCase):
         try:
             def answered():
                 got = browser.requests()
-                done = all(forwarded(got, u) and forwarded(got, u)[-1]["status"] for u in urls)
+                # Answered whole: a long body is still arriving after its status.
+                done = all(forwarded(got, u) and forwarded(got, u)[-1]["done"] for u in urls)
                 return got if done and any(r.get("url", "").endswith("/first-frame")
                                            for r in got) else None
             got = wait_for(answered, 120, "the movie's requests in the browser")
