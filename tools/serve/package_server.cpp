@@ -222,6 +222,7 @@ Answer PackageServer::answer(const std::string& method, const std::string& url, 
   Served s;
   s.method = method;
   s.url = url;
+  if (method == "POST") s.body = body;
   s.ms = now_ms();
   std::u16string request;
   int32_t index = -1;
