@@ -304,21 +304,23 @@ class FetchTest(unittest.TestCase):
             self.assertEqual(i.returncode, 0, i.stderr)
             self.assertEqual(read(again), read(out))
 
-            # A rerun fetches nothing it has.
+            # A rerun fetches nothing it has; --strict refuses the player for the missing file.
             before = len(archive.log)
             os.remove(out)
-            r2, _ = self.fetch(archive, INTRO + "intro.swf")
-            self.assertEqual(r2.returncode, 0, r2.stderr)
+            r2, _ = self.fetch(archive, INTRO + "intro.swf", "--strict")
+            self.assertEqual(r2.returncode, 1, r2.stderr)
+            self.assertIn("1 file(s) the movie asks for are missing", r2.stderr)
             s2 = json.loads(r2.stdout)
-            self.assertEqual((s2["fetched"], s2["requests"]["replay"]), (0, 0))
+            self.assertEqual((s2["fetched"], s2["in_warc"], s2["requests"]["replay"], s2["output"]), (0, 4, 0, None))
             self.assertEqual([p for _, p, _ in archive.log[before:] if "id_/" in p], [])
-            self.assertEqual(read(out), read(again))
+            self.assertFalse(os.path.exists(out))
         finally:
             archive.stop()
 
     def test_how_captures_are_chosen(self):
         for dialect in ("pywb", "ia"):
             with self.subTest(dialect=dialect):
+                self.dir = tempfile.mkdtemp(dir=FIX.dir)
                 archive = FIX.archive(dialect)
                 archive.faults["throttle"]["throttled.txt"] = 2
                 archive.faults["short"].add("short.txt")
@@ -328,7 +330,7 @@ class FetchTest(unittest.TestCase):
                     s = json.loads(r.stdout)
                     self.assertEqual((s["dialect"], s["aimed_at"]), (dialect, "20140601000000"))
                     u = by_url(s)
-                    got = lambda name, method="GET": u[(method, CASES + name)]
+                    got = lambda name, method="GET": u.get((method, CASES + name)) or self.fail(r.stdout + r.stderr)
                     self.assertEqual((got("two.txt")["capture_time"], got("two.txt")["size"]),
                                      ("20150101000000", 5))
                     self.assertEqual((got("old.xml")["status"], got("new.xml")["redirect_from"]),

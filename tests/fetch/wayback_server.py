@@ -274,9 +274,14 @@ class Archive:
         if method != "HEAD":
             handler.wfile.write(payload)
         if short:
+            # Holds the connection until the client gives up on the rest.
             handler.wfile.flush()
             handler.close_connection = True
-            time.sleep(30)
+            handler.connection.settimeout(60)
+            try:
+                handler.connection.recv(1)
+            except OSError:
+                pass
 
     def start(self):
         archive = self
@@ -301,7 +306,7 @@ class Archive:
                 with archive.lock:
                     archive.log.append((method, self.path, self.headers.get("User-Agent")))
                     for s, n in archive.faults["throttle"].items():
-                        if s in self.path and n > 0:
+                        if s in self.path and "id_/" in self.path and n > 0:
                             archive.faults["throttle"][s] = n - 1
                             return self.answer(429, b"slow down\n", "text/plain", [("Retry-After", "1")])
                 path, _, query = self.path.partition("?")

@@ -299,7 +299,15 @@ bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
         u.archive_url = k->second.source;
         u.status = k->second.status;
         u.size = k->second.size;
+        std::string ts;
+        if (parse_replay_url(o_.archive, dialect_, u.archive_url, &ts, &u.captured_url))
+          u.variant = normal_url(u.captured_url) != u.url;
         ++*added;
+        if (u.status >= 300 && u.status < 400 && !k->second.location.empty()) {
+          const std::string from = u.url;
+          const size_t t = add("GET", normal_url(common::join_url(from, k->second.location)), "", round);
+          if (s_->urls[t].redirect_from.empty() && !s_->urls[t].start) s_->urls[t].redirect_from = from;
+        }
         continue;
       }
       if (looked_up_ >= o_.max_urls && !u.start) {

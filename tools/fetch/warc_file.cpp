@@ -156,6 +156,7 @@ bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* 
       k.status = std::atoi(block.c_str() + sp + 1);
     }
     const size_t b = block.find("\r\n\r\n");
+    k.location = header_value(block.substr(0, b == std::string::npos ? block.size() : b + 2), "Location");
     k.size = b == std::string::npos ? 0 : int64_t(block.size() - b - 4);
     out->push_back(k);
   }

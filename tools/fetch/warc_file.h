@@ -14,6 +14,7 @@ namespace fetch {
 // What an earlier run kept: a response (and the POST body of its request).
 struct KeptRecord {
   std::string url, post_body, date, source, record_id;
+  std::string location;  // a redirect's target
   int status = 0;
   int64_t size = 0;  // payload bytes
   bool post = false;
