@@ -13,11 +13,13 @@ import http.server
 import json
 import os
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import urllib.request
 
@@ -125,6 +127,7 @@ class Fixtures:
             response(CASES + "list.txt", "2014-06-01T00:00:00Z", self.cases_list),
             response(CASES + "two.txt", "2010-01-01T00:00:00Z", b"far\n"),
             response(CASES + "two.txt", "2015-01-01T00:00:00Z", b"near\n"),
+            response(CASES + "two.txt", "2020-01-01T00:00:00Z", b"latest\n"),
             response(CASES + "old.xml", "2014-06-01T00:00:00Z", b"", "text/html", "301 Moved Permanently",
                      [("Location", "new.xml")]),
             response(CASES + "new.xml", "2014-06-02T00:00:00Z", b"<new/>\n", "text/xml"),
@@ -205,11 +208,11 @@ class ServerTest(unittest.TestCase):
                 (p + "/cdx?output=json", None, 400, {}, lambda b: json.loads(b) ==
                  {"message": 'The "url" param is required'}),
                 (p + "/cdx?url=https://www." + CASES[7:] + "two.txt&output=json", None, 200, {},
-                 lambda b: len(b.splitlines()) == 2),
+                 lambda b: len(b.splitlines()) == 3),
                 (p + "/cdx?url=" + CASES + "two.txt&output=json&fl=timestamp,original,statuscode", None, 200, {},
                  lambda b: json.loads(b.splitlines()[0]) == {"timestamp": "20100101000000"}),
                 (i + "/cdx/search/cdx?url=" + CASES + "two.txt&output=json", None, 200, {},
-                 lambda b: json.loads(b)[0] == wayback_server.IA_FIELDS and len(json.loads(b)) == 3),
+                 lambda b: json.loads(b)[0] == wayback_server.IA_FIELDS and len(json.loads(b)) == 4),
                 (i + "/cdx/search/cdx?url=" + CASES + "nothing.txt&output=json", None, 200, {},
                  lambda b: json.loads(b) == []),
                 # Replay: inexact times served at once (pywb) or redirected (ia).
@@ -353,6 +356,34 @@ class FetchTest(unittest.TestCase):
                     self.assertEqual(x.returncode, 0, x.stdout + x.stderr)
                 finally:
                     archive.stop()
+
+    def test_interrupt_leaves_a_warc_to_go_on_from(self):
+        archive = FIX.archive()
+        archive.faults["throttle"]["config.xml"] = 1000
+        try:
+            out = os.path.join(self.dir, "out.exe")
+            p = subprocess.Popen([ARGS.pack, "fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out,
+                                  "--seconds", "4", "--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            # Refused twice: the rest of its round has answered by then.
+            while sum("id_/" in path and "config.xml" in path for _, path, _ in list(archive.log)) < 2:
+                self.assertIsNone(p.poll())
+                time.sleep(0.05)
+            p.send_signal(signal.SIGINT)
+            _, err = p.communicate(timeout=60)
+            self.assertEqual(p.returncode, 1, err)
+            self.assertIn("interrupted", err)
+            self.assertFalse(os.path.exists(out))
+            kept = {f["WARC-Target-URI"] for f, _ in warc_records(os.path.join(self.dir, "out.warc.gz"))
+                    if f["WARC-Type"] == "response"}
+            self.assertEqual(kept, {INTRO + "intro.swf", INTRO + "swf/gallery.swf", INTRO + "score.php"})
+            archive.faults["throttle"].clear()
+            r, _ = self.fetch(archive, INTRO + "intro.swf")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            s = json.loads(r.stdout)
+            self.assertEqual((s["fetched"], s["in_warc"], by_url(s)[("GET", INTRO + "config.xml")]["state"]),
+                             (1, 3, "fetched"))
+        finally:
+            archive.stop()
 
     def test_archive_down_writes_nothing(self):
         s = socket.socket()

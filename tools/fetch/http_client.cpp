@@ -23,8 +23,28 @@ struct Transfer {
   CURL* easy = nullptr;
   curl_slist* header_list = nullptr;
   HttpResponse response;
-  bool header_block_done = false;
+  double read_timeout = 30;
+  curl_off_t seen = -1;  // bytes received when last checked
+  Clock::time_point seen_at;
+  bool stalled = false;
 };
+
+// Silence for the read timeout ends a transfer: an answer that announced
+// more than it sends would otherwise hold it for ever.
+int on_progress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t up) {
+  auto* t = static_cast<Transfer*>(user);
+  const Clock::time_point at = Clock::now();
+  if (now + up != t->seen) {
+    t->seen = now + up;
+    t->seen_at = at;
+    return 0;
+  }
+  if (std::chrono::duration<double>(at - t->seen_at).count() > t->read_timeout) {
+    t->stalled = true;
+    return 1;
+  }
+  return 0;
+}
 
 size_t on_body(char* data, size_t size, size_t n, void* user) {
   auto* t = static_cast<Transfer*>(user);
@@ -112,9 +132,13 @@ bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpRespo
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(e, CURLOPT_USERAGENT, options_.user_agent.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(options_.connect_timeout * 1000));
-    // A stalled read: under one byte a second for the whole read timeout.
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, std::max(1L, long(options_.read_timeout + 0.5)));
+    t->read_timeout = options_.read_timeout;
+    t->seen = -1;
+    t->seen_at = Clock::now();
+    t->stalled = false;
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, t.get());
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     // The stored bytes as they were served: no content coding asked for.
     t->header_list = curl_slist_append(t->header_list, "Accept-Encoding: identity");
     t->header_list = curl_slist_append(t->header_list, "Expect:");
@@ -167,7 +191,9 @@ bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpRespo
         curl_easy_getinfo(t->easy, CURLINFO_RESPONSE_CODE, &t->response.status);
       } else {
         t->response.status = 0;
-        t->response.error = curl_easy_strerror(code);
+        t->response.error = t->stalled ? "nothing received for " + std::to_string(int(options_.read_timeout + 0.5)) +
+                                             " s (an answer cut short?)"
+                                       : curl_easy_strerror(code);
       }
       release(t);
       bytes += int64_t(t->response.body.size());
@@ -190,6 +216,7 @@ bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpRespo
         waiting.push_back(std::move(owned));
         continue;
       }
+      owned->response.complete = true;
       (*out)[owned->index] = std::move(owned->response);
       ++done;
       if (options_.progress) options_.progress(bytes, done);

@@ -26,6 +26,7 @@ struct HttpResponse {
   std::string error;    // transport failure, or empty
   std::string url;      // the URL asked (the last attempt's)
   int attempts = 0;
+  bool complete = false;  // answered (or failed for good); false when stopped first
   // The first header of that name, letter case aside; "" when absent.
   std::string header(const std::string& name) const;
 };
