@@ -410,9 +410,11 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
     std::vector<HttpRequest> q;
     for (const Job& j : jobs) q.push_back(j.request);
     std::vector<HttpResponse> a;
-    if (!http(q, &a, &s_->replay_requests, error)) return false;
+    // Stopped: what did arrive is still kept, so that a rerun need not ask again.
+    const bool whole = http(q, &a, &s_->replay_requests, error);
     std::vector<Job> again;
     for (size_t k = 0; k < jobs.size(); ++k) {
+      if (!a[k].complete) continue;
       Job& j = jobs[k];
       const UrlReport u = s_->urls[j.url];  // a copy: add() may move the list
       const HttpResponse& r = a[k];
@@ -483,6 +485,7 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
         w.why = "the archive served the capture of " + served_ts + " for " + line.timestamp;
       kept_[request_key(w.method, w.url, w.post_body)] = KeptRecord{};
     }
+    if (!whole) return false;
     jobs = std::move(again);
   }
   return true;
