@@ -121,7 +121,7 @@ class Fixtures:
             site.stop()
         self.cases_list = ("GET two.txt\nGET old.xml\nGET http://cases.test/game/secure.txt\n"
                            "GET http://cases.test/game/www.txt\nPOST post.php player=guest&level=1\n"
-                           "GET throttled.txt\nGET short.txt\n").encode()
+                           "GET throttled.txt\nGET short.txt\nGET q.txt?session=5\n").encode()
         warcio([
             response(CASES + "movie.swf", "2014-06-01T00:00:00Z", self.lister, "application/x-shockwave-flash"),
             response(CASES + "list.txt", "2014-06-01T00:00:00Z", self.cases_list),
@@ -135,6 +135,7 @@ class Fixtures:
             response("http://www.cases.test/game/www.txt", "2014-06-01T00:00:00Z", b"www\n"),
             response(CASES + "throttled.txt", "2014-06-01T00:00:00Z", b"patience\n"),
             response(CASES + "short.txt", "2014-06-01T00:00:00Z", b"cut short\n" * 100),
+            response(CASES + "q.txt", "2014-06-01T00:00:00Z", b"no query\n"),
         ], os.path.join(self.coll, "cases.warc.gz"))
 
     def archive(self, dialect="pywb"):
@@ -328,7 +329,8 @@ class FetchTest(unittest.TestCase):
                 archive.faults["throttle"]["throttled.txt"] = 2
                 archive.faults["short"].add("short.txt")
                 try:
-                    r, out = self.fetch(archive, CASES + "movie.swf", "--timeout", "2")
+                    r, out = self.fetch(archive, CASES + "movie.swf", "--timeout", "2", "--jobs", "2")
+                    self.assertLessEqual(archive.most_at_once, 2)
                     self.assertEqual(r.returncode, 0, r.stderr)
                     s = json.loads(r.stdout)
                     self.assertEqual((s["dialect"], s["aimed_at"]), (dialect, "20140601000000"))
@@ -340,6 +342,7 @@ class FetchTest(unittest.TestCase):
                                      (301, CASES + "old.xml"))
                     self.assertEqual(got("new.xml")["state"], "fetched")
                     for name, captured in (("secure.txt", "https://cases.test/game/secure.txt"),
+                                           ("q.txt?session=5", CASES + "q.txt"),
                                            ("www.txt", "http://www.cases.test/game/www.txt")):
                         self.assertEqual((got(name)["state"], got(name)["variant"], got(name)["captured_url"]),
                                          ("fetched", True, captured))

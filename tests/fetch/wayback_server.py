@@ -8,7 +8,8 @@ warcio, `cdx-index`), so urlkeys and POST keys are warcio's, not ours.
     server = Archive(warc_dir, npm_dir, dialect="pywb", coll="coll").start()
     server.base   # http://127.0.0.1:PORT/coll  (ia: http://127.0.0.1:PORT)
     server.faults # {"throttle": {substring: count}, "short": {substring}}
-    server.log    # [(method, path)] of every request
+    server.log    # [(method, path, user agent)] of every request
+    server.most_at_once  # the most requests it answered at the same time
 """
 import calendar
 import email.utils
@@ -107,6 +108,7 @@ class Archive:
         self.coll = coll
         self.faults = {"throttle": {}, "short": set()}
         self.log = []
+        self.at_once = self.most_at_once = 0  # requests being answered
         self.lock = threading.Lock()
         self.lines = []
         warcs = sorted(f for f in os.listdir(warc_dir) if ".warc" in f)
@@ -302,6 +304,16 @@ class Archive:
                 self.wfile.write(body)
 
             def route(self, method):
+                with archive.lock:
+                    archive.at_once += 1
+                    archive.most_at_once = max(archive.most_at_once, archive.at_once)
+                try:
+                    self.answer_request(method)
+                finally:
+                    with archive.lock:
+                        archive.at_once -= 1
+
+            def answer_request(self, method):
                 body = self.rfile.read(int(self.headers.get("Content-Length") or 0))
                 with archive.lock:
                     archive.log.append((method, self.path, self.headers.get("User-Agent")))
