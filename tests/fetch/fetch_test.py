@@ -388,17 +388,28 @@ class FetchTest(unittest.TestCase):
         finally:
             archive.stop()
 
-    def test_archive_down_writes_nothing(self):
+    def test_refusals_write_nothing(self):
         s = socket.socket()
         s.bind(("127.0.0.1", 0))
-        port = s.getsockname()[1]
+        down = "http://127.0.0.1:%d/coll" % s.getsockname()[1]
         s.close()
-        out = os.path.join(self.dir, "out.exe")
-        r = run_pack("fetch", INTRO + "intro.swf", "--archive", "http://127.0.0.1:%d/coll" % port, "-o", out)
-        self.assertEqual(r.returncode, 1)
-        self.assertIn("cannot reach the archive http://127.0.0.1:%d/coll" % port, r.stderr)
-        self.assertEqual(os.listdir(self.dir), [])
-
+        other = os.path.join(FIX.dir, "other.tar.gz")  # a gzip file that is no WARC of ours
+        with gzip.open(other, "wb") as f:
+            f.write(b"not a WARC record\n")
+        before = read(other)
+        cases = [  # more arguments, text in stderr
+            ([], "cannot reach the archive " + down + ": "),
+            (["--warc", other], other + ": not a WARC written by pack fetch"),
+        ]
+        for more, text in cases:
+            with self.subTest(more=more):
+                work = tempfile.mkdtemp(dir=FIX.dir)
+                r = run_pack("fetch", INTRO + "intro.swf", "--archive", down, "-o", os.path.join(work, "out.exe"),
+                             *more)
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(text, r.stderr)
+                self.assertEqual(os.listdir(work), [])
+        self.assertEqual(read(other), before)
 
 def main():
     global ARGS, FIX

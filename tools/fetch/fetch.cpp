@@ -596,6 +596,10 @@ bool Fetcher::run(std::string* error) {
     for (const UrlReport& u : s_->urls) pending = pending || u.state == UrlReport::pending;
     if (!pending) break;
   }
+  int posts = 0;
+  for (const UrlReport& u : s_->urls) posts += u.method == "POST" && dialect_ == Dialect::ia;
+  if (posts)
+    s_->notes.push_back(o_.archive + " replays no POST: " + std::to_string(posts) + " POST request(s) not fetched");
   for (UrlReport& u : s_->urls)
     if (u.state == UrlReport::pending) {
       u.state = UrlReport::missing;

@@ -129,7 +129,17 @@ bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* 
     const size_t used = z.total_in;
     inflateEnd(&z);
     std::string head, block;
-    if (rc != Z_STREAM_END || !split_record(rec, &head, &block)) break;  // cut short: the end of what is good
+    if (rc != Z_STREAM_END || !split_record(rec, &head, &block)) {
+      // Only the last record may be cut short (a run killed while writing
+      // it); damage anywhere else is no file of ours to cut.
+      const bool cut = rc == Z_STREAM_END ? pos + used == data.size() : rc != Z_DATA_ERROR;
+      if (!cut || (pos == 0 && rec.compare(0, 5, "WARC/") != 0)) {
+        *error = path + ": not a WARC written by pack fetch, or damaged at byte " + std::to_string(pos) +
+                 "; not continued (move it away to start afresh)";
+        return false;
+      }
+      break;
+    }
     pos += used;
     *good_end = pos;
     const std::string type = header_value(head, "WARC-Type");
