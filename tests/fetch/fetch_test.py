@@ -360,6 +360,26 @@ class FetchTest(unittest.TestCase):
                 finally:
                     archive.stop()
 
+    def test_time_and_limits(self):
+        # The movies' texts alone (--no-run) name list.txt and what it lists.
+        archive = FIX.archive()
+        looked_up = lambda s: [u for u in s["urls"] if not u.get("missing", "").startswith("not looked up")]
+        cases = [  # more arguments, check of the summary
+            (["--at", "20200101"], lambda s: (s["aimed_at"], by_url(s)[("GET", CASES + "two.txt")]["capture_time"]) ==
+             ("20200101000000", "20200101000000")),
+            (["--rounds", "1"], lambda s: [u["url"] for u in s["urls"]] == [CASES + "movie.swf", CASES + "list.txt"]),
+            (["--max-urls", "3"], lambda s: len(looked_up(s)) == 3 and len(s["urls"]) > 3),
+        ]
+        try:
+            for more, check in cases:
+                with self.subTest(more=more):
+                    self.dir = tempfile.mkdtemp(dir=FIX.dir)
+                    r, _ = self.fetch(archive, CASES + "movie.swf", "--no-run", "--timeout", "1", *more)
+                    self.assertEqual(r.returncode, 0, r.stderr)
+                    self.assertTrue(check(json.loads(r.stdout)), r.stdout)
+        finally:
+            archive.stop()
+
     def test_interrupt_leaves_a_warc_to_go_on_from(self):
         archive = FIX.archive()
         archive.faults["throttle"]["config.xml"] = 1000
