@@ -121,7 +121,7 @@ class Fixtures:
             site.stop()
         self.cases_list = ("GET two.txt\nGET old.xml\nGET http://cases.test/game/secure.txt\n"
                            "GET http://cases.test/game/www.txt\nPOST post.php player=guest&level=1\n"
-                           "GET throttled.txt\nGET short.txt\nGET q.txt?session=5\n").encode()
+                           "GET throttled.txt\nGET short.txt\nGET q.txt?session=5\nGET other.txt\n").encode()
         warcio([
             response(CASES + "movie.swf", "2014-06-01T00:00:00Z", self.lister, "application/x-shockwave-flash"),
             response(CASES + "list.txt", "2014-06-01T00:00:00Z", self.cases_list),
@@ -136,6 +136,8 @@ class Fixtures:
             response(CASES + "throttled.txt", "2014-06-01T00:00:00Z", b"patience\n"),
             response(CASES + "short.txt", "2014-06-01T00:00:00Z", b"cut short\n" * 100),
             response(CASES + "q.txt", "2014-06-01T00:00:00Z", b"no query\n"),
+            response(CASES + "other.txt", "2014-06-01T00:00:00Z", b"asked\n"),
+            response(CASES + "other.txt", "2001-01-01T00:00:00Z", b"served\n"),
         ], os.path.join(self.coll, "cases.warc.gz"))
 
     def archive(self, dialect="pywb"):
@@ -328,6 +330,7 @@ class FetchTest(unittest.TestCase):
                 archive = FIX.archive(dialect)
                 archive.faults["throttle"]["throttled.txt"] = 2
                 archive.faults["short"].add("short.txt")
+                archive.faults["other"].add("other.txt")
                 try:
                     r, out = self.fetch(archive, CASES + "movie.swf", "--timeout", "2", "--jobs", "2")
                     self.assertLessEqual(archive.most_at_once, 2)
@@ -352,6 +355,10 @@ class FetchTest(unittest.TestCase):
                     throttled = [p for _, p, _ in archive.log if "id_/" in p and "throttled" in p]
                     self.assertEqual(len(throttled), 3)
                     self.assertIn("replay failed", got("short.txt")["missing"])
+                    if dialect == "pywb":
+                        other = got("other.txt")
+                        self.assertEqual((other["capture_time"], other["size"], other["archive_url"]),
+                                         ("20010101000000", 7, archive.base + "/20010101000000id_/" + CASES + "other.txt"))
                     # The player answers what was fetched, the redirect's source too.
                     x = run_pack("explain", out, CASES + "old.xml")
                     self.assertEqual(x.returncode, 0, x.stdout + x.stderr)

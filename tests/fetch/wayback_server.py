@@ -7,7 +7,7 @@ warcio, `cdx-index`), so urlkeys and POST keys are warcio's, not ours.
 
     server = Archive(warc_dir, npm_dir, dialect="pywb", coll="coll").start()
     server.base   # http://127.0.0.1:PORT/coll  (ia: http://127.0.0.1:PORT)
-    server.faults # {"throttle": {substring: count}, "short": {substring}}
+    server.faults # {"throttle": {substring: count}, "short": {substring}, "other": {substring}}
     server.log    # [(method, path, user agent)] of every request
     server.most_at_once  # the most requests it answered at the same time
 """
@@ -106,7 +106,7 @@ class Archive:
         self.dir = warc_dir
         self.dialect = dialect
         self.coll = coll
-        self.faults = {"throttle": {}, "short": set()}
+        self.faults = {"throttle": {}, "short": set(), "other": set()}
         self.log = []
         self.at_once = self.most_at_once = 0  # requests being answered
         self.lock = threading.Lock()
@@ -223,6 +223,9 @@ class Archive:
             return handler.answer(404, b"<html><body>Url Not Found</body></html>", "text/html")
         aim = ts_seconds(ts)
         best = min(candidates, key=lambda c: (abs(ts_seconds(c["timestamp"]) - aim), c["timestamp"]))
+        if self.dialect != "ia" and any(s in url for s in self.faults["other"]):
+            # The asked capture unavailable: pywb serves another, named only in its headers.
+            best = max(candidates, key=lambda c: abs(ts_seconds(c["timestamp"]) - aim))
         status, headers, payload = self.capture_body(best)
         location = dict((k.lower(), v) for k, v in headers).get("location")
         if 300 <= status < 400 and location and \
