@@ -215,8 +215,10 @@ class ServerTest(unittest.TestCase):
                 (p + "/cdx?url=" + CASES + "two.txt&output=json&fl=timestamp,original,statuscode", None, 200, {},
                  lambda b: json.loads(b.splitlines()[0]) == {"timestamp": "20100101000000"}),
                 (i + "/cdx/search/cdx?url=" + CASES + "two.txt&output=json", None, 200, {},
+                 lambda b: json.loads(gzip.decompress(b))[0] == wayback_server.IA_FIELDS),
+                (i + "/cdx/search/cdx?url=" + CASES + "two.txt&output=json&gzip=false", None, 200, {},
                  lambda b: json.loads(b)[0] == wayback_server.IA_FIELDS and len(json.loads(b)) == 4),
-                (i + "/cdx/search/cdx?url=" + CASES + "nothing.txt&output=json", None, 200, {},
+                (i + "/cdx/search/cdx?url=" + CASES + "nothing.txt&output=json&gzip=false", None, 200, {},
                  lambda b: json.loads(b) == []),
                 # Replay: inexact times served at once (pywb) or redirected (ia).
                 (p + "/20140101000000id_/" + CASES + "two.txt", None, 200,

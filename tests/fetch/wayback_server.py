@@ -183,8 +183,11 @@ class Archive:
                  c.get("digest", "-"), c.get("length", "-")] for c in found]
         if params.get("output") == "json":
             body = json.dumps([IA_FIELDS] + rows if rows else []).encode()
-            return handler.answer(200, body, "application/json")
-        return handler.answer(200, "".join(" ".join(r) + "\n" for r in rows).encode(), "text/plain")
+        else:
+            body = "".join(" ".join(r) + "\n" for r in rows).encode()
+        if params.get("gzip") != "false":
+            return handler.answer(200, gzip.compress(body), "application/x-gzip")
+        return handler.answer(200, body, "application/json" if params.get("output") == "json" else "text/plain")
 
     # Replay ------------------------------------------------------------------
 

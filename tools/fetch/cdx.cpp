@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 #include <nlohmann/json.hpp>
+#include <zlib.h>
 
 #include "common/utf.h"
 
@@ -65,12 +66,36 @@ std::string cdx_query(const std::string& archive, Dialect d, const std::string& 
   q += query_escape(url) + "&output=json";
   if (prefix) q += "&matchType=prefix";
   // pywb answers near misses unless told not to; they are dropped anyway.
-  if (d != Dialect::ia) q += "&allowFuzzy=0";
+  // The Internet Archive's index compresses its answer unless told not to.
+  q += d == Dialect::ia ? "&gzip=false" : "&allowFuzzy=0";
   return q;
 }
 
-bool parse_cdx(const std::string& text, std::vector<CdxLine>* out, Dialect* shape, std::string* error) {
+bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* shape, std::string* error) {
   out->clear();
+  // Compressed all the same (an index that ignores gzip=false).
+  std::string text = answer;
+  if (answer.size() >= 2 && uint8_t(answer[0]) == 0x1f && uint8_t(answer[1]) == 0x8b) {
+    text.clear();
+    z_stream z = {};
+    inflateInit2(&z, 31);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(answer.data()));
+    z.avail_in = uInt(answer.size());
+    char buf[1 << 15];
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      rc = inflate(&z, Z_NO_FLUSH);
+      text.append(buf, sizeof buf - z.avail_out);
+      if (rc == Z_BUF_ERROR && z.avail_in == 0) break;
+    }
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+      *error = "the index answer is gzip that does not inflate";
+      return false;
+    }
+  }
   size_t first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) {
     *shape = Dialect::unknown;  // nothing captured: both dialects may answer so
