@@ -135,7 +135,8 @@ class Fetcher {
     std::string why;  // when none
     bool variant = false;
   };
-  bool http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter, std::string* error);
+  bool http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter, std::string* error,
+            const Client::Done& done = nullptr);
   bool detect(std::string* error);
   size_t add(const std::string& method, const std::string& url, const std::string& body, int round);
   bool fetch_pending(int round, int* added, std::string* error);
@@ -162,13 +163,19 @@ class Fetcher {
 };
 
 bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter,
-                   std::string* error) {
+                   std::string* error, const Client::Done& done) {
   const int64_t before = client_->sent(), retried = client_->retried();
-  const bool ok = client_->run(q, a);
+  int64_t bytes = 0;
+  const bool ok = client_->run(q, a, done ? Client::Done([&](size_t i, const HttpResponse& r) {
+    bytes += int64_t(r.body.size());
+    return done(i, r);
+  }) : Client::Done());
   *counter += client_->sent() - before;
   s_->retries += client_->retried() - retried;
-  for (const HttpResponse& r : *a) bytes_before_ += int64_t(r.body.size());
-  if (!ok) *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
+  for (const HttpResponse& r : *a) bytes += int64_t(r.body.size());
+  bytes_before_ += bytes;
+  if (!ok && serve::interrupted())
+    *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
   return ok;
 }
 
@@ -410,14 +417,12 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
     std::vector<HttpRequest> q;
     for (const Job& j : jobs) q.push_back(j.request);
     std::vector<HttpResponse> a;
-    // Stopped: what did arrive is still kept, so that a rerun need not ask again.
-    const bool whole = http(q, &a, &s_->replay_requests, error);
     std::vector<Job> again;
-    for (size_t k = 0; k < jobs.size(); ++k) {
-      if (!a[k].complete) continue;
+    bool failed = false;
+    // Each answer is written as it arrives: an interrupt keeps what came.
+    auto handle = [&](size_t k, const HttpResponse& r) -> bool {
       Job& j = jobs[k];
       const UrlReport u = s_->urls[j.url];  // a copy: add() may move the list
-      const HttpResponse& r = a[k];
       const CdxLine& line = j.choice.line;
       std::string location = r.header("Location");
       std::string loc_ts, loc_url;
@@ -431,7 +436,7 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
         j.request.url = common::join_url(j.request.url, location);
         ++j.hops;
         again.push_back(j);
-        continue;
+        return true;
       }
       ResponseRecord rec;
       rec.url = u.url;
@@ -466,12 +471,16 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
                               : "the archive answered " + std::to_string(r.status) + " to its replay";
         if (m.start) {
           *error = m.url + ": " + m.why;
+          failed = true;
           return false;
         }
-        continue;
+        return true;
       }
       UrlReport& w = s_->urls[j.url];
-      if (!write(rec, error)) return false;
+      if (!write(rec, error)) {
+        failed = true;
+        return false;
+      }
       ++*added;
       ++files_;
       w.state = UrlReport::fetched;
@@ -484,7 +493,10 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
       if (served_ts != line.timestamp && !served_ts.empty())
         w.why = "the archive served the capture of " + served_ts + " for " + line.timestamp;
       kept_[request_key(w.method, w.url, w.post_body)] = KeptRecord{};
-    }
+      return true;
+    };
+    const bool whole = http(q, &a, &s_->replay_requests, error, handle);
+    if (failed) return false;
     if (!whole) return false;
     jobs = std::move(again);
   }

@@ -99,7 +99,7 @@ Client::Client(ClientOptions options) : options_(std::move(options)) {
 
 Client::~Client() = default;
 
-bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpResponse>* out) {
+bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpResponse>* out, const Done& on_done) {
   out->assign(requests.size(), HttpResponse());
   std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)> multi(curl_multi_init(), curl_multi_cleanup);
   std::deque<std::unique_ptr<Transfer>> waiting;
@@ -217,11 +217,23 @@ bool Client::run(const std::vector<HttpRequest>& requests, std::vector<HttpRespo
         continue;
       }
       owned->response.complete = true;
-      (*out)[owned->index] = std::move(owned->response);
       ++done;
       if (options_.progress) options_.progress(bytes, done);
+      if (on_done) {
+        // Handed over as it comes, so that a round's bodies are never all held at once.
+        const bool go_on = on_done(owned->index, owned->response);
+        owned->response.body.clear();
+        owned->response.body.shrink_to_fit();
+        (*out)[owned->index] = std::move(owned->response);
+        if (!go_on) {
+          stopped = true;
+          break;
+        }
+        continue;
+      }
+      (*out)[owned->index] = std::move(owned->response);
     }
-    if (done == requests.size()) break;
+    if (done == requests.size() || stopped) break;
     // Wake for the transfers, for the next retry, and to notice a stop.
     long wait_ms = 200;
     if (active.empty() && !waiting.empty()) {

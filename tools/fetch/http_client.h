@@ -51,8 +51,11 @@ class Client {
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
+  // Called as each answer is complete, in the order they complete; false
+  // stops the run. The answer's body is not kept in out afterwards.
+  using Done = std::function<bool(size_t index, const HttpResponse& response)>;
   // Runs every request; answers in the same order. False when stopped.
-  bool run(const std::vector<HttpRequest>& requests, std::vector<HttpResponse>* out);
+  bool run(const std::vector<HttpRequest>& requests, std::vector<HttpResponse>* out, const Done& done = nullptr);
   // Requests sent so far, retries included.
   int64_t sent() const { return sent_; }
   int64_t retried() const { return retried_; }
