@@ -81,12 +81,12 @@ class Site:
 
 def warcio(records, out):
     """Records written by npm's warcio (tests/import/writers)."""
-    spec = out + ".json"
-    with open(spec, "w") as f:
+    listing = out + ".json"
+    with open(listing, "w") as f:
         json.dump({"records": records}, f)
     script = os.path.join(HERE, "..", "import", "writers", "write-captures.mjs")
-    subprocess.run(["node", script, "warcio", spec, out], check=True, env=dict(os.environ, TESSIVO_NPM=ARGS.npm))
-    os.remove(spec)
+    subprocess.run(["node", script, "warcio", listing, out], check=True, env=dict(os.environ, TESSIVO_NPM=ARGS.npm))
+    os.remove(listing)
 
 
 def response(url, date, body, ctype="text/plain", status="200 OK", headers=()):
