@@ -288,6 +288,7 @@ Answer PackageServer::route(const std::string& method, const std::string& url, c
   Served s;
   s.method = method;
   s.url = url;
+  if (method == "POST") s.body = body;
   // Resolution reads the player's process-wide state: one at a time. The
   // entry's bytes are read after, by the caller, with no lock held.
   std::lock_guard<std::mutex> lock(mutex_);

@@ -46,6 +46,7 @@ struct ServerOptions {
 struct Served {
   std::string method;
   std::string url;
+  std::string body;     // a POST's body, as sent
   int32_t entry = -1;   // -1: not in the package
   bool refused = false; // a scheme the player does not serve
   int64_t bytes = 0;
