@@ -68,6 +68,16 @@ int run(int (*command)(int, char**), std::vector<std::string> args) {
   return command(int(args.size()), argv.data());
 }
 
+// A title as a file name: what Windows refuses in one left out.
+std::string file_name_of(const std::string& title) {
+  std::string out;
+  for (unsigned char c : title)
+    if (c >= 32 && !std::strchr("<>:\"/\\|?*", c)) out += char(c);
+  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+  while (!out.empty() && out.front() == ' ') out.erase(0, 1);
+  return out;
+}
+
 }  // namespace
 
 std::string drop_help() {
@@ -88,7 +98,8 @@ bool is_drop(int argc, char** argv) {
 }
 
 std::string free_player_name(const std::string& input) {
-  std::string stem = stem_of(input);
+  std::string stem = file_name_of(capture::capture_title(input));
+  if (stem.empty()) stem = stem_of(input);
   // "capture/manifest.toml" gives "capture/capture.exe".
   if (ascii_lower(last_name(input)) == "manifest.toml") {
     std::string folder = last_name(folder_of(input));

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/file.h"
+#include "common/paths.h"
 #include "import/finish.h"
 #include "import/formats.h"
 #include "import/intake.h"
@@ -20,7 +21,7 @@ void Importer::add(const std::string& path) {
     const Format* format = format_of(path);
     if (!format)
       throw ImportError(path + ": at byte 0: not a capture this packer knows (" + format_names() + ")");
-    if (format->read == read_folder) return format->read(intake_.get(), path);
+    if (common::path_kind(path) == common::PathKind::folder) return format->read(intake_.get(), path);
     struct Done {
       Intake* intake;
       uint64_t size;

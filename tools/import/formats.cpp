@@ -27,13 +27,17 @@ bool warc(const std::string&, bool folder, const std::vector<uint8_t>& head) {
 bool arc(const std::string&, bool folder, const std::vector<uint8_t>& head) {
   return !folder && starts(head, "filedesc://");
 }
-bool wacz(const std::string&, bool folder, const std::vector<uint8_t>& head) { return !folder && is_zip(head); }
+bool wacz(const std::string& path, bool folder, const std::vector<uint8_t>& head) {
+  return !folder && is_zip(head) && !is_curation(path, folder, head);
+}
 bool har(const std::string&, bool folder, const std::vector<uint8_t>& head) {
   size_t k = starts(head, "\xEF\xBB\xBF") ? 3 : 0;
   while (k < head.size() && std::strchr(" \t\r\n", head[k])) ++k;
   return !folder && k < head.size() && head[k] == '{';
 }
-bool mirror(const std::string&, bool folder, const std::vector<uint8_t>&) { return folder; }
+bool mirror(const std::string& path, bool folder, const std::vector<uint8_t>& head) {
+  return folder && !is_curation(path, folder, head);
+}
 
 }  // namespace
 
@@ -47,6 +51,10 @@ const std::vector<Format>& formats() {
       {"HAR", "HAR files", {".har"}, har, read_har},
       {"a mirrored folder", "mirrored folders laid out as HOST/PATH (wget -x or --mirror, httrack)", {}, mirror,
        read_folder},
+      {"a Flashpoint curation",
+       "Flashpoint curations of Flash games: a folder or .zip with meta.yaml (or\n"
+       "    meta.txt) and content/HOST/PATH; its launch command is the first movie",
+       {".zip"}, is_curation, read_curation, curation_title},
   };
   return table;
 }
@@ -71,6 +79,15 @@ std::string format_help() {
   std::string out;
   for (const Format& f : formats()) out += std::string("  - ") + f.help + "\n";
   return out;
+}
+
+std::string capture_title(const std::string& path) {
+  try {
+    const Format* f = format_of(path);
+    return f && f->title ? f->title(path) : "";
+  } catch (const std::exception&) {
+    return "";  // the import says what is wrong with it
+  }
 }
 
 std::string strip_capture_extension(const std::string& name) {

@@ -39,6 +39,10 @@ std::string format_names();
 // The formats' help lines, each as "  - LINE\n".
 std::string format_help();
 
+// The title a player made from the capture is named after, or "" (also
+// when the capture cannot be read).
+std::string capture_title(const std::string& path);
+
 // name without the longest extension of any format ("site.warc.gz" ->
 // "site"); name when none fits or nothing would be left.
 std::string strip_capture_extension(const std::string& name);

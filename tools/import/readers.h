@@ -2,7 +2,9 @@
 // intake. The table of formats (formats.h) says which reads what.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "import/stream.h"
 
@@ -29,5 +31,12 @@ void read_har_input(Intake* intake, Input* input, const std::string& path, size_
 
 // A folder mirrored as HOST/PATH (wget -x or --mirror, httrack).
 void read_folder(Intake* intake, const std::string& path);
+
+// A Flashpoint curation, a folder or a ZIP: its launch command is the first
+// movie; a platform or application other than Flash is refused.
+bool is_curation(const std::string& path, bool folder, const std::vector<uint8_t>& head);
+void read_curation(Intake* intake, const std::string& path);
+// Its title, or "" (throws ImportError when its meta cannot be read).
+std::string curation_title(const std::string& path);
 
 }  // namespace capture
