@@ -1,5 +1,5 @@
 // The importer's decisions after reading, in one table: which movie comes
-// first and why, and what becomes of redirects. Captures are HAR text
+// first and why, what becomes of redirects, what the filters keep. Captures are HAR text
 // made here; only the rules' outcomes are compared.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -43,6 +43,7 @@ TEST(Decisions, FirstMovieAndRedirects) {
     std::string first, reason;
     std::vector<std::string> entries;  // "URL" or "URL <- ALTERNATE", as packed
     std::vector<std::string> said;     // in notes or redirects, each a part of one
+    std::vector<std::string> include = {}, exclude = {};
   };
   const std::string page = "<object data='m/missing.swf' width='10' height='10'></object>";
   const std::vector<Case> cases = {
@@ -71,6 +72,11 @@ TEST(Decisions, FirstMovieAndRedirects) {
        {"http://h.test/a.swf", "http://h.test/b.swf"},
        {"http://h.test/gone -> http://h.test/nowhere: not kept: the target is not in the capture",
         "http://h.test/a.swf -> http://h.test/b.swf: not kept: that URL is served already"}},
+      {"an exclude inside an include wins",
+       {{"http://h.test/a.swf", 200, kSwf, "FWS a", ""}, {"http://h.test/x/b.swf", 200, kSwf, "FWS b", ""},
+        {"http://o.test/c.swf", 200, kSwf, "FWS c", ""}},
+       "", "http://h.test/a.swf", "the first SWF response in the capture", {"http://h.test/a.swf"}, {},
+       {"http://h.test/"}, {"http://H.TEST/x/"}},
   };
   const fs::path dir = fs::temp_directory_path() / ("decisions-test-" + std::to_string(getpid()));
   for (const Case& c : cases) {
@@ -78,6 +84,8 @@ TEST(Decisions, FirstMovieAndRedirects) {
     Options options;
     options.work_dir = dir.string();
     options.start = c.start;
+    options.includes = c.include;
+    options.excludes = c.exclude;
     Importer importer(options);
     importer.add_har_text(har(c.capture), "t.har");
     const Result r = importer.finish();
