@@ -77,6 +77,10 @@ TEST(Decisions, FirstMovieAndRedirects) {
         {"http://o.test/c.swf", 200, kSwf, "FWS c", ""}},
        "", "http://h.test/a.swf", "the first SWF response in the capture", {"http://h.test/a.swf"}, {},
        {"http://h.test/"}, {"http://H.TEST/x/"}},
+      {"a redirect from a URL left out is no alternate",
+       {{"http://h.test/old", 301, "", "", "http://h.test/a.swf"}, {"http://h.test/a.swf", 200, kSwf, "FWS a", ""}},
+       "", "http://h.test/a.swf", "the first SWF response in the capture", {"http://h.test/a.swf"}, {}, {},
+       {"http://h.test/old"}},
   };
   const fs::path dir = fs::temp_directory_path() / ("decisions-test-" + std::to_string(getpid()));
   for (const Case& c : cases) {

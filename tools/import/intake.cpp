@@ -172,9 +172,11 @@ void Intake::settle_deferred() {
 bool Intake::admit(const std::string& url, int status, const Headers& headers, const std::string& location,
                    const std::string& where) {
   Decision d = decide(url, status, headers, location);
-  if (d.verdict == Verdict::redirect) redirects_.push_back({url, d.target, where});
-  if (d.verdict != Verdict::keep) return skip(d.reason), false;
-  return !filtered(url);
+  if (d.verdict == Verdict::skip) return skip(d.reason), false;
+  // A URL the filters leave out is not served as a redirect's alternate either.
+  if (filtered(url)) return false;
+  if (d.verdict == Verdict::redirect) return redirects_.push_back({url, d.target, where}), skip(d.reason), false;
+  return true;
 }
 
 bool length_fits(const Headers& headers, uint64_t stored) {
