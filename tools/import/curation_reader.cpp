@@ -38,8 +38,8 @@ bool zip_meta(const std::vector<ZipMember>& members, const ZipMember** meta, std
       for (const ZipMember& m : members) {
         const size_t slash = m.name.find('/');
         const std::string last = slash == std::string::npos ? m.name : m.name.substr(slash + 1);
-        const bool at_depth = depth == 0 ? slash == std::string::npos
-                                         : slash != std::string::npos && m.name.find('/', slash + 1) == std::string::npos;
+        const bool one_down = slash != std::string::npos && m.name.find('/', slash + 1) == std::string::npos;
+        const bool at_depth = depth == 0 ? slash == std::string::npos : one_down;
         if (at_depth && ascii_lower(last) == name) {
           *meta = &m;
           *prefix = depth == 0 ? "" : m.name.substr(0, slash + 1);

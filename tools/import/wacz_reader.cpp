@@ -53,7 +53,8 @@ void read_wacz(Intake* intake, const std::string& path) {
     }
     std::unique_ptr<Input> in = open_zip_member(path, m);
     if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
-      intake->accepted(name, magic[0] == 0x1f ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
+      intake->accepted(name, magic[0] == 0x1f ? "gzip told by its bytes, not its name"
+                                              : "named .gz, but not compressed");
     if (magic[0] == 0x1f && magic[1] == 0x8b) {
       InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, name);
       in.reset(gz);
