@@ -17,6 +17,7 @@
 #include "common/progress.h"
 #include "common/utf.h"
 #include "import/capture.h"
+#include "import/formats.h"
 #include "pack/build.h"
 #include "pack/manifest.h"
 
@@ -36,23 +37,26 @@ namespace {
 using capture::ImportError;
 using common::utf16_to_utf8;
 
-const cli::Help kHelp = {
-    "import",
-    "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
-    "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
-    "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
-    "                   [--strict] [--no-browser] [--json]\n",
-    "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
-    "pack build) from captures: WARC files (.warc, .warc.gz, 1.0 and 1.1 and the\n"
-    "early 0.17 and 0.18), ARC files (.arc, .arc.gz), WACZ files, HAR files and\n"
-    "mirrored folders laid out as HOST/PATH (wget -x or --mirror, httrack).\n"
-    "Records are streamed, never held whole. A damaged record, request or\n"
-    "response (a WARC digest or HTTP Content-Length that does not match, a cut\n"
-    "or broken gzip member, a file cut short, a WACZ member failing its CRC-32),\n"
-    "a faulty HAR entry and a response without a sure request (its POST key\n"
-    "unknown) are skipped with a warning and reading goes on; --strict refuses\n"
-    "instead.\n",
-    20,
+// The formats' lines come from the importer's table of formats.
+const cli::Help& help() {
+  static const std::string about =
+      "Makes a player (-o) and/or an editable manifest folder (--manifest, for\n"
+      "pack build) from captures:\n" +
+      capture::format_help() +
+      "Records are streamed, never held whole. A damaged record, request or\n"
+      "response (a WARC digest or HTTP Content-Length that does not match, a cut\n"
+      "or broken gzip member, a file cut short, a WACZ member failing its CRC-32),\n"
+      "a faulty HAR entry and a response without a sure request (its POST key\n"
+      "unknown) are skipped with a warning and reading goes on; --strict refuses\n"
+      "instead.\n";
+  static const cli::Help h = {
+      "import",
+      "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
+      "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
+      "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
+      "                   [--strict] [--no-browser] [--json]\n",
+      about.c_str(),
+      20,
     "Kept: status 200 (203, and 206 only when it holds the whole file), bodies\n"
     "with chunked transfer coding and gzip or deflate content coding undone"
 #ifdef TESSIVO_HAVE_BROTLI
@@ -65,6 +69,8 @@ const cli::Help kHelp = {
     "its target's alternate URL where it can.\n"
     "\n"
     "Exit codes: 0 done, 1 the import failed (nothing written), 2 bad usage.\n"};
+  return h;
+}
 
 struct Request {
   capture::Options options;
@@ -126,7 +132,7 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
     r->inputs.push_back(a);
     return "";
   };
-  if (!cli::parse_options(kHelp, table, argc, argv, operand, rc)) return false;
+  if (!cli::parse_options(help(), table, argc, argv, operand, rc)) return false;
   const std::string error = check_values(r);
   if (error.empty()) return true;
   *rc = cli::usage_error("import", error);

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "common/paths.h"
 #include "common/utf.h"
+#include "import/formats.h"
 
 namespace cli {
 namespace {
@@ -53,9 +54,9 @@ std::string stem_of(const std::string& input) {
   std::string name = last_name(input);
   if (path_kind(input) == PathKind::folder) return name;
   std::string lower = ascii_lower(name);
-  for (const char* ext : {".warc.gz", ".arc.gz", ".warc", ".arc", ".wacz", ".har", ".toml"})
-    if (ends_with(lower, ext) && lower.size() > std::strlen(ext))
-      return name.substr(0, name.size() - std::strlen(ext));
+  if (ends_with(lower, ".toml") && lower.size() > 5) return name.substr(0, name.size() - 5);
+  const std::string stripped = capture::strip_capture_extension(name);
+  if (stripped != name) return stripped;
   size_t dot = name.rfind('.');
   return dot == 0 || dot == std::string::npos ? name : name.substr(0, dot);
 }
@@ -67,26 +68,38 @@ int run(int (*command)(int, char**), std::vector<std::string> args) {
   return command(int(args.size()), argv.data());
 }
 
+// A title as a file name: what Windows refuses in one left out.
+std::string file_name_of(const std::string& title) {
+  std::string out;
+  for (unsigned char c : title)
+    if (c >= 32 && !std::strchr("<>:\"/\\|?*", c)) out += char(c);
+  while (!out.empty() && (out.back() == ' ' || out.back() == '.')) out.pop_back();
+  while (!out.empty() && out.front() == ' ') out.erase(0, 1);
+  return out;
+}
+
 }  // namespace
 
-const char kDropHelp[] =
-    "pack makes a Tessivo player (one .exe) from a captured Flash site.\n"
-    "\n"
-    "Drop onto pack.exe, or onto a shortcut to it:\n"
-    "  captures (WARC, WARC.gz, WACZ, HAR files or a mirrored folder)\n"
-    "      the player is written beside the first, named after it\n"
-    "      (site.warc.gz gives site.exe, or site (2).exe when that exists);\n"
-    "  a manifest (.toml)   builds the player it describes, beside it;\n"
-    "  a player (.exe)      lists what it holds and audits it.\n"
-    "\n"
-    "From a command prompt, pack --help shows every command and option.\n";
+std::string drop_help() {
+  return "pack makes a Tessivo player (one .exe) from a captured Flash site.\n"
+         "\n"
+         "Drop onto pack.exe, or onto a shortcut to it:\n"
+         "  captures (" + capture::format_names() + ")\n"
+         "      the player is written beside the first, named after it\n"
+         "      (site.warc.gz gives site.exe, or site (2).exe when that exists);\n"
+         "  a manifest (.toml)   builds the player it describes, beside it;\n"
+         "  a player (.exe)      lists what it holds and audits it.\n"
+         "\n"
+         "From a command prompt, pack --help shows every command and option.\n";
+}
 
 bool is_drop(int argc, char** argv) {
   return argc >= 2 && argv[1][0] != '-' && path_kind(argv[1]) != PathKind::missing;
 }
 
 std::string free_player_name(const std::string& input) {
-  std::string stem = stem_of(input);
+  std::string stem = file_name_of(capture::capture_title(input));
+  if (stem.empty()) stem = stem_of(input);
   // "capture/manifest.toml" gives "capture/capture.exe".
   if (ascii_lower(last_name(input)) == "manifest.toml") {
     std::string folder = last_name(folder_of(input));

@@ -21,6 +21,6 @@ int run_drop(int argc, char** argv);
 std::string free_player_name(const std::string& input);
 
 // What pack.exe says when started with nothing, as by a double click.
-extern const char kDropHelp[];
+std::string drop_help();
 
 }  // namespace cli

@@ -74,7 +74,7 @@ const Command kCommands[] = {
     {"explain", command_explain, "PLAYER.exe URL [--post BODY | --post-file FILE] [--json]",
      "Tells what the player would answer for a request, and why."},
     {"import", command_import, "CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe] [...]",
-     "Makes a player from WARC, WACZ, HAR files or mirrored folders\n(pack import --help)."},
+     "Makes a player from captures of a site (pack import --help lists the\nformats it reads)."},
     {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict] [--run [--seconds N]]",
      "Lists the files the packaged movies name and what the player answers;\n"
      "--run merges what the movie asks for in Ruffle (Linux pack only)."},
@@ -168,7 +168,7 @@ std::string usage() {
 int run(int argc, char** argv) {
   // Started by Explorer: a double click gives no arguments, a drop gives paths.
   if (argc < 2 && cli::console_is_own()) {
-    std::fputs(cli::kDropHelp, stdout);
+    std::fputs(cli::drop_help().c_str(), stdout);
     cli::wait_if_own_console();
     return 0;
   }

@@ -1,5 +1,5 @@
 // The one rule that decides what a captured response becomes, whichever
-// reader found it (WARC, ARC, HAR, WACZ).
+// format's reader found it.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,7 @@
 
 namespace capture {
 
-// One captured response, as every reader (WARC, ARC, HAR, WACZ, folder)
-// gives it.
+// One captured response, as every format's reader gives it.
 struct Captured {
   std::string url;
   std::string where;         // input and offset or entry, for messages

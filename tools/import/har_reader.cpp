@@ -13,7 +13,8 @@
 #include "common/utf.h"
 #include "import/accept.h"
 #include "import/body.h"
-#include "import/capture.h"
+#include "import/intake.h"
+#include "import/readers.h"
 #include "import/json_spill.h"
 
 namespace capture {
@@ -128,14 +129,15 @@ int64_t line_of(Input* input, int64_t at) {
   return line;
 }
 
-}  // namespace
+class HarReader;
+void har_entry(Intake* intake, const json& e, const std::string& where, HarReader* reader);
 
 // Follows the parser's events: above log.entries it keeps only where it is;
 // each entry becomes a small tree, handed to har_entry when it closes.
-class Importer::HarReader : public json::json_sax_t {
+class HarReader : public json::json_sax_t {
  public:
-  HarReader(Importer* importer, JsonSpill* spill, const std::string& path)
-      : importer_(importer), spill_(spill), path_(path) {}
+  HarReader(Intake* intake, JsonSpill* spill, const std::string& path)
+      : intake_(intake), spill_(spill), path_(path) {}
   bool found_entries() const { return found_; }
 
   // A string field of the entry being handled.
@@ -309,19 +311,19 @@ class Importer::HarReader : public json::json_sax_t {
       ~Release() { reader->release_entry(); }
     } release{this};
     const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
-    importer_->current_ = where;
+    intake_->set_current(where);
     try {
-      if (!fault_.empty()) importer_->bad(where, fault_);
-      else if (skipping_) importer_->bad(where, "the entry takes more than 16 MiB besides its saved body");
-      else importer_->har_entry(entry_, where, this);
+      if (!fault_.empty()) intake_->bad(where, fault_);
+      else if (skipping_) intake_->bad(where, "the entry takes more than 16 MiB besides its saved body");
+      else har_entry(intake_, entry_, where, this);
     } catch (const json::exception& e) {
-      importer_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
+      intake_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
     } catch (const FieldTooLarge& f) {
-      importer_->bad(where, f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
+      intake_->bad(where, f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
                                 std::to_string(pack::entry_text_limit()),
                      "too large for the player");
     }
-    importer_->report(uint64_t(spill_->consumed()));
+    intake_->report(uint64_t(spill_->consumed()));
   }
 
   void release_entry() {
@@ -332,7 +334,7 @@ class Importer::HarReader : public json::json_sax_t {
     entry_ = json();
   }
 
-  Importer* importer_;
+  Intake* intake_;
   JsonSpill* spill_;
   const std::string path_;
   std::vector<Role> frames_;  // the top object, log and its entries, as far as open
@@ -352,24 +354,16 @@ class Importer::HarReader : public json::json_sax_t {
   int64_t index_ = 0;
 };
 
-void Importer::add_har(const std::string& path) {
-  FileInput in(path);
-  add_har_input(&in, path, 64 << 10);
-}
+}  // namespace
 
-void Importer::add_har_text(const std::string& text, const std::string& path, size_t spill_above) {
-  MemoryInput in(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  add_har_input(&in, path, spill_above);
-}
-
-void Importer::add_har_input(Input* input, const std::string& path, size_t spill_above) {
-  JsonSpill spill(input, options_.work_dir, spill_above);
-  HarReader reader(this, &spill, path);
+void read_har_input(Intake* intake, Input* input, const std::string& path, size_t spill_above) {
+  JsonSpill spill(input, intake->options().work_dir, spill_above);
+  HarReader reader(intake, &spill, path);
   try {
     json::sax_parse(JsonSpill::Iterator(&spill), JsonSpill::Iterator(), &reader);
   } catch (const JsonFault& f) {
     // Nothing after it can be read; the entries before it stand.
-    bad(path + ":" + std::to_string(line_of(input, f.offset)),
+    intake->bad(path + ":" + std::to_string(line_of(input, f.offset)),
         "not valid JSON (byte " + std::to_string(f.offset) + ")" + (f.why.empty() ? "" : ": " + f.why) +
             "; nothing after it is read",
         "damaged record");
@@ -377,17 +371,19 @@ void Importer::add_har_input(Input* input, const std::string& path, size_t spill
   if (!reader.found_entries()) throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
 }
 
-void Importer::har_entry(const json& e, const std::string& where, HarReader* reader) {
+namespace {
+
+void har_entry(Intake* intake, const json& e, const std::string& where, HarReader* reader) {
   auto text = [reader](const json& j, const char* field) { return reader->text(j, field); };
   const json& req = e.at("request");
   const json& res = e.at("response");
   Captured c;
   c.url = text(req.at("url"), "request.url");
   c.where = where;
-  if (!is_web_url(c.url)) return skip("not an http or https URL");
+  if (!is_web_url(c.url)) return intake->skip("not an http or https URL");
   int64_t status;
   if (!whole_number(res.at("status"), 0, 999, &status))
-    return bad(where, "response.status is not a whole number from 0 to 999");
+    return intake->bad(where, "response.status is not a whole number from 0 to 999");
   c.status = int(status);
   if (res.contains("headers"))
     for (const auto& h : res["headers"])
@@ -397,7 +393,7 @@ void Importer::har_entry(const json& e, const std::string& where, HarReader* rea
   if (c.method == "POST" && req.contains("postData")) {
     const json& post = req["postData"];
     if (!(post.contains("text") && post["text"].is_string()) && post.contains("params"))
-      accepted(where, "HAR form saved as params, joined again");
+      intake->accepted(where, "HAR form saved as params, joined again");
     c.request_body = har_post_body(post, text);
   }
   const json& content = res.at("content");
@@ -414,13 +410,20 @@ void Importer::har_entry(const json& e, const std::string& where, HarReader* rea
     const std::string encoding = reader->text_or(content, "encoding", "response.content.encoding");
     if (encoding == "base64") decoded.reset(new Base64Input(saved.get()));
     else if (!encoding.empty())
-      return bad(where, "response.content.encoding \"" + encoding + "\" is not base64", "undecodable");
+      return intake->bad(where, "response.content.encoding \"" + encoding + "\" is not base64", "undecodable");
     body.reset(new Reader(decoded ? decoded.get() : saved.get()));
     c.body = body.get();
   }
   Item item;
-  Payload payload;
-  if (take(c, &item, &payload)) keep(item);
+  Intake::Payload payload;
+  if (intake->take(c, &item, &payload)) intake->keep(item);
+}
+
+}  // namespace
+
+void read_har(Intake* intake, const std::string& path) {
+  FileInput in(path);
+  read_har_input(intake, &in, path, 64 << 10);
 }
 
 }  // namespace capture

@@ -1,0 +1,71 @@
+#include <memory>
+
+#include <nlohmann/json.hpp>
+
+#include "common/utf.h"
+#include "import/intake.h"
+#include "import/readers.h"
+#include "import/zip.h"
+
+namespace capture {
+
+void read_wacz(Intake* intake, const std::string& path) {
+  std::vector<ZipMember> members = read_zip_directory(path);
+  bool any = false;
+  // Damage that the member's own framing would not show (a stored plain
+  // WARC) shows in its CRC-32; such a member is skipped whole.
+  auto sound = [&](const ZipMember& m) {
+    std::string why = zip_member_fault(path, m);
+    if (!why.empty())
+      intake->bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
+    return why.empty();
+  };
+  std::string& start_page = intake->start_page;
+  for (const ZipMember& m : members) {
+    if (m.name == "pages/pages.jsonl" && start_page.empty() && sound(m)) {
+      std::unique_ptr<Input> in = open_zip_member(path, m);
+      Reader reader(in.get());
+      std::string line;
+      int n = 0;
+      bool more = true;
+      while (start_page.empty() && more) {
+        more = reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)");
+        if (line.empty()) continue;
+        ++n;
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (j.is_discarded())
+          throw ImportError(path + ": pages/pages.jsonl: line " + std::to_string(n) + ": not JSON");
+        if (j.is_object() && j.contains("url") && j["url"].is_string()) start_page = j["url"];
+      }
+    }
+  }
+  for (const ZipMember& m : members) {
+    if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
+    any = true;
+    if (!sound(m)) continue;
+    std::string name = path + " (" + m.name + ")";
+    // gzip or not by its first bytes, whatever the member's name says.
+    uint8_t magic[2] = {0, 0};
+    {
+      std::unique_ptr<Input> peek = open_zip_member(path, m);
+      peek->read(magic, 1);
+      peek->read(magic + 1, 1);
+    }
+    std::unique_ptr<Input> in = open_zip_member(path, m);
+    if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
+      intake->accepted(name, magic[0] == 0x1f ? "gzip told by its bytes, not its name"
+                                              : "named .gz, but not compressed");
+    if (magic[0] == 0x1f && magic[1] == 0x8b) {
+      InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, name);
+      in.reset(gz);
+      read_records(intake, in.get(), name + " (uncompressed)", nullptr, gz);
+    } else {
+      read_records(intake, in.get(), name, nullptr);
+    }
+    intake->report(uint64_t(m.header_offset + m.compressed));
+  }
+  if (!any)
+    throw ImportError(path + ": at byte 0: a ZIP with no member under archive/, so not a WACZ");
+}
+
+}  // namespace capture
