@@ -192,6 +192,7 @@ void Importer::lenience(const std::string& where, unsigned bits) {
 }
 
 bool Importer::filtered(const std::string& url) {
+  if (originals_only_) return false;
   std::string l = ascii_lower(url);
   auto under = [&](const std::string& prefix) { return l.compare(0, prefix.size(), ascii_lower(prefix)) == 0; };
   for (const std::string& p : options_.excludes)
@@ -439,7 +440,7 @@ void Importer::keep_payload(const RecordHead& head, const std::string& uri, Item
   if (!date.empty()) by_uri_date_[uri + '\n' + date] = payload;
   std::string digest = header(head.headers, "WARC-Payload-Digest");
   if (!digest.empty()) by_digest_[digest] = payload;
-  keep(item);
+  if (!originals_only_) keep(item);
 }
 
 void Importer::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index,
@@ -449,6 +450,7 @@ void Importer::record(const RecordHead& head, BlockInput* block, const std::stri
   const std::string where = name + ": record at byte " + std::to_string(head.offset);
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
+  if (originals_only_ && type != "response" && type != "resource") return;
   if (!is_web_url(uri)) {
     if (type != "request") skip("not an http or https URL");
     return;
@@ -567,7 +569,7 @@ bool Importer::response(const RecordHead& head, Reader* http_reader, const Block
 bool Importer::admit(const std::string& url, int status, const Headers& headers, const std::string& location,
                      const std::string& where) {
   Decision d = decide(url, status, headers, location);
-  if (d.verdict == Verdict::redirect) redirects_.push_back({url, d.target, where});
+  if (d.verdict == Verdict::redirect && !originals_only_) redirects_.push_back({url, d.target, where});
   if (d.verdict != Verdict::keep) return skip(d.reason), false;
   return !filtered(url);
 }

@@ -93,6 +93,10 @@ class Importer {
   // payload files that no entry keeps. Throws ImportError.
   Result finish();
 
+  // While on, records are read only as the originals that revisits name:
+  // their payloads are kept for that, whatever the filters, as no entry.
+  void set_originals_only(bool on) { originals_only_ = on; }
+
  private:
   struct Payload {
     std::string file;
@@ -179,6 +183,7 @@ class Importer {
   std::vector<std::string> tally_order_;
   std::string current_;  // the record being read, for out-of-memory messages
   uint64_t read_before_ = 0;  // bytes of the inputs read whole
+  bool originals_only_ = false;
   void report(uint64_t within);
 };
 
