@@ -165,6 +165,7 @@ class CdxTest(unittest.TestCase):
         self.assertRegex(r.stdout.decode(), r"read \d+ of \d+ bytes of the capture files")
         _, j, err = self.player("y.exe", FIX.warcs, "--cdx", os.path.join(FIX.dir, "coll.cdxj"),
                                 "--prefix", FIX.root + "game1/")
+        self.assertEqual(j["warnings"], [], err)
         again = [e for e in j["entries"] if e["url"] == FIX.root + "game1/again.swf"]
         self.assertEqual([e["size"] for e in again], [len(FIX.shared)], err)
         self.assertNotIn(FIX.root + "game2/shared.swf", [e["url"] for e in j["entries"]])
