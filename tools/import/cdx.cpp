@@ -406,7 +406,8 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
     r.total += uint64_t(p.size);
     std::error_code ec;
     if (!fs::is_directory(common::fs_path(in), ec)) {
-      std::string magic = read_bytes(in, 0, 5, &r.read);
+      uint64_t peeked = 0;  // read again with the records
+      std::string magic = read_bytes(in, 0, 5, &peeked);
       p.gz = magic.compare(0, 2, "\x1f\x8b") == 0;
       p.indexed = p.gz || magic == "WARC/";
       if (p.indexed && given.empty())
@@ -432,13 +433,13 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
   for (Plan& p : plans) {
     if (!p.indexed) continue;
     if (p.lines.empty()) {
-      p.failed = "no line of the index names it";
+      p.failed = index_files.empty() ? "no CDX or CDXJ index given or found beside it" : "no line of the index names it";
       continue;
     }
     try {
       check_plan(&p);
     } catch (const Mismatch& m) {
-      p.failed = "at byte " + std::to_string(m.at) + ": " + m.why;
+      p.failed = "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why;
       continue;
     }
     p.wanted.assign(p.lines.size(), false);
@@ -466,13 +467,13 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
       try {
         verify(p, &r.read);
       } catch (const Mismatch& m) {
-        p.failed = "at byte " + std::to_string(m.at) + ": " + m.why;
+        p.failed = "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why;
       }
     }
     if (!p.indexed || !p.failed.empty()) {
       if (!p.failed.empty()) {
-        if (options.strict) throw ImportError(p.path + ": the index does not match: " + p.failed + " (--strict)");
-        failed.push_back(p.path + " " + p.failed);
+        if (options.strict) throw ImportError(p.path + ": " + p.failed + " (--strict)");
+        failed.push_back(p.path + ": " + p.failed);
       }
       importer->add(p.path);
       r.read += uint64_t(p.size);
@@ -491,8 +492,7 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
     }
   }
   if (!failed.empty()) {
-    std::string line = "the index does not match " + std::to_string(failed.size()) +
-                       " capture file(s), read whole instead: " + failed[0];
+    std::string line = "read whole, not through an index (" + std::to_string(failed.size()) + "): " + failed[0];
     for (size_t k = 1; k < failed.size() && k < 4; ++k) line += "; also " + failed[k];
     if (failed.size() > 4) line += "; ...";
     r.warnings.push_back(line);
