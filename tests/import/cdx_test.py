@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """pack import --prefix over a collection with a CDX or CDXJ index: a few
 games and a large filler fetched by wget from a loopback server, a revisit
-written by warcio, indexed by warcio's indexer. Only the game's records are
+written by warcio, indexed by warcio's indexer, and the WARCs in a WACZ
+made by js-wacz. Only the game's records are
 read, and the player is the one a full read with --include makes.
 
     cdx_test.py --pack PACK [--npm DIR] [unittest arguments]
@@ -107,6 +108,10 @@ class Fixtures:
             with open(os.path.join(self.dir, "coll." + fmt), "wb") as f:
                 subprocess.run(["node", cli, "cdx-index", "--format", fmt, *self.warcs], stdout=f, check=True,
                                timeout=300, cwd=coll)
+        # The same WARCs packed by js-wacz, its index inside.
+        self.wacz = os.path.join(self.dir, "coll.wacz")
+        subprocess.run([os.path.join(ARGS.npm, "node_modules", ".bin", "js-wacz"), "create", "--log-level", "warn",
+                        "-f", os.path.join(coll, "*.warc.gz"), "-o", self.wacz], check=True, timeout=300)
         self.stub = os.path.join(self.dir, "stub.exe")
         with open(self.stub, "wb") as f:
             f.write(bytes(40000))
@@ -146,6 +151,12 @@ class CdxTest(unittest.TestCase):
                     self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
                     self.same(exe, full)
                     self.assertEqual([e["url"] for e in j["entries"]], [e["url"] for e in whole["entries"]])
+            with self.subTest(prefix=prefix, wacz=True):
+                full, _, _ = self.player("full.exe", [FIX.wacz], "--include", FIX.root + prefix)
+                exe, j, err = self.player("wacz.exe", [FIX.wacz], "--prefix", FIX.root + prefix)
+                self.assertEqual(j["warnings"], [], err)
+                self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
+                self.same(exe, full)
         # Both POST answers, keyed by their requests' bodies; the redirect kept as an alternate.
         _, j, _ = self.player("g1.exe", wget_warcs, "--cdx", os.path.join(FIX.dir, "coll.cdx"),
                               "--prefix", FIX.root + "game1/")

@@ -96,6 +96,10 @@ class Importer {
   // While on, records are read only as the originals that revisits name:
   // their payloads are kept for that, whatever the filters, as no entry.
   void set_originals_only(bool on) { originals_only_ = on; }
+  // The page a WACZ names first, when none is known yet.
+  void set_start_page(const std::string& url) {
+    if (start_page_.empty()) start_page_ = url;
+  }
 
  private:
   struct Payload {

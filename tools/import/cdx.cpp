@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -14,6 +15,7 @@
 #include "common/url.h"
 #include "common/utf.h"
 #include "import/record.h"
+#include "import/zip.h"
 
 namespace fs = std::filesystem;
 
@@ -183,12 +185,13 @@ bool under(const IndexLine& l, const std::string& prefix, const std::string& pre
 
 // What one capture file gives: its index lines, in file order.
 struct Plan {
-  std::string path;
-  bool indexed = false, gz = false;
-  int64_t size = 0;
+  std::string path, name;  // the file read; the WARC's name as index lines give it
+  std::string member;      // a WACZ's member holding the WARC, or none
+  bool wacz = false, gz = false;
+  size_t input = 0;
+  int64_t start = 0, size = 0;  // where the WARC's bytes start and end in the file
   std::vector<IndexLine> lines;
   std::vector<bool> wanted, original;
-  std::string failed;  // why it is read whole
 };
 
 // The ranges to read: each wanted record with the unindexed records
@@ -199,7 +202,7 @@ std::vector<RangesInput::Range> ranges_of(const Plan& p, const std::vector<bool>
     if (!which[i]) continue;
     int64_t a = p.lines[i].offset, b = a + p.lines[i].length;
     if (around) {
-      a = i ? p.lines[i - 1].offset + p.lines[i - 1].length : 0;
+      a = i ? p.lines[i - 1].offset + p.lines[i - 1].length : p.start;
       b = i + 1 < p.lines.size() ? p.lines[i + 1].offset : p.size;
     }
     if (!out.empty() && a <= out.back().second) out.back().second = std::max(out.back().second, b);
@@ -344,22 +347,26 @@ std::string surt(const std::string& url) {
   return key + ")" + path;
 }
 
-std::vector<IndexLine> read_index(const std::string& path) {
-  std::unique_ptr<Input> in(new FileInput(path));
+namespace {
+
+// An index's lines, plain or gzip; open gives its bytes from the start.
+std::vector<IndexLine> read_index_from(const std::function<std::unique_ptr<Input>()>& open,
+                                       const std::string& name) {
+  std::unique_ptr<Input> in = open();
   uint8_t magic[2] = {0, 0};
   {
-    FileInput peek(path);
-    peek.read(magic, 1);
-    peek.read(magic + 1, 1);
+    std::unique_ptr<Input> peek = open();
+    peek->read(magic, 1);
+    peek->read(magic + 1, 1);
   }
-  if (magic[0] == 0x1f && magic[1] == 0x8b) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, path));
+  if (magic[0] == 0x1f && magic[1] == 0x8b) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, name));
   Reader reader(in.get());
   std::vector<IndexLine> out;
   std::vector<char> header;
   std::string text;
   int n = 0;
   for (bool more = true; more;) {
-    more = reader.line(&text, 1 << 20, path);
+    more = reader.line(&text, 1 << 20, name);
     ++n;
     if (std::vector<char> h = cdx_header(text); !h.empty()) header = h;
     IndexLine l;
@@ -371,18 +378,78 @@ std::vector<IndexLine> read_index(const std::string& path) {
   return out;
 }
 
+bool is_index_name(const std::string& name) {
+  for (const char* ext : {".cdx", ".cdxj", ".cdx.gz", ".cdxj.gz"})
+    if (ends_with(ascii_lower(name), ext)) return true;
+  return false;
+}
+
+// The WARCs a WACZ stores unpacked, each a plan over the WACZ's own bytes
+// with the lines of its own index; why it is to be read whole, or "".
+std::string add_wacz_plans(Importer* importer, const std::string& path, size_t input, std::vector<Plan>* plans) {
+  std::vector<ZipMember> members = read_zip_directory(path);
+  std::vector<IndexLine> lines;
+  for (const ZipMember& m : members) {
+    if (starts_with(m.name, "indexes/") && is_index_name(m.name)) {
+      std::vector<IndexLine> more =
+          read_index_from([&] { return open_zip_member(path, m); }, path + " (" + m.name + ")");
+      lines.insert(lines.end(), more.begin(), more.end());
+    }
+    if (m.name == "pages/pages.jsonl") {
+      std::unique_ptr<Input> in = open_zip_member(path, m);
+      Reader reader(in.get());
+      std::string line;
+      for (bool more = true; more;) {
+        more = reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)");
+        nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (j.is_object() && j.contains("url") && j["url"].is_string()) {
+          importer->set_start_page(j["url"]);
+          break;
+        }
+      }
+    }
+  }
+  if (lines.empty()) return "no index under indexes/";
+  const size_t first = plans->size();
+  uint64_t ignored = 0;
+  for (const ZipMember& m : members) {
+    if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
+    if (m.method != 0) return m.name + " is compressed in the ZIP";
+    std::string h = read_bytes(path, m.header_offset, 30, &ignored);
+    if (h.size() < 30) return m.name + ": no ZIP member header";
+    auto u16 = [&](size_t at) { return int64_t(uint8_t(h[at])) | int64_t(uint8_t(h[at + 1])) << 8; };
+    Plan p;
+    p.path = path;
+    p.member = m.name;
+    p.name = base_name(m.name);
+    p.wacz = true;
+    p.input = input;
+    p.start = m.header_offset + 30 + u16(26) + u16(28);
+    p.size = p.start + m.size;
+    p.gz = read_bytes(path, p.start, 2, &ignored) == "\x1f\x8b";
+    for (const IndexLine& l : lines)
+      if (base_name(l.filename) == p.name) {
+        p.lines.push_back(l);
+        p.lines.back().offset += p.start;
+      }
+    plans->push_back(std::move(p));
+  }
+  return plans->size() == first ? "no WARC under archive/" : "";
+}
+
+}  // namespace
+
+std::vector<IndexLine> read_index(const std::string& path) {
+  return read_index_from([&] { return std::unique_ptr<Input>(new FileInput(path)); }, path);
+}
+
 std::vector<std::string> indexes_beside(const std::string& warc) {
   std::vector<std::string> out;
   fs::path dir = common::fs_path(warc).parent_path();
   if (dir.empty()) dir = ".";
-  auto is_index = [](const std::string& name) {
-    for (const char* ext : {".cdx", ".cdxj", ".cdx.gz", ".cdxj.gz"})
-      if (ends_with(ascii_lower(name), ext)) return true;
-    return false;
-  };
   std::error_code ec;
   for (auto it = fs::directory_iterator(dir, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-    if (it->is_regular_file(ec) && is_index(it->path().filename().u8string()))
+    if (it->is_regular_file(ec) && is_index_name(it->path().filename().u8string()))
       out.push_back(common::utf8_path(it->path()));
   std::sort(out.begin(), out.end());
   // A collection laid out as WACZ unpacked: archive/ beside indexes/.
@@ -398,27 +465,35 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
                         const std::vector<std::string>& given) {
   IndexedRead r;
   std::vector<Plan> plans;
+  std::vector<std::string> whole(inputs.size());  // why an input is read whole; "-" needs no warning
   std::set<std::string> index_files(given.begin(), given.end());
-  for (const std::string& in : inputs) {
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    const std::string& in = inputs[k];
+    const int64_t size = int64_t(common::input_size(in));
+    r.total += uint64_t(size);
+    std::error_code ec;
+    uint64_t peeked = 0;  // read again with the records
+    std::string magic = fs::is_directory(common::fs_path(in), ec) ? "" : read_bytes(in, 0, 5, &peeked);
     Plan p;
     p.path = in;
-    p.size = int64_t(common::input_size(in));
-    r.total += uint64_t(p.size);
-    std::error_code ec;
-    if (!fs::is_directory(common::fs_path(in), ec)) {
-      uint64_t peeked = 0;  // read again with the records
-      std::string magic = read_bytes(in, 0, 5, &peeked);
-      p.gz = magic.compare(0, 2, "\x1f\x8b") == 0;
-      p.indexed = p.gz || magic == "WARC/";
-      if (p.indexed && given.empty())
+    p.name = base_name(in);
+    p.input = k;
+    p.size = size;
+    if (magic.compare(0, 2, "\x1f\x8b") == 0 || magic == "WARC/") {
+      p.gz = magic[0] == '\x1f';
+      plans.push_back(p);
+      if (given.empty())
         for (const std::string& x : indexes_beside(in)) index_files.insert(x);
+    } else if (magic.compare(0, 4, "PK\x03\x04") == 0) {
+      whole[k] = add_wacz_plans(importer, in, k, &plans);
+    } else {
+      whole[k] = "-";
     }
-    plans.push_back(std::move(p));
   }
-  // Each line goes to the capture file its file name names.
+  // Each line goes to the WARC file its file name names.
   std::map<std::string, std::vector<size_t>> by_name;
   for (size_t k = 0; k < plans.size(); ++k)
-    if (plans[k].indexed) by_name[base_name(plans[k].path)].push_back(k);
+    if (!plans[k].wacz) by_name[plans[k].name].push_back(k);
   for (const std::string& x : index_files)
     for (IndexLine& l : read_index(x)) {
       auto it = by_name.find(base_name(l.filename));
@@ -428,18 +503,21 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
   std::vector<std::string> keys;
   for (const std::string& p : options.includes)
     keys.push_back(p.find('?') == std::string::npos ? surt(p) : "");
+  auto fail = [&](const Plan& p, const std::string& why) {
+    if (whole[p.input].empty()) whole[p.input] = (p.wacz ? p.name + ": " : "") + why;
+  };
   // The records wanted, then the originals of their revisits found by digest.
   std::set<std::string> revisited, had;
   for (Plan& p : plans) {
-    if (!p.indexed) continue;
     if (p.lines.empty()) {
-      p.failed = index_files.empty() ? "no CDX or CDXJ index given or found beside it" : "no line of the index names it";
+      fail(p, index_files.empty() && !p.wacz ? "no CDX or CDXJ index given or found beside it"
+                                             : "no line of the index names it");
       continue;
     }
     try {
       check_plan(&p);
     } catch (const Mismatch& m) {
-      p.failed = "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why;
+      fail(p, "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why);
       continue;
     }
     p.wanted.assign(p.lines.size(), false);
@@ -461,34 +539,42 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
       p.original[i] = !p.wanted[i] && l.mime != "warc/revisit" && revisited.count(l.digest) &&
                       !had.count(l.digest);
     }
-  std::vector<std::string> failed;
   for (Plan& p : plans) {
-    if (p.indexed && p.failed.empty()) {
-      try {
-        verify(p, &r.read);
-      } catch (const Mismatch& m) {
-        p.failed = "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why;
-      }
+    if (!whole[p.input].empty()) continue;
+    try {
+      verify(p, &r.read);
+    } catch (const Mismatch& m) {
+      fail(p, "the index does not match it at byte " + std::to_string(m.at - p.start) + ": " + m.why);
     }
-    if (!p.indexed || !p.failed.empty()) {
-      if (!p.failed.empty()) {
-        if (options.strict) throw ImportError(p.path + ": " + p.failed + " (--strict)");
-        failed.push_back(p.path + ": " + p.failed);
-      }
-      importer->add(p.path);
-      r.read += uint64_t(p.size);
+  }
+  std::vector<std::string> failed;
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    if (whole[k].empty()) continue;
+    if (whole[k] != "-") {
+      if (options.strict) throw ImportError(inputs[k] + ": " + whole[k] + " (--strict)");
+      failed.push_back(inputs[k] + ": " + whole[k]);
+    }
+  }
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    if (!whole[k].empty()) {
+      importer->add(inputs[k]);
+      r.read += common::input_size(inputs[k]);
       continue;
     }
-    const std::string name = p.path + (p.gz ? " (indexed records, uncompressed)" : " (indexed records)");
-    for (bool originals : {false, true}) {
-      std::vector<RangesInput::Range> ranges = ranges_of(p, originals ? p.original : p.wanted, !originals);
-      if (ranges.empty()) continue;
-      std::unique_ptr<Input> in(new RangesInput(p.path, ranges, &r.read));
-      InflateInput* z = nullptr;
-      if (p.gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, p.path));
-      importer->set_originals_only(originals);
-      importer->add_records(in.get(), name, nullptr, z);
-      importer->set_originals_only(false);
+    for (Plan& p : plans) {
+      if (p.input != k) continue;
+      const std::string name = p.path + (p.wacz ? " (" + p.member + ")" : "") +
+                               (p.gz ? " (indexed records, uncompressed)" : " (indexed records)");
+      for (bool originals : {false, true}) {
+        std::vector<RangesInput::Range> ranges = ranges_of(p, originals ? p.original : p.wanted, !originals);
+        if (ranges.empty()) continue;
+        std::unique_ptr<Input> in(new RangesInput(p.path, ranges, &r.read));
+        InflateInput* z = nullptr;
+        if (p.gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, p.path));
+        importer->set_originals_only(originals);
+        importer->add_records(in.get(), name, nullptr, z);
+        importer->set_originals_only(false);
+      }
     }
   }
   if (!failed.empty()) {
