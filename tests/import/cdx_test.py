@@ -112,6 +112,11 @@ class Fixtures:
         self.wacz = os.path.join(self.dir, "coll.wacz")
         subprocess.run([os.path.join(ARGS.npm, "node_modules", ".bin", "js-wacz"), "create", "--log-level", "warn",
                         "-f", os.path.join(coll, "*.warc.gz"), "-o", self.wacz], check=True, timeout=300)
+        # Lines that give the URL by its key alone.
+        with open(os.path.join(self.dir, "coll.cdx")) as f, open(os.path.join(self.dir, "keys.cdx"), "w") as out:
+            for line in f:
+                fields = line.split(" ")
+                out.write(" ".join(fields[:2] + ["-"] + fields[3:]))
         self.stub = os.path.join(self.dir, "stub.exe")
         with open(self.stub, "wb") as f:
             f.write(bytes(40000))
@@ -143,10 +148,10 @@ class CdxTest(unittest.TestCase):
         for prefix in ("game1/", "game2/"):
             full, whole, _ = self.player("full.exe", wget_warcs, "--include", FIX.root + prefix)
             self.assertEqual(whole["read_bytes"], whole["capture_bytes"])
-            for fmt in ("cdx", "cdxj"):
-                with self.subTest(prefix=prefix, fmt=fmt):
-                    exe, j, err = self.player(fmt + ".exe", wget_warcs, "--cdx",
-                                              os.path.join(FIX.dir, "coll." + fmt), "--prefix", FIX.root + prefix)
+            for index in ("coll.cdx", "coll.cdxj", "keys.cdx"):
+                with self.subTest(prefix=prefix, index=index):
+                    exe, j, err = self.player(index + ".exe", wget_warcs, "--cdx",
+                                              os.path.join(FIX.dir, index), "--prefix", FIX.root + prefix)
                     self.assertEqual(j["warnings"], [], err)
                     self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
                     self.same(exe, full)
