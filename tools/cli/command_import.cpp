@@ -130,7 +130,7 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
        nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->prefixes},
       {"--cdx", "INDEX",
        "the CDX or CDXJ index of the WARC files (repeatable);\ndefault with --prefix: *.cdx and *.cdxj beside them, or\n"
-       "indexes/index.cdx(j) beside their archive/ folder",
+       "indexes/index.cdx(j) beside their archive/ folder; a\nWACZ uses its own",
        nullptr, nullptr, "needs an index file", nullptr, nullptr, &r->cdx},
       {"--strict", nullptr, "a damaged or bad record, or a warning of the\nplayer's checks, fails the import",
        &r->options.strict},
