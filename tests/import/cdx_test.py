@@ -9,6 +9,7 @@ read, and the player is the one a full read with --include makes.
 """
 import argparse
 import base64
+import gzip
 import hashlib
 import http.server
 import json
@@ -102,11 +103,15 @@ class Fixtures:
         subprocess.run(["node", os.path.join(HERE, "writers", "write-captures.mjs"), "warcio", listing,
                         os.path.join(coll, "c.warc")], env=env, check=True, timeout=300)
         self.warcs = [os.path.join(coll, n) for n in ("a.warc.gz", "b.warc.gz", "b2.warc.gz", "c.warc")]
+        # wget's records uncompressed as well.
+        self.plain = os.path.join(coll, "a.warc")
+        with gzip.open(self.warcs[0]) as f, open(self.plain, "wb") as out:
+            shutil.copyfileobj(f, out)
         # Indexed by warcio's indexer, in both of its index formats.
         cli = os.path.join(ARGS.npm, "node_modules", "warcio", "dist", "cli.js")
         for fmt in ("cdx", "cdxj"):
             with open(os.path.join(self.dir, "coll." + fmt), "wb") as f:
-                subprocess.run(["node", cli, "cdx-index", "--format", fmt, *self.warcs], stdout=f, check=True,
+                subprocess.run(["node", cli, "cdx-index", "--format", fmt, *self.warcs, self.plain], stdout=f, check=True,
                                timeout=300, cwd=coll)
         # The same WARCs packed by js-wacz, its index inside.
         self.wacz = os.path.join(self.dir, "coll.wacz")
@@ -144,19 +149,19 @@ class CdxTest(unittest.TestCase):
         self.assertEqual(subprocess.run(["cmp", a, b]).returncode, 0, f"{a} and {b} differ")
 
     def test_prefix_reads_its_records_only_and_packs_what_include_packs(self):
-        wget_warcs = FIX.warcs[:3]
-        for prefix in ("game1/", "game2/"):
+        for prefix, wget_warcs in (("game1/", FIX.warcs[:3]), ("game2/", FIX.warcs[:3]),
+                                   ("game1/", [FIX.plain, *FIX.warcs[1:3]])):
             full, whole, _ = self.player("full.exe", wget_warcs, "--include", FIX.root + prefix)
             self.assertEqual(whole["read_bytes"], whole["capture_bytes"])
             for index in ("coll.cdx", "coll.cdxj", "keys.cdx"):
-                with self.subTest(prefix=prefix, index=index):
+                with self.subTest(prefix=prefix, index=index, first=wget_warcs[0]):
                     exe, j, err = self.player(index + ".exe", wget_warcs, "--cdx",
                                               os.path.join(FIX.dir, index), "--prefix", FIX.root + prefix)
                     self.assertEqual(j["warnings"], [], err)
                     self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
                     self.same(exe, full)
                     self.assertEqual([e["url"] for e in j["entries"]], [e["url"] for e in whole["entries"]])
-            with self.subTest(prefix=prefix, wacz=True):
+            with self.subTest(prefix=prefix, wacz=True, first=wget_warcs[0]):
                 full, _, _ = self.player("full.exe", [FIX.wacz], "--include", FIX.root + prefix)
                 exe, j, err = self.player("wacz.exe", [FIX.wacz], "--prefix", FIX.root + prefix)
                 self.assertEqual(j["warnings"], [], err)

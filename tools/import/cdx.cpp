@@ -171,8 +171,7 @@ void check_record(const std::string& path, IndexLine& l, bool gz, uint64_t* coun
     if (isize != uint32_t(whole)) throw Mismatch{l.offset, "the record does not end where its length says"};
   } else if (whole == uint64_t(l.length) + 4 &&
              read_bytes(path, l.offset + l.length, 4, counter) == "\r\n\r\n") {
-    // Some indexers leave the last record's closing blank lines out.
-    l.length += 4;
+    l.length += 4;  // as settle_end()
   } else if (whole != uint64_t(l.length) || read_bytes(path, l.offset + l.length - 4, 4, counter) != "\r\n\r\n") {
     throw Mismatch{l.offset, "the record does not end where its length says"};
   }
@@ -225,7 +224,19 @@ void check_plan(Plan* p) {
   }
 }
 
+// Indexers may leave a plain record's closing blank lines out of its
+// length; the range read after it then starts at the next record.
+void settle_end(Plan* p, size_t i, uint64_t* counter) {
+  IndexLine& l = p->lines[i];
+  const int64_t next = i + 1 < p->lines.size() ? p->lines[i + 1].offset : p->size;
+  if (!p->gz && l.offset + l.length + 4 <= next &&
+      read_bytes(p->path, l.offset + l.length, 4, counter) == "\r\n\r\n")
+    l.length += 4;
+}
+
 void verify(Plan& p, uint64_t* counter) {
+  for (size_t i = 1; i < p.lines.size(); ++i)
+    if (p.wanted[i] && !p.wanted[i - 1]) settle_end(&p, i - 1, counter);
   for (auto which : {&p.wanted, &p.original})
     for (size_t i = 0; i < p.lines.size(); ++i)
       if ((*which)[i]) check_record(p.path, p.lines[i], p.gz, counter);
