@@ -12,7 +12,6 @@
 #include "common/file.h"
 #include "common/paths.h"
 #include "common/progress.h"
-#include "common/url.h"
 #include "common/utf.h"
 #include "import/record.h"
 #include "import/zip.h"
@@ -375,16 +374,11 @@ std::vector<IndexLine> read_index_from(const std::function<std::unique_ptr<Input
   std::vector<IndexLine> out;
   std::vector<char> header;
   std::string text;
-  int n = 0;
   for (bool more = true; more;) {
     more = reader.line(&text, 1 << 20, name);
-    ++n;
     if (std::vector<char> h = cdx_header(text); !h.empty()) header = h;
     IndexLine l;
-    if (parse_index_line(text, header, &l)) {
-      l.line = n;
-      out.push_back(std::move(l));
-    }
+    if (parse_index_line(text, header, &l)) out.push_back(std::move(l));
   }
   return out;
 }

@@ -15,7 +15,6 @@ namespace capture {
 struct IndexLine {
   std::string urlkey, timestamp, url, mime, status, digest, filename, method;
   int64_t offset = -1, length = -1;
-  int line = 0;  // in the index file, for messages
 };
 
 // Parses one line of an index: the classic CDX (fields as a " CDX ..."
