@@ -18,6 +18,7 @@
 #include "common/utf.h"
 #include "import/capture.h"
 #include "import/formats.h"
+#include "import/cdx.h"
 #include "pack/build.h"
 #include "pack/manifest.h"
 
@@ -54,6 +55,7 @@ const cli::Help& help() {
       "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
       "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
       "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
+      "                   [--prefix URL]... [--cdx INDEX]...\n"
       "                   [--strict] [--no-browser] [--json]\n",
       about.c_str(),
       20,
@@ -79,6 +81,9 @@ struct Request {
   bool json = false, no_browser = false;
   bool size_given = false, mode_given = false;
   std::string size, mode;
+  std::vector<std::string> cdx, prefixes;
+  capture::IndexedRead indexed;  // bytes read, when an index chose them
+  bool by_index = false;
 };
 
 // The values that the table cannot check itself; a usage error, or "".
@@ -93,6 +98,9 @@ std::string check_values(Request* r) {
   }
   if (r->options.scheme != "http" && r->options.scheme != "https") return "--scheme is http or https";
   if (r->inputs.empty()) return "no capture given";
+  r->options.includes.insert(r->options.includes.end(), r->prefixes.begin(), r->prefixes.end());
+  r->by_index = !r->cdx.empty() || !r->prefixes.empty();
+  if (r->by_index && r->options.includes.empty()) return "--cdx needs --prefix or --include";
   if (r->out_path.empty() && r->manifest_dir.empty()) return "give -o OUT.exe, --manifest DIR or both";
   return "";
 }
@@ -123,6 +131,13 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
        nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->options.includes},
       {"--exclude", "PREFIX", "leave out URLs that start with this prefix (repeatable)", nullptr, nullptr,
        "needs a URL prefix", nullptr, nullptr, &r->options.excludes},
+      {"--prefix", "URL",
+       "like --include, and reads only those records of WARC\nfiles, by their places in a CDX or CDXJ index (repeatable)",
+       nullptr, nullptr, "needs a URL prefix", nullptr, nullptr, &r->prefixes},
+      {"--cdx", "INDEX",
+       "the CDX or CDXJ index of the WARC files (repeatable);\ndefault with --prefix: *.cdx and *.cdxj beside them, or\n"
+       "indexes/index.cdx(j) beside their archive/ folder; a\nWACZ uses its own",
+       nullptr, nullptr, "needs an index file", nullptr, nullptr, &r->cdx},
       {"--strict", nullptr, "a damaged or bad record, or a warning of the\nplayer's checks, fails the import",
        &r->options.strict},
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
@@ -401,6 +416,8 @@ void print_json_summary(const capture::Result& r, const Request& q) {
   j["notes"] = r.notes;
   j["output"] = q.out_path;
   j["manifest"] = q.manifest_dir;
+  j["read_bytes"] = q.indexed.read;
+  j["capture_bytes"] = q.indexed.total;
   std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
@@ -422,6 +439,9 @@ void print_summary(const capture::Result& r, const Request& q) {
   for (const std::string& d : r.dropped) std::printf("duplicate: %s\n", d.c_str());
   for (const std::string& d : r.redirects) std::printf("redirect: %s\n", d.c_str());
   if (!r.warnings.empty()) std::printf("warnings: %zu (shown on stderr)\n", r.warnings.size());
+  if (q.by_index)
+    std::printf("read %llu of %llu bytes of the capture files\n", (unsigned long long)q.indexed.read,
+                (unsigned long long)q.indexed.total);
   if (!q.out_path.empty()) std::printf("wrote %s\n", q.out_path.c_str());
   if (!q.manifest_dir.empty()) std::printf("wrote %s/manifest.toml\n", q.manifest_dir.c_str());
 }
@@ -444,9 +464,15 @@ int run(Request* q) {
     q->options.progress = &progress;
     q->options.warnings = stderr;
     capture::Importer importer(q->options);
-    for (const std::string& in : q->inputs) importer.add(in);
+    if (q->by_index) {
+      q->indexed = capture::add_indexed(&importer, q->options, q->inputs, q->cdx);
+    } else {
+      for (const std::string& in : q->inputs) importer.add(in);
+      q->indexed.read = q->indexed.total = total;
+    }
     progress.finish();
     capture::Result result = importer.finish();
+    for (const std::string& w : q->indexed.warnings) capture::warn(q->options, &result, w);
     write_outputs(*q, &result, &work);
     work.remove();
     if (q->json) print_json_summary(result, *q);

@@ -47,6 +47,12 @@ void Importer::add_har_text(const std::string& text, const std::string& path, si
 
 Result Importer::finish() { return finish_import(intake_.get()); }
 
+void Importer::set_originals_only(bool on) { intake_->originals_only = on; }
+
+void Importer::set_start_page(const std::string& url) {
+  if (intake_->start_page.empty()) intake_->start_page = url;
+}
+
 void warn(const Options& options, Result* result, const std::string& line) {
   result->warnings.push_back(line);
   if (options.progress) options.progress->interrupt();

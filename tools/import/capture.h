@@ -80,6 +80,12 @@ class Importer {
   // payload files that no entry keeps. Throws ImportError.
   Result finish();
 
+  // While on, records are read only as the originals that revisits name:
+  // their payloads are kept for that, whatever the filters, as no entry.
+  void set_originals_only(bool on);
+  // The page a WACZ names first, when none is known yet.
+  void set_start_page(const std::string& url);
+
  private:
   std::unique_ptr<Intake> intake_;
 };

@@ -116,6 +116,7 @@ void Intake::lenience(const std::string& where, unsigned bits) {
 }
 
 bool Intake::filtered(const std::string& url) {
+  if (originals_only) return false;
   std::string l = ascii_lower(url);
   auto under = [&](const std::string& prefix) { return l.compare(0, prefix.size(), ascii_lower(prefix)) == 0; };
   for (const std::string& p : options_.excludes)
@@ -175,7 +176,10 @@ bool Intake::admit(const std::string& url, int status, const Headers& headers, c
   if (d.verdict == Verdict::skip) return skip(d.reason), false;
   // A URL the filters leave out is not served as a redirect's alternate either.
   if (filtered(url)) return false;
-  if (d.verdict == Verdict::redirect) return redirects_.push_back({url, d.target, where}), skip(d.reason), false;
+  if (d.verdict == Verdict::redirect) {
+    if (!originals_only) redirects_.push_back({url, d.target, where});
+    return skip(d.reason), false;
+  }
   return true;
 }
 

@@ -86,6 +86,9 @@ class Intake {
   // A capture's own idea of its first page (a WACZ's pages list) or first
   // movie (a curation's launch command), and how the choice is worded.
   std::string start_page, start_movie, start_movie_reason;
+  // Records are read only as the originals that revisits name: their
+  // payloads are indexed for that, whatever the filters, and kept as no entry.
+  bool originals_only = false;
 
   void warn_tallies();
 

@@ -284,7 +284,7 @@ void RecordFile::keep_payload(const RecordHead& head, const std::string& uri, He
   if (!date.empty()) originals_->by_uri_date[uri + '\n' + date] = payload;
   std::string digest = header(head.headers, "WARC-Payload-Digest");
   if (!digest.empty()) originals_->by_digest[digest] = payload;
-  hold(std::move(held));
+  if (!in_->originals_only) hold(std::move(held));
 }
 
 void RecordFile::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index) {
@@ -292,6 +292,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, const std::st
   const std::string where = name + ": record at byte " + std::to_string(head.offset);
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
+  if (in_->originals_only && type != "response" && type != "resource") return;
   if (!is_web_url(uri)) {
     if (type != "request") in_->skip("not an http or https URL");
     return;
