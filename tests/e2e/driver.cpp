@@ -55,9 +55,11 @@ class DebugListener {
                      : nullptr;
     if (ready_ && data_ && view_) CreateThread(nullptr, 0, run, this, 0, nullptr);
   }
-  // The lines of process pid, once any still in the buffer have been read.
+  // The lines of process pid, once any still in the buffer have been read:
+  // a writer takes the buffer-ready event, which the listener sets again only
+  // when it has stored the text, so ready set means nothing is in flight.
   std::vector<std::string> take(DWORD pid) {
-    Sleep(100);
+    if (ready_ && WaitForSingleObject(ready_, 5000) == WAIT_OBJECT_0) SetEvent(ready_);
     EnterCriticalSection(&lock_);
     std::vector<std::string> mine, rest;
     for (auto& l : lines_) (l.first == pid ? mine : rest).push_back(l.second);
@@ -225,13 +227,25 @@ BOOL CALLBACK collect_text(HWND child, LPARAM param) {
   return TRUE;
 }
 
+// Reads the box once its text is there, answers OK and waits until it has gone.
 void answer_dialog(HWND dialog) {
+  DWORD start = GetTickCount();
   wchar_t caption[256] = {};
-  GetWindowTextW(dialog, caption, 256);
   std::wstring text;
-  EnumChildWindows(dialog, collect_text, reinterpret_cast<LPARAM>(&text));
+  do {
+    DWORD_PTR ignored;
+    SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored);
+    GetWindowTextW(dialog, caption, 256);
+    text.clear();
+    EnumChildWindows(dialog, collect_text, reinterpret_cast<LPARAM>(&text));
+  } while (text.empty() && IsWindow(dialog) && GetTickCount() - start < g_timeout_ms);
   out("messagebox: caption=\"%s\" text=\"%s\"\n", utf8(caption).c_str(), utf8(text.c_str()).c_str());
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  start = GetTickCount();
+  while (IsWindow(dialog) && IsWindowVisible(dialog) && GetTickCount() - start < g_timeout_ms) {
+    DWORD_PTR ignored;
+    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored)) Sleep(10);
+  }
 }
 
 bool process_alive() { return WaitForSingleObject(g_process.hProcess, 0) == WAIT_TIMEOUT; }
@@ -265,7 +279,7 @@ const char* state_name(bool present, bool checked, bool grayed) {
 
 // Another process's menu cannot be read everywhere (Wine keeps menus per
 // process); the stand-in control, which lives in the player, reads it then.
-void print_menu_states() {
+std::string menu_states() {
   HMENU menu = GetMenu(g_window);
   bool readable = GetMenuState(menu, 40001, MF_BYCOMMAND) != UINT(-1);
   DWORD_PTR bits = 0;
@@ -275,32 +289,53 @@ void print_menu_states() {
     if (stage)
       SendMessageTimeoutW(stage, STAGE_MENU_STATES, 0, 0, SMTO_ABORTIFHUNG, 5000, &bits);
   }
-  out("menu:");
+  std::string text = "menu:";
   for (UINT i = 0; i < 4; ++i) {
     UINT id = 40001 + i;
+    const char* name;
     if (readable) {
       UINT state = GetMenuState(menu, id, MF_BYCOMMAND);
-      out(" %u=%s", id, state_name(state != UINT(-1), state & MF_CHECKED, state & MF_GRAYED));
+      name = state_name(state != UINT(-1), state & MF_CHECKED, state & MF_GRAYED);
     } else {
       unsigned item = unsigned(bits >> (4 * i)) & 7;
-      out(" %u=%s", id, state_name(item & 1, item & 2, item & 4));
+      name = state_name(item & 1, item & 2, item & 4);
     }
+    text += " " + std::to_string(id) + "=" + name;
   }
-  out("\n");
+  return text + "\n";
 }
 
-void report_window() {
+std::string window_report() {
   wchar_t title[512] = {};
   GetWindowTextW(g_window, title, 512);
   RECT client = {}, frame = {};
   GetClientRect(g_window, &client);
   GetWindowRect(g_window, &frame);
-  out("title: %s\n", utf8(title).c_str());
-  out("client: %ldx%ld\n", client.right, client.bottom);
-  out("window: %ld,%ld,%ld,%ld\n", frame.left, frame.top, frame.right, frame.bottom);
-  out("maximized: %d\n", IsZoomed(g_window) ? 1 : 0);
-  print_menu_states();
+  char text[256];
+  std::snprintf(text, sizeof text, "client: %ldx%ld\nwindow: %ld,%ld,%ld,%ld\nmaximized: %d\n", client.right,
+                client.bottom, frame.left, frame.top, frame.right, frame.bottom, IsZoomed(g_window) ? 1 : 0);
+  return "title: " + utf8(title) + "\n" + text + menu_states();
 }
+
+// Waits until the player has done what it was asked and what that set off:
+// its thread answers a sent message only between the messages it handles, so
+// the window is settled once it has answered in turn with nothing left to
+// paint and the same state each time.
+std::string settle() {
+  DWORD start = GetTickCount();
+  std::string last, now;
+  int same = 0;
+  while (same < 2 && GetTickCount() - start < g_timeout_ms && process_alive()) {
+    DWORD_PTR ignored;
+    if (!SendMessageTimeoutW(g_window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored)) continue;
+    now = GetUpdateRect(g_window, nullptr, FALSE) ? std::string() : window_report();
+    same = !now.empty() && now == last ? same + 1 : 0;
+    last.swap(now);
+  }
+  return last.empty() ? window_report() : last;
+}
+
+void report_window() { out("%s", settle().c_str()); }
 
 // Waits until the main window shows, answering message boxes meanwhile.
 void wait_window() {
@@ -310,15 +345,14 @@ void wait_window() {
     Found found = {g_process.dwProcessId, nullptr, nullptr};
     EnumWindows(find_windows, reinterpret_cast<LPARAM>(&found));
     if (found.dialog) {
-      Sleep(100);  // let the text settle before reading it
       answer_dialog(found.dialog);
-      Sleep(200);
       continue;
     }
     if (found.main) {
       g_window = found.main;
       out("shown-after-ms: %lu\n", GetTickCount() - g_started);
-      Sleep(300);  // queued placement requests and the first paint
+      // Queued placement requests and the first paint.
+      WaitForInputIdle(g_process.hProcess, g_timeout_ms);
       report_window();
       return;
     }
@@ -519,9 +553,10 @@ std::vector<unsigned char> grab_client(int* width, int* height) {
 void capture(const std::string& path) {
   SetForegroundWindow(g_window);
   RedrawWindow(g_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  // A busy machine may paint late: the picture is taken once two grabs agree.
+  // A busy machine may paint late: the picture is taken once the player has
+  // painted and two grabs agree.
+  settle();
   int width = 0, height = 0;
-  Sleep(300);
   std::vector<unsigned char> rgb = grab_client(&width, &height);
   for (int tries = 0; tries < 20; ++tries) {
     Sleep(250);
@@ -561,19 +596,17 @@ void run_step(const std::string& step, const std::wstring& exe) {
   }
   if (step.rfind("menu:", 0) == 0) {
     PostMessageW(g_window, WM_COMMAND, WPARAM(std::atoi(step.c_str() + 5)), 0);
-    Sleep(400);
-    if (process_alive()) report_window();
+    std::string report = settle();
+    if (process_alive()) out("%s", report.c_str());
   } else if (step == "close") {
     PostMessageW(g_window, WM_CLOSE, 0, 0);
   } else if (step.rfind("resize:", 0) == 0) {
     int w = 0, h = 0;
     std::sscanf(step.c_str() + 7, "%dx%d", &w, &h);
     set_client_size(w, h);
-    Sleep(300);
     report_window();
   } else if (step == "maximize" || step == "minimize") {
     ShowWindow(g_window, step == "maximize" ? SW_MAXIMIZE : SW_MINIMIZE);
-    Sleep(300);
     report_window();
   } else if (step.rfind("capture:", 0) == 0) {
     capture(step.substr(8));
@@ -581,9 +614,9 @@ void run_step(const std::string& step, const std::wstring& exe) {
     HWND stage = nullptr;
     EnumChildWindows(g_window, find_stage, reinterpret_cast<LPARAM>(&stage));
     if (stage) PostMessageW(stage, STAGE_FAULT, 0, 0);
-    Sleep(500);
+    std::string report = settle();
     out("fault: %s alive=%d\n", stage ? "posted" : "no-stage", process_alive() ? 1 : 0);
-    if (process_alive()) report_window();
+    if (process_alive()) out("%s", report.c_str());
   } else {
     out("step %s: unknown\n", step.c_str());
   }
