@@ -301,7 +301,7 @@ class PageRequests(E2ETest):
     def test_flash_vars_and_base_come_before_the_movie(self):
         base = "http://cdn.test/assets/"
         exe = self.pack("vars.exe", [
-            {"url": "http://movies.test/site/movie.swf", "data": movie("load x.txt\n")},
+            {"url": "http://movies.test/site/movie.swf", "data": movie("load x.txt\nwait\n")},
             {"url": base + "x.txt", "data": b"relative to base"},
         ], mode="page-post", flash_vars="lang=en&level=3", base=base)
         run = self.play(exe)
