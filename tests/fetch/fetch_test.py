@@ -4,7 +4,10 @@
 the loopback: the sample movie, and a movie made here by haxe that asks for
 files that test how captures are chosen.
 
-    fetch_test.py --pack PACK --samples BUILD/samples --npm NPM_DIR [unittest arguments]
+    fetch_test.py --pack PACK --samples BUILD/samples --npm NPM_DIR [--native PACK] [unittest arguments]
+
+PACK may be a command line: "scripts/wine-run PREFIX pack.exe". --native
+names the Linux packer that imports the WARC pack.exe wrote.
 """
 import argparse
 import base64
@@ -12,6 +15,7 @@ import gzip
 import http.server
 import json
 import os
+import shlex
 import shutil
 import signal
 import socket
@@ -144,9 +148,9 @@ class Fixtures:
         return wayback_server.Archive(self.coll, ARGS.npm, dialect=dialect).start()
 
 
-def run_pack(*args, timeout=300):
-    return subprocess.run([ARGS.pack] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, timeout=timeout)
+def run_pack(*args, timeout=300, pack=None):
+    return subprocess.run(shlex.split(pack or ARGS.pack) + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True, timeout=timeout)
 
 
 def get(url, data=None, headers=None):
@@ -394,7 +398,7 @@ class FetchTest(unittest.TestCase):
         archive.faults["throttle"]["config.xml"] = 1000
         try:
             out = os.path.join(self.dir, "out.exe")
-            p = subprocess.Popen([ARGS.pack, "fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out,
+            p = subprocess.Popen(shlex.split(ARGS.pack) + ["fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out,
                                   "--seconds", "4", "--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
             # Refused twice: the rest of its round has answered by then.
             while sum("id_/" in path and "config.xml" in path for _, path, _ in list(archive.log)) < 2:
@@ -446,6 +450,7 @@ def main():
     parser.add_argument("--pack", required=True)
     parser.add_argument("--samples", required=True)
     parser.add_argument("--npm", required=True)
+    parser.add_argument("--native")
     ARGS, rest = parser.parse_known_args()
     FIX = Fixtures()
     try:
