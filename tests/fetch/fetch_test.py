@@ -7,7 +7,8 @@ files that test how captures are chosen.
     fetch_test.py --pack PACK --samples BUILD/samples --npm NPM_DIR [--native PACK] [unittest arguments]
 
 PACK may be a command line: "scripts/wine-run PREFIX pack.exe". --native
-names the Linux packer that imports the WARC pack.exe wrote.
+names the Linux packer that imports the WARC pack.exe wrote (PACK while it
+is not built).
 """
 import argparse
 import base64
@@ -443,6 +444,49 @@ class FetchTest(unittest.TestCase):
                 self.assertIn(text, r.stderr)
                 self.assertEqual(os.listdir(work), [])
         self.assertEqual(read(other), before)
+
+class StaticRoundsTest(unittest.TestCase):
+    """Where no browser can play the package (pack.exe; the Linux pack without
+    chromium), fetch says so once and follows the movies' texts alone."""
+
+    def test_static_rounds_and_rerun(self):
+        archive = FIX.archive()
+        work = tempfile.mkdtemp(dir=FIX.dir)
+        out, warc = os.path.join(work, "out.exe"), os.path.join(work, "out.warc.gz")
+        no_browser = [] if ARGS.native else ["--chromium", os.path.join(work, "no-chromium")]
+        fetch = lambda: run_pack("fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out, "--json",
+                                 *no_browser)
+        try:
+            r = fetch()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr.count("only the static rounds run"), 1, r.stderr)
+            s = json.loads(r.stdout)
+            self.assertEqual({u["url"]: (u["state"], u["found"]) for u in s["urls"]},
+                             {INTRO + "intro.swf": ("fetched", "start"), INTRO + "config.xml": ("fetched", "static"),
+                              INTRO + "swf/gallery.swf": ("fetched", "static"),
+                              INTRO + "missing.png": ("missing", "static")})
+            kept = {f["WARC-Target-URI"]: block.partition(b"\r\n\r\n")[2]
+                    for f, block in warc_records(warc) if f["WARC-Type"] == "response"}
+            self.assertEqual(kept, {INTRO + n: FIX.intro[n] for n in ("intro.swf", "config.xml", "swf/gallery.swf")})
+            player = read(out)
+            # The one import path, in the Linux pack too: the same player from the WARC.
+            again = os.path.join(work, "import.exe")
+            native = ARGS.native if ARGS.native and os.path.exists(ARGS.native) else None
+            i = run_pack("import", warc, "-o", again, pack=native)
+            self.assertEqual(i.returncode, 0, i.stderr)
+            self.assertEqual(read(again), player)
+
+            # A rerun asks the archive for nothing it has, and builds the same player.
+            before = len(archive.log)
+            r = fetch()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            s = json.loads(r.stdout)
+            self.assertEqual((s["fetched"], s["in_warc"], s["requests"]["replay"]), (0, 3, 0))
+            self.assertEqual([p for _, p, _ in archive.log[before:] if "id_/" in p], [])
+            self.assertEqual(read(out), player)
+        finally:
+            archive.stop()
+
 
 def main():
     global ARGS, FIX
