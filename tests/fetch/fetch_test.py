@@ -454,10 +454,13 @@ class StaticRoundsTest(unittest.TestCase):
 
     def test_static_rounds_and_rerun(self):
         archive = FIX.archive()
-        work = tempfile.mkdtemp(dir=FIX.dir)
-        out, warc = os.path.join(work, "out.exe"), os.path.join(work, "out.warc.gz")
+        # The WARC goes beside the output, named after it: a dot in a folder's name is no extension,
+        # and pack.exe is given the path as Windows writes it.
+        work = tempfile.mkdtemp(dir=FIX.dir, suffix=".d")
+        out, warc = os.path.join(work, "out"), os.path.join(work, "out.warc.gz")
+        out_arg = "Z:" + out.replace("/", "\\") if ARGS.native else out
         no_browser = [] if ARGS.native else ["--chromium", os.path.join(work, "no-chromium")]
-        fetch = lambda: run_pack("fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out, "--json",
+        fetch = lambda: run_pack("fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out_arg, "--json",
                                  *no_browser)
         try:
             r = fetch()

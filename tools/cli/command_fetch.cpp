@@ -1,6 +1,7 @@
 // pack fetch URL --archive ARCHIVE -o OUT.exe: a player straight from a web archive.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
@@ -51,9 +52,14 @@ bool parse_count(const std::string& text, int least, int most, int* out) {
 }
 
 std::string default_warc(const std::string& out, const std::string& manifest) {
+#ifdef _WIN32
+  const char* separators = "/\\";
+#else
+  const char* separators = "/";
+#endif
   std::string base = !out.empty() ? out : manifest;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  const size_t slash = base.find_last_of('/');
+  while (base.size() > 1 && std::strchr(separators, base.back())) base.pop_back();
+  const size_t slash = base.find_last_of(separators);
   const size_t dot = base.find_last_of('.');
   if (!out.empty() && dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
   return base + ".warc.gz";
