@@ -4,7 +4,11 @@
 the loopback: the sample movie, and a movie made here by haxe that asks for
 files that test how captures are chosen.
 
-    fetch_test.py --pack PACK --samples BUILD/samples --npm NPM_DIR [unittest arguments]
+    fetch_test.py --pack PACK --samples BUILD/samples --npm NPM_DIR [--native PACK] [unittest arguments]
+
+PACK may be a command line: "scripts/wine-run PREFIX pack.exe". --native
+names the Linux packer that imports the WARC pack.exe wrote (PACK while it
+is not built).
 """
 import argparse
 import base64
@@ -12,6 +16,7 @@ import gzip
 import http.server
 import json
 import os
+import shlex
 import shutil
 import signal
 import socket
@@ -144,9 +149,9 @@ class Fixtures:
         return wayback_server.Archive(self.coll, ARGS.npm, dialect=dialect).start()
 
 
-def run_pack(*args, timeout=300):
-    return subprocess.run([ARGS.pack] + list(args), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          text=True, timeout=timeout)
+def run_pack(*args, timeout=300, pack=None):
+    return subprocess.run(shlex.split(pack or ARGS.pack) + list(args), stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, text=True, timeout=timeout)
 
 
 def get(url, data=None, headers=None):
@@ -394,26 +399,29 @@ class FetchTest(unittest.TestCase):
         archive.faults["throttle"]["config.xml"] = 1000
         try:
             out = os.path.join(self.dir, "out.exe")
-            p = subprocess.Popen([ARGS.pack, "fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out,
-                                  "--seconds", "4", "--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            p = subprocess.Popen(shlex.split(ARGS.pack) + ["fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out,
+                                  "--seconds", "4", "--json"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 stdin=subprocess.DEVNULL, start_new_session=True)
             # Refused twice: the rest of its round has answered by then.
             while sum("id_/" in path and "config.xml" in path for _, path, _ in list(archive.log)) < 2:
                 self.assertIsNone(p.poll())
                 time.sleep(0.05)
-            p.send_signal(signal.SIGINT)
+            # As a terminal's Ctrl-C: to the whole group (under Wine, its loader and pack.exe).
+            os.killpg(p.pid, signal.SIGINT)
             _, err = p.communicate(timeout=60)
             self.assertEqual(p.returncode, 1, err)
             self.assertIn("interrupted", err)
             self.assertFalse(os.path.exists(out))
             kept = {f["WARC-Target-URI"] for f, _ in warc_records(os.path.join(self.dir, "out.warc.gz"))
                     if f["WARC-Type"] == "response"}
-            self.assertEqual(kept, {INTRO + "intro.swf", INTRO + "swf/gallery.swf", INTRO + "score.php"})
+            run_time = set() if ARGS.native else {INTRO + "score.php"}  # pack.exe has no browser round
+            self.assertEqual(kept, {INTRO + "intro.swf", INTRO + "swf/gallery.swf"} | run_time)
             archive.faults["throttle"].clear()
             r, _ = self.fetch(archive, INTRO + "intro.swf")
             self.assertEqual(r.returncode, 0, r.stderr)
             s = json.loads(r.stdout)
             self.assertEqual((s["fetched"], s["in_warc"], by_url(s)[("GET", INTRO + "config.xml")]["state"]),
-                             (1, 3, "fetched"))
+                             (1, 2 + len(run_time), "fetched"))
         finally:
             archive.stop()
 
@@ -440,12 +448,59 @@ class FetchTest(unittest.TestCase):
                 self.assertEqual(os.listdir(work), [])
         self.assertEqual(read(other), before)
 
+class StaticRoundsTest(unittest.TestCase):
+    """Where no browser can play the package (pack.exe; the Linux pack without
+    chromium), fetch says so once and follows the movies' texts alone."""
+
+    def test_static_rounds_and_rerun(self):
+        archive = FIX.archive()
+        # The WARC goes beside the output, named after it: a dot in a folder's name is no extension,
+        # and pack.exe is given the path as Windows writes it.
+        work = tempfile.mkdtemp(dir=FIX.dir, suffix=".d")
+        out, warc = os.path.join(work, "out"), os.path.join(work, "out.warc.gz")
+        out_arg = "Z:" + out.replace("/", "\\") if ARGS.native else out
+        no_browser = [] if ARGS.native else ["--chromium", os.path.join(work, "no-chromium")]
+        fetch = lambda: run_pack("fetch", INTRO + "intro.swf", "--archive", archive.base, "-o", out_arg, "--json",
+                                 *no_browser)
+        try:
+            r = fetch()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(r.stderr.count("only the static rounds run"), 1, r.stderr)
+            s = json.loads(r.stdout)
+            self.assertEqual({u["url"]: (u["state"], u["found"]) for u in s["urls"]},
+                             {INTRO + "intro.swf": ("fetched", "start"), INTRO + "config.xml": ("fetched", "static"),
+                              INTRO + "swf/gallery.swf": ("fetched", "static"),
+                              INTRO + "missing.png": ("missing", "static")})
+            kept = {f["WARC-Target-URI"]: block.partition(b"\r\n\r\n")[2]
+                    for f, block in warc_records(warc) if f["WARC-Type"] == "response"}
+            self.assertEqual(kept, {INTRO + n: FIX.intro[n] for n in ("intro.swf", "config.xml", "swf/gallery.swf")})
+            player = read(out)
+            # The one import path, in the Linux pack too: the same player from the WARC.
+            again = os.path.join(work, "import.exe")
+            native = ARGS.native if ARGS.native and os.path.exists(ARGS.native) else None
+            i = run_pack("import", warc, "-o", again, pack=native)
+            self.assertEqual(i.returncode, 0, i.stderr)
+            self.assertEqual(read(again), player)
+
+            # A rerun asks the archive for nothing it has, and builds the same player.
+            before = len(archive.log)
+            r = fetch()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            s = json.loads(r.stdout)
+            self.assertEqual((s["fetched"], s["in_warc"], s["requests"]["replay"]), (0, 3, 0))
+            self.assertEqual([p for _, p, _ in archive.log[before:] if "id_/" in p], [])
+            self.assertEqual(read(out), player)
+        finally:
+            archive.stop()
+
+
 def main():
     global ARGS, FIX
     parser = argparse.ArgumentParser()
     parser.add_argument("--pack", required=True)
     parser.add_argument("--samples", required=True)
     parser.add_argument("--npm", required=True)
+    parser.add_argument("--native")
     ARGS, rest = parser.parse_known_args()
     FIX = Fixtures()
     try:

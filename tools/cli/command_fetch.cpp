@@ -1,6 +1,7 @@
 // pack fetch URL --archive ARCHIVE -o OUT.exe: a player straight from a web archive.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
@@ -8,7 +9,6 @@
 #include "common/url.h"
 #include "fetch/cdx.h"
 #include "fetch/fetch.h"
-#include "serve/preview.h"
 
 namespace {
 
@@ -26,11 +26,22 @@ const cli::Help kHelp = {
     "nothing. Every file is the capture nearest to the start movie's (its latest\n"
     "200 capture, or the one nearest to --at). Everything fetched is kept in a\n"
     "WARC, and the player is made from it as pack import makes one; a rerun with\n"
-    "the same WARC fetches only what is not in it yet.\n",
+    "the same WARC fetches only what is not in it yet. Where no browser can play\n"
+    "it (pack.exe; chromium or Ruffle missing), only the files the movies and their\n"
+    "texts name are followed.\n",
     22,
     "Exit codes: 0 done; 1 the archive can't be reached or has no capture of URL,\n"
     "interrupted (the WARC keeps what was fetched), the build refused, or\n"
     "(--strict) a file the movie asks for is missing; 2 usage error.\n"};
+
+// Above 0, at most an hour, as pack preview takes them.
+bool parse_seconds(const std::string& text, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v > 0) || v > 3600) return false;
+  *out = v;
+  return true;
+}
 
 bool parse_count(const std::string& text, int least, int most, int* out) {
   char* end = nullptr;
@@ -41,9 +52,14 @@ bool parse_count(const std::string& text, int least, int most, int* out) {
 }
 
 std::string default_warc(const std::string& out, const std::string& manifest) {
+#ifdef _WIN32
+  const char* separators = "/\\";
+#else
+  const char* separators = "/";
+#endif
   std::string base = !out.empty() ? out : manifest;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  const size_t slash = base.find_last_of('/');
+  while (base.size() > 1 && std::strchr(separators, base.back())) base.pop_back();
+  const size_t slash = base.find_last_of(separators);
   const size_t dot = base.find_last_of('.');
   if (!out.empty() && dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.resize(dot);
   return base + ".warc.gz";
@@ -96,9 +112,9 @@ int command_fetch(int argc, char** argv) {
     return cli::usage_error("fetch", "--max-urls needs a number from 1");
   if (!jobs.empty() && !parse_count(jobs, 1, 64, &o.jobs))
     return cli::usage_error("fetch", "--jobs needs a number from 1 to 64");
-  if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &o.seconds))
+  if (!seconds.empty() && !parse_seconds(seconds, &o.seconds))
     return cli::usage_error("fetch", "--seconds needs a number above 0, at most 3600");
-  if (!timeout.empty() && !serve::parse_seconds(timeout.c_str(), &o.timeout))
+  if (!timeout.empty() && !parse_seconds(timeout, &o.timeout))
     return cli::usage_error("fetch", "--timeout needs a number above 0, at most 3600");
   if (!cdx.empty()) {
     if (cdx != "ia" && cdx != "pywb") return cli::usage_error("fetch", "--cdx is ia or pywb");

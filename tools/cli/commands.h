@@ -24,7 +24,7 @@ int command_video(int argc, char** argv);
 // and played in Ruffle.
 int command_serve(int argc, char** argv);
 int command_preview(int argc, char** argv);
-// The Linux pack only (TESSIVO_HAVE_FETCH): a player from a web archive.
+// A player from a web archive.
 int command_fetch(int argc, char** argv);
 
 // A player file, or a manifest (".toml"), loaded as the player would load it.

@@ -44,13 +44,6 @@ int command_version(int, char**) {
   return 0;
 }
 
-#ifndef TESSIVO_HAVE_FETCH
-int command_fetch_missing(int, char**) {
-  std::fprintf(stderr, "pack: fetch is not available in this build yet; use the Linux pack\n");
-  return 1;
-}
-#endif
-
 #ifndef TESSIVO_HAVE_SERVE
 int command_linux_only(int, char**) {
   std::fprintf(stderr, "pack: serve and preview are in the Linux pack only, not in this build\n");
@@ -90,13 +83,8 @@ const Command kCommands[] = {
      "serve, preview and audit --run are in the Linux pack only."},
     {"preview", command_linux_only, nullptr, nullptr},
 #endif
-#ifdef TESSIVO_HAVE_FETCH
     {"fetch", command_fetch, "URL --archive ARCHIVE [--at YYYYMMDD[hhmmss]] -o OUT.exe [...]",
-     "Makes a player straight from a web archive, finding what the movie asks\nfor by playing it (pack fetch --help; Linux pack only)."},
-#else
-    {"fetch", command_fetch_missing, "URL --archive ARCHIVE ...: not in this build yet",
-     "fetch is in the Linux pack only for now."},
-#endif
+     "Makes a player straight from a web archive, finding what the movie asks\nfor (pack fetch --help)."},
     {"--version", command_version, nullptr, nullptr},
 };
 

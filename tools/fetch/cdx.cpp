@@ -14,6 +14,12 @@
 namespace fetch {
 namespace {
 
+#ifdef _WIN32
+// The C runtime's names for them.
+time_t timegm(std::tm* t) { return _mkgmtime(t); }
+void gmtime_r(const time_t* t, std::tm* out) { gmtime_s(out, t); }
+#endif
+
 std::string query_escape(const std::string& s) {
   static const char hex[] = "0123456789ABCDEF";
   std::string out;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -15,14 +16,18 @@
 #include "common/url.h"
 #include "common/utf.h"
 #include "fetch/http_client.h"
+#include "fetch/interrupt.h"
 #include "fetch/warc_file.h"
 #include "import/capture.h"
 #include "pack/audit.h"
 #include "pack/build.h"
 #include "pack/loaded_player.h"
 #include "pack/manifest.h"
-#include "serve/chromium.h"
+#ifdef TESSIVO_HAVE_SERVE
+#include <unistd.h>
+
 #include "serve/preview.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -97,6 +102,40 @@ std::string reason_phrase(int status) {
   }
 }
 
+#ifdef TESSIVO_HAVE_SERVE
+bool runnable(const std::string& program) {
+  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "";
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
+    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+#endif
+
+// Whether the package can be played in Ruffle here; why not when not.
+bool can_play(const FetchOptions& o, std::string* why) {
+#ifdef TESSIVO_HAVE_SERVE
+  std::string dir;
+  if (!serve::find_ruffle(o.ruffle_dir, &dir, why)) return false;
+  // As the preview picks it.
+  const char* env = std::getenv("TESSIVO_CHROMIUM");
+  const std::string chromium = !o.chromium.empty() ? o.chromium : env && *env ? env : "chromium";
+  if (runnable(chromium)) return true;
+  *why = "no " + chromium + " to run: install Debian's chromium, or name it with --chromium";
+  return false;
+#else
+  (void)o;
+  (void)why;
+  return false;
+#endif
+}
+
 class TempFolder {
  public:
   TempFolder() {
@@ -121,7 +160,7 @@ class Fetcher {
     co.read_timeout = o.timeout;
     co.connect_timeout = std::min(15.0, o.timeout);
     co.user_agent = "tessivo-pack/" + o.version + " (pack fetch; web archive replay)";
-    co.stop = [] { return serve::interrupted(); };
+    co.stop = [] { return interrupted(); };
     co.progress = [this](int64_t bytes, size_t) { progress_.update(uint64_t(bytes_before_ + bytes), uint64_t(files_)); };
     client_ = std::make_unique<Client>(co);
   }
@@ -160,6 +199,7 @@ class Fetcher {
   int64_t bytes_before_ = 0;
   int files_ = 0;
   int looked_up_ = 0;
+  bool play_ = o_.play;
 };
 
 bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter,
@@ -174,7 +214,7 @@ bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>*
   s_->retries += client_->retried() - retried;
   for (const HttpResponse& r : *a) bytes += int64_t(r.body.size());
   bytes_before_ += bytes;
-  if (!ok && serve::interrupted())
+  if (!ok && interrupted())
     *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
   return ok;
 }
@@ -544,7 +584,8 @@ bool Fetcher::discover(int round, std::string* error) {
       if (!common::is_web_url(url)) continue;
       s_->urls[add("GET", url, "", round + 1)].in_movie = true;
     }
-  if (o_.play) {
+#ifdef TESSIVO_HAVE_SERVE
+  if (play_) {
     serve::PreviewOptions po;
     po.seconds = o_.seconds;
     po.chromium = o_.chromium;
@@ -553,7 +594,7 @@ bool Fetcher::discover(int round, std::string* error) {
     std::string why;
     progress_.interrupt();
     if (!serve::run_preview(player, po, &run, &why)) {
-      if (serve::interrupted()) {
+      if (interrupted()) {
         *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
         return false;
       }
@@ -570,11 +611,20 @@ bool Fetcher::discover(int round, std::string* error) {
                             " run-time requests past the listed ones were not followed");
     }
   }
+#endif
   return true;
 }
 
 bool Fetcher::run(std::string* error) {
-  serve::catch_interrupts();
+  InterruptWatch watch;
+  std::string why;
+  if (play_ && !can_play(o_, &why)) {
+    play_ = false;
+    if (!o_.quiet)
+      std::fprintf(stderr, "pack fetch: no browser here to play the package in%s: only the static rounds run "
+                           "(the files its movies and their texts name)\n",
+                   why.empty() ? "" : (" (" + why + ")").c_str());
+  }
   std::error_code ec;
   if (fs::exists(common::fs_path(o_.warc_path), ec)) {
     std::vector<KeptRecord> kept;

@@ -3,16 +3,26 @@
 #include <cstring>
 #include <ctime>
 #include <random>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <zlib.h>
 
+#include "common/file.h"
 #include "common/sha.h"
 #include "common/utf.h"
 #include "fetch/cdx.h"
 
 namespace fetch {
 namespace {
+
+#ifdef _WIN32
+// The C runtime's names for them.
+void gmtime_r(const time_t* t, std::tm* out) { gmtime_s(out, t); }
+#endif
 
 std::string uuid_urn() {
   static std::random_device rd;
@@ -96,7 +106,7 @@ std::string sha1_base32(const std::string& bytes) {
 bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* good_end, std::string* error) {
   out->clear();
   *good_end = 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = common::open_file(path, "rb").release();
   if (!f) {
     *error = path + ": " + std::strerror(errno);
     return false;
@@ -181,13 +191,18 @@ bool WarcWriter::open(const std::string& path, uint64_t good_end, std::string* e
   path_ = path;
   if (good_end > 0) {
     // Drops a record cut short by a run that was killed while writing it.
+#ifdef _WIN32
+    common::File cut = common::open_file(path, "r+b");
+    if (!cut || _chsize_s(_fileno(cut.get()), int64_t(good_end)) != 0 || !cut.close()) {
+#else
     if (truncate(path.c_str(), off_t(good_end)) != 0) {
+#endif
       *error = path + ": cannot cut the unfinished record: " + std::strerror(errno);
       return false;
     }
-    file_ = std::fopen(path.c_str(), "ab");
+    file_ = common::open_file(path, "ab").release();
   } else {
-    file_ = std::fopen(path.c_str(), "wb");
+    file_ = common::open_file(path, "wb").release();
   }
   if (!file_) {
     *error = path + ": " + std::strerror(errno);
