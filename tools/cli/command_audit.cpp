@@ -38,9 +38,9 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
               const char* input, bool json, bool strict) {
   serve::catch_interrupts();
   serve::PreviewOutcome o;
-  std::string run_error;
+  common::Error run_error;
   if (!serve::run_preview(player, po, &o, &run_error)) {
-    std::fprintf(stderr, "pack audit: %s\n", run_error.c_str());
+    std::fprintf(stderr, "pack audit: %s\n", run_error.text().c_str());
     return 1;
   }
   serve::MergedAudit m = serve::merge_audit(result, o);
@@ -50,9 +50,10 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
   for (const serve::MergedRequest& q : m.requests)
     if (q.unanswered())
       std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
-  std::string why = serve::nothing_played(o);
-  if (!why.empty()) std::fprintf(stderr, "pack audit: %s\n", why.c_str());
-  return m.unanswered > 0 || !why.empty() ? 1 : 0;
+  common::Error why;
+  const bool played = serve::played(o, &why);
+  if (!played) std::fprintf(stderr, "pack audit: %s\n", why.text().c_str());
+  return m.unanswered > 0 || !played ? 1 : 0;
 }
 #endif
 

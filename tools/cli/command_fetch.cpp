@@ -111,7 +111,7 @@ int command_fetch(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) o.command_line += std::string(" ") + argv[i];
 
   fetch::FetchSummary s;
-  std::string error;
+  common::Error error;
   const bool ok = fetch::run_fetch(o, &s, &error);
   if (!s.urls.empty()) {
     const std::string out = json ? fetch::summary_json(s) : fetch::summary_text(s);
@@ -119,7 +119,7 @@ int command_fetch(int argc, char** argv) {
   }
   if (!ok) {
     std::fflush(stdout);
-    std::fprintf(stderr, "pack fetch: %s\n", error.c_str());
+    std::fprintf(stderr, "pack fetch: %s\n", error.text().c_str());
     return 1;
   }
   return 0;
