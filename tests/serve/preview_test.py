@@ -303,7 +303,10 @@ class Bounds(unittest.TestCase):
         proc = subprocess.Popen([ARGS.pack, "serve", cls.manifest], stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True)
         port = int(proc.stdout.readline().split("127.0.0.1:")[1].split(" ")[0])
-        threading.Thread(target=proc.stdout.read, daemon=True).start()
+        def drain():
+            with proc.stdout:
+                proc.stdout.read()
+        threading.Thread(target=drain, daemon=True).start()
         return proc, port
 
     @classmethod
