@@ -84,7 +84,8 @@ class AuditPackage : public ::testing::Test {
       pkg.entries.push_back(entry);
     }
     pack::MemorySink sink;
-    EXPECT_EQ(pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink), "");
+    common::Error error;
+    EXPECT_TRUE(pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink, &error)) << error.text();
     bytes_ = sink.bytes;
     MemorySource memory{bytes_.data(), int64_t(bytes_.size()), 0, 0};
     EXPECT_EQ(load_package_from(memory_source(&memory)), 1);

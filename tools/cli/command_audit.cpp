@@ -1,4 +1,4 @@
-// pack audit PLAYER.exe | MANIFEST.toml [--json] [--strict]
+// pack audit: what the packaged movies will ask for, and the answers.
 #include <cstdio>
 #include <string>
 
@@ -63,6 +63,8 @@ bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path
   return is_manifest(path) ? player->load_manifest(path, error) : player->load_exe(path, error);
 }
 
+const cli::Help& audit_help() { return kHelp; }
+
 int command_audit(int argc, char** argv) {
   const char* input = nullptr;
   bool json = false, strict = false;
@@ -80,15 +82,15 @@ int command_audit(int argc, char** argv) {
 #endif
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("audit", "no player or manifest given");
+  if (!input) return cli::usage_error(kHelp, "no player or manifest given");
 #ifdef TESSIVO_HAVE_SERVE
   serve::PreviewOptions po;
   po.chromium = chromium;
   po.ruffle_dir = ruffle;
   if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
-    return cli::usage_error("audit", "--seconds needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!run && (!seconds.empty() || !chromium.empty() || !ruffle.empty()))
-    return cli::usage_error("audit", "--seconds, --chromium and --ruffle go with --run");
+    return cli::usage_error(kHelp, "--seconds, --chromium and --ruffle go with --run");
 #endif
   pack::LoadedPlayer player;
   common::Error error;

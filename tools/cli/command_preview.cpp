@@ -1,4 +1,4 @@
-// pack preview PLAYER.exe | MANIFEST.toml [--seconds N] [--screenshot OUT.png] [--json] [--strict]
+// pack preview: the package played in Ruffle, and what the movie asked for.
 #include <cstdio>
 #include <string>
 
@@ -82,6 +82,8 @@ void print_text(const char* input, const serve::PreviewOptions& po, const serve:
 
 }  // namespace
 
+const cli::Help& preview_help() { return kHelp; }
+
 int command_preview(int argc, char** argv) {
   const char* input = nullptr;
   bool json = false, strict = false;
@@ -102,11 +104,11 @@ int command_preview(int argc, char** argv) {
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("preview", "missing PLAYER.exe or MANIFEST.toml");
+  if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
   if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
-    return cli::usage_error("preview", "--seconds needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!port.empty() && !serve::parse_port(port.c_str(), &po.port))
-    return cli::usage_error("preview", "--port needs a number from 1 to 65535");
+    return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
 
   serve::PreviewOutcome o;
   if (!run(input, po, &o)) return 1;

@@ -1,4 +1,4 @@
-// pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR] [--browser-mode]
+// pack serve: the package behind a local web server.
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +45,8 @@ const cli::Help kHelp = {
 
 }  // namespace
 
+const cli::Help& serve_help() { return kHelp; }
+
 int command_serve(int argc, char** argv) {
   const char* input = nullptr;
   std::string port_text, ruffle;
@@ -57,14 +59,14 @@ int command_serve(int argc, char** argv) {
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("serve", "missing PLAYER.exe or MANIFEST.toml");
+  if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
   int port = 0;
   if (!port_text.empty() && !serve::parse_port(port_text.c_str(), &port))
-    return cli::usage_error("serve", "--port needs a number from 1 to 65535");
+    return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
   common::Error error;
   serve::ServerOptions so;
   so.browser_mode = browser_mode;
-  if (browser_mode && !ruffle.empty()) return cli::usage_error("serve", "--browser-mode serves the player's own Ruffle, not --ruffle");
+  if (browser_mode && !ruffle.empty()) return cli::usage_error(kHelp, "--browser-mode serves the player's own Ruffle, not --ruffle");
   if (!browser_mode && !serve::find_ruffle(ruffle, &so.ruffle_dir, &error)) {
     std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", error.text().c_str());
     so.ruffle_dir.clear();
