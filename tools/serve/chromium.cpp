@@ -29,9 +29,9 @@ using json = nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 volatile sig_atomic_t g_interrupted = 0;
+void on_signal(int) { g_interrupted = 1; }
 
 common::Error said(std::string message) { return common::Error{"", 0, -1, std::move(message)}; }
-void on_signal(int) { g_interrupted = 1; }
 
 // One DevTools connection over chromium's --remote-debugging-pipe: JSON
 // messages ended by NUL, written to its fd 3 and read from its fd 4.
