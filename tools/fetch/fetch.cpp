@@ -135,6 +135,7 @@ class Fetcher {
     bool found = false;
     CdxLine line;
     std::string why;  // when none
+    bool uncaptured = false;  // none: the index holds no capture of the URL at all
     bool variant = false;
   };
   bool http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter, common::Error* error,
@@ -246,6 +247,7 @@ Fetcher::Choice Fetcher::choose(const UrlReport& u, const std::string& asked, co
     }
   }
   if (same.empty()) {
+    c.uncaptured = other_body.empty() && gets.empty();
     c.why = !other_body.empty() ? "POST captured only with another body (not trusted)"
             : !gets.empty()     ? "captured only as a GET, not as this POST"
                                 : "not captured";
@@ -354,7 +356,7 @@ bool Fetcher::fetch_pending(int round, int* added, common::Error* error) {
         choices[k].why = why.text();
       } else {
         choices[k] = choose(u, u.url, lines, u.start && o_.at.empty());
-        if (!choices[k].found && choices[k].why == "not captured" && u.method == "GET" && !without_query(u.url).empty())
+        if (!choices[k].found && choices[k].uncaptured && u.method == "GET" && !without_query(u.url).empty())
           variants.push_back(k);
       }
       if (u.start && !choices[k].found && a[k].status == 0) {
