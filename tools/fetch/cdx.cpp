@@ -135,7 +135,8 @@ bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* sh
       return true;
     }
   } catch (const std::exception& e) {
-    *error = common::Error{"", 0, -1, std::string("the index answer is not JSON as either dialect writes it: ") + e.what()};
+    *error = common::Error{"", 0, -1,
+                           std::string("the index answer is not JSON as either dialect writes it: ") + e.what()};
     return false;
   }
   *error = common::Error{"", 0, -1, "the index answer is not JSON (it begins \"" + text.substr(first, 40) + "\")"};
