@@ -434,9 +434,18 @@ class FetchTest(unittest.TestCase):
         with gzip.open(other, "wb") as f:
             f.write(b"not a WARC record\n")
         before = read(other)
+        # A record of ours, then a member whose deflate data is broken (a
+        # reserved block type): damage where no run stops writing.
+        damaged = os.path.join(FIX.dir, "damaged.warc.gz")
+        first = gzip.compress(b"WARC/1.1\r\nWARC-Type: warcinfo\r\nContent-Length: 0\r\n\r\n\r\n\r\n")
+        second = bytearray(gzip.compress(b"WARC/1.1\r\n" + b"x" * 2000))
+        second[10] = 0xFF
+        with open(damaged, "wb") as f:
+            f.write(first + bytes(second))
         cases = [  # more arguments, text in stderr
             ([], "cannot reach the archive " + down + ": "),
             (["--warc", other], other + ": not a WARC written by pack fetch"),
+            (["--warc", damaged], "%s: at byte %d: a damaged record" % (damaged, len(first))),
         ]
         for more, text in cases:
             with self.subTest(more=more):

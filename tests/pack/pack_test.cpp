@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/commands.h"
+#include "cli/options.h"
 #include "common/sha.h"
 #include "package/package_format.h"
 #include "package/package_source.h"
@@ -177,12 +178,12 @@ TEST_F(PackTest, RefusalsAndWarnings) {
   } cases[] = {
       {kGood, 1, "stub is 163820 bytes", "big-stub.exe"},
       {kGood, 1, "stub is 32767 bytes", "short-stub.exe"},
-      {kGood, 1, "magic at offset 33000", "magic-stub.exe"},
+      {kGood, 1, "magic-stub.exe: at byte 33000: the stub holds the package magic", "magic-stub.exe"},
       // both ends of the stub's range, and the magic at both ends of the searched part
       {kGood, 0, "", "low-stub.exe"},
       {kGood, 0, "", "top-stub.exe"},
-      {kGood, 1, "magic at offset 32768", "first-magic-stub.exe"},
-      {kGood, 1, "magic at offset 40000", "last-magic-stub.exe"},
+      {kGood, 1, "at byte 32768: the stub holds the package magic", "first-magic-stub.exe"},
+      {kGood, 1, "at byte 40000: the stub holds the package magic", "last-magic-stub.exe"},
       {kGood, 0, "", "early-magic-stub.exe"},
       {kGood, 1, "none.exe", "none.exe"},
       {"mode = \"page\"\n[[entry]]\nurl = \"a\"\nfile = \"nope.swf\"\n", 1, "manifest.toml:4: error: "},
@@ -276,9 +277,22 @@ TEST_F(PackTest, UsageErrorsNameTheOption) {
     EXPECT_EQ(run(c.command, c.args), 2) << c.message;
     EXPECT_NE(errors_.find(c.message), std::string::npos) << errors_;
   }
-  for (auto* command : {command_build, command_list, command_explain}) {
-    EXPECT_EQ(run(command, {"--help"}), 0);
+  // Each usage is written once: --help and a usage error show the same one.
+  const struct {
+    int (*command)(int, char**);
+    const cli::Help& (*help)();
+  } commands[] = {
+      {command_build, build_help}, {command_list, list_help},   {command_explain, explain_help},
+      {command_audit, audit_help}, {command_import, import_help}, {command_video, video_help},
+  };
+  for (const auto& c : commands) {
+    const std::string usage = c.help().usage;
+    SCOPED_TRACE(usage);
+    EXPECT_EQ(run(c.command, {"--help"}), 0);
+    EXPECT_EQ(output_.compare(0, usage.size(), usage), 0) << output_;
     EXPECT_NE(output_.find("Exit codes"), std::string::npos);
+    EXPECT_EQ(run(c.command, {"--no-such-option"}), 2);
+    EXPECT_NE(errors_.find(usage), std::string::npos) << errors_;
   }
 }
 
@@ -433,13 +447,21 @@ TEST(PackageChecks, VideoPackageWithEmptyFlvIsRefused) {
   pkg.skin.bytes = {1, 2, 3};
   std::vector<uint8_t> stub(PACKAGE_SEARCH_START, 0);
   pack::MemorySink sink;
-  EXPECT_NE(pack::write_player(stub, pkg, &sink).find("FLV"), std::string::npos);
+  common::Error error;
+  EXPECT_FALSE(pack::write_player(stub, pkg, &sink, &error));
+  EXPECT_NE(error.message.find("FLV"), std::string::npos);
   pkg.video.bytes = {7};
   pack::MemorySink one;
-  ASSERT_EQ(pack::write_player(stub, pkg, &one), "");
+  ASSERT_TRUE(pack::write_player(stub, pkg, &one, &error)) << error.text();
   MemorySource memory{one.bytes.data(), int64_t(one.bytes.size()), 0, 0};
   EXPECT_EQ(load_package_from(memory_source(&memory)), 1);
   reset_player_state();
+}
+
+// Why check_package refuses pkg after a 40,000-byte stub; empty when it doesn't.
+std::string refusal(const pack::Package& pkg) {
+  common::Error why;
+  return pack::check_package(pkg, 40000, &why) ? std::string() : why.message;
 }
 
 TEST(PackageChecks, TextsHoldingNulAreRefused) {
@@ -457,7 +479,7 @@ TEST(PackageChecks, TextsHoldingNulAreRefused) {
     if (field == 4) pkg.flash_vars = nul;
     if (field == 5) pkg.base = nul;
     pkg.entries.push_back(e);
-    EXPECT_NE(pack::check_package(pkg, 40000).find("NUL"), std::string::npos) << field;
+    EXPECT_NE(refusal(pkg).find("NUL"), std::string::npos) << field;
   }
 }
 
@@ -468,15 +490,15 @@ TEST(PackageChecks, PackagePastTwoGigabytesIsRefused) {
   e.data.path = "unused";
   e.data.size = 4;
   pkg.entries.push_back(e);
-  EXPECT_EQ(pack::check_package(pkg, 40000), "");
+  EXPECT_EQ(refusal(pkg), "");
   e.data.size = (int64_t(1) << 31) - 40000;
   pkg.entries.push_back(e);
-  EXPECT_NE(pack::check_package(pkg, 40000).find("past 2 GiB"), std::string::npos);
+  EXPECT_NE(refusal(pkg).find("past 2 GiB"), std::string::npos);
   pkg.mode = 1;
   pkg.player.bytes = {'F', 'W', 'S', 9};
   pkg.video.path = "unused";
   pkg.video.size = int64_t(1) << 31;
-  EXPECT_NE(pack::check_package(pkg, 40000).find("past 2 GiB"), std::string::npos);
+  EXPECT_NE(refusal(pkg).find("past 2 GiB"), std::string::npos);
 }
 
 }  // namespace

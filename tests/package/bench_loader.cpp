@@ -53,10 +53,11 @@ bool write_player(const std::u16string& path, const pack::Package& pkg) {
   std::FILE* f = _wfopen(as_wide(path.c_str()), L"wb");
   if (!f) return false;
   pack::FileSink sink(f);
-  std::string error = pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink);
+  common::Error error;
+  const bool written = pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink, &error);
   std::fclose(f);
-  if (!error.empty()) std::fprintf(stderr, "bench: %s\n", error.c_str());
-  return error.empty();
+  if (!written) std::fprintf(stderr, "bench: %s\n", error.text().c_str());
+  return written;
 }
 
 // What reading PACKAGE_READ_SIZE bytes at every entry (and twice more for

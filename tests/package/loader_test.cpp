@@ -33,8 +33,8 @@ pack::Data swf(uint8_t version, size_t n = 64) {
 Bytes build(const pack::Package& pkg, size_t stub_size = PACKAGE_SEARCH_START) {
   Bytes stub(stub_size, 0);
   pack::MemorySink sink;
-  std::string error = pack::write_player(stub, pkg, &sink);
-  EXPECT_EQ(error, "");
+  common::Error error;
+  EXPECT_TRUE(pack::write_player(stub, pkg, &sink, &error)) << error.text();
   return sink.bytes;
 }
 

@@ -73,7 +73,8 @@ TEST_F(PlatformTest, LoadsOwnFileOnBothPlatforms) {
   pkg.entries.push_back(e);
   std::vector<uint8_t> stub(40000, 0);
   pack::MemorySink sink;
-  ASSERT_EQ(pack::write_player(stub, pkg, &sink), "");
+  common::Error error;
+  ASSERT_TRUE(pack::write_player(stub, pkg, &sink, &error)) << error.text();
   std::u16string path = temp_path(u"tessivo-platform-test.exe");
   write_file(path, sink.bytes);
 

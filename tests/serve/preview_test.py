@@ -293,13 +293,21 @@ class Bounds(unittest.TestCase):
         big = os.path.join(FIX.dir, "big.bin")
         with open(big, "wb") as f:
             f.truncate(cls.BIG)
-        manifest = FIX.manifest("bounds", "page", extra=(
+        cls.manifest = FIX.manifest("bounds", "page", extra=(
             f'[[entry]]\nurl = "{HOST}big.bin"\nfile = "big.bin"\n'
             f'[[entry]]\nurl = "{HOST}small.xml"\nfile = "post-a.xml"\n'))
-        cls.proc = subprocess.Popen([ARGS.pack, "serve", manifest], stdout=subprocess.PIPE,
-                                    stderr=subprocess.DEVNULL, text=True)
-        cls.port = int(cls.proc.stdout.readline().split("127.0.0.1:")[1].split(" ")[0])
-        threading.Thread(target=cls.proc.stdout.read, daemon=True).start()
+        cls.proc, cls.port = cls.serve()
+
+    @classmethod
+    def serve(cls):
+        proc = subprocess.Popen([ARGS.pack, "serve", cls.manifest], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+        port = int(proc.stdout.readline().split("127.0.0.1:")[1].split(" ")[0])
+        def drain():
+            with proc.stdout:
+                proc.stdout.read()
+        threading.Thread(target=drain, daemon=True).start()
+        return proc, port
 
     @classmethod
     def tearDownClass(cls):
@@ -414,13 +422,19 @@ class Bounds(unittest.TestCase):
             d.join(40)
         self.assertEqual([d.closed_by_server for d in drippers], [True] * 20)
 
-    def test_zz_interrupt_with_dripping_client(self):
-        d = Dripper(self.port)
-        d.start()
-        d.connected.wait(10)
-        self.proc.send_signal(signal.SIGINT)
-        self.proc.wait(timeout=5)
-        self.assertEqual(self.proc.returncode, 0)
+    def test_interrupt_with_dripping_client(self):
+        # A server of its own: the others' keeps serving.
+        proc, port = self.serve()
+        try:
+            d = Dripper(port)
+            d.start()
+            d.connected.wait(10)
+            proc.send_signal(signal.SIGINT)
+            proc.wait(timeout=5)
+        finally:
+            proc.kill()
+            proc.wait()
+        self.assertEqual(proc.returncode, 0)
 
 
 class Preview(unittest.TestCase):

@@ -87,7 +87,7 @@ void stage_paint(HWND stage, HDC dc, const RECT& area, COLORREF fallback) {
                     long(m.height_px()), m.fps(), unsigned(m.frame_count));
     else if (m.is_swf)
       std::swprintf(text, 160, L"SWF %u: %ls", unsigned(m.version),
-                    m.problems.empty() ? L"header unread" : widen(m.problems[0]).c_str());
+                    m.problems.empty() ? L"header unread" : widen(m.problems[0].message).c_str());
     else
       std::swprintf(text, 160, L"not a SWF movie");
     lines.push_back(text);

@@ -58,6 +58,7 @@ TEST(AuditConfig, TakesValuesOutOfEachFormat) {
       {"json", "{\"next\": \"lv\\/2.json\", \"n\": 3, \"u\": \"\\u00e9.png\", \"s\": \"\\ud83c\\udfb5.mp3\"}",
        {"next", "lv/2.json", "n", "u", "\xc3\xa9.png", "s", "\xf0\x9f\x8e\xb5.mp3"}},
       {"text", "next=data%2Fa.xml&title=Two+words\nb.swf", {"next", "data/a.xml", "title", "Two words", "b.swf"}},
+      {"text", "url=q.txt?session=5&n=b.swf?v=2=3", {"url", "q.txt?session=5", "n", "b.swf?v=2=3"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.kind);
@@ -83,7 +84,8 @@ class AuditPackage : public ::testing::Test {
       pkg.entries.push_back(entry);
     }
     pack::MemorySink sink;
-    EXPECT_EQ(pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink), "");
+    common::Error error;
+    EXPECT_TRUE(pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink, &error)) << error.text();
     bytes_ = sink.bytes;
     MemorySource memory{bytes_.data(), int64_t(bytes_.size()), 0, 0};
     EXPECT_EQ(load_package_from(memory_source(&memory)), 1);

@@ -53,9 +53,10 @@ bool write_package(const char* path, const std::string& kinds, int64_t* bytes) {
   std::FILE* f = std::fopen(path, "wb");
   if (!f) return false;
   pack::FileSink sink(f);
-  std::string error = pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink);
+  common::Error error;
+  const bool written = pack::write_player(std::vector<uint8_t>(40000, 0), pkg, &sink, &error);
   *bytes = sink.position();
-  return std::fclose(f) == 0 && error.empty();
+  return std::fclose(f) == 0 && written;
 }
 
 void time_audit(const char* path, const char* what, int64_t bytes) {

@@ -49,7 +49,7 @@ void compare_decoders(const uint8_t* data, size_t size) {
   std::copy(data, data + 5, body.begin() + 4);
   std::copy(data + 6, data + size, body.begin() + 9);
   std::vector<uint8_t> ours;
-  std::string error;
+  common::Error error;
   if (!swf::unlzma_body(body.data(), body.size(), got, &ours, &error) || ours != theirs) __builtin_trap();
 }
 #endif

@@ -65,7 +65,7 @@ TEST(SwfReader, HeaderAndBackgroundInEachCompression) {
     SCOPED_TRACE(c.first);
     std::string file = c.second();
     swf::Movie m = swf::read_movie(file.data(), file.size());
-    EXPECT_TRUE(m.problems.empty()) << m.problems[0];
+    EXPECT_TRUE(m.problems.empty()) << m.problems[0].message;
     EXPECT_TRUE(m.header_complete);
     EXPECT_EQ(m.width_px(), 640);
     EXPECT_EQ(m.height_px(), 480);
@@ -128,7 +128,7 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
     SCOPED_TRACE(c.name);
     std::string file = fws(8, c.tags + end_tag());
     swf::Movie m = swf::read_movie(file.data(), file.size());
-    EXPECT_TRUE(m.problems.empty()) << m.problems[0];
+    EXPECT_TRUE(m.problems.empty()) << m.problems[0].message;
     EXPECT_EQ(found_list(m), c.found);
   }
 }
@@ -136,21 +136,24 @@ TEST(SwfReader, FindsTheTextsThatNameFiles) {
 TEST(SwfReader, DamageIsNotedAndWhatCameBeforeIsKept) {
   std::string good = do_action(push({"first.xml"}));
   std::string long_tag = tag(12, push({"x"}) + '\0', true);
+  // Where the tag after good begins: a problem of a tag names its offset.
+  const int64_t after = int64_t(fws(8, good).size());
   struct Case {
     const char* name;
     std::string file;
     const char* problem;
+    int64_t offset = -1;
   } cases[] = {
-      {"truncated tag header", fws(8, good + "\x01"), "truncated tag header at offset"},
+      {"truncated tag header", fws(8, good + "\x01"), "truncated tag header", after},
       {"tag length past the end", fws(8, good + long_tag.substr(0, long_tag.size() - 3)),
-       "DoAction (code 12) at offset"},
+       "DoAction (code 12): length", after},
       {"file shorter than its header", fws(8, good + end_tag() + std::string(20, 'x')).substr(0, 45), "shorter than its header"},
       {"ABC pool count that lies", fws(9, good + do_abc2(abc({"a", "b"}, 100))),
-       "string pool says 99 strings, the data holds 2"},
+       "string pool says 99 strings, the data holds 2", after},
       {"ABC string longer than its tag", fws(9, good + do_abc2(abc({"a", "bcd"}).substr(0, 21))),
-       "string pool says 2 strings, the data holds 1"},
+       "string pool says 2 strings, the data holds 1", after},
       {"action past its tag", fws(8, good + tag(12, std::string("\x96\x40\x00", 3) + "abc")),
-       "action 0x96 runs past the tag"},
+       "action 0x96 runs past the tag", after},
       {"bad zlib stream", "CWS\x0a" + u32(200) + "not a zlib stream at all", "zlib stream is damaged"},
       {"zlib stream cut short", cws(10, good + std::string(3000, '\0')).substr(0, 30), "zlib stream ends early"},
       {"not a SWF", "GIF89a and more", "not a SWF file"},
@@ -162,7 +165,8 @@ TEST(SwfReader, DamageIsNotedAndWhatCameBeforeIsKept) {
     SCOPED_TRACE(c.name);
     swf::Movie m = swf::read_movie(c.file.data(), c.file.size());
     ASSERT_FALSE(m.problems.empty());
-    EXPECT_NE(m.problems[0].find(c.problem), std::string::npos) << m.problems[0];
+    EXPECT_NE(m.problems[0].message.find(c.problem), std::string::npos) << m.problems[0].message;
+    EXPECT_EQ(m.problems[0].offset, c.offset);
     if (m.header_complete && m.compression == swf::Compression::none) {
       EXPECT_EQ(m.found.at(0).text, "first.xml");
     }
@@ -202,10 +206,10 @@ TEST(SwfReader, ZwsBodyIsWhatLiblzmaEncoded) {
       std::string body = u32(uint32_t(packed.size() - 13)) + packed.substr(0, 5) + packed.substr(13);
       const uint8_t* p = reinterpret_cast<const uint8_t*>(body.data());
       std::vector<uint8_t> out;
-      std::string error;
+      common::Error error;
       // With the size known, and up to the end marker with more room.
       for (size_t want : {data.size(), data.size() + 10}) {
-        EXPECT_TRUE(swf::unlzma_body(p, body.size(), want, &out, &error)) << error;
+        EXPECT_TRUE(swf::unlzma_body(p, body.size(), want, &out, &error)) << error.message;
         EXPECT_TRUE(std::string(out.begin(), out.end()) == data);
       }
     }

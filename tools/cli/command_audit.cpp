@@ -1,4 +1,4 @@
-// pack audit PLAYER.exe | MANIFEST.toml [--json] [--strict]
+// pack audit: what the packaged movies will ask for, and the answers.
 #include <cstdio>
 #include <string>
 
@@ -38,9 +38,9 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
               const char* input, bool json, bool strict) {
   serve::catch_interrupts();
   serve::PreviewOutcome o;
-  std::string run_error;
+  common::Error run_error;
   if (!serve::run_preview(player, po, &o, &run_error)) {
-    std::fprintf(stderr, "pack audit: %s\n", run_error.c_str());
+    std::fprintf(stderr, "pack audit: %s\n", run_error.text().c_str());
     return 1;
   }
   serve::MergedAudit m = serve::merge_audit(result, o);
@@ -50,9 +50,10 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
   for (const serve::MergedRequest& q : m.requests)
     if (q.unanswered())
       std::fprintf(stderr, "pack audit: not answered: %s\n", q.url.c_str());
-  std::string why = serve::nothing_played(o);
-  if (!why.empty()) std::fprintf(stderr, "pack audit: %s\n", why.c_str());
-  return m.unanswered > 0 || !why.empty() ? 1 : 0;
+  common::Error why;
+  const bool played = serve::played(o, &why);
+  if (!played) std::fprintf(stderr, "pack audit: %s\n", why.text().c_str());
+  return m.unanswered > 0 || !played ? 1 : 0;
 }
 #endif
 
@@ -61,6 +62,8 @@ int run_audit(const pack::LoadedPlayer& player, const serve::PreviewOptions& po,
 bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error) {
   return is_manifest(path) ? player->load_manifest(path, error) : player->load_exe(path, error);
 }
+
+const cli::Help& audit_help() { return kHelp; }
 
 int command_audit(int argc, char** argv) {
   const char* input = nullptr;
@@ -79,15 +82,15 @@ int command_audit(int argc, char** argv) {
 #endif
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("audit", "no player or manifest given");
+  if (!input) return cli::usage_error(kHelp, "no player or manifest given");
 #ifdef TESSIVO_HAVE_SERVE
   serve::PreviewOptions po;
   po.chromium = chromium;
   po.ruffle_dir = ruffle;
   if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
-    return cli::usage_error("audit", "--seconds needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!run && (!seconds.empty() || !chromium.empty() || !ruffle.empty()))
-    return cli::usage_error("audit", "--seconds, --chromium and --ruffle go with --run");
+    return cli::usage_error(kHelp, "--seconds, --chromium and --ruffle go with --run");
 #endif
   pack::LoadedPlayer player;
   common::Error error;

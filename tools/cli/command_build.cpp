@@ -1,4 +1,4 @@
-// pack build [--stub STUB.exe] [--strict] [--no-browser] -o OUT.exe MANIFEST.toml
+// pack build: a player from a manifest.
 #include <cstdio>
 #include <string>
 
@@ -21,6 +21,8 @@ const cli::Help kHelp = {
 
 }  // namespace
 
+const cli::Help& build_help() { return kHelp; }
+
 int command_build(int argc, char** argv) {
   pack::BuildOptions options;
   std::string manifest;
@@ -34,15 +36,15 @@ int command_build(int argc, char** argv) {
       {"--strict", nullptr, "warnings refuse the build too", &options.strict},
       cli::no_browser_option(&no_browser),
   };
-  auto operand = [&](const char* a) -> std::string {
-    if (!manifest.empty()) return std::string("one manifest only; \"") + a + "\" is a second";
+  auto operand = [&](const char* a, common::Error* error) {
+    if (!manifest.empty()) return cli::misuse(error, std::string("one manifest only; \"") + a + "\" is a second");
     manifest = a;
-    return "";
+    return true;
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
-  if (options.out_path.empty()) return cli::usage_error("build", "missing -o OUT.exe");
-  if (manifest.empty()) return cli::usage_error("build", "missing MANIFEST.toml");
+  if (options.out_path.empty()) return cli::usage_error(kHelp, "missing -o OUT.exe");
+  if (manifest.empty()) return cli::usage_error(kHelp, "missing MANIFEST.toml");
 
   pack::Package package;
   common::Error error;

@@ -1,4 +1,4 @@
-// pack explain PLAYER.exe URL [--post BODY | --post-file FILE] [--json]
+// pack explain: the player's answer to one request, and why.
 #include <cstdio>
 #include <string>
 
@@ -22,6 +22,8 @@ const cli::Help kHelp = {
 
 }  // namespace
 
+const cli::Help& explain_help() { return kHelp; }
+
 int command_explain(int argc, char** argv) {
   const char* exe = nullptr;
   const char* url = nullptr;
@@ -35,23 +37,23 @@ int command_explain(int argc, char** argv) {
        &has_body, kOneBody},
       {"--json", nullptr, "the answer and the rule's precise terms and scores", &json},
   };
-  auto operand = [&](const char* a) -> std::string {
+  auto operand = [&](const char* a, common::Error* error) {
     if (!exe) exe = a;
     else if (!url) url = a;
-    else return std::string("unexpected argument \"") + a + "\"";
-    return "";
+    else return cli::misuse(error, std::string("unexpected argument \"") + a + "\"");
+    return true;
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
-  if (!exe) return cli::usage_error("explain", "missing PLAYER.exe");
-  if (!url) return cli::usage_error("explain", "missing URL");
+  if (!exe) return cli::usage_error(kHelp, "missing PLAYER.exe");
+  if (!url) return cli::usage_error(kHelp, "missing URL");
   common::Error error;
   if (body_from_file && !common::read_whole_file(body_file, &body, &error)) {
     std::fprintf(stderr, "pack explain: %s\n", error.text().c_str());
     return 1;
   }
   std::u16string request;
-  if (!common::utf8_to_utf16(url, &request)) return cli::usage_error("explain", "the URL is not valid UTF-8");
+  if (!common::utf8_to_utf16(url, &request)) return cli::usage_error(kHelp, "the URL is not valid UTF-8");
   pack::LoadedPlayer player;
   if (!player.load_exe(exe, &error)) {
     std::fprintf(stderr, "pack: %s\n", error.text().c_str());

@@ -1,4 +1,4 @@
-// pack fetch URL --archive ARCHIVE -o OUT.exe: a player straight from a web archive.
+// pack fetch: a player straight from a web archive.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,6 +67,8 @@ std::string default_warc(const std::string& out, const std::string& manifest) {
 
 }  // namespace
 
+const cli::Help& fetch_help() { return kHelp; }
+
 int command_fetch(int argc, char** argv) {
   fetch::FetchOptions o;
   const char* url = nullptr;
@@ -98,26 +100,26 @@ int command_fetch(int argc, char** argv) {
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&url), &rc)) return rc;
-  if (!url) return cli::usage_error("fetch", "no movie URL given");
+  if (!url) return cli::usage_error(kHelp, "no movie URL given");
   o.start_url = url;
-  if (!common::is_web_url(o.start_url)) return cli::usage_error("fetch", "URL must be an http or https URL");
-  if (!common::is_web_url(o.archive)) return cli::usage_error("fetch", "--archive needs the archive's http or https base");
+  if (!common::is_web_url(o.start_url)) return cli::usage_error(kHelp, "URL must be an http or https URL");
+  if (!common::is_web_url(o.archive)) return cli::usage_error(kHelp, "--archive needs the archive's http or https base");
   if (o.out_path.empty() && o.manifest_dir.empty() && o.warc_path.empty())
-    return cli::usage_error("fetch", "give -o OUT.exe, --manifest DIR or --warc FILE");
+    return cli::usage_error(kHelp, "give -o OUT.exe, --manifest DIR or --warc FILE");
   if (!o.at.empty() && fetch::full_timestamp(o.at).empty())
-    return cli::usage_error("fetch", "--at needs YYYYMMDD or YYYYMMDDhhmmss (a real date)");
+    return cli::usage_error(kHelp, "--at needs YYYYMMDD or YYYYMMDDhhmmss (a real date)");
   if (!rounds.empty() && !parse_count(rounds, 0, 1000, &o.rounds))
-    return cli::usage_error("fetch", "--rounds needs a number from 0 to 1000");
+    return cli::usage_error(kHelp, "--rounds needs a number from 0 to 1000");
   if (!max_urls.empty() && !parse_count(max_urls, 1, 10000000, &o.max_urls))
-    return cli::usage_error("fetch", "--max-urls needs a number from 1");
+    return cli::usage_error(kHelp, "--max-urls needs a number from 1");
   if (!jobs.empty() && !parse_count(jobs, 1, 64, &o.jobs))
-    return cli::usage_error("fetch", "--jobs needs a number from 1 to 64");
+    return cli::usage_error(kHelp, "--jobs needs a number from 1 to 64");
   if (!seconds.empty() && !parse_seconds(seconds, &o.seconds))
-    return cli::usage_error("fetch", "--seconds needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!timeout.empty() && !parse_seconds(timeout, &o.timeout))
-    return cli::usage_error("fetch", "--timeout needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--timeout needs a number above 0, at most 3600");
   if (!cdx.empty()) {
-    if (cdx != "ia" && cdx != "pywb") return cli::usage_error("fetch", "--cdx is ia or pywb");
+    if (cdx != "ia" && cdx != "pywb") return cli::usage_error(kHelp, "--cdx is ia or pywb");
     o.dialect = cdx == "ia" ? fetch::Dialect::ia : fetch::Dialect::pywb;
   }
   if (o.warc_path.empty()) o.warc_path = default_warc(o.out_path, o.manifest_dir);
@@ -127,7 +129,7 @@ int command_fetch(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) o.command_line += std::string(" ") + argv[i];
 
   fetch::FetchSummary s;
-  std::string error;
+  common::Error error;
   const bool ok = fetch::run_fetch(o, &s, &error);
   if (!s.urls.empty()) {
     const std::string out = json ? fetch::summary_json(s) : fetch::summary_text(s);
@@ -135,7 +137,7 @@ int command_fetch(int argc, char** argv) {
   }
   if (!ok) {
     std::fflush(stdout);
-    std::fprintf(stderr, "pack fetch: %s\n", error.c_str());
+    std::fprintf(stderr, "pack fetch: %s\n", error.text().c_str());
     return 1;
   }
   return 0;

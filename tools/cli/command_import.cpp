@@ -52,7 +52,7 @@ const cli::Help& help() {
       "instead.\n";
   static const cli::Help h = {
       "import",
-      "Usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
+      "usage: pack import CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe]\n"
       "                   [--start URL] [--size WxH] [--mode page|page-post]\n"
       "                   [--scheme http|https] [--include PREFIX]... [--exclude PREFIX]...\n"
       "                   [--prefix URL]... [--cdx INDEX]...\n"
@@ -86,23 +86,25 @@ struct Request {
   bool by_index = false;
 };
 
-// The values that the table cannot check itself; a usage error, or "".
-std::string check_values(Request* r) {
+// The values that the table cannot check itself; false with the usage error.
+bool check_values(Request* r, common::Error* error) {
   if (r->size_given) {
     if (!cli::parse_size(r->size, 0, &r->options.width, &r->options.height))
-      return "--size needs WIDTHxHEIGHT, each at most 32767, e.g. 800x600";
+      return cli::misuse(error, "--size needs WIDTHxHEIGHT, each at most 32767, e.g. 800x600");
   }
   if (r->mode_given) {
-    if (r->mode != "page" && r->mode != "page-post") return "--mode is page or page-post";
+    if (r->mode != "page" && r->mode != "page-post") return cli::misuse(error, "--mode is page or page-post");
     r->options.mode = r->mode == "page" ? 0 : 2;
   }
-  if (r->options.scheme != "http" && r->options.scheme != "https") return "--scheme is http or https";
-  if (r->inputs.empty()) return "no capture given";
+  if (r->options.scheme != "http" && r->options.scheme != "https")
+    return cli::misuse(error, "--scheme is http or https");
+  if (r->inputs.empty()) return cli::misuse(error, "no capture given");
   r->options.includes.insert(r->options.includes.end(), r->prefixes.begin(), r->prefixes.end());
   r->by_index = !r->cdx.empty() || !r->prefixes.empty();
-  if (r->by_index && r->options.includes.empty()) return "--cdx needs --prefix or --include";
-  if (r->out_path.empty() && r->manifest_dir.empty()) return "give -o OUT.exe, --manifest DIR or both";
-  return "";
+  if (r->by_index && r->options.includes.empty()) return cli::misuse(error, "--cdx needs --prefix or --include");
+  if (r->out_path.empty() && r->manifest_dir.empty())
+    return cli::misuse(error, "give -o OUT.exe, --manifest DIR or both");
+  return true;
 }
 
 // Fills r from the arguments; false with the exit code when the command ends here.
@@ -143,14 +145,14 @@ bool parse(int argc, char** argv, Request* r, int* rc) {
       {"--json", nullptr, "print the summary as one JSON object", &r->json},
       cli::no_browser_option(&r->no_browser),
   };
-  auto operand = [&](const char* a) -> std::string {
+  auto operand = [&](const char* a, common::Error*) {
     r->inputs.push_back(a);
-    return "";
+    return true;
   };
   if (!cli::parse_options(help(), table, argc, argv, operand, rc)) return false;
-  const std::string error = check_values(r);
-  if (error.empty()) return true;
-  *rc = cli::usage_error("import", error);
+  common::Error error;
+  if (check_values(r, &error)) return true;
+  *rc = cli::usage_error(help(), error.text());
   return false;
 }
 
@@ -490,6 +492,8 @@ int run(Request* q) {
 }
 
 }  // namespace
+
+const cli::Help& import_help() { return help(); }
 
 int command_import(int argc, char** argv) {
   Request request;

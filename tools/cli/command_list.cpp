@@ -1,4 +1,4 @@
-// pack list [--json] PLAYER.exe
+// pack list: the package inside a player.
 #include <cstdio>
 #include <string>
 
@@ -23,20 +23,22 @@ const cli::Help kHelp = {
 
 }  // namespace
 
+const cli::Help& list_help() { return kHelp; }
+
 int command_list(int argc, char** argv) {
   bool as_json = false;
   const char* exe = nullptr;
   const std::vector<cli::Option> table = {
       {"--json", nullptr, "the same fields as one JSON object", &as_json},
   };
-  auto operand = [&](const char* a) -> std::string {
-    if (exe) return "one player only";
+  auto operand = [&](const char* a, common::Error* error) {
+    if (exe) return cli::misuse(error, "one player only");
     exe = a;
-    return "";
+    return true;
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
-  if (!exe) return cli::usage_error("list", "missing PLAYER.exe");
+  if (!exe) return cli::usage_error(kHelp, "missing PLAYER.exe");
   pack::LoadedPlayer player;
   common::Error error;
   if (!player.load_exe(exe, &error)) {

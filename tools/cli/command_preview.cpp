@@ -1,4 +1,4 @@
-// pack preview PLAYER.exe | MANIFEST.toml [--seconds N] [--screenshot OUT.png] [--json] [--strict]
+// pack preview: the package played in Ruffle, and what the movie asked for.
 #include <cstdio>
 #include <string>
 
@@ -33,7 +33,7 @@ const cli::Help kHelp = {
 
 // Loads the input and plays it; false after saying why on stderr.
 bool run(const char* input, const serve::PreviewOptions& po, serve::PreviewOutcome* o) {
-  std::string error;
+  common::Error error;
   bool ok;
   {
     pack::LoadedPlayer player;
@@ -45,7 +45,7 @@ bool run(const char* input, const serve::PreviewOptions& po, serve::PreviewOutco
     serve::catch_interrupts();
     ok = serve::run_preview(player, po, o, &error);
   }
-  if (!ok) std::fprintf(stderr, "pack preview: %s\n", error.c_str());
+  if (!ok) std::fprintf(stderr, "pack preview: %s\n", error.text().c_str());
   return ok;
 }
 
@@ -56,8 +56,9 @@ void print_json(const char* input, const serve::PreviewOptions& po, const serve:
                   ",\"first_frame_ms\":" +
                   (o.first_frame_ms < 0 ? std::string("null") : std::to_string(int64_t(o.first_frame_ms))) +
                   ",\"screenshot\":" + (o.screenshot_written ? common::json_quote(po.screenshot) : std::string("null")) +
-                  (o.screenshot_error.empty() ? std::string()
-                                              : ",\"screenshot_error\":" + common::json_quote(o.screenshot_error)) +
+                  (o.screenshot_error.message.empty()
+                       ? std::string()
+                       : ",\"screenshot_error\":" + common::json_quote(o.screenshot_error.text())) +
                   ",\"unanswered\":" + std::to_string(o.missed) + ",\"unlisted\":" + std::to_string(o.unlisted) +
                   ",\"browser_own_requests\":" + std::to_string(o.outside.size()) +
                   ",\"requests\":" + serve::preview_requests_json(o) + "}\n";
@@ -73,13 +74,15 @@ void print_text(const char* input, const serve::PreviewOptions& po, const serve:
   else
     std::printf("No frame shown: Ruffle did not start the movie.\n");
   if (o.screenshot_written) std::printf("Screenshot: %s\n", po.screenshot.c_str());
-  if (!o.screenshot_error.empty()) std::printf("No screenshot: %s\n", o.screenshot_error.c_str());
+  if (!o.screenshot_error.message.empty()) std::printf("No screenshot: %s\n", o.screenshot_error.text().c_str());
   std::printf("%zu requests, %zu not in the package.\n", o.requests.size() + o.unlisted, o.missed);
   if (!o.outside.empty())
     std::printf("The browser's own requests, refused: %zu (not the movie's).\n", o.outside.size());
 }
 
 }  // namespace
+
+const cli::Help& preview_help() { return kHelp; }
 
 int command_preview(int argc, char** argv) {
   const char* input = nullptr;
@@ -101,27 +104,28 @@ int command_preview(int argc, char** argv) {
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("preview", "missing PLAYER.exe or MANIFEST.toml");
+  if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
   if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
-    return cli::usage_error("preview", "--seconds needs a number above 0, at most 3600");
+    return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!port.empty() && !serve::parse_port(port.c_str(), &po.port))
-    return cli::usage_error("preview", "--port needs a number from 1 to 65535");
+    return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
 
   serve::PreviewOutcome o;
   if (!run(input, po, &o)) return 1;
   if (json) print_json(input, po, o);
   else print_text(input, po, o);
   int code = 0;
-  if (!o.screenshot_error.empty()) {
-    std::fprintf(stderr, "pack preview: no screenshot: %s\n", o.screenshot_error.c_str());
+  if (!o.screenshot_error.message.empty()) {
+    std::fprintf(stderr, "pack preview: no screenshot: %s\n", o.screenshot_error.text().c_str());
     code = 1;
   }
   if (strict) {
-    std::string why = serve::nothing_played(o);
-    if (!why.empty()) std::fprintf(stderr, "pack preview: %s\n", why.c_str());
+    common::Error why;
+    const bool played = serve::played(o, &why);
+    if (!played) std::fprintf(stderr, "pack preview: %s\n", why.text().c_str());
     for (const serve::Served& s : o.requests)
       if (s.entry < 0) std::fprintf(stderr, "pack preview: not in the package: %s\n", s.url.c_str());
-    if (!why.empty() || o.missed > 0) code = 1;
+    if (!played || o.missed > 0) code = 1;
   }
   return code;
 }

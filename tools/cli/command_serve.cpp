@@ -1,4 +1,4 @@
-// pack serve PLAYER.exe | MANIFEST.toml [--port N] [--ruffle DIR] [--browser-mode]
+// pack serve: the package behind a local web server.
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +45,8 @@ const cli::Help kHelp = {
 
 }  // namespace
 
+const cli::Help& serve_help() { return kHelp; }
+
 int command_serve(int argc, char** argv) {
   const char* input = nullptr;
   std::string port_text, ruffle;
@@ -57,16 +59,16 @@ int command_serve(int argc, char** argv) {
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
-  if (!input) return cli::usage_error("serve", "missing PLAYER.exe or MANIFEST.toml");
+  if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
   int port = 0;
   if (!port_text.empty() && !serve::parse_port(port_text.c_str(), &port))
-    return cli::usage_error("serve", "--port needs a number from 1 to 65535");
-  std::string error;
+    return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
+  common::Error error;
   serve::ServerOptions so;
   so.browser_mode = browser_mode;
-  if (browser_mode && !ruffle.empty()) return cli::usage_error("serve", "--browser-mode serves the player's own Ruffle, not --ruffle");
+  if (browser_mode && !ruffle.empty()) return cli::usage_error(kHelp, "--browser-mode serves the player's own Ruffle, not --ruffle");
   if (!browser_mode && !serve::find_ruffle(ruffle, &so.ruffle_dir, &error)) {
-    std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", error.c_str());
+    std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", error.text().c_str());
     so.ruffle_dir.clear();
   }
   so.print_served = true;
@@ -83,11 +85,12 @@ int command_serve(int argc, char** argv) {
   serve::catch_interrupts();
   serve::PackageServer server(player, so);
   if (!server.start(port, &error)) {
-    std::fprintf(stderr, "pack serve: %s\n", error.c_str());
+    std::fprintf(stderr, "pack serve: %s\n", error.text().c_str());
     return 1;
   }
-  std::string why;
-  if (!server.playable(&why)) std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", why.c_str());
+  common::Error why;
+  if (!server.playable(&why))
+    std::fprintf(stderr, "pack serve: note: %s; the start page will not play\n", why.text().c_str());
   if (browser_mode)
     std::printf("Serving %s on 127.0.0.1:%d (Ctrl-C stops).\nOpen %s\n", input, server.port(),
                 server.start_url().c_str());

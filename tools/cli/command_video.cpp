@@ -1,5 +1,4 @@
-// pack video MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf] [--skin S.swf]
-//   [--stub STUB.exe] [--strict] [--no-browser] [--json]
+// pack video: a video player from one FLV.
 #include <cstdio>
 #include <string>
 
@@ -63,6 +62,8 @@ int build_video(const pack::VideoSource& source, pack::BuildOptions build, bool 
 
 }  // namespace
 
+const cli::Help& video_help() { return kHelp; }
+
 int command_video(int argc, char** argv) {
   pack::VideoSource source;
   pack::BuildOptions build;
@@ -84,17 +85,17 @@ int command_video(int argc, char** argv) {
       {"--json", nullptr, "what was read from the FLV as one JSON object", &json},
       cli::no_browser_option(&no_browser),
   };
-  auto operand = [&](const char* a) -> std::string {
-    if (!source.flv_path.empty()) return std::string("one FLV only; \"") + a + "\" is a second";
+  auto operand = [&](const char* a, common::Error* error) {
+    if (!source.flv_path.empty()) return cli::misuse(error, std::string("one FLV only; \"") + a + "\" is a second");
     source.flv_path = a;
-    return "";
+    return true;
   };
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, operand, &rc)) return rc;
-  if (source.flv_path.empty()) return cli::usage_error("video", "missing MOVIE.flv");
-  if (build.out_path.empty()) return cli::usage_error("video", "missing -o OUT.exe");
+  if (source.flv_path.empty()) return cli::usage_error(kHelp, "missing MOVIE.flv");
+  if (build.out_path.empty()) return cli::usage_error(kHelp, "missing -o OUT.exe");
   if (!size.empty() && !cli::parse_size(size, 1, &source.width, &source.height))
-    return cli::usage_error("video", "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
+    return cli::usage_error(kHelp, "--size takes WxH, each from 1 to 32767 (\"" + size + "\")");
 
   build.browser = !no_browser;
   return build_video(source, build, json);

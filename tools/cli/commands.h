@@ -7,6 +7,9 @@
 
 #include <string>
 
+namespace cli {
+struct Help;
+}
 namespace common {
 struct Error;
 }
@@ -26,6 +29,18 @@ int command_serve(int argc, char** argv);
 int command_preview(int argc, char** argv);
 // A player from a web archive.
 int command_fetch(int argc, char** argv);
+
+// Each command's help, where its usage is written once; pack --help
+// lists the usage's first line.
+const cli::Help& build_help();
+const cli::Help& list_help();
+const cli::Help& explain_help();
+const cli::Help& audit_help();
+const cli::Help& import_help();
+const cli::Help& video_help();
+const cli::Help& serve_help();
+const cli::Help& preview_help();
+const cli::Help& fetch_help();
 
 // A player file, or a manifest (".toml"), loaded as the player would load it.
 bool load_player_or_manifest(pack::LoadedPlayer* player, const std::string& path, common::Error* error);

@@ -54,38 +54,38 @@ int command_linux_only(int, char**) {
 struct Command {
   const char* name;
   int (*run)(int argc, char** argv);
-  const char* synopsis;  // for pack --help; null: not listed there
-  const char* summary;   // lines joined by '\n'
+  const cli::Help& (*help)();  // its usage; null: synopsis instead
+  const char* synopsis;        // for pack --help when no help; null: not listed there
+  const char* summary;         // lines joined by '\n'
 };
 
 // One row per command.
 const Command kCommands[] = {
-    {"build", command_build, "-o OUT.exe MANIFEST.toml [--stub STUB.exe] [--strict] [--no-browser]",
+    {"build", command_build, build_help, nullptr,
      "Makes a player: the package that MANIFEST describes, appended to the\n"
      "player stub this packer carries (or to STUB.exe)."},
-    {"list", command_list, "PLAYER.exe [--json]", "Prints the package inside a player."},
-    {"explain", command_explain, "PLAYER.exe URL [--post BODY | --post-file FILE] [--json]",
-     "Tells what the player would answer for a request, and why."},
-    {"import", command_import, "CAPTURE... [-o OUT.exe] [--manifest DIR] [--stub STUB.exe] [...]",
+    {"list", command_list, list_help, nullptr, "Prints the package inside a player."},
+    {"explain", command_explain, explain_help, nullptr, "Tells what the player would answer for a request, and why."},
+    {"import", command_import, import_help, nullptr,
      "Makes a player from captures of a site (pack import --help lists the\nformats it reads)."},
-    {"audit", command_audit, "PLAYER.exe | MANIFEST.toml [--json] [--strict] [--run [--seconds N]]",
+    {"audit", command_audit, audit_help, nullptr,
      "Lists the files the packaged movies name and what the player answers;\n"
      "--run merges what the movie asks for in Ruffle (Linux pack only)."},
-    {"video", command_video, "MOVIE.flv -o OUT.exe [--size WxH] [--player P.swf --skin S.swf]",
+    {"video", command_video, video_help, nullptr,
      "Makes a video player from one FLV with the carried player and skin."},
 #ifdef TESSIVO_HAVE_SERVE
-    {"serve", command_serve, "PLAYER.exe | MANIFEST.toml [--port N]",
+    {"serve", command_serve, serve_help, nullptr,
      "Answers web requests from the package on 127.0.0.1, as an HTTP proxy\n(Linux pack only)."},
-    {"preview", command_preview, "PLAYER.exe | MANIFEST.toml [--seconds N] [--screenshot OUT.png] [--json] [--strict]",
+    {"preview", command_preview, preview_help, nullptr,
      "Plays the first movie in Ruffle in headless Chromium and lists every\nrequest it made with its answer (Linux pack only)."},
 #else
-    {"serve", command_linux_only, "and preview: not in this build",
+    {"serve", command_linux_only, nullptr, "and preview: not in this build",
      "serve, preview and audit --run are in the Linux pack only."},
-    {"preview", command_linux_only, nullptr, nullptr},
+    {"preview", command_linux_only, nullptr, nullptr, nullptr},
 #endif
-    {"fetch", command_fetch, "URL --archive ARCHIVE [--at YYYYMMDD[hhmmss]] -o OUT.exe [...]",
+    {"fetch", command_fetch, fetch_help, nullptr,
      "Makes a player straight from a web archive, finding what the movie asks\nfor (pack fetch --help)."},
-    {"--version", command_version, nullptr, nullptr},
+    {"--version", command_version, nullptr, nullptr, nullptr},
 };
 
 // After the commands in pack --help.
@@ -145,8 +145,8 @@ const char kUsageTail[] =
 std::string usage() {
   std::string s = "usage: pack COMMAND [ARGS]   (pack COMMAND --help for each)\n\nCommands:\n";
   for (const Command& c : kCommands) {
-    if (!c.synopsis) continue;
-    s += std::string("  ") + c.name + " " + c.synopsis + "\n        ";
+    if (!c.help && !c.synopsis) continue;
+    s += std::string("  ") + c.name + " " + (c.help ? cli::synopsis(c.help()) : c.synopsis) + "\n        ";
     for (const char* p = c.summary; *p; ++p) s += *p == '\n' ? std::string("\n        ") : std::string(1, *p);
     s += "\n";
   }

@@ -30,12 +30,12 @@ const Option* find(const std::vector<Option>& options, const char* arg) {
 bool take(const Help& help, const Option& o, const char* arg, int argc, char** argv, int* i,
           int* exit_code) {
   if (o.value && *i + 1 >= argc) {
-    *exit_code = usage_error(help.name, std::string(arg) + " " + o.needs);
+    *exit_code = usage_error(help, std::string(arg) + " " + o.needs);
     return false;
   }
   if (o.one_of) {
     if (*o.one_of) {
-      *exit_code = usage_error(help.name, o.one_of_error);
+      *exit_code = usage_error(help, o.one_of_error);
       return false;
     }
     *o.one_of = true;
@@ -64,14 +64,14 @@ bool parse_options(const Help& help, const std::vector<Option>& options, int arg
       return false;
     }
     if (a[0] != '-' || !a[1]) {
-      std::string error = operand(a);
-      if (error.empty()) continue;
-      *exit_code = usage_error(help.name, error);
+      common::Error error;
+      if (operand(a, &error)) continue;
+      *exit_code = usage_error(help, error.text());
       return false;
     }
     const Option* o = find(options, a);
     if (!o) {
-      *exit_code = usage_error(help.name, std::string("unknown option ") + a);
+      *exit_code = usage_error(help, std::string("unknown option ") + a);
       return false;
     }
     if (!take(help, *o, a, argc, argv, &i, exit_code)) return false;
@@ -91,16 +91,29 @@ std::string help_text(const Help& help, const std::vector<Option>& options) {
   return s + "\n" + help.footer;
 }
 
-int usage_error(const char* command, const std::string& message) {
-  std::fprintf(stderr, "pack %s: %s (see pack %s --help)\n", command, message.c_str(), command);
+std::string synopsis(const Help& help) {
+  const std::string usage = help.usage;
+  const size_t from = std::strlen("usage: pack ") + std::strlen(help.name) + 1;
+  const size_t end = usage.find('\n');
+  const bool more = end != std::string::npos && end + 1 < usage.size();
+  return usage.substr(from, end - from) + (more ? " [...]" : "");
+}
+
+int usage_error(const Help& help, const std::string& message) {
+  std::fprintf(stderr, "pack %s: %s (see pack %s --help)\n%s", help.name, message.c_str(), help.name, help.usage);
   return 2;
 }
 
+bool misuse(common::Error* error, std::string message) {
+  *error = common::Error{"", 0, -1, std::move(message)};
+  return false;
+}
+
 OperandFn one_input(const char** input) {
-  return [input](const char* a) -> std::string {
-    if (*input) return "one player or manifest at a time";
+  return [input](const char* a, common::Error* error) {
+    if (*input) return misuse(error, "one player or manifest at a time");
     *input = a;
-    return "";
+    return true;
   };
 }
 

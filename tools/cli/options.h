@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace cli {
 
 struct Option {
@@ -27,6 +29,7 @@ struct Option {
 
 // The --help text of a command: usage and about are paragraphs; the
 // options table sits between about and the footer, its help at column.
+// The usage is written here only: pack --help and usage errors show it too.
 struct Help {
   const char* name;   // "build", for "pack build" in messages
   const char* usage;  // "usage: pack build ..." lines
@@ -35,8 +38,11 @@ struct Help {
   const char* footer;  // more paragraphs, the exit codes last
 };
 
-// Called for each operand in order; a non-empty result is a usage error.
-using OperandFn = std::function<std::string(const char* operand)>;
+// Called for each operand in order; false, saying why, is a usage error.
+using OperandFn = std::function<bool(const char* operand, common::Error* error)>;
+
+// Sets a usage error's message; returns false.
+bool misuse(common::Error* error, std::string message);
 
 // --no-browser, for the commands that write a player; sets *given.
 Option no_browser_option(bool* given);
@@ -54,8 +60,13 @@ bool parse_options(const Help& help, const std::vector<Option>& options, int arg
 // The help text built from the table.
 std::string help_text(const Help& help, const std::vector<Option>& options);
 
-// "pack NAME: message (see pack NAME --help)" on stderr; returns 2.
-int usage_error(const char* command, const std::string& message);
+// The usage's first line without "usage: pack NAME ", with " [...]" when
+// more lines follow: the command's line in pack --help.
+std::string synopsis(const Help& help);
+
+// "pack NAME: message (see pack NAME --help)" and the usage on stderr;
+// returns 2.
+int usage_error(const Help& help, const std::string& message);
 
 // True for -h and --help.
 bool is_help(const char* arg);

@@ -62,8 +62,13 @@ void watch_interrupts() {
 #endif
 }
 
-// Creates temp exclusively with the given permissions (as the umask
-// allows), and names it for the interrupt handlers. On failure *why says what the system said.
+Error unwritable(const std::string& path, const std::string& why) {
+  return Error{"", 0, -1, "cannot write " + path + ": " + why};
+}
+
+// Creates temp, beside path, exclusively with the given permissions (as
+// the umask allows), and names it for the interrupt handlers. On failure
+// *error says what the system said.
 #ifdef _WIN32
 // CreateFileW leaves errno alone: its reason is only in GetLastError.
 std::string system_message(DWORD code) {
@@ -76,10 +81,10 @@ std::string system_message(DWORD code) {
   return narrow(text);
 }
 
-TempResult create_temp(const std::string& temp, File* file, int, std::string* why) {
+TempResult create_temp(const std::string& path, const std::string& temp, File* file, int, Error* error) {
   std::wstring wide = wide_path(temp);
   if (wide.size() >= sizeof g_temp / sizeof g_temp[0]) {
-    *why = "the path is too long";
+    *error = unwritable(path, "the path is too long");
     return kFailed;
   }
   wcscpy(g_temp, wide.c_str());
@@ -89,23 +94,23 @@ TempResult create_temp(const std::string& temp, File* file, int, std::string* wh
     DWORD code = GetLastError();
     g_temp[0] = 0;
     if (code == ERROR_FILE_EXISTS) return kTaken;
-    *why = system_message(code);
+    *error = unwritable(path, system_message(code));
     return kFailed;
   }
   int fd = _open_osfhandle(intptr_t(h), _O_WRONLY | _O_BINARY);
   file->reset(fd < 0 ? nullptr : _fdopen(fd, "wb"));
   if (*file) return kMade;
-  *why = std::strerror(errno);
+  *error = unwritable(path, std::strerror(errno));
   if (fd >= 0) _close(fd); else CloseHandle(h);
   DeleteFileW(wide.c_str());
   g_temp[0] = 0;
   return kFailed;
 }
 #else
-TempResult create_temp(const std::string& temp, File* file, int permissions,
-                       std::string* why) {
+TempResult create_temp(const std::string& path, const std::string& temp, File* file, int permissions,
+                       Error* error) {
   if (temp.size() >= sizeof g_temp) {
-    *why = "the path is too long";
+    *error = unwritable(path, "the path is too long");
     return kFailed;
   }
   std::strcpy(g_temp, temp.c_str());
@@ -113,12 +118,12 @@ TempResult create_temp(const std::string& temp, File* file, int permissions,
   if (fd < 0) {
     g_temp[0] = 0;
     if (errno == EEXIST) return kTaken;
-    *why = std::strerror(errno);
+    *error = unwritable(path, std::strerror(errno));
     return kFailed;
   }
   file->reset(fdopen(fd, "wb"));
   if (*file) return kMade;
-  *why = std::strerror(errno);
+  *error = unwritable(path, std::strerror(errno));
   ::close(fd);
   unlink(temp.c_str());
   g_temp[0] = 0;
@@ -140,11 +145,11 @@ bool AtomicOutput::open(const std::string& path, Error* error, Mode mode) {
   path_ = path;
   std::string folder = folder_of(path);
   if (path_kind(folder) != PathKind::folder) {
-    *error = Error{"", 0, -1, "cannot write " + path + ": folder " + folder + " does not exist"};
+    *error = unwritable(path, "folder " + folder + " does not exist");
     return false;
   }
   if (path_kind(path) == PathKind::folder) {
-    *error = Error{"", 0, -1, "cannot write " + path + ": it is a folder"};
+    *error = unwritable(path, "it is a folder");
     return false;
   }
   watch_interrupts();
@@ -156,34 +161,31 @@ bool AtomicOutput::open(const std::string& path, Error* error, Mode mode) {
   // The folder as written, so the temporary name sits beside the output.
   const std::string prefix = cut == std::string::npos ? "" : path.substr(0, cut + 1);
   const std::string name = path.substr(prefix.size());
-  std::string why = "no free temporary name";
+  *error = unwritable(path, "no free temporary name");
   for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
     std::string temp = prefix + "." + name + "." + std::to_string(process_id()) + "-" +
                        std::to_string(attempt) + ".part";
-    TempResult made = create_temp(temp, &file_, mode == kExecutable ? 0777 : 0666, &why);
+    TempResult made = create_temp(path, temp, &file_, mode == kExecutable ? 0777 : 0666, error);
     if (made == kFailed) break;
     if (made == kMade) temp_ = temp;
   }
-  if (!file_) {
-    *error = Error{"", 0, -1, "cannot write " + path + ": " + why};
-    return false;
-  }
+  if (!file_) return false;
   return true;
 }
 
 bool AtomicOutput::commit(Error* error) {
   if (!file_.close()) {
-    *error = Error{"", 0, -1, "cannot write " + path_ + ": " + std::strerror(errno)};
+    *error = unwritable(path_, std::strerror(errno));
     return false;
   }
 #ifdef _WIN32
   if (!MoveFileExW(wide_path(temp_).c_str(), wide_path(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    *error = Error{"", 0, -1, "cannot write " + path_ + ": the finished file could not replace it"};
+    *error = unwritable(path_, "the finished file could not replace it");
     return false;
   }
 #else
   if (rename(temp_.c_str(), path_.c_str()) != 0) {
-    *error = Error{"", 0, -1, "cannot write " + path_ + ": " + std::strerror(errno)};
+    *error = unwritable(path_, std::strerror(errno));
     return false;
   }
 #endif

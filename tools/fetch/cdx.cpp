@@ -77,7 +77,7 @@ std::string cdx_query(const std::string& archive, Dialect d, const std::string& 
   return q;
 }
 
-bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* shape, std::string* error) {
+bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* shape, common::Error* error) {
   out->clear();
   // Compressed all the same (an index that ignores gzip=false).
   std::string text = answer;
@@ -98,7 +98,7 @@ bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* sh
     }
     inflateEnd(&z);
     if (rc != Z_STREAM_END) {
-      *error = "the index answer is gzip that does not inflate";
+      *error = common::Error{"", 0, -1, "the index answer is gzip that does not inflate"};
       return false;
     }
   }
@@ -141,10 +141,11 @@ bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* sh
       return true;
     }
   } catch (const std::exception& e) {
-    *error = std::string("the index answer is not JSON as either dialect writes it: ") + e.what();
+    *error = common::Error{"", 0, -1,
+                           std::string("the index answer is not JSON as either dialect writes it: ") + e.what()};
     return false;
   }
-  *error = "the index answer is not JSON (it begins \"" + text.substr(first, 40) + "\")";
+  *error = common::Error{"", 0, -1, "the index answer is not JSON (it begins \"" + text.substr(first, 40) + "\")"};
   return false;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace fetch {
 
 // ia: one JSON array of arrays, the first row naming the fields, at
@@ -26,7 +28,7 @@ struct CdxLine {
 std::string cdx_query(const std::string& archive, Dialect d, const std::string& url, bool prefix);
 // Parses either dialect; the shape of the text tells which. False with a
 // message when it is neither.
-bool parse_cdx(const std::string& text, std::vector<CdxLine>* out, Dialect* shape, std::string* error);
+bool parse_cdx(const std::string& text, std::vector<CdxLine>* out, Dialect* shape, common::Error* error);
 
 // The raw replay URL (id_) of url at timestamp.
 std::string replay_url(const std::string& archive, Dialect d, const std::string& timestamp, const std::string& url);

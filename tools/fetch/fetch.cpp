@@ -52,6 +52,8 @@ const char* UrlReport::state_name() const {
 
 namespace {
 
+common::Error said(std::string message) { return common::Error{"", 0, -1, std::move(message)}; }
+
 std::string request_key(const std::string& method, const std::string& url, const std::string& body) {
   return method == "POST" ? "POST " + url + "\n" + body : "GET " + url;
 }
@@ -122,7 +124,11 @@ bool runnable(const std::string& program) {
 bool can_play(const FetchOptions& o, std::string* why) {
 #ifdef TESSIVO_HAVE_SERVE
   std::string dir;
-  if (!serve::find_ruffle(o.ruffle_dir, &dir, why)) return false;
+  common::Error none;
+  if (!serve::find_ruffle(o.ruffle_dir, &dir, &none)) {
+    *why = none.text();
+    return false;
+  }
   // As the preview picks it.
   const char* env = std::getenv("TESSIVO_CHROMIUM");
   const std::string chromium = !o.chromium.empty() ? o.chromium : env && *env ? env : "chromium";
@@ -165,26 +171,27 @@ class Fetcher {
     client_ = std::make_unique<Client>(co);
   }
 
-  bool run(std::string* error);
+  bool run(common::Error* error);
 
  private:
   struct Choice {
     bool found = false;
     CdxLine line;
     std::string why;  // when none
+    bool uncaptured = false;  // none: the index holds no capture of the URL at all
     bool variant = false;
   };
-  bool http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter, std::string* error,
+  bool http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter, common::Error* error,
             const Client::Done& done = nullptr);
-  bool detect(std::string* error);
+  bool detect(common::Error* error);
   size_t add(const std::string& method, const std::string& url, const std::string& body, int round);
-  bool fetch_pending(int round, int* added, std::string* error);
+  bool fetch_pending(int round, int* added, common::Error* error);
   Choice choose(const UrlReport& u, const std::string& asked, const std::vector<CdxLine>& lines, bool first);
   bool replay(const std::vector<size_t>& which, const std::vector<Choice>& choices, int round, int* added,
-              std::string* error);
-  bool write(const ResponseRecord& r, std::string* error);
-  bool discover(int round, std::string* error);
-  bool import_warc(const std::string& work, capture::Result* result, std::string* error);
+              common::Error* error);
+  bool write(const ResponseRecord& r, common::Error* error);
+  bool discover(int round, common::Error* error);
+  bool import_warc(const std::string& work, capture::Result* result, common::Error* error);
 
   const FetchOptions& o_;
   FetchSummary* s_;
@@ -203,7 +210,7 @@ class Fetcher {
 };
 
 bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>* a, int64_t* counter,
-                   std::string* error, const Client::Done& done) {
+                   common::Error* error, const Client::Done& done) {
   const int64_t before = client_->sent(), retried = client_->retried();
   int64_t bytes = 0;
   const bool ok = client_->run(q, a, done ? Client::Done([&](size_t i, const HttpResponse& r) {
@@ -215,11 +222,11 @@ bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>*
   for (const HttpResponse& r : *a) bytes += int64_t(r.body.size());
   bytes_before_ += bytes;
   if (!ok && interrupted())
-    *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
+    *error = said("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
   return ok;
 }
 
-bool Fetcher::detect(std::string* error) {
+bool Fetcher::detect(common::Error* error) {
   dialect_ = o_.dialect;
   const std::string host = common::ascii_lower(o_.archive);
   if (dialect_ == Dialect::unknown && host.find("archive.org") != std::string::npos) dialect_ = Dialect::ia;
@@ -230,9 +237,9 @@ bool Fetcher::detect(std::string* error) {
   q[1].url = cdx_query(o_.archive, Dialect::ia, o_.start_url, false);
   std::vector<HttpResponse> a;
   if (!http({q[0]}, &a, &s_->cdx_requests, error)) return false;
-  std::string why;
+  common::Error why;
   if (a[0].status == 0) {
-    *error = "cannot reach the archive " + o_.archive + ": " + a[0].error;
+    *error = said("cannot reach the archive " + o_.archive + ": " + a[0].error);
     return false;
   }
   std::vector<CdxLine> lines;
@@ -247,9 +254,10 @@ bool Fetcher::detect(std::string* error) {
     dialect_ = Dialect::ia;
     return true;
   }
-  *error = o_.archive + ": no capture index answers there (" + q[0].url + ": " + std::to_string(first_status) +
-           "; " + q[1].url + ": " + (a[0].status ? std::to_string(a[0].status) : a[0].error) +
-           "); give the archive's base, e.g. http://host:8080/COLL or https://web.archive.org";
+  *error = common::Error{o_.archive, 0, -1,
+                         "no capture index answers there (" + q[0].url + ": " + std::to_string(first_status) + "; " +
+                             q[1].url + ": " + (a[0].status ? std::to_string(a[0].status) : a[0].error) +
+                             "); give the archive's base, e.g. http://host:8080/COLL or https://web.archive.org"};
   return false;
 }
 
@@ -283,6 +291,7 @@ Fetcher::Choice Fetcher::choose(const UrlReport& u, const std::string& asked, co
     }
   }
   if (same.empty()) {
+    c.uncaptured = other_body.empty() && gets.empty();
     c.why = !other_body.empty() ? "POST captured only with another body (not trusted)"
             : !gets.empty()     ? "captured only as a GET, not as this POST"
                                 : "not captured";
@@ -316,7 +325,7 @@ Fetcher::Choice Fetcher::choose(const UrlReport& u, const std::string& asked, co
   return c;
 }
 
-bool Fetcher::write(const ResponseRecord& r, std::string* error) {
+bool Fetcher::write(const ResponseRecord& r, common::Error* error) {
   if (!warc_.is_open()) {
     if (!warc_.open(o_.warc_path, good_end_, error)) return false;
     std::string info = "software: tessivo-pack/" + o_.version + " (pack fetch)\r\n";
@@ -330,7 +339,7 @@ bool Fetcher::write(const ResponseRecord& r, std::string* error) {
   return warc_.response(r, error);
 }
 
-bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
+bool Fetcher::fetch_pending(int round, int* added, common::Error* error) {
   for (;;) {
     std::vector<size_t> todo;
     for (size_t i = 0; i < s_->urls.size(); ++i)
@@ -384,18 +393,18 @@ bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
       UrlReport& u = s_->urls[lookups[k]];
       std::vector<CdxLine> lines;
       Dialect shape;
-      std::string why;
+      common::Error why;
       if (a[k].status != 200) {
         choices[k].why = a[k].status ? "the index answered " + std::to_string(a[k].status) : "index lookup failed: " + a[k].error;
       } else if (!parse_cdx(a[k].body, &lines, &shape, &why)) {
-        choices[k].why = why;
+        choices[k].why = why.text();
       } else {
         choices[k] = choose(u, u.url, lines, u.start && o_.at.empty());
-        if (!choices[k].found && choices[k].why == "not captured" && u.method == "GET" && !without_query(u.url).empty())
+        if (!choices[k].found && choices[k].uncaptured && u.method == "GET" && !without_query(u.url).empty())
           variants.push_back(k);
       }
       if (u.start && !choices[k].found && a[k].status == 0) {
-        *error = "cannot reach the archive " + o_.archive + ": " + a[k].error;
+        *error = said("cannot reach the archive " + o_.archive + ": " + a[k].error);
         return false;
       }
     }
@@ -408,7 +417,7 @@ bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
       for (size_t v = 0; v < variants.size(); ++v) {
         std::vector<CdxLine> lines;
         Dialect shape;
-        std::string why;
+        common::Error why;
         const size_t k = variants[v];
         if (va[v].status != 200 || !parse_cdx(va[v].body, &lines, &shape, &why)) continue;
         Choice c = choose(s_->urls[lookups[k]], without_query(s_->urls[lookups[k]].url), lines, false);
@@ -424,7 +433,7 @@ bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
         u.state = UrlReport::missing;
         u.why = choices[k].why;
         if (u.start) {
-          *error = u.url + ": " + u.why + " in " + o_.archive;
+          *error = common::Error{u.url, 0, -1, u.why + " in " + o_.archive};
           return false;
         }
       } else if (u.start && aim_.empty()) {
@@ -436,7 +445,7 @@ bool Fetcher::fetch_pending(int round, int* added, std::string* error) {
 }
 
 bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>& choices, int round, int* added,
-                     std::string* error) {
+                     common::Error* error) {
   struct Job {
     size_t url;
     Choice choice;
@@ -510,7 +519,7 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
         m.why = r.status == 0 ? "replay failed: " + r.error
                               : "the archive answered " + std::to_string(r.status) + " to its replay";
         if (m.start) {
-          *error = m.url + ": " + m.why;
+          *error = common::Error{m.url, 0, -1, m.why};
           failed = true;
           return false;
         }
@@ -543,7 +552,7 @@ bool Fetcher::replay(const std::vector<size_t>& which, const std::vector<Choice>
   return true;
 }
 
-bool Fetcher::import_warc(const std::string& work, capture::Result* result, std::string* error) {
+bool Fetcher::import_warc(const std::string& work, capture::Result* result, common::Error* error) {
   try {
     capture::Options io;
     io.start = o_.start_url;
@@ -553,26 +562,19 @@ bool Fetcher::import_warc(const std::string& work, capture::Result* result, std:
     *result = importer.finish();
     return true;
   } catch (const std::exception& e) {
-    *error = std::string("reading back ") + o_.warc_path + ": " + e.what();
+    *error = said(std::string("reading back ") + o_.warc_path + ": " + e.what());
     return false;
   }
 }
 
-bool Fetcher::discover(int round, std::string* error) {
+bool Fetcher::discover(int round, common::Error* error) {
   TempFolder work;
   capture::Result result;
   if (!import_warc(work.path, &result, error)) return false;
-  common::Error e;
   const std::string manifest = common::utf8_path(common::fs_path(work.path) / "manifest.toml");
-  if (!pack::write_manifest(result.package, "pack fetch, a round's package", manifest, &e)) {
-    *error = e.text();
-    return false;
-  }
+  if (!pack::write_manifest(result.package, "pack fetch, a round's package", manifest, error)) return false;
   pack::LoadedPlayer player;
-  if (!player.load_manifest(manifest, &e)) {
-    *error = e.text();
-    return false;
-  }
+  if (!player.load_manifest(manifest, error)) return false;
   const pack::AuditResult audit =
       pack::audit_package([&player](int32_t i, size_t max, std::string* out) { return player.read_entry(i, max, out); });
   for (const pack::AuditSource& src : audit.sources)
@@ -591,14 +593,14 @@ bool Fetcher::discover(int round, std::string* error) {
     po.chromium = o_.chromium;
     po.ruffle_dir = o_.ruffle_dir;
     serve::PreviewOutcome run;
-    std::string why;
+    common::Error why;
     progress_.interrupt();
     if (!serve::run_preview(player, po, &run, &why)) {
       if (interrupted()) {
-        *error = "interrupted; the WARC keeps every file fetched so far: run the same command to go on";
+        *error = said("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
         return false;
       }
-      s_->notes.push_back("round " + std::to_string(round) + ": the run in Ruffle failed (" + why +
+      s_->notes.push_back("round " + std::to_string(round) + ": the run in Ruffle failed (" + why.text() +
                           "); only the movies' texts were followed");
     } else {
       for (const serve::Served& r : run.requests) {
@@ -615,7 +617,7 @@ bool Fetcher::discover(int round, std::string* error) {
   return true;
 }
 
-bool Fetcher::run(std::string* error) {
+bool Fetcher::run(common::Error* error) {
   InterruptWatch watch;
   std::string why;
   if (play_ && !can_play(o_, &why)) {
@@ -672,9 +674,50 @@ bool Fetcher::run(std::string* error) {
   return true;
 }
 
+// The manifest folder and the player from the WARC; the importer's faults
+// come as exceptions.
+bool write_outputs(const FetchOptions& o, const std::string& temp, FetchSummary* s, common::Error* error) {
+  std::string folder = temp;
+  if (!o.manifest_dir.empty()) {
+    std::error_code ec;
+    const fs::path dir = common::fs_path(o.manifest_dir);
+    if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec))) {
+      *error = common::Error{o.manifest_dir, 0, -1, "exists and is not an empty folder; not overwritten"};
+      return false;
+    }
+    fs::create_directories(dir);
+    folder = o.manifest_dir;
+  }
+  capture::Options io;
+  io.start = o.start_url;
+  io.work_dir = folder;
+  capture::Importer importer(io);
+  importer.add(o.warc_path);
+  capture::Result result = importer.finish();
+  if (!o.manifest_dir.empty() &&
+      !pack::write_manifest(result.package, "Written by pack fetch; edit and rebuild with pack build.",
+                            common::utf8_path(common::fs_path(folder) / "manifest.toml"), error))
+    return false;
+  if (!o.out_path.empty() && !(o.strict && s->missing > 0)) {
+    pack::BuildOptions b;
+    b.source = o.warc_path;
+    b.inputs.push_back({o.warc_path, "the WARC"});
+    b.stub_path = o.stub_path;
+    b.out_path = o.out_path;
+    b.strict = o.strict;
+    pack::BuildResult built;
+    if (!pack::build_player_file(result.package, b, &built, error)) return false;
+    for (const pack::Note& n : built.notes) s->notes.push_back(std::string(n.error ? "error: " : "warning: ") + n.text);
+    s->built = true;
+    s->output = o.out_path;
+  }
+  s->manifest = o.manifest_dir;
+  return true;
+}
+
 }  // namespace
 
-bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error) {
+bool run_fetch(const FetchOptions& options, FetchSummary* s, common::Error* error) {
   const auto t0 = std::chrono::steady_clock::now();
   FetchOptions o = options;
   o.start_url = normal_url(o.start_url);
@@ -691,47 +734,14 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error)
   if (ok && (!o.out_path.empty() || !o.manifest_dir.empty())) {
     TempFolder work;
     try {
-      std::string folder = work.path;
-      if (!o.manifest_dir.empty()) {
-        std::error_code ec;
-        const fs::path dir = common::fs_path(o.manifest_dir);
-        if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
-          throw capture::ImportError(o.manifest_dir + ": exists and is not an empty folder; not overwritten");
-        fs::create_directories(dir);
-        folder = o.manifest_dir;
-      }
-      capture::Options io;
-      io.start = o.start_url;
-      io.work_dir = folder;
-      capture::Importer importer(io);
-      importer.add(o.warc_path);
-      capture::Result result = importer.finish();
-      common::Error e;
-      if (!o.manifest_dir.empty() &&
-          !pack::write_manifest(result.package, "Written by pack fetch; edit and rebuild with pack build.",
-                                common::utf8_path(common::fs_path(folder) / "manifest.toml"), &e))
-        throw capture::ImportError(e.text());
-      if (!o.out_path.empty() && !(o.strict && s->missing > 0)) {
-        pack::BuildOptions b;
-        b.source = o.warc_path;
-        b.inputs.push_back({o.warc_path, "the WARC"});
-        b.stub_path = o.stub_path;
-        b.out_path = o.out_path;
-        b.strict = o.strict;
-        pack::BuildResult built;
-        if (!pack::build_player_file(result.package, b, &built, &e)) throw capture::ImportError(e.text());
-        for (const pack::Note& n : built.notes) s->notes.push_back(std::string(n.error ? "error: " : "warning: ") + n.text);
-        s->built = true;
-        s->output = o.out_path;
-      }
-      s->manifest = o.manifest_dir;
+      ok = write_outputs(o, work.path, s, error);
     } catch (const std::exception& e) {
-      *error = e.what();
+      *error = said(e.what());
       ok = false;
     }
   }
   if (ok && o.strict && s->missing > 0) {
-    *error = std::to_string(s->missing) + " file(s) the movie asks for are missing (--strict): no player written";
+    *error = said(std::to_string(s->missing) + " file(s) the movie asks for are missing (--strict): no player written");
     ok = false;
   }
   s->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

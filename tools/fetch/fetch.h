@@ -64,7 +64,7 @@ struct FetchSummary {
 // or not speaking the interface, the start movie not captured, an
 // interrupt, a build refused, --strict with a file missing). The summary
 // says what was done either way.
-bool run_fetch(const FetchOptions& options, FetchSummary* summary, std::string* error);
+bool run_fetch(const FetchOptions& options, FetchSummary* summary, common::Error* error);
 
 // The summary as text lines and as one JSON object.
 std::string summary_text(const FetchSummary& s);

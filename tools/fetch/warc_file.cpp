@@ -103,12 +103,12 @@ std::string sha1_base32(const std::string& bytes) {
   return out;
 }
 
-bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* good_end, std::string* error) {
+bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* good_end, common::Error* error) {
   out->clear();
   *good_end = 0;
   std::FILE* f = common::open_file(path, "rb").release();
   if (!f) {
-    *error = path + ": " + std::strerror(errno);
+    *error = common::errno_error(path);
     return false;
   }
   std::string data;
@@ -117,7 +117,7 @@ bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* 
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
   std::fclose(f);
   if (data.size() >= 2 && !(uint8_t(data[0]) == 0x1f && uint8_t(data[1]) == 0x8b)) {
-    *error = path + ": not a WARC written by pack fetch (one gzip member per record)";
+    *error = common::Error{path, 0, -1, "not a WARC written by pack fetch (one gzip member per record)"};
     return false;
   }
   std::vector<std::pair<std::string, std::string>> requests;  // record id -> POST body
@@ -143,9 +143,13 @@ bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* 
       // Only the last record may be cut short (a run killed while writing
       // it); damage anywhere else is no file of ours to cut.
       const bool cut = rc == Z_STREAM_END ? pos + used == data.size() : rc != Z_DATA_ERROR;
-      if (!cut || (pos == 0 && rec.compare(0, 5, "WARC/") != 0)) {
-        *error = path + ": not a WARC written by pack fetch, or damaged at byte " + std::to_string(pos) +
-                 "; not continued (move it away to start afresh)";
+      const char* const afresh = "; not continued (move it away to start afresh)";
+      if (pos == 0 && rec.compare(0, 5, "WARC/") != 0) {
+        *error = common::Error{path, 0, -1, std::string("not a WARC written by pack fetch") + afresh};
+        return false;
+      }
+      if (!cut) {
+        *error = common::Error{path, 0, int64_t(pos), std::string("a damaged record") + afresh};
         return false;
       }
       break;
@@ -187,7 +191,7 @@ WarcWriter::~WarcWriter() {
   if (file_) std::fclose(file_);
 }
 
-bool WarcWriter::open(const std::string& path, uint64_t good_end, std::string* error) {
+bool WarcWriter::open(const std::string& path, uint64_t good_end, common::Error* error) {
   path_ = path;
   if (good_end > 0) {
     // Drops a record cut short by a run that was killed while writing it.
@@ -197,7 +201,7 @@ bool WarcWriter::open(const std::string& path, uint64_t good_end, std::string* e
 #else
     if (truncate(path.c_str(), off_t(good_end)) != 0) {
 #endif
-      *error = path + ": cannot cut the unfinished record: " + std::strerror(errno);
+      *error = common::Error{path, 0, -1, std::string("cannot cut the unfinished record: ") + std::strerror(errno)};
       return false;
     }
     file_ = common::open_file(path, "ab").release();
@@ -205,27 +209,27 @@ bool WarcWriter::open(const std::string& path, uint64_t good_end, std::string* e
     file_ = common::open_file(path, "wb").release();
   }
   if (!file_) {
-    *error = path + ": " + std::strerror(errno);
+    *error = common::errno_error(path);
     return false;
   }
   return true;
 }
 
 bool WarcWriter::write_record(const std::string& head_fields, const std::string& type, const std::string& date,
-                              const std::string& block, std::string* error) {
+                              const std::string& block, common::Error* error) {
   std::string rec = "WARC/1.1\r\nWARC-Type: " + type + "\r\n" + head_fields + "WARC-Date: " + date + "\r\n";
   if (!info_id_.empty() && type != "warcinfo") rec += "WARC-Warcinfo-ID: " + info_id_ + "\r\n";
   rec += "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
   const std::string gz = gzip_member(rec);
   // One write and a flush per record: an interrupt leaves whole records.
   if (std::fwrite(gz.data(), 1, gz.size(), file_) != gz.size() || std::fflush(file_) != 0) {
-    *error = path_ + ": " + std::strerror(errno);
+    *error = common::errno_error(path_);
     return false;
   }
   return true;
 }
 
-bool WarcWriter::warcinfo(const std::string& fields, std::string* error) {
+bool WarcWriter::warcinfo(const std::string& fields, common::Error* error) {
   info_id_ = uuid_urn();
   char now[32];
   const time_t t = std::time(nullptr);
@@ -236,7 +240,7 @@ bool WarcWriter::warcinfo(const std::string& fields, std::string* error) {
                       now, fields, error);
 }
 
-bool WarcWriter::response(const ResponseRecord& r, std::string* error) {
+bool WarcWriter::response(const ResponseRecord& r, common::Error* error) {
   const std::string date = warc_date(r.timestamp);
   std::string request_id;
   if (r.post) {
@@ -267,11 +271,11 @@ bool WarcWriter::response(const ResponseRecord& r, std::string* error) {
   return write_record(fields, "response", date, block, error);
 }
 
-bool WarcWriter::close(std::string* error) {
+bool WarcWriter::close(common::Error* error) {
   if (!file_) return true;
   const bool ok = std::fclose(file_) == 0;
   file_ = nullptr;
-  if (!ok) *error = path_ + ": " + std::strerror(errno);
+  if (!ok) *error = common::errno_error(path_);
   return ok;
 }
 

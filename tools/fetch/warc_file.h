@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/error.h"
+
 namespace fetch {
 
 // What an earlier run kept: a response (and the POST body of its request).
@@ -24,7 +26,7 @@ struct KeptRecord {
 // the end (a run killed while writing) is left out and *good_end is where
 // the intact records end. False with a message when the file is not such a
 // WARC.
-bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* good_end, std::string* error);
+bool read_kept(const std::string& path, std::vector<KeptRecord>* out, uint64_t* good_end, common::Error* error);
 
 struct ResponseRecord {
   std::string url;         // WARC-Target-URI: the URL the movie asks for
@@ -47,16 +49,16 @@ class WarcWriter {
 
   // Opens path for appending after good_end bytes (0: a new file); false
   // with a message.
-  bool open(const std::string& path, uint64_t good_end, std::string* error);
+  bool open(const std::string& path, uint64_t good_end, common::Error* error);
   bool is_open() const { return file_ != nullptr; }
-  bool warcinfo(const std::string& fields, std::string* error);
+  bool warcinfo(const std::string& fields, common::Error* error);
   // A POST answer comes with its request record, which holds the body.
-  bool response(const ResponseRecord& r, std::string* error);
-  bool close(std::string* error);
+  bool response(const ResponseRecord& r, common::Error* error);
+  bool close(common::Error* error);
 
  private:
   bool write_record(const std::string& head_fields, const std::string& type, const std::string& date,
-                    const std::string& block, std::string* error);
+                    const std::string& block, common::Error* error);
   std::FILE* file_ = nullptr;
   std::string path_;
   std::string info_id_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "swf/swf_reader.h"
 
 namespace pack {
@@ -45,7 +46,7 @@ struct AuditSource {
   std::u16string url;
   const char* kind = "";  // "swf", "xml", "json", "text"
   swf::Movie movie;       // kind "swf"
-  std::vector<std::string> problems;
+  std::vector<common::Error> problems;  // file: the entry's URL
   std::vector<AuditRequest> requests;  // unanswered first, then in the order found
   int32_t unanswered() const;
 };

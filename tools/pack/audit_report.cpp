@@ -53,7 +53,7 @@ std::string audit_text(const AuditResult& r) {
       s += src.kind;
     }
     s += "\n";
-    for (const std::string& p : src.problems) s += "  problem: " + p + "\n";
+    for (const common::Error& p : src.problems) s += "  problem: " + p.text() + "\n";
     for (const AuditRequest& q : src.requests) {
       if (q.refused) s += "  REFUSED       ";
       else if (q.index < 0 && q.opens_window) s += "  NEW WINDOW    ";
@@ -96,7 +96,11 @@ std::string audit_json(const AuditResult& r) {
       s += ",\"tags\":" + std::to_string(m.tags) + "}";
     }
     s += ",\"problems\":[";
-    for (size_t k = 0; k < src.problems.size(); ++k) s += (k ? "," : "") + json_quote(src.problems[k]);
+    for (size_t k = 0; k < src.problems.size(); ++k) {
+      const common::Error& p = src.problems[k];
+      s += std::string(k ? "," : "") + "{\"offset\":" + (p.offset < 0 ? "null" : std::to_string(p.offset)) +
+           ",\"message\":" + json_quote(p.message) + "}";
+    }
     s += "],\"requests\":[";
     for (size_t k = 0; k < src.requests.size(); ++k) {
       const AuditRequest& q = src.requests[k];

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "common/utf.h"
@@ -136,13 +137,18 @@ void json_texts(const std::string& d, std::vector<std::string>* out) {
   }
 }
 
+// A name=value file as loadVariables reads it, or free text: '&' parts
+// pairs, and '=' parts a name from its value until a '?' begins a query.
 void plain_texts(const std::string& d, std::vector<std::string>* out) {
+  static const char kSpace[] = " \t\r\n\"'&=,;<>()";
   size_t i = 0;
   while (i < d.size()) {
-    size_t start = d.find_first_not_of(" \t\r\n\"'&=,;<>()", i);
+    size_t start = d.find_first_not_of(kSpace, i);
     if (start == std::string::npos) break;
-    size_t end = d.find_first_of(" \t\r\n\"'&=,;<>()", start);
+    size_t end = d.find_first_of(kSpace, start);
     if (end == std::string::npos) end = d.size();
+    if (std::find(d.begin() + start, d.begin() + end, '?') != d.begin() + end)
+      end = std::min(d.size(), d.find_first_of(" \t\r\n\"'&,;<>()", end));
     out->push_back(percent_decoded(d.substr(start, end - start)));
     i = end;
   }
@@ -194,10 +200,12 @@ Scanned scan_entry(int32_t index, const EntryReader& read, AuditSource* s, std::
   const ResourceEntry& e = resource_table()[index];
   s->entry = index;
   s->url = e.url ? e.url : u"";
+  const std::string name = utf16_to_utf8(s->url);
+  const common::Error unread{name, 0, -1, "the entry's data cannot be read"};
   std::string head;
   if (!read(index, 16, &head)) {
     s->kind = "unreadable";
-    s->problems.push_back("the entry's data cannot be read");
+    s->problems.push_back(unread);
     return Scanned::unreadable;
   }
   s->kind = sniff(head, e);
@@ -205,7 +213,7 @@ Scanned scan_entry(int32_t index, const EntryReader& read, AuditSource* s, std::
   const bool movie = !std::strcmp(s->kind, "swf");
   std::string data;
   if (!read(index, movie ? kLargestMovie : kLargestConfig, &data)) {
-    s->problems.push_back("the entry's data cannot be read");
+    s->problems.push_back(unread);
     return Scanned::unreadable;
   }
   if (!movie) {
@@ -214,6 +222,7 @@ Scanned scan_entry(int32_t index, const EntryReader& read, AuditSource* s, std::
   }
   s->movie = swf::read_movie(data.data(), data.size());
   s->problems = s->movie.problems;
+  for (common::Error& p : s->problems) p.file = name;
   for (swf::Found& f : s->movie.found) texts->push_back({std::move(f.text), f.tag, f.field, f.sprite});
   s->movie.found.clear();
   return Scanned::texts;

@@ -272,11 +272,11 @@ std::string browser_start_page(const Package& pkg, const MovieLook& look) {
 
 std::string browser_service_worker() { return kServiceWorker; }
 
-bool browser_runtime(const Package& pkg, BrowserRuntime* out, std::string* error) {
+bool browser_runtime(const Package& pkg, BrowserRuntime* out, common::Error* error) {
   const Data* first = pkg.mode == PLAYBACK_VIDEO ? &pkg.player : pkg.entries.empty() ? nullptr : &pkg.entries[0].data;
   std::string head;
   if (first && !read_head(*first, &head)) {
-    *error = first->path + ": cannot be read";
+    *error = common::Error{first->path, 0, -1, "cannot be read"};
     return false;
   }
   auto text_file = [](const char16_t* name, const char16_t* type, const std::string& text) {

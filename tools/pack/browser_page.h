@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/error.h"
 #include "pack/package_writer.h"
 
 namespace pack {
@@ -38,6 +39,6 @@ std::string browser_service_worker();
 // What the packer carries after the package for the user's browser: the
 // start page, the service worker and Ruffle. False when the first movie
 // can't be read.
-bool browser_runtime(const Package& package, BrowserRuntime* out, std::string* error);
+bool browser_runtime(const Package& package, BrowserRuntime* out, common::Error* error);
 
 }  // namespace pack

@@ -19,6 +19,12 @@ bool fail(common::Error* error, const std::string& message) {
   return false;
 }
 
+// A failure while the player was being made, which leaves none behind.
+bool unwritten(common::Error* error) {
+  error->message += "; no player written";
+  return false;
+}
+
 // The file sink, telling the progress line of every write.
 class ReportingSink : public FileSink {
  public:
@@ -101,9 +107,8 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Erro
     *error = common::Error{"", 0, -1, name + " is already a packed player; give the bare stub"};
     return false;
   }
-  std::string why = check_stub(*stub);
-  if (!why.empty()) {
-    *error = common::Error{"", 0, -1, name + ": " + why};
+  if (!check_stub(*stub, error)) {
+    error->file = name;
     return false;
   }
   return true;
@@ -117,12 +122,11 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
   fill_content_types(&pkg, &notes);
   pkg.runtime = BrowserRuntime();
   if (o.browser) {
-    std::string unread;
-    if (!browser_runtime(pkg, &pkg.runtime, &unread)) return fail(error, "no player written: " + unread);
+    if (!browser_runtime(pkg, &pkg.runtime, error)) return unwritten(error);
   }
   check_manifest(pkg, &notes);
-  const std::string refused = check_package(pkg, int64_t(stub.size()));
-  if (!refused.empty()) notes.push_back(Note{true, 0, -1, refused, ""});
+  common::Error refused;
+  if (!check_package(pkg, int64_t(stub.size()), &refused)) notes.push_back(Note{true, 0, -1, refused.message, ""});
   int errors = 0, warnings = 0;
   for (const Note& n : notes) (n.error ? errors : warnings)++;
   if (errors || (o.strict && warnings))
@@ -140,8 +144,7 @@ bool build_player_file(Package pkg, const BuildOptions& o, BuildResult* result, 
     o.progress->set_total(total);
   }
   ReportingSink sink(out.file(), o.out_path, o.progress, pkg.entries.size());
-  const std::string unwritten = write_player(stub, pkg, &sink);
-  if (!unwritten.empty()) return fail(error, "no player written: " + unwritten);
+  if (!write_player(stub, pkg, &sink, error)) return unwritten(error);
   if (!out.commit(error)) return false;
   result->size = sink.position();
   result->contents = pkg.mode == PLAYBACK_VIDEO ? "video package"

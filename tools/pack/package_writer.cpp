@@ -13,6 +13,11 @@
 namespace pack {
 namespace {
 
+bool refuse(common::Error* why, std::string message) {
+  *why = common::Error{"", 0, -1, std::move(message)};
+  return false;
+}
+
 constexpr int64_t PACKAGE_LIMIT = int64_t(1) << 31;
 
 int64_t align4(int64_t v) { return (v + 3) & ~int64_t(3); }
@@ -36,6 +41,7 @@ class Writer {
   explicit Writer(Sink* out) : out_(out) {}
 
   bool ok() const { return ok_; }
+  bool unreadable() const { return unreadable_; }  // an input failed, not the output
 
   void bytes(const void* p, size_t n) {
     if (ok_ && n) ok_ = out_->write(p, n);
@@ -66,7 +72,7 @@ class Writer {
     pad();
   }
   // Copies a file's bytes; sets error when it can't be read whole.
-  void data(const Data& d, std::string* error) {
+  void data(const Data& d, common::Error* error) {
     if (!ok_) return;
     if (d.path.empty()) {
       bytes(d.bytes.data(), d.bytes.size());
@@ -74,8 +80,9 @@ class Writer {
     }
     common::File f = common::open_file(d.path, "rb");
     if (!f) {
-      *error = d.path + ": cannot be opened";
+      *error = common::Error{d.path, 0, -1, "cannot be opened"};
       ok_ = false;
+      unreadable_ = true;
       return;
     }
     // One buffer for every file, no larger than needed: a page package holds
@@ -89,8 +96,9 @@ class Writer {
       size_t want = size_t(left < int64_t(buf.size()) ? left : int64_t(buf.size()));
       size_t got = std::fread(buf.data(), 1, want, f.get());
       if (got != want) {
-        *error = d.path + ": changed or unreadable while packing";
+        *error = common::Error{d.path, 0, d.size - left + int64_t(got), "changed or unreadable while packing"};
         ok_ = false;
+        unreadable_ = true;
         return;
       }
       bytes(buf.data(), got);
@@ -101,6 +109,7 @@ class Writer {
  private:
   Sink* out_;
   bool ok_ = true;
+  bool unreadable_ = false;
   std::vector<uint8_t> buf_;
 };
 
@@ -122,25 +131,27 @@ bool FileSink::write(const void* data, size_t n) {
   return true;
 }
 
-std::string FileSink::failure() const {
-  return "cannot write " + name_ + (errno_ ? std::string(": ") + std::strerror(errno_) : std::string());
+common::Error FileSink::failure() const {
+  return common::Error{"", 0, -1,
+                       "cannot write " + name_ + (errno_ ? std::string(": ") + std::strerror(errno_) : std::string())};
 }
 
-std::string check_stub(const std::vector<uint8_t>& stub) {
+bool check_stub(const std::vector<uint8_t>& stub, common::Error* why) {
   int64_t n = int64_t(stub.size());
   if (n < PACKAGE_SEARCH_START || n > PACKAGE_LAST_START)
-    return "the stub is " + std::to_string(n) + " bytes; a stub must be " +
-           std::to_string(PACKAGE_SEARCH_START) + " to " + std::to_string(PACKAGE_LAST_START) +
-           " bytes long";
+    return refuse(why, "the stub is " + std::to_string(n) + " bytes; a stub must be " +
+                           std::to_string(PACKAGE_SEARCH_START) + " to " + std::to_string(PACKAGE_LAST_START) +
+                           " bytes long");
   uint32_t magic = package_magic();
   for (int64_t p = PACKAGE_SEARCH_START; p + 4 <= n; ++p) {
     uint32_t v = uint32_t(stub[p]) | uint32_t(stub[p + 1]) << 8 | uint32_t(stub[p + 2]) << 16 |
                  uint32_t(stub[p + 3]) << 24;
-    if (v == magic)
-      return "the stub holds the package magic at offset " + std::to_string(p) +
-             "; the player would take it for its package";
+    if (v == magic) {
+      *why = common::Error{"", 0, p, "the stub holds the package magic; the player would take it for its package"};
+      return false;
+    }
   }
-  return "";
+  return true;
 }
 
 int64_t entry_text_bytes(const PageEntry& e) {
@@ -152,93 +163,90 @@ int64_t entry_text_limit() { return PACKAGE_READ_SIZE; }
 
 namespace {
 
-// Why the runtime cannot be carried after a package ending at end, or empty;
-// *section_end: where its last byte ends.
-std::string check_runtime(const BrowserRuntime& rt, int64_t end, int64_t* section_end) {
+// False, saying why, when the runtime cannot be carried after a package
+// ending at end; *section_end: where its last byte ends.
+bool check_runtime(const BrowserRuntime& rt, int64_t end, int64_t* section_end, common::Error* why) {
   *section_end = end;
-  if (rt.files.empty()) return "";
+  if (rt.files.empty()) return true;
   if (rt.files.size() > size_t(RUNTIME_MAX_FILES))
-    return "the browser runtime has " + std::to_string(rt.files.size()) + " files; at most " +
-           std::to_string(RUNTIME_MAX_FILES) + " are carried";
+    return refuse(why, "the browser runtime has " + std::to_string(rt.files.size()) + " files; at most " +
+                           std::to_string(RUNTIME_MAX_FILES) + " are carried");
   if (has_nul(rt.description) || 8 + wide_field(rt.description, false) > PACKAGE_READ_SIZE)
-    return "the browser runtime's description holds a NUL or is too long";
+    return refuse(why, "the browser runtime's description holds a NUL or is too long");
   int64_t pos = align4(end) + 8 + wide_field(rt.description, false);
   for (const BrowserFile& f : rt.files) {
     for (const BrowserFile& g : rt.files)
       if (&g != &f && g.name == f.name)
-        return "browser runtime file \"" + common::utf16_to_utf8(f.name) + "\" is carried twice";
+        return refuse(why, "browser runtime file \"" + common::utf16_to_utf8(f.name) + "\" is carried twice");
     std::string which = "browser runtime file \"" + common::utf16_to_utf8(f.name) + "\": ";
     if (f.name.empty() || f.name[0] == u'.' || f.name.find(u'/') != std::u16string::npos ||
         has_nul(f.name))
-      return which + "a name must be one path segment, not starting with '.'";
-    if (has_nul(f.content_type) || has_nul(f.coding)) return which + "a NUL in its type or coding";
+      return refuse(why, which + "a name must be one path segment, not starting with '.'");
+    if (has_nul(f.content_type) || has_nul(f.coding)) return refuse(why, which + "a NUL in its type or coding");
     int64_t lead = 4 + wide_field(f.name, false) + wide_field(f.content_type, false) +
                    wide_field(f.coding, false);
-    if (lead > PACKAGE_READ_SIZE) return which + "its name, type and coding are too long";
-    if (f.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
+    if (lead > PACKAGE_READ_SIZE) return refuse(why, which + "its name, type and coding are too long");
+    if (f.data.length() > INT32_MAX) return refuse(why, which + "data larger than 2 GiB");
     pos = align4(pos) + lead + f.data.length();
     if (pos >= PACKAGE_LIMIT) break;
   }
   *section_end = pos;
-  return "";
+  return true;
 }
 
 }  // namespace
 
-std::string check_package(const Package& pkg, int64_t stub_size) {
+bool check_package(const Package& pkg, int64_t stub_size, common::Error* why) {
   int64_t pos = stub_size + 24;
   auto too_long = [](int64_t field_bytes) { return field_bytes > PACKAGE_READ_SIZE; };
   if (pkg.mode == PLAYBACK_VIDEO) {
-    if (pkg.player.length() < 4) return "the player movie must be a SWF file of at least 4 bytes";
+    if (pkg.player.length() < 4) return refuse(why, "the player movie must be a SWF file of at least 4 bytes");
     // The player reads the FLV's size field only when a byte follows it.
-    if (pkg.video.length() < 1) return "the FLV file is empty; the player cannot load it";
+    if (pkg.video.length() < 1) return refuse(why, "the FLV file is empty; the player cannot load it");
     pos = align4(stub_size + 20) + 4 + align4(pkg.player.length()) + 4 +
           align4(pkg.skin.length()) + 4 + pkg.video.length();
   } else if (pkg.mode == PLAYBACK_PAGE || pkg.mode == PLAYBACK_PAGE_POST) {
-    if (pkg.entries.empty()) return "a page package needs at least one entry";
+    if (pkg.entries.empty()) return refuse(why, "a page package needs at least one entry");
     if (pkg.entries[0].data.length() < 4)
-      return "entry 0: the first movie must be a SWF file of at least 4 bytes";
+      return refuse(why, "entry 0: the first movie must be a SWF file of at least 4 bytes");
     for (size_t i = 0; i < pkg.entries.size(); ++i) {
       const PageEntry& e = pkg.entries[i];
       std::string which = "entry " + std::to_string(i) + ": ";
-      if (e.data.length() > INT32_MAX) return which + "data larger than 2 GiB";
+      if (e.data.length() > INT32_MAX) return refuse(why, which + "data larger than 2 GiB");
       // The player keeps each text up to its first NUL: a NUL inside would cut it short.
       if (has_nul(e.url) || has_nul(e.alternate_url) || has_nul(e.post_key) ||
           has_nul(e.content_type))
-        return which + "a URL, POST key or content type holds a NUL character";
+        return refuse(why, which + "a URL, POST key or content type holds a NUL character");
       int64_t lead = entry_text_bytes(e);
       if (too_long(lead))
-        return which + "its URLs, POST key and content type take " + std::to_string(lead) +
-               " bytes; the player reads at most " + std::to_string(PACKAGE_READ_SIZE);
+        return refuse(why, which + "its URLs, POST key and content type take " + std::to_string(lead) +
+                               " bytes; the player reads at most " + std::to_string(PACKAGE_READ_SIZE));
       pos = align4(pos) + lead;
       if (i == 0) {
         if (too_long(wide_field(pkg.flash_vars, false)))
-          return "FlashVars is longer than the player reads";
-        if (too_long(wide_field(pkg.base, false) + 4)) return "Base is longer than the player reads";
+          return refuse(why, "FlashVars is longer than the player reads");
+        if (too_long(wide_field(pkg.base, false) + 4)) return refuse(why, "Base is longer than the player reads");
         if (has_nul(pkg.flash_vars) || has_nul(pkg.base))
-          return "FlashVars or Base holds a NUL character";
+          return refuse(why, "FlashVars or Base holds a NUL character");
         pos += wide_field(pkg.flash_vars, false) + wide_field(pkg.base, false);
       }
       pos += e.data.length();
       if (pos >= PACKAGE_LIMIT) break;
     }
   } else {
-    return "mode must be 0 (page), 1 (video) or 2 (page with POST keys)";
+    return refuse(why, "mode must be 0 (page), 1 (video) or 2 (page with POST keys)");
   }
   if (pos < PACKAGE_LIMIT) {
-    std::string error = check_runtime(pkg.runtime, pos, &pos);
-    if (!error.empty()) return error;
+    if (!check_runtime(pkg.runtime, pos, &pos, why)) return false;
   }
   if (pos >= PACKAGE_LIMIT)
-    return "the package would end at offset " + std::to_string(pos) +
-           ", past 2 GiB; the player cannot address it";
-  return "";
+    return refuse(why, "the package would end at offset " + std::to_string(pos) +
+                           ", past 2 GiB; the player cannot address it");
+  return true;
 }
 
-std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, Sink* out) {
-  std::string error = check_stub(stub);
-  if (error.empty()) error = check_package(pkg, int64_t(stub.size()));
-  if (!error.empty()) return error;
+bool write_player(const std::vector<uint8_t>& stub, const Package& pkg, Sink* out, common::Error* error) {
+  if (!check_stub(stub, error) || !check_package(pkg, int64_t(stub.size()), error)) return false;
 
   Writer w(out);
   w.bytes(stub.data(), stub.size());
@@ -252,7 +260,7 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
     const Data* files[] = {&pkg.player, &pkg.skin, &pkg.video};
     for (const Data* d : files) {
       w.u32(uint32_t(d->length()));
-      w.data(*d, &error);
+      w.data(*d, error);
       if (d != &pkg.video) w.pad();
     }
   } else {
@@ -269,7 +277,7 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
         w.text(pkg.flash_vars, false);
         w.text(pkg.base, false);
       }
-      w.data(e.data, &error);
+      w.data(e.data, error);
     }
   }
   if (!pkg.runtime.files.empty()) {
@@ -283,11 +291,11 @@ std::string write_player(const std::vector<uint8_t>& stub, const Package& pkg, S
       w.text(f.name, false);
       w.text(f.content_type, false);
       w.text(f.coding, false);
-      w.data(f.data, &error);
+      w.data(f.data, error);
     }
   }
-  if (!w.ok() && error.empty()) error = out->failure();
-  return error;
+  if (!w.ok() && !w.unreadable()) *error = out->failure();
+  return w.ok();
 }
 
 }  // namespace pack

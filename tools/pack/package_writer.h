@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace pack {
 
 // Bytes of one stored file: in memory, or read from a file when path is set.
@@ -66,7 +68,7 @@ class Sink {
   virtual ~Sink() = default;
   virtual bool write(const void* data, size_t n) = 0;
   // What went wrong when write returned false.
-  virtual std::string failure() const { return "cannot write the output"; }
+  virtual common::Error failure() const { return common::Error{"", 0, -1, "cannot write the output"}; }
   int64_t position() const { return position_; }
 
  protected:
@@ -84,7 +86,7 @@ class FileSink : public Sink {
   // name: the output, for the message when a write fails.
   explicit FileSink(std::FILE* file, std::string name = "the output") : file_(file), name_(std::move(name)) {}
   bool write(const void* data, size_t n) override;
-  std::string failure() const override;
+  common::Error failure() const override;
 
  private:
   std::FILE* file_;
@@ -92,18 +94,18 @@ class FileSink : public Sink {
   int errno_ = 0;
 };
 
-// Empty when stub can carry a package; otherwise why not.
-std::string check_stub(const std::vector<uint8_t>& stub);
+// False, saying why, when stub cannot carry a package.
+bool check_stub(const std::vector<uint8_t>& stub, common::Error* why);
 
 // Bytes the player reads for an entry's URLs, POST key and content type (as
 // UTF-16); it reads at most entry_text_limit().
 int64_t entry_text_bytes(const PageEntry& entry);
 int64_t entry_text_limit();
 
-// Empty when the package is one the player can load; otherwise why not.
-std::string check_package(const Package& package, int64_t stub_size);
+// False, saying why, when the package is not one the player can load.
+bool check_package(const Package& package, int64_t stub_size, common::Error* why);
 
-// Writes stub and package; empty on success, else an error message.
-std::string write_player(const std::vector<uint8_t>& stub, const Package& package, Sink* out);
+// Writes stub and package.
+bool write_player(const std::vector<uint8_t>& stub, const Package& package, Sink* out, common::Error* error);
 
 }  // namespace pack

@@ -31,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 volatile sig_atomic_t g_interrupted = 0;
 void on_signal(int) { g_interrupted = 1; }
 
+common::Error said(std::string message) { return common::Error{"", 0, -1, std::move(message)}; }
+
 // One DevTools connection over chromium's --remote-debugging-pipe: JSON
 // messages ended by NUL, written to its fd 3 and read from its fd 4.
 class Devtools {
@@ -40,23 +42,23 @@ class Devtools {
 
   // Sends a command and services events until its answer or the deadline.
   bool call(const std::string& method, json params, const std::string& session, json* result,
-            Clock::time_point deadline, std::string* error) {
+            Clock::time_point deadline, common::Error* error) {
     int id = next_id_++;
     json m = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!session.empty()) m["sessionId"] = session;
     if (!send(m)) {
-      *error = "the browser closed its DevTools pipe";
+      *error = said("the browser closed its DevTools pipe");
       return false;
     }
     for (;;) {
       json msg;
       if (!next(&msg, deadline, error)) {
-        if (error->empty()) *error = "the browser did not answer " + method + " in time";
+        if (error->message.empty()) *error = said("the browser did not answer " + method + " in time");
         return false;
       }
       if (msg.contains("id") && msg["id"] == id) {
         if (msg.contains("error")) {
-          *error = method + ": " + msg["error"].value("message", std::string("failed"));
+          *error = said(method + ": " + msg["error"].value("message", std::string("failed")));
           return false;
         }
         if (result) *result = msg.value("result", json::object());
@@ -67,7 +69,7 @@ class Devtools {
 
   // Services events until the deadline (or an interrupt).
   void pump(Clock::time_point deadline) {
-    std::string error;
+    common::Error error;
     json msg;
     while (Clock::now() < deadline && !g_interrupted && next(&msg, deadline, &error)) {
     }
@@ -90,7 +92,7 @@ class Devtools {
   }
 
   // The next message that is not an event handled here.
-  bool next(json* out, Clock::time_point deadline, std::string* error) {
+  bool next(json* out, Clock::time_point deadline, common::Error* error) {
     for (;;) {
       size_t nul = buffer_.find('\0');
       if (nul != std::string::npos) {
@@ -115,7 +117,7 @@ class Devtools {
       ssize_t n = read(read_fd_, buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *error = "the browser closed its DevTools pipe";
+        *error = said("the browser closed its DevTools pipe");
         return false;
       }
       buffer_.append(buf, size_t(n));
@@ -305,13 +307,13 @@ int exec_error(int status) {
   return n == sizeof e ? e : 0;
 }
 
-bool launch(const BrowserRun& run, Child* child, std::string* error) {
+bool launch(const BrowserRun& run, Child* child, common::Error* error) {
   const char* tmp = std::getenv("TMPDIR");
   std::string folder = tmp && *tmp ? tmp : "/tmp";
   remove_stale_profiles(folder);
   std::string templ = folder + "/" + kProfilePrefix + "XXXXXX";
   if (!mkdtemp(&templ[0])) {
-    *error = "cannot make a browser profile folder in " + folder + ": " + std::strerror(errno);
+    *error = said("cannot make a browser profile folder in " + folder + ": " + std::strerror(errno));
     return false;
   }
   child->profile = templ;
@@ -324,7 +326,7 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   std::vector<std::string> args = browser_args(run, templ);
   int to[2] = {-1, -1}, from[2] = {-1, -1}, status[2] = {-1, -1};
   auto fail = [&](const char* what) {
-    *error = what + std::string(std::strerror(errno));
+    *error = said(what + std::string(std::strerror(errno)));
     for (int fd : {to[0], to[1], from[0], from[1], status[0], status[1]})
       if (fd >= 0) close(fd);
     return false;
@@ -343,8 +345,8 @@ bool launch(const BrowserRun& run, Child* child, std::string* error) {
   child->to = to[1];
   child->from = from[0];
   if (int e = exec_error(status[0])) {
-    *error = "cannot run " + run.chromium + ": " + std::strerror(e) +
-             " (install Debian's chromium, or name it with --chromium)";
+    *error = said("cannot run " + run.chromium + ": " + std::strerror(e) +
+                  " (install Debian's chromium, or name it with --chromium)");
     return false;
   }
   return true;
@@ -368,7 +370,7 @@ namespace {
 // Opens a page target, intercepts its every request and navigates it to the
 // start page; session receives the target's session.
 bool open_page(Devtools* dt, const BrowserRun& run, Clock::time_point setup, BrowserResult* out,
-               std::string* session, std::string* error) {
+               std::string* session, common::Error* error) {
   json r;
   bool ok = dt->call("Browser.getVersion", json::object(), "", &r, setup, error);
   if (ok) out->chromium_version = r.value("product", std::string());
@@ -385,7 +387,7 @@ bool open_page(Devtools* dt, const BrowserRun& run, Clock::time_point setup, Bro
   return ok;
 }
 
-bool save_png(const std::string& png, const std::string& path, std::string* error) {
+bool save_png(const std::string& png, const std::string& path, common::Error* error) {
   common::AtomicOutput out;
   common::Error e;
   bool ok = out.open(path, &e, common::AtomicOutput::kPlain);
@@ -394,19 +396,19 @@ bool save_png(const std::string& png, const std::string& path, std::string* erro
   catch_interrupts();
   ok = ok && std::fwrite(png.data(), 1, png.size(), out.file()) == png.size();
   if (ok && out.commit(&e)) return true;
-  *error = e.message.empty() ? "cannot write the screenshot " + path + ": " + std::strerror(errno) : e.text();
+  *error = e.message.empty() ? said("cannot write the screenshot " + path + ": " + std::strerror(errno)) : e;
   return false;
 }
 
 bool take_screenshot(Devtools* dt, const BrowserRun& run, const std::string& session, Clock::time_point deadline,
-                     BrowserResult* out, std::string* error) {
+                     BrowserResult* out, common::Error* error) {
   json clip = {{"x", 0}, {"y", 0}, {"width", run.width}, {"height", run.height}, {"scale", 1}};
   json r;
   if (!dt->call("Page.captureScreenshot", {{"format", "png"}, {"clip", clip}}, session, &r, deadline, error))
     return false;
   std::string png;
   if (!common::unbase64(r.value("data", std::string()), &png)) {
-    *error = "the browser's screenshot is not base64";
+    *error = said("the browser's screenshot is not base64");
     return false;
   }
   if (!save_png(png, run.screenshot, error)) return false;
@@ -416,7 +418,7 @@ bool take_screenshot(Devtools* dt, const BrowserRun& run, const std::string& ses
 
 }  // namespace
 
-bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) {
+bool run_browser(const BrowserRun& run, BrowserResult* out, common::Error* error) {
   auto start = Clock::now();
   auto ms = [](double v) { return std::chrono::milliseconds(int64_t(v)); };
   // Nothing waits past seconds + 10 s: setup, the run, the screenshot and
@@ -437,13 +439,13 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error) 
     // Whatever a call said while set-up was cut short.
     out->interrupted = true;
     ok = false;
-    *error = "interrupted";
+    *error = said("interrupted");
   }
   // A failed screenshot loses nothing of what the run saw.
   if (ok && !run.screenshot.empty())
     take_screenshot(&dt, run, session, hard - std::chrono::seconds(2), out, &out->screenshot_error);
   if (child.pid > 0) {
-    std::string ignored;
+    common::Error ignored;
     dt.call("Browser.close", json::object(), "", nullptr, Clock::now() + std::chrono::milliseconds(500), &ignored);
   }
   child.finish(Clock::now() + std::chrono::seconds(2));

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "common/error.h"
 #include "serve/package_server.h"
 
 namespace serve {
@@ -23,7 +24,7 @@ struct BrowserRun {
 struct BrowserResult {
   bool screenshot_written = false;
   bool interrupted = false;  // SIGINT or SIGTERM
-  std::string screenshot_error;  // why the screenshot was not written
+  common::Error screenshot_error;  // why the screenshot was not written; no message: it was
   std::string chromium_version;
 };
 
@@ -35,6 +36,6 @@ bool interrupted();
 // profile (and those that killed runs left) and ends every process it
 // started, whatever happens. False with a message when the browser could
 // not be run; a screenshot that failed is no failure of the run.
-bool run_browser(const BrowserRun& run, BrowserResult* out, std::string* error);
+bool run_browser(const BrowserRun& run, BrowserResult* out, common::Error* error);
 
 }  // namespace serve

@@ -447,9 +447,11 @@ size_t PackageServer::unlisted() const {
   return unlisted_;
 }
 
-bool PackageServer::playable(std::string* why) const {
+bool PackageServer::playable(common::Error* why) const {
   if (!common::is_web_url(movie_url_)) {
-    *why = "the first movie's URL is not an http or https URL, which a browser page needs: \"" + movie_url_ + "\"";
+    *why = common::Error{"", 0, -1,
+                         "the first movie's URL is not an http or https URL, which a browser page needs: \"" +
+                             movie_url_ + "\""};
     return false;
   }
   return true;
@@ -868,7 +870,7 @@ PackageServer::~PackageServer() {
   if (shared_fd_ >= 0) close(shared_fd_);
 }
 
-bool PackageServer::start(int port, std::string* error) {
+bool PackageServer::start(int port, common::Error* error) {
   impl_.reset(new Impl);
   started_ns_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                     std::chrono::steady_clock::now().time_since_epoch())
@@ -901,8 +903,8 @@ bool PackageServer::start(int port, std::string* error) {
       MHD_OPTION_LISTEN_BACKLOG_SIZE, 512u,
       MHD_OPTION_END);
   if (!impl.daemon) {
-    *error = "cannot listen on 127.0.0.1:" + std::to_string(port) +
-             (port ? " (the port is in use, or not allowed)" : "");
+    *error = common::Error{"", 0, -1, "cannot listen on 127.0.0.1:" + std::to_string(port) +
+                                          (port ? " (the port is in use, or not allowed)" : "")};
     return false;
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(impl.daemon, MHD_DAEMON_INFO_BIND_PORT);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "pack/loaded_player.h"
 
 namespace serve {
@@ -72,11 +73,11 @@ class PackageServer {
 
   // False, saying why, when a browser can't play the package: its first
   // movie's URL is not http or https.
-  bool playable(std::string* why) const;
+  bool playable(common::Error* why) const;
 
   // Listens on 127.0.0.1:port (0: any free port) in a thread of its own.
   // False with a message naming the port when it can't.
-  bool start(int port, std::string* error);
+  bool start(int port, common::Error* error);
   void stop();
   int port() const { return port_; }
 

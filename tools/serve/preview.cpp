@@ -23,20 +23,22 @@ std::string crc_text(uint32_t crc) {
 
 }  // namespace
 
-bool find_ruffle(const std::string& given, std::string* dir, std::string* error) {
+bool find_ruffle(const std::string& given, std::string* dir, common::Error* error) {
   const char* env = std::getenv("TESSIVO_RUFFLE_DIR");
   *dir = !given.empty() ? given : env && *env ? std::string(env) : std::string(TESSIVO_RUFFLE_DIR);
   struct stat st;
   if (dir->empty() || stat((*dir + "/ruffle.js").c_str(), &st) != 0) {
-    *error = "Ruffle is not installed: no ruffle.js in " + (dir->empty() ? std::string("(no folder)") : *dir) +
-             " (scripts/setup installs it; or give --ruffle DIR)";
+    *error = common::Error{"", 0, -1,
+                           "Ruffle is not installed: no ruffle.js in " +
+                               (dir->empty() ? std::string("(no folder)") : *dir) +
+                               " (scripts/setup installs it; or give --ruffle DIR)"};
     return false;
   }
   return true;
 }
 
 bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
-                 std::string* error) {
+                 common::Error* error) {
   ServerOptions so;
   if (!find_ruffle(options.ruffle_dir, &so.ruffle_dir, error)) return false;
   so.quiet = true;
@@ -70,12 +72,14 @@ bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options,
   return ok;
 }
 
-std::string nothing_played(const PreviewOutcome& o) {
+bool played(const PreviewOutcome& o, common::Error* why) {
   bool answered = false;
   for (const Served& s : o.requests) answered = answered || s.entry >= 0;
-  if (!answered) return "nothing played: no request was answered from the package";
-  if (o.first_frame_ms < 0) return "nothing played: Ruffle showed no frame of the movie";
-  return std::string();
+  const char* nothing = !answered              ? "nothing played: no request was answered from the package"
+                        : o.first_frame_ms < 0 ? "nothing played: Ruffle showed no frame of the movie"
+                                               : nullptr;
+  if (nothing) *why = common::Error{"", 0, -1, nothing};
+  return !nothing;
 }
 
 std::string preview_requests_json(const PreviewOutcome& o) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "serve/package_server.h"
 
 namespace serve {
@@ -24,7 +25,7 @@ struct PreviewOutcome {
   std::vector<std::string> outside;  // the browser's own requests, refused
   double first_frame_ms = -1;
   bool screenshot_written = false;
-  std::string screenshot_error;
+  common::Error screenshot_error;  // no message: none
   std::string chromium_version;
   int width = 0, height = 0;
   std::string start_url;
@@ -32,17 +33,17 @@ struct PreviewOutcome {
 
 // The Ruffle folder that options name or the defaults give; false with a
 // message when ruffle.js is not there.
-bool find_ruffle(const std::string& given, std::string* dir, std::string* error);
+bool find_ruffle(const std::string& given, std::string* dir, common::Error* error);
 
 // Runs the loaded package (the player state) in Ruffle. False with a
 // message when the server or the browser could not run; interrupted()
 // tells an interrupt apart.
 bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
-                 std::string* error);
+                 common::Error* error);
 
-// Why a run shows nothing of the movie (no request answered from the
-// package, or no frame); empty when it played.
-std::string nothing_played(const PreviewOutcome& o);
+// False, saying why, when a run shows nothing of the movie (no request
+// answered from the package, or no frame).
+bool played(const PreviewOutcome& o, common::Error* why);
 
 // The request list as text lines and as a JSON array.
 std::string preview_requests_text(const PreviewOutcome& o);

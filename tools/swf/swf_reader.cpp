@@ -207,18 +207,21 @@ class Walker {
  public:
   Walker(Movie* movie, const Options& options) : m_(movie), opt_(options) {}
 
+  // A problem of the tag being read, or of the movie when none is.
   void problem(const std::string& text) {
-    if (m_->problems.size() < kMaxProblems) m_->problems.push_back(text);
+    if (m_->problems.size() < kMaxProblems) m_->problems.push_back(common::Error{"", 0, at_, text});
   }
 
   // Tags from p to end; offsets in problems count from the file's start,
   // which lies 8 bytes before base.
   void tags(const uint8_t* p, const uint8_t* end, const uint8_t* base, int depth) {
+    const int64_t outer = at_;
     while (p < end) {
+      at_ = p - base + 8;
       const uint8_t* body = p + 2;
       if (end - p < 2 || ((le16(p) & 0x3F) == 0x3F && end - p < 6)) {
-        problem("truncated tag header at offset " + std::to_string(p - base + 8));
-        return;
+        problem("truncated tag header");
+        break;
       }
       uint16_t code = le16(p) >> 6;
       uint32_t length = le16(p) & 0x3F;
@@ -227,17 +230,17 @@ class Walker {
         body = p + 6;
       }
       if (length > size_t(end - body)) {
-        problem(std::string(tag_name(code)) + " (code " + std::to_string(code) + ") at offset " +
-                std::to_string(p - base + 8) + ": length " + std::to_string(length) +
-                " runs past the end");
-        return;
+        problem(std::string(tag_name(code)) + " (code " + std::to_string(code) + "): length " +
+                std::to_string(length) + " runs past the end");
+        break;
       }
       ++m_->tags;
-      if (code == uint16_t(TagCode::End)) return;
+      if (code == uint16_t(TagCode::End)) break;
       tag(code, body, body + length, base, depth);
-      if (!opt_.collect && m_->has_background) return;
+      if (!opt_.collect && m_->has_background) break;
       p = body + length;
     }
+    at_ = outer;
   }
 
   // The tag readers, one per row of kTags.
@@ -528,6 +531,7 @@ class Walker {
 
   Movie* m_;
   const Options& opt_;
+  int64_t at_ = -1;  // the offset of the tag being read
   uint16_t sprite_ = 0;
 };
 
@@ -584,10 +588,10 @@ size_t first_size(size_t in, size_t want) {
 size_t grown(size_t have, size_t want) { return have < want / 2 ? have * 2 : want; }
 
 bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
-                  std::string* error) {
+                  common::Error* error) {
   z_stream z{};
   if (inflateInit(&z) != Z_OK) {
-    *error = "zlib: cannot start";
+    *error = common::Error{"", 0, -1, "zlib: cannot start"};
     return false;
   }
   out->resize(first_size(n, want));
@@ -605,10 +609,11 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
   out->resize(done);
   bool ok = true;
   if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT) {
-    *error = std::string("zlib stream is damaged") + (z.msg ? std::string(": ") + z.msg : "");
+    std::string why = z.msg ? std::string(": ") + z.msg : std::string();
+    *error = common::Error{"", 0, -1, "zlib stream is damaged" + why};
     ok = false;
   } else if (done < want && rc != Z_STREAM_END) {
-    *error = "zlib stream ends early";
+    *error = common::Error{"", 0, -1, "zlib stream ends early"};
     ok = false;
   }
   inflateEnd(&z);
@@ -631,18 +636,18 @@ struct LzmaState {
 }  // namespace
 
 bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
-                 std::string* error) {
+                 common::Error* error) {
   out->clear();
   // After the compressed length come LZMA's five property bytes and the
   // raw stream.
   if (n < 9) {
-    *error = "LZMA header cut short";
+    *error = common::Error{"", 0, -1, "LZMA header cut short"};
     return false;
   }
   LzmaState s;
   SRes rc = LzmaDec_AllocateProbs(&s.dec, in + 4, LZMA_PROPS_SIZE, &sdk_allocator);
   if (rc != SZ_OK) {
-    *error = rc == SZ_ERROR_MEM ? "LZMA: cannot start" : "LZMA stream is damaged";
+    *error = common::Error{"", 0, -1, rc == SZ_ERROR_MEM ? "LZMA: cannot start" : "LZMA stream is damaged"};
     return false;
   }
   // The output is the dictionary, grown as it fills: no match reaches
@@ -669,7 +674,7 @@ bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>*
   size_t done = s.dec.dicPos;
   out->resize(done);
   if (done == want || (rc == SZ_OK && status == LZMA_STATUS_FINISHED_WITH_MARK)) return true;
-  *error = rc == SZ_OK ? "LZMA stream ends early" : "LZMA stream is damaged";
+  *error = common::Error{"", 0, -1, rc == SZ_OK ? "LZMA stream ends early" : "LZMA stream is damaged"};
   return false;
 }
 
@@ -693,7 +698,7 @@ Movie read_movie(const void* data, size_t size, const Options& options) {
   Movie m;
   const uint8_t* d = static_cast<const uint8_t*>(data);
   if (size < 8 || d[1] != 'W' || d[2] != 'S' || (d[0] != 'F' && d[0] != 'C' && d[0] != 'Z')) {
-    m.problems.push_back("not a SWF file");
+    m.problems.push_back(common::Error{"", 0, -1, "not a SWF file"});
     return m;
   }
   m.is_swf = true;
@@ -711,19 +716,19 @@ Movie read_movie(const void* data, size_t size, const Options& options) {
   std::vector<uint8_t> inflated;
   const uint8_t* body = d + 8;
   const uint8_t* end = d + 8;
-  std::string error;
+  common::Error error;
   switch (m.compression) {
     case Compression::none:
       if (size - 8 < want) w.problem("the file is shorter than its header says");
       end = body + (size - 8 < want ? size - 8 : want);
       break;
     case Compression::zlib:
-      if (!inflate_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error);
+      if (!inflate_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error.message);
       body = inflated.data();
       end = body + inflated.size();
       break;
     case Compression::lzma:
-      if (!unlzma_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error);
+      if (!unlzma_body(d + 8, size - 8, want, &inflated, &error)) w.problem(error.message);
       body = inflated.data();
       end = body + inflated.size();
       break;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/error.h"
+
 namespace swf {
 
 enum class Compression : uint8_t { none, zlib, lzma };
@@ -38,7 +40,9 @@ struct Movie {
   uint8_t background[3] = {0, 0, 0};  // red, green, blue of the first SetBackgroundColor
   uint32_t tags = 0;                   // tags read, sprites' included
   std::vector<Found> found;
-  std::vector<std::string> problems;  // in the order met; at most kMaxProblems
+  // In the order met, at most kMaxProblems; offset: the tag's, counted in
+  // the uncompressed movie, or -1; file: left to the caller.
+  std::vector<common::Error> problems;
 
   int32_t width_px() const { return (xmax - xmin) / 20; }
   int32_t height_px() const { return (ymax - ymin) / 20; }
@@ -65,6 +69,6 @@ const char* signature(Compression c);         // "FWS", "CWS", "ZWS"
 // header, n bytes) into out, at most want bytes, as read_movie does; out
 // keeps what was decoded before any damage, and error says what stopped it.
 bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>* out,
-                 std::string* error);
+                 common::Error* error);
 
 }  // namespace swf
