@@ -696,7 +696,7 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error)
         std::error_code ec;
         const fs::path dir = common::fs_path(o.manifest_dir);
         if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
-          throw capture::ImportError(o.manifest_dir + ": exists and is not an empty folder; not overwritten");
+          throw capture::Fault(common::Error{o.manifest_dir, 0, -1, "exists and is not an empty folder; not overwritten"});
         fs::create_directories(dir);
         folder = o.manifest_dir;
       }
@@ -710,7 +710,7 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error)
       if (!o.manifest_dir.empty() &&
           !pack::write_manifest(result.package, "Written by pack fetch; edit and rebuild with pack build.",
                                 common::utf8_path(common::fs_path(folder) / "manifest.toml"), &e))
-        throw capture::ImportError(e.text());
+        throw capture::Fault(e);
       if (!o.out_path.empty() && !(o.strict && s->missing > 0)) {
         pack::BuildOptions b;
         b.source = o.warc_path;
@@ -719,7 +719,7 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error)
         b.out_path = o.out_path;
         b.strict = o.strict;
         pack::BuildResult built;
-        if (!pack::build_player_file(result.package, b, &built, &e)) throw capture::ImportError(e.text());
+        if (!pack::build_player_file(result.package, b, &built, &e)) throw capture::Fault(e);
         for (const pack::Note& n : built.notes) s->notes.push_back(std::string(n.error ? "error: " : "warning: ") + n.text);
         s->built = true;
         s->output = o.out_path;

@@ -57,6 +57,8 @@ class Intake {
   // "undecodable", "too large for the player"); skipped unless --strict,
   // which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
+  // The same for a placed error (its message is why).
+  void bad(const common::Error& error, const char* kind = "bad record");
   // Counted under its kind, one warning line a kind: what is "KIND" or
   // "KIND|the first place's detail".
   void accepted(const std::string& where, const std::string& what);
@@ -121,7 +123,7 @@ bool ends_with(const std::string& s, const char* suffix);
 // Whether a Content-Length, when the body has one, does not fall short of
 // the body stored: a longer body is a damaged record.
 bool length_fits(const Headers& headers, uint64_t stored);
-// The first n bytes of a file (fewer when it is shorter). Throws ImportError.
+// The first n bytes of a file (fewer when it is shorter). Throws a Fault.
 std::vector<uint8_t> read_head(const std::string& path, size_t n);
 
 }  // namespace capture

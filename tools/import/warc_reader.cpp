@@ -121,10 +121,10 @@ class RecordFile {
  public:
   RecordFile(Intake* intake)
       : in_(intake), originals_(static_cast<Originals*>(intake->deferred(&kOriginals, Originals::make))) {}
-  void read(Input* input, const std::string& name, const FileInput* progress_file, InflateInput* gzip);
+  void read(Input* input, const common::Error& where, const FileInput* progress_file, InflateInput* gzip);
 
  private:
-  void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index);
+  void record(const RecordHead& head, BlockInput* block, int64_t index);
   void pair_requests();
   // Reads a request's message into r; why it is damaged, or empty (the
   // kind of damage in *kind).
@@ -150,26 +150,21 @@ class RecordFile {
   std::unordered_map<std::string, std::vector<int64_t>> responses_;  // URI -> response and revisit indexes
 };
 
-void RecordFile::read(Input* input, const std::string& name, const FileInput* progress_file, InflateInput* gzip) {
-  RecordReader records(input, name, gzip);
+void RecordFile::read(Input* input, const common::Error& where, const FileInput* progress_file, InflateInput* gzip) {
+  RecordReader records(input, where, gzip);
   RecordHead head;
   int64_t index = 0;
   for (;;) {
     try {
-      in_->set_current(name + ": at byte " + std::to_string(records.offset()));
+      in_->set_current(records.place().place());
       if (!records.next(&head)) break;
-      in_->set_current(name + ": record at byte " + std::to_string(head.offset));
+      in_->set_current(head.place.place());
       std::string id = header(head.headers, "WARC-Record-ID");
       if (!id.empty()) ids_.insert(id);
-      record(head, records.block(), name, index++);
-    } catch (const Damaged& e) {
-      std::string what = e.what();
-      if (in_->options().strict) throw ImportError(what + " (--strict)");
-      // "FILE: at byte N: why" or "FILE: record at byte N: why".
-      size_t at = what.find("at byte ");
-      size_t colon = at == std::string::npos ? at : what.find(": ", at);
-      if (colon == std::string::npos) in_->bad(what, "damaged", "damaged record");
-      else in_->bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
+      record(head, records.block(), index++);
+    } catch (const Fault& f) {
+      if (f.reach != Reach::record) throw;
+      in_->bad(f.error, "damaged record");
       if (!records.recover()) break;
     }
     if (progress_file) in_->report(uint64_t(progress_file->position()), held_.size());
@@ -268,7 +263,9 @@ bool RecordFile::block_intact(const RecordHead& head, const std::string& type, H
   }
   if (block->left()) {
     if (kept) in_->drop_payload(payload);
-    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
+    common::Error e = head.place;
+    e.message = "the record's " + std::to_string(head.length) + " bytes run past the end of the file";
+    throw Fault(e, Reach::record);
   }
   return true;
 }
@@ -287,9 +284,9 @@ void RecordFile::keep_payload(const RecordHead& head, const std::string& uri, He
   if (!in_->originals_only) hold(std::move(held));
 }
 
-void RecordFile::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index) {
+void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index) {
   const std::string type = head.type();
-  const std::string where = name + ": record at byte " + std::to_string(head.offset);
+  const std::string where = head.place.place();
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
   if (in_->originals_only && type != "response" && type != "resource") return;
@@ -322,6 +319,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, const std::st
     c.body = &http;
     c.coded = false;
     c.record = block;
+    c.record_place = head.place;
     c.record_length = head.length;
     if (!(kept = in_->take(c, &item, &payload))) return;
   } else if (!http_block && type == "revisit") {
@@ -404,6 +402,7 @@ bool RecordFile::response(const RecordHead& head, Reader* http_reader, const Blo
   c.body = http_reader;
   c.digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   c.record = block;
+  c.record_place = head.place;
   c.record_length = head.length;
   if (!in_->take(c, item, payload)) return false;
   held->wants_key = true;
@@ -428,9 +427,9 @@ void RecordFile::revisit(const RecordHead& head, Held* held, const HttpMessage* 
 
 }  // namespace
 
-void read_records(Intake* intake, Input* input, const std::string& name, const FileInput* progress_file,
+void read_records(Intake* intake, Input* input, const common::Error& where, const FileInput* progress_file,
                   InflateInput* gzip) {
-  RecordFile(intake).read(input, name, progress_file, gzip);
+  RecordFile(intake).read(input, where, progress_file, gzip);
 }
 
 void read_record_file(Intake* intake, const std::string& path) {
@@ -441,12 +440,13 @@ void read_record_file(Intake* intake, const std::string& path) {
   std::unique_ptr<FileInput> file(new FileInput(path));
   const FileInput* progress = file.get();
   std::unique_ptr<Input> in(std::move(file));
-  if (!gzip) return read_records(intake, in.get(), path, progress);
-  // Record offsets then count in the uncompressed stream; zlib's faults
-  // name the gzip member's offset in the file.
-  InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, path);
+  const common::Error where{path, 0, -1, ""};
+  if (!gzip) return read_records(intake, in.get(), where, progress);
+  // A record that starts a gzip member is placed at the member's start;
+  // other places count in the uncompressed stream.
+  InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, where);
   in.reset(gz);
-  read_records(intake, in.get(), path + " (uncompressed)", progress, gz);
+  read_records(intake, in.get(), where, progress, gz);
 }
 
 }  // namespace capture
