@@ -184,13 +184,15 @@ class CdxTest(unittest.TestCase):
             os.remove(os.path.join(FIX.coll, "index.cdxj"))
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertRegex(r.stdout.decode(), r"read \d+ of \d+ bytes of the capture files")
-        _, j, err = self.player("y.exe", FIX.warcs, "--cdx", os.path.join(FIX.dir, "coll.cdxj"),
-                                "--prefix", FIX.root + "game1/")
+        exe, j, err = self.player("y.exe", FIX.warcs, "--cdx", os.path.join(FIX.dir, "coll.cdxj"),
+                                  "--prefix", FIX.root + "game1/")
         self.assertEqual(j["warnings"], [], err)
         again = [e for e in j["entries"] if e["url"] == FIX.root + "game1/again.swf"]
         self.assertEqual([e["size"] for e in again], [len(FIX.shared)], err)
         self.assertNotIn(FIX.root + "game2/shared.swf", [e["url"] for e in j["entries"]])
         self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
+        # A plain --include read keeps the revisit alike.
+        self.same(exe, self.player("z.exe", FIX.warcs, "--include", FIX.root + "game1/")[0])
 
     def test_an_index_pointing_elsewhere_is_warned_of_and_the_files_read_whole(self):
         wget_warcs = FIX.warcs[:3]

@@ -109,6 +109,7 @@ void Intake::bad(const common::Error& error, const char* kind) {
 }
 
 void Intake::accepted(const std::string& where, const std::string& what) {
+  if (!counting) return;
   Tally& t = tallies_[what.substr(0, what.find('|'))];
   if (t.count++ == 0) {
     tally_order_.push_back(what.substr(0, what.find('|')));
@@ -130,13 +131,13 @@ bool Intake::filtered(const std::string& url) {
   for (const std::string& p : options_.excludes)
     if (under(p)) {
       skip("--exclude " + p);
-      return true;
+      return left_out = true;
     }
   if (options_.includes.empty()) return false;
   for (const std::string& p : options_.includes)
     if (under(p)) return false;
   skip("not under --include");
-  return true;
+  return left_out = true;
 }
 
 bool Intake::fits_player(const Item& item) {

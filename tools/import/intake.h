@@ -64,7 +64,9 @@ class Intake {
   void accepted(const std::string& where, const std::string& what);
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
-  void skip(const std::string& reason) { ++result_.skipped[reason]; }
+  void skip(const std::string& reason) {
+    if (counting) ++result_.skipped[reason];
+  }
 
   // Progress: bytes read within the current input, and items a reader
   // holds back besides those kept.
@@ -91,6 +93,10 @@ class Intake {
   // Records are read only as the originals that revisits name: their
   // payloads are indexed for that, whatever the filters, and kept as no entry.
   bool originals_only = false;
+  // The filters left a response out.
+  bool left_out = false;
+  // Off while files are read again: what they hold was counted the first time.
+  bool counting = true;
 
   void warn_tallies();
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ void read_record_file(Intake* intake, const std::string& path);  // plain or gzi
 // recovery. progress_file, when given, tells how far the file is read.
 void read_records(Intake* intake, Input* input, const common::Error& where, const FileInput* progress_file,
                   InflateInput* gzip = nullptr);
+
+// Has read run again at the end of the import, when revisits look for
+// originals that the filters left out (a record file, read again for them).
+void read_again(Intake* intake, std::function<void(Intake*)> read);
 
 // A WACZ: the records of its archive/ members, its first page from pages.jsonl.
 void read_wacz(Intake* intake, const std::string& path);

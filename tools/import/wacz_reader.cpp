@@ -9,6 +9,33 @@
 
 namespace capture {
 
+namespace {
+
+// An archive/ member's records.
+void read_member(Intake* intake, const std::string& path, const ZipMember& m) {
+  const common::Error where{path, 0, -1, "", -1, m.name};
+  // gzip or not by its first bytes, whatever the member's name says.
+  uint8_t magic[2] = {0, 0};
+  {
+    std::unique_ptr<Input> peek = open_zip_member(path, m);
+    peek->read(magic, 1);
+    peek->read(magic + 1, 1);
+  }
+  std::unique_ptr<Input> in = open_zip_member(path, m);
+  if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
+    intake->accepted(where.place(), magic[0] == 0x1f ? "gzip told by its bytes, not its name"
+                                                     : "named .gz, but not compressed");
+  if (magic[0] == 0x1f && magic[1] == 0x8b) {
+    InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, where);
+    in.reset(gz);
+    read_records(intake, in.get(), where, nullptr, gz);
+  } else {
+    read_records(intake, in.get(), where, nullptr);
+  }
+}
+
+}  // namespace
+
 void read_wacz(Intake* intake, const std::string& path) {
   std::vector<ZipMember> members = read_zip_directory(path);
   bool any = false;
@@ -42,25 +69,8 @@ void read_wacz(Intake* intake, const std::string& path) {
     if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
     any = true;
     if (!sound(m)) continue;
-    const common::Error where{path, 0, -1, "", -1, m.name};
-    // gzip or not by its first bytes, whatever the member's name says.
-    uint8_t magic[2] = {0, 0};
-    {
-      std::unique_ptr<Input> peek = open_zip_member(path, m);
-      peek->read(magic, 1);
-      peek->read(magic + 1, 1);
-    }
-    std::unique_ptr<Input> in = open_zip_member(path, m);
-    if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
-      intake->accepted(where.place(), magic[0] == 0x1f ? "gzip told by its bytes, not its name"
-                                              : "named .gz, but not compressed");
-    if (magic[0] == 0x1f && magic[1] == 0x8b) {
-      InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, where);
-      in.reset(gz);
-      read_records(intake, in.get(), where, nullptr, gz);
-    } else {
-      read_records(intake, in.get(), where, nullptr);
-    }
+    read_member(intake, path, m);
+    read_again(intake, [path, m](Intake* again) { read_member(again, path, m); });
     intake->report(uint64_t(m.header_offset + m.compressed));
   }
   if (!any)

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -61,30 +63,65 @@ class Originals : public Intake::Deferred {
  public:
   static std::unique_ptr<Intake::Deferred> make() { return std::unique_ptr<Intake::Deferred>(new Originals); }
   void settle(Intake* intake) override;
+  const Payload* find(const RevisitRefs& refs);
+  // Whether a record may be the original of a revisit looked for.
+  bool wanted(const RecordHead& head) const;
   std::map<std::string, Payload> by_digest, by_uri_date, by_uri;
   std::vector<std::pair<size_t, RevisitRefs>> revisits;  // item index, in order
+  std::vector<std::function<void(Intake*)>> files;  // each record file, read again
+  // While files are read again: what revisits name the originals they lack by.
+  std::set<std::string> looked_for;
 };
 
 const char kOriginals = 0;
 
+const Payload* Originals::find(const RevisitRefs& refs) {
+  const Payload* p = nullptr;
+  auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
+    if (!p && !k.empty()) {
+      auto it = m.find(k);
+      if (it != m.end()) p = &it->second;
+    }
+  };
+  look(by_uri_date, refs.uri_date);
+  look(by_digest, refs.digest);
+  look(by_uri, refs.uri);
+  return p;
+}
+
+bool Originals::wanted(const RecordHead& head) const {
+  const std::string uri = head.target_uri();
+  for (const std::string& k : {header(head.headers, "WARC-Payload-Digest"), uri,
+                               uri + '\n' + header(head.headers, "WARC-Date")})
+    if (looked_for.count(k)) return true;
+  return false;
+}
+
 void Originals::settle(Intake* intake) {
+  // An original the filters left out still gives a revisit they keep its
+  // payload (as an index's read does): the files are read again for those
+  // originals alone, counted the first time.
+  if (intake->left_out)
+    for (const auto& r : revisits)
+      if (!find(r.second))
+        for (const std::string* k : {&r.second.uri_date, &r.second.digest, &r.second.uri})
+          if (!k->empty()) looked_for.insert(*k);
+  if (!looked_for.empty()) {
+    const bool was = intake->originals_only;
+    intake->originals_only = true;
+    intake->counting = false;
+    for (const auto& read : files) read(intake);
+    intake->counting = true;
+    intake->originals_only = was;
+    looked_for.clear();
+  }
   std::vector<Item>& all = intake->items();
   std::vector<Item> items;
   size_t r = 0;
   for (size_t i = 0; i < all.size(); ++i) {
     Item& item = all[i];
     if (r < revisits.size() && revisits[r].first == i) {
-      const RevisitRefs& refs = revisits[r++].second;
-      const Payload* p = nullptr;
-      auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
-        if (!p && !k.empty()) {
-          auto it = m.find(k);
-          if (it != m.end()) p = &it->second;
-        }
-      };
-      look(by_uri_date, refs.uri_date);
-      look(by_digest, refs.digest);
-      look(by_uri, refs.uri);
+      const Payload* p = find(revisits[r++].second);
       if (!p) {
         intake->skip("revisit of a payload not in the capture");
         continue;
@@ -290,6 +327,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
   if (in_->originals_only && type != "response" && type != "resource") return;
+  if (!originals_->looked_for.empty() && !originals_->wanted(head)) return;
   if (!is_web_url(uri)) {
     if (type != "request") in_->skip("not an http or https URL");
     return;
@@ -432,13 +470,18 @@ void read_records(Intake* intake, Input* input, const common::Error& where, cons
   RecordFile(intake).read(input, where, progress_file, gzip);
 }
 
+void read_again(Intake* intake, std::function<void(Intake*)> read) {
+  static_cast<Originals*>(intake->deferred(&kOriginals, Originals::make))->files.push_back(std::move(read));
+}
+
 void read_record_file(Intake* intake, const std::string& path) {
   std::vector<uint8_t> head = read_head(path, 2);
   const bool gzip = head.size() == 2 && head[0] == 0x1f && head[1] == 0x8b;
   if (gzip != ends_with(ascii_lower(path), ".gz"))
     intake->accepted(path, gzip ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
   std::unique_ptr<FileInput> file(new FileInput(path));
-  const FileInput* progress = file.get();
+  const FileInput* progress = intake->counting ? file.get() : nullptr;
+  if (intake->counting) read_again(intake, [path](Intake* again) { read_record_file(again, path); });
   std::unique_ptr<Input> in(std::move(file));
   const common::Error where{path, 0, -1, ""};
   if (!gzip) return read_records(intake, in.get(), where, progress);
