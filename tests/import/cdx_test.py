@@ -194,6 +194,36 @@ class CdxTest(unittest.TestCase):
         # A plain --include read keeps the revisit alike.
         self.same(exe, self.player("z.exe", FIX.warcs, "--include", FIX.root + "game1/")[0])
 
+    def test_damage_is_placed_where_it_lies_in_the_file(self):
+        """A fault names the byte of the file itself, read whole or through an
+        index's ranges (game1's last range starts after the filler)."""
+        with open(os.path.join(FIX.dir, "coll.cdx")) as f:
+            at = {line.split()[10]: (int(line.split()[9]), int(line.split()[8]))
+                  for line in f if "game1/data.xml" in line}
+        with open(FIX.plain, "rb") as f, open(FIX.warcs[0], "rb") as g, open(FIX.wacz, "rb") as w:
+            plain, gz, wacz = bytearray(f.read()), bytearray(g.read()), bytearray(w.read())
+        (p, pn), (z, zn) = at["a.warc"], at["a.warc.gz"]
+        member = wacz.index(gz[z:z + zn])
+        plain[p + pn - 1] ^= 1  # the payload's last byte
+        gz[z + zn - 10] ^= 0x55  # the member's compressed data
+        wacz[member + zn - 10] ^= 0x55
+        index = ["--cdx", os.path.join(FIX.dir, "coll.cdx"), "--prefix", FIX.root + "game1/"]
+        cases = [  # name, file, its bytes, options, the place and fault
+            ("plain, read whole", "a.warc", plain, ["--include", FIX.root + "game1/"],
+             f"a.warc: record at byte {p}: the payload does not match"),
+            ("plain, through the index", "a.warc", plain, index, f"a.warc: record at byte {p}: the payload does not match"),
+            ("gzip, through the index", "a.warc.gz", gz, index, f"a.warc.gz: at byte {z}: damaged compressed data"),
+            ("WACZ, through its index", "coll.wacz", wacz, index[2:],
+             f"coll.wacz: at byte {member} (archive/a.warc.gz): damaged compressed data"),
+        ]
+        for name, file, data, options, place in cases:
+            with self.subTest(name):
+                path = os.path.join(self.out, file)
+                with open(path, "wb") as f:
+                    f.write(data)
+                _, j, err = self.player("x.exe", [path], *options)
+                self.assertIn(place, " ".join(j["warnings"]), err)
+
     def test_an_index_pointing_elsewhere_is_warned_of_and_the_files_read_whole(self):
         wget_warcs = FIX.warcs[:3]
         full, _, _ = self.player("full.exe", wget_warcs, "--include", FIX.root + "game1/")
