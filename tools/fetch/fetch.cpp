@@ -696,7 +696,8 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, std::string* error)
         std::error_code ec;
         const fs::path dir = common::fs_path(o.manifest_dir);
         if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
-          throw capture::Fault(common::Error{o.manifest_dir, 0, -1, "exists and is not an empty folder; not overwritten"});
+          throw capture::Fault(
+              common::Error{o.manifest_dir, 0, -1, "exists and is not an empty folder; not overwritten"});
         fs::create_directories(dir);
         folder = o.manifest_dir;
       }

@@ -112,7 +112,8 @@ Curation read_meta(const std::string& path, std::vector<ZipMember>* members, std
     if (c.meta_where.file.empty()) throw Fault(common::Error{path, 0, -1, "no meta.yaml or meta.txt"});
     name = common::utf8_path(common::fs_path(c.meta_where.file).filename());
     common::Error error;
-    if (common::input_size(c.meta_where.file) > kMetaLimit) throw Fault(with_message(c.meta_where, "larger than 1 MiB"));
+    if (common::input_size(c.meta_where.file) > kMetaLimit)
+      throw Fault(with_message(c.meta_where, "larger than 1 MiB"));
     if (!common::read_whole_file(c.meta_where.file, &text, &error)) throw Fault(error);
   } else {
     *members = read_zip_directory(path);

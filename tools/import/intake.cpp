@@ -71,7 +71,8 @@ class Intake::PayloadFile {
     if (!kept_) std::remove(path_.c_str());
   }
   void write(const uint8_t* p, size_t n) {
-    if (n && std::fwrite(p, 1, n, file_.get()) != n) throw Fault(common::Error{path_, 0, -1, "write error (disk full?)"});
+    if (n && std::fwrite(p, 1, n, file_.get()) != n)
+      throw Fault(common::Error{path_, 0, -1, "write error (disk full?)"});
     size_ += int64_t(n);
   }
   Payload keep(Intake* intake) {

@@ -60,7 +60,7 @@ void read_wacz(Intake* intake, const std::string& path) {
         ++n;
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded())
-          throw Fault(common::Error{path, 0, -1, "pages/pages.jsonl: line " + std::to_string(n) + ": not JSON"});
+          throw Fault(common::Error{path, n, -1, "not JSON", -1, m.name});
         if (j.is_object() && j.contains("url") && j["url"].is_string()) start_page = j["url"];
       }
     }

@@ -90,10 +90,12 @@ class MemberInput : public Input {
     if (!archive_.z) throw Fault(common::Error{path, 0, -1, "not a readable ZIP any more"});
     unz64_file_pos at = {m.dir_pos, m.index};
     if (unzGoToFilePos64(archive_.z, &at) != UNZ_OK)
-      throw Fault(common::Error{path, 0, -1, m.name + ": not found again in the ZIP directory"});
+      throw Fault(common::Error{path, 0, -1, "not found again in the ZIP directory", -1, m.name});
     if (m.method != 0 && m.method != Z_DEFLATED)
-      throw Fault(common::Error{path, 0, -1, m.name + ": ZIP compression method " + std::to_string(m.method) +
-                                                 " not supported (only stored and deflated)"});
+      throw Fault(common::Error{path, 0, -1,
+                                "ZIP compression method " + std::to_string(m.method) +
+                                    " not supported (only stored and deflated)",
+                                -1, m.name});
     open();
     data_ = int64_t(unzGetCurrentFileZStreamPos64(archive_.z));
   }
@@ -106,8 +108,9 @@ class MemberInput : public Input {
     int got = unzReadCurrentFile(archive_.z, buf, unsigned(n));
     if (got < 0)
       throw Fault(common::Error{path_, 0, data_,
-                                got == Z_DATA_ERROR ? "damaged compressed data"
-                                                    : "the member cannot be read whole (cut short, or past the end of the file)",
+                                got == Z_DATA_ERROR
+                                    ? "damaged compressed data"
+                                    : "the member cannot be read whole (cut short, or past the end of the file)",
                                 -1, member_.name},
                   Reach::record);
     pos_ += got;
@@ -161,7 +164,8 @@ std::vector<ZipMember> read_zip_directory(const std::string& path) {
   FileInput whole(path);  // the same error as any input when it can't be opened
   Archive archive(path);
   if (!archive.z)
-    throw Fault(common::Error{path, 0, whole.size(), "not a readable ZIP (no end-of-directory record, or a damaged one)"});
+    throw Fault(
+        common::Error{path, 0, whole.size(), "not a readable ZIP (no end-of-directory record, or a damaged one)"});
   std::vector<ZipMember> members;
   int rc = unzGoToFirstFile(archive.z);
   for (; rc == UNZ_OK; rc = unzGoToNextFile(archive.z)) {
@@ -201,7 +205,8 @@ common::Error zip_member_fault(const std::string& path, const ZipMember& m) {
     int64_t size = 0;
     while (size_t n = in.read(buf.data(), buf.size())) size += int64_t(n);
     if (size != m.size)
-      e.message = "the member holds " + std::to_string(size) + " bytes, the ZIP directory says " + std::to_string(m.size);
+      e.message =
+          "the member holds " + std::to_string(size) + " bytes, the ZIP directory says " + std::to_string(m.size);
     else if (!in.crc_matches())
       e.message = "the member does not match its CRC-32";
   } catch (const Fault& f) {
