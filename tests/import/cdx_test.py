@@ -198,12 +198,15 @@ class CdxTest(unittest.TestCase):
         """A fault names the byte of the file itself, read whole or through an
         index's ranges (game1's last range starts after the filler)."""
         with open(os.path.join(FIX.dir, "coll.cdx")) as f:
-            at = {line.split()[10]: (int(line.split()[9]), int(line.split()[8]))
-                  for line in f if "game1/data.xml" in line}
+            lines = [line.split() for line in f]
+        at = {f[10]: (int(f[9]), int(f[8])) for f in lines if f[2].endswith("game1/data.xml")}
+        page = next(int(f[9]) + int(f[8]) for f in lines if f[2].endswith("game1/index.html") and f[10] == "a.warc.gz")
         with open(FIX.plain, "rb") as f, open(FIX.warcs[0], "rb") as g, open(FIX.wacz, "rb") as w:
             plain, gz, wacz = bytearray(f.read()), bytearray(g.read()), bytearray(w.read())
         (p, pn), (z, zn) = at["a.warc"], at["a.warc.gz"]
         member = wacz.index(gz[z:z + zn])
+        before = bytearray(gz)
+        before[page - 10] ^= 0x55  # an earlier member: reading goes on at the next one
         plain[p + pn - 1] ^= 1  # the payload's last byte
         gz[z + zn - 10] ^= 0x55  # the member's compressed data
         wacz[member + zn - 10] ^= 0x55
@@ -213,6 +216,8 @@ class CdxTest(unittest.TestCase):
              f"a.warc: record at byte {p}: the payload does not match"),
             ("plain, through the index", "a.warc", plain, index, f"a.warc: record at byte {p}: the payload does not match"),
             ("gzip, through the index", "a.warc.gz", gz, index, f"a.warc.gz: at byte {z}: damaged compressed data"),
+            ("gzip, read whole after damage", "a.warc.gz", before, ["--include", FIX.root + "game1/"],
+             f"a.warc.gz: record at byte {z} kept"),
             ("WACZ, through its index", "coll.wacz", wacz, index[2:],
              f"coll.wacz: at byte {member} (archive/a.warc.gz): damaged compressed data"),
         ]
@@ -222,7 +227,7 @@ class CdxTest(unittest.TestCase):
                 with open(path, "wb") as f:
                     f.write(data)
                 _, j, err = self.player("x.exe", [path], *options)
-                self.assertIn(place, " ".join(j["warnings"]), err)
+                self.assertIn(place, " ".join(j["warnings"] + j["dropped"]), err)
 
     def test_an_index_pointing_elsewhere_is_warned_of_and_the_files_read_whole(self):
         wget_warcs = FIX.warcs[:3]

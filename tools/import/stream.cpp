@@ -107,6 +107,10 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
     int rc = inflate(&s, Z_NO_FLUSH);
     consumed_ += before - s.avail_in;
     size_t out = n - s.avail_out;
+    // Bytes of a call that throws are never given.
+    if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && out > 0))
+      throw Fault(member_fault(std::string("damaged compressed data (") + (s.msg ? s.msg : "zlib error") + ")"),
+                  Reach::record);
     out_ += int64_t(out);
     if (rc == Z_STREAM_END) {
       if (format_ == RAW) {
@@ -123,9 +127,6 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
           s.avail_in = uInt(got);
         }
       }
-    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && out > 0)) {
-      throw Fault(member_fault(std::string("damaged compressed data (") + (s.msg ? s.msg : "zlib error") + ")"),
-                  Reach::record);
     }
     if (out > 0) return out;
   }

@@ -149,8 +149,12 @@ class Reader {
   size_t look(const uint8_t** p, size_t n);
   // Whether the last whole line ended in a bare LF rather than CR LF.
   bool bare_lf() const { return bare_lf_; }
-  // Forgets buffered bytes (after the input moved under it).
-  void reset() { pos_ = end_ = 0; }
+  // Forgets buffered bytes (after the input moved under it); the offset
+  // goes on past them, as the input counts what it gave.
+  void reset() {
+    offset_ += int64_t(end_ - pos_);
+    pos_ = end_ = 0;
+  }
 
  private:
   // One line; a longer line than keep sets *too_long when given, else is
