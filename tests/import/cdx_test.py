@@ -211,23 +211,24 @@ class CdxTest(unittest.TestCase):
         gz[z + zn - 10] ^= 0x55  # the member's compressed data
         wacz[member + zn - 10] ^= 0x55
         index = ["--cdx", os.path.join(FIX.dir, "coll.cdx"), "--prefix", FIX.root + "game1/"]
-        cases = [  # name, file, its bytes, options, the place and fault
-            ("plain, read whole", "a.warc", plain, ["--include", FIX.root + "game1/"],
-             f"a.warc: record at byte {p}: the payload does not match"),
-            ("plain, through the index", "a.warc", plain, index, f"a.warc: record at byte {p}: the payload does not match"),
-            ("gzip, through the index", "a.warc.gz", gz, index, f"a.warc.gz: at byte {z}: damaged compressed data"),
-            ("gzip, read whole after damage", "a.warc.gz", before, ["--include", FIX.root + "game1/"],
-             f"a.warc.gz: record at byte {z} kept"),
-            ("WACZ, through its index", "coll.wacz", wacz, index[2:],
-             f"coll.wacz: at byte {member} (archive/a.warc.gz): damaged compressed data"),
+        cases = [  # name, file, its bytes, options, where the place is said, the place (a fault's why depends on the bytes)
+            ("plain, read whole", "a.warc", plain, ["--include", FIX.root + "game1/"], "warnings",
+             rf"a\.warc: record at byte {p}: the payload does not match"),
+            ("plain, through the index", "a.warc", plain, index, "warnings",
+             rf"a\.warc: record at byte {p}: the payload does not match"),
+            ("gzip, through the index", "a.warc.gz", gz, index, "warnings", rf"a\.warc\.gz: (record )?at byte {z}\b"),
+            ("gzip, read whole after damage", "a.warc.gz", before, ["--include", FIX.root + "game1/"], "dropped",
+             rf"a\.warc\.gz: record at byte {z} kept"),
+            ("WACZ, through its index", "coll.wacz", wacz, index[2:], "warnings",
+             rf"coll\.wacz: (record )?at byte {member} \(archive/a\.warc\.gz"),
         ]
-        for name, file, data, options, place in cases:
+        for name, file, data, options, said, place in cases:
             with self.subTest(name):
                 path = os.path.join(self.out, file)
                 with open(path, "wb") as f:
                     f.write(data)
                 _, j, err = self.player("x.exe", [path], *options)
-                self.assertIn(place, " ".join(j["warnings"] + j["dropped"]), err)
+                self.assertRegex(" ".join(j[said]), place, err)
 
     def test_an_index_pointing_elsewhere_is_warned_of_and_the_files_read_whole(self):
         wget_warcs = FIX.warcs[:3]

@@ -75,10 +75,18 @@ void InflateInput::start_member(int64_t inner_at) {
 }
 
 int64_t InflateInput::file_offset(int64_t pos) const {
-  // The last member starting there: those before it were empty.
+  int64_t into;
+  const int64_t at = unit_offset(pos, &into);
+  return into == 0 ? at : -1;
+}
+
+int64_t InflateInput::unit_offset(int64_t pos, int64_t* into) const {
+  // The last member starting at or before pos: any before it at the same place were empty.
   auto it = std::upper_bound(members_.begin(), members_.end(), pos,
                              [](int64_t p, const std::pair<int64_t, int64_t>& m) { return p < m.first; });
-  if (it == members_.begin() || (--it)->first != pos) return -1;
+  if (it == members_.begin()) return -1;
+  --it;
+  *into = pos - it->first;
   return inner_->file_offset(it->second);
 }
 
@@ -198,9 +206,15 @@ bool Reader::line(std::string* out, size_t limit, const common::Error& where) {
 common::Error Reader::place(const common::Error& where, int64_t pos) const {
   common::Error e = where;
   e.offset = input_->file_offset(pos);
-  if (e.offset < 0) {
+  if (e.offset >= 0) return e;
+  int64_t into = 0;
+  e.offset = input_->unit_offset(pos, &into);
+  const std::string sep = e.within.empty() ? "" : ", ";
+  if (e.offset >= 0) {
+    e.within += sep + "uncompressed byte " + std::to_string(into) + " of the gzip member there";
+  } else {
     e.offset = pos;
-    e.within += (e.within.empty() ? "" : ", ") + std::string("uncompressed");
+    e.within += sep + "uncompressed";
   }
   return e;
 }

@@ -53,6 +53,10 @@ class Input {
   // Where byte pos of this input lies in the file on disk, for messages;
   // -1 when nowhere (inside compressed data).
   virtual int64_t file_offset(int64_t) const { return -1; }
+  // For a byte with no place of its own: where the compressed unit holding
+  // it (a gzip member) starts in the file, and its offset in the unit's
+  // uncompressed bytes (in *into); -1 when there is none.
+  virtual int64_t unit_offset(int64_t, int64_t* /*into*/) const { return -1; }
   // Moves to a position of this input (as read counts them); false when it cannot.
   virtual bool seek(int64_t) { return false; }
 };
@@ -98,6 +102,7 @@ class InflateInput : public Input {
   size_t read(uint8_t* buf, size_t n) override;
   // A gzip member's first byte lies where the member starts; the rest have no place.
   int64_t file_offset(int64_t pos) const override;
+  int64_t unit_offset(int64_t pos, int64_t* into) const override;
   // After a fault of Reach::record: goes on at the next gzip member after the
   // damaged one; false when there is none (or the inner input cannot seek).
   bool resync();
@@ -135,7 +140,8 @@ class Reader {
   // the line's place.
   bool line(std::string* out, size_t limit, const common::Error& where);
   // Where byte pos of the stream lies: in the file when it has a place
-  // there, else counted in the uncompressed stream.
+  // there, else in the gzip member holding it, else counted in the
+  // uncompressed stream.
   common::Error place(const common::Error& where, int64_t pos) const;
   // Like line, but keeps at most keep bytes of a longer line and never throws
   // for its length (for scanning damaged data).
