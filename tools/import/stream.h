@@ -19,7 +19,8 @@ namespace capture {
 enum class Reach {
   body,    // a body cannot be decoded: its record is skipped, reading goes on after it
   record,  // the capture's own bytes are broken: the record is skipped, reading goes on at the next one found
-  file,    // the rest of the file cannot be read as it is (what was read stands)
+  file,    // the file cannot be read on as it is: what was read stands (broken JSON), or it is
+           // read another way (an index that does not match it)
   import,  // the import stops
 };
 
