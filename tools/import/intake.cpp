@@ -132,13 +132,15 @@ bool Intake::filtered(const std::string& url) {
   for (const std::string& p : options_.excludes)
     if (under(p)) {
       skip("--exclude " + p);
-      return left_out = true;
+      ++left_out;
+      return true;
     }
   if (options_.includes.empty()) return false;
   for (const std::string& p : options_.includes)
     if (under(p)) return false;
   skip("not under --include");
-  return left_out = true;
+  ++left_out;
+  return true;
 }
 
 bool Intake::fits_player(const Item& item) {

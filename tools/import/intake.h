@@ -93,8 +93,8 @@ class Intake {
   // Records are read only as the originals that revisits name: their
   // payloads are indexed for that, whatever the filters, and kept as no entry.
   bool originals_only = false;
-  // The filters left a response out.
-  bool left_out = false;
+  // Responses the filters left out.
+  int left_out = 0;
   // Off while files are read again: what they hold was counted the first time.
   bool counting = true;
 

@@ -66,11 +66,22 @@ class Originals : public Intake::Deferred {
   const Payload* find(const RevisitRefs& refs);
   // Whether a record may be the original of a revisit looked for.
   bool wanted(const RecordHead& head) const;
+  // A response the filters left out, noted by what a revisit may name it by.
+  void left_out(const RecordHead& head);
   std::map<std::string, Payload> by_digest, by_uri_date, by_uri;
   std::vector<std::pair<size_t, RevisitRefs>> revisits;  // item index, in order
   std::vector<std::function<void(Intake*)>> files;  // each record file, read again
   // While files are read again: what revisits name the originals they lack by.
   std::set<std::string> looked_for;
+
+ private:
+  // What a revisit may name a record by: its payload's digest, URI, URI and date.
+  static std::vector<std::string> names(const RecordHead& head);
+  // Bits k of the names of the responses left out (a Bloom filter, as a
+  // crawl leaves out millions): a name not there was not left out.
+  static uint64_t bit(const std::string& name, int k);
+  bool maybe_left_out(const std::string& name) const;
+  std::vector<uint64_t> left_out_;
 };
 
 const char kOriginals = 0;
@@ -89,23 +100,47 @@ const Payload* Originals::find(const RevisitRefs& refs) {
   return p;
 }
 
+std::vector<std::string> Originals::names(const RecordHead& head) {
+  const std::string uri = head.target_uri(), digest = header(head.headers, "WARC-Payload-Digest");
+  std::vector<std::string> out = {uri, uri + '\n' + header(head.headers, "WARC-Date")};
+  if (!digest.empty()) out.push_back(digest);
+  return out;
+}
+
 bool Originals::wanted(const RecordHead& head) const {
-  const std::string uri = head.target_uri();
-  for (const std::string& k : {header(head.headers, "WARC-Payload-Digest"), uri,
-                               uri + '\n' + header(head.headers, "WARC-Date")})
-    if (looked_for.count(k)) return true;
+  for (const std::string& name : names(head))
+    if (looked_for.count(name)) return true;
   return false;
+}
+
+uint64_t Originals::bit(const std::string& name, int k) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a, then k rounds of a mix
+  for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+  for (int i = 0; i <= k; ++i) h = (h ^ (h >> 31)) * 0x9E3779B97F4A7C15ull;
+  return h % (uint64_t(64) << 20);
+}
+
+void Originals::left_out(const RecordHead& head) {
+  if (left_out_.empty()) left_out_.resize(1 << 20);  // 8 MiB
+  for (const std::string& name : names(head))
+    for (int k = 0; k < 3; ++k) left_out_[bit(name, k) / 64] |= uint64_t(1) << (bit(name, k) % 64);
+}
+
+bool Originals::maybe_left_out(const std::string& name) const {
+  if (left_out_.empty()) return false;
+  for (int k = 0; k < 3; ++k)
+    if (!(left_out_[bit(name, k) / 64] >> (bit(name, k) % 64) & 1)) return false;
+  return true;
 }
 
 void Originals::settle(Intake* intake) {
   // An original the filters left out still gives a revisit they keep its
   // payload (as an index's read does): the files are read again for those
   // originals alone, counted the first time.
-  if (intake->left_out)
-    for (const auto& r : revisits)
-      if (!find(r.second))
-        for (const std::string* k : {&r.second.uri_date, &r.second.digest, &r.second.uri})
-          if (!k->empty()) looked_for.insert(*k);
+  for (const auto& r : revisits)
+    if (!find(r.second))
+      for (const std::string* k : {&r.second.uri_date, &r.second.digest, &r.second.uri})
+        if (!k->empty() && maybe_left_out(*k)) looked_for.insert(*k);
   if (!looked_for.empty()) {
     const bool was = intake->originals_only;
     intake->originals_only = true;
@@ -334,6 +369,10 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
   }
   if (type == "response" || type == "revisit") responses_[uri].push_back(index);
   if (type != "request" && !header(head.headers, "WARC-Truncated").empty()) return in_->skip("incomplete");
+  const int left_before = in_->left_out;
+  auto noted = [&] {
+    if (in_->left_out != left_before) originals_->left_out(head);
+  };
   Held held;
   Item& item = held.item;
   item.url = uri;
@@ -359,7 +398,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
     c.record = block;
     c.record_place = head.place;
     c.record_length = head.length;
-    if (!(kept = in_->take(c, &item, &payload))) return;
+    if (!(kept = in_->take(c, &item, &payload))) return noted();
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
     if (head.length == 0) in_->accepted(where, "revisit record with an empty block");
@@ -390,7 +429,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
     return;
   } else {
     kept = response(head, &http, block, &held, &payload);
-    if (!kept && !held.revisit) return;  // refused, already counted
+    if (!kept && !held.revisit) return noted();  // refused, already counted
   }
   if (!block_intact(head, type, &hashed, block, where, kept, payload)) return;
   if (held.revisit) return hold(std::move(held));
