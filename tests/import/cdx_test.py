@@ -184,13 +184,51 @@ class CdxTest(unittest.TestCase):
             os.remove(os.path.join(FIX.coll, "index.cdxj"))
         self.assertEqual(r.returncode, 0, r.stderr.decode())
         self.assertRegex(r.stdout.decode(), r"read \d+ of \d+ bytes of the capture files")
-        _, j, err = self.player("y.exe", FIX.warcs, "--cdx", os.path.join(FIX.dir, "coll.cdxj"),
-                                "--prefix", FIX.root + "game1/")
+        exe, j, err = self.player("y.exe", FIX.warcs, "--cdx", os.path.join(FIX.dir, "coll.cdxj"),
+                                  "--prefix", FIX.root + "game1/")
         self.assertEqual(j["warnings"], [], err)
         again = [e for e in j["entries"] if e["url"] == FIX.root + "game1/again.swf"]
         self.assertEqual([e["size"] for e in again], [len(FIX.shared)], err)
         self.assertNotIn(FIX.root + "game2/shared.swf", [e["url"] for e in j["entries"]])
         self.assertLess(j["read_bytes"], j["capture_bytes"] / 100)
+        # A plain --include read keeps the revisit alike.
+        self.same(exe, self.player("z.exe", FIX.warcs, "--include", FIX.root + "game1/")[0])
+
+    def test_damage_is_placed_where_it_lies_in_the_file(self):
+        """A fault names the byte of the file itself, read whole or through an
+        index's ranges (game1's last range starts after the filler)."""
+        with open(os.path.join(FIX.dir, "coll.cdx")) as f:
+            lines = [line.split() for line in f]
+        at = {f[10]: (int(f[9]), int(f[8])) for f in lines if f[2].endswith("game1/data.xml")}
+        page = next(int(f[9]) + int(f[8]) for f in lines if f[2].endswith("game1/index.html") and f[10] == "a.warc.gz")
+        with open(FIX.plain, "rb") as f, open(FIX.warcs[0], "rb") as g, open(FIX.wacz, "rb") as w:
+            plain, gz, wacz = bytearray(f.read()), bytearray(g.read()), bytearray(w.read())
+        (p, pn), (z, zn) = at["a.warc"], at["a.warc.gz"]
+        member = wacz.index(gz[z:z + zn])
+        before = bytearray(gz)
+        before[page - 10] ^= 0x55  # an earlier member: reading goes on at the next one
+        plain[p + pn - 1] ^= 1  # the payload's last byte
+        gz[z + zn - 10] ^= 0x55  # the member's compressed data
+        wacz[member + zn - 10] ^= 0x55
+        index = ["--cdx", os.path.join(FIX.dir, "coll.cdx"), "--prefix", FIX.root + "game1/"]
+        cases = [  # name, file, its bytes, options, where the place is said, the place (a fault's why depends on the bytes)
+            ("plain, read whole", "a.warc", plain, ["--include", FIX.root + "game1/"], "warnings",
+             rf"a\.warc: record at byte {p}: the payload does not match"),
+            ("plain, through the index", "a.warc", plain, index, "warnings",
+             rf"a\.warc: record at byte {p}: the payload does not match"),
+            ("gzip, through the index", "a.warc.gz", gz, index, "warnings", rf"a\.warc\.gz: (record )?at byte {z}\b"),
+            ("gzip, read whole after damage", "a.warc.gz", before, ["--include", FIX.root + "game1/"], "dropped",
+             rf"a\.warc\.gz: record at byte {z} kept"),
+            ("WACZ, through its index", "coll.wacz", wacz, index[2:], "warnings",
+             rf"coll\.wacz: (record )?at byte {member} \(archive/a\.warc\.gz"),
+        ]
+        for name, file, data, options, said, place in cases:
+            with self.subTest(name):
+                path = os.path.join(self.out, file)
+                with open(path, "wb") as f:
+                    f.write(data)
+                _, j, err = self.player("x.exe", [path], *options)
+                self.assertRegex(" ".join(j[said]), place, err)
 
     def test_an_index_pointing_elsewhere_is_warned_of_and_the_files_read_whole(self):
         wget_warcs = FIX.warcs[:3]

@@ -35,13 +35,14 @@ void import(uint8_t format, const uint8_t* data, size_t size) {
     switch (format % 4) {
       case 0: {
         MemoryInput in(data, size);
-        importer.add_records(&in, "fuzz", nullptr);
+        importer.add_records(&in, common::Error{"fuzz", 0, -1, ""}, nullptr);
         break;
       }
       case 1: {
-        auto gz = new InflateInput(std::unique_ptr<Input>(new MemoryInput(data, size)), InflateInput::GZIP, "fuzz");
+        auto gz = new InflateInput(std::unique_ptr<Input>(new MemoryInput(data, size)), InflateInput::GZIP,
+                                   common::Error{"fuzz", 0, -1, ""});
         std::unique_ptr<Input> in(gz);
-        importer.add_records(in.get(), "fuzz", nullptr, gz);
+        importer.add_records(in.get(), common::Error{"fuzz", 0, -1, ""}, nullptr, gz);
         break;
       }
       case 2:
@@ -59,7 +60,7 @@ void import(uint8_t format, const uint8_t* data, size_t size) {
       }
     }
     importer.finish();
-  } catch (const ImportError&) {
+  } catch (const Fault&) {
   }
   for (const auto& e : fs::directory_iterator(work_dir())) fs::remove(e.path());
 }

@@ -68,7 +68,7 @@ TEST(WarcRecord, WritersVariants) {
   };
   for (const Case& c : cases) {
     MemoryInput in(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size());
-    RecordReader records(&in, "t");
+    RecordReader records(&in, common::Error{"t", 0, -1, ""});
     RecordHead r;
     ASSERT_TRUE(records.next(&r)) << c.name;
     EXPECT_EQ(r.target_uri(), c.uri) << c.name;
@@ -89,13 +89,13 @@ TEST(WarcRecord, FramingFaultsNameTheOffset) {
   };
   for (const Case& c : cases) {
     MemoryInput in(reinterpret_cast<const uint8_t*>(c.text.data()), c.text.size());
-    RecordReader records(&in, "f.warc");
+    RecordReader records(&in, common::Error{"f.warc", 0, -1, ""});
     RecordHead r;
     try {
       while (records.next(&r)) {
       }
       ADD_FAILURE() << "no error for " << c.message;
-    } catch (const Damaged& e) {
+    } catch (const Fault& e) {
       EXPECT_EQ(std::string(e.what()).rfind("f.warc: at byte ", 0), 0u) << e.what();
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
@@ -282,7 +282,7 @@ TEST(Har, SpilledTextAsTheParserReadsIt) {
         std::stringstream bytes;
         bytes << in.rdbuf();
         seen[spill] = "payload " + bytes.str();
-      } catch (const ImportError& e) {
+      } catch (const Fault& e) {
         seen[spill] = e.what();
       }
     }

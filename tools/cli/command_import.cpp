@@ -35,7 +35,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using capture::ImportError;
+using capture::Fault;
 using common::utf16_to_utf8;
 
 // The formats' lines come from the importer's table of formats.
@@ -213,11 +213,11 @@ class WorkFolder {
     const std::string owner = common::utf8_path(common::fs_path(path) / kOwnerFile);
 #ifndef _WIN32
     lock_ = open(owner.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (lock_ < 0 || flock(lock_, LOCK_EX) != 0) throw ImportError(path + ": cannot write in it");
+    if (lock_ < 0 || flock(lock_, LOCK_EX) != 0) throw Fault(common::Error{path, 0, -1, "cannot write in it"});
 #endif
     common::File f = common::open_file(owner, "wb");
     if (!f || std::fprintf(f.get(), "%lu\n", own_pid()) < 0 || !f.close())
-      throw ImportError(path + ": cannot write in it");
+      throw Fault(common::Error{path, 0, -1, "cannot write in it"});
   }
   void unlock() {
 #ifndef _WIN32
@@ -271,7 +271,7 @@ std::string fresh_temp_dir() {
     fs::path p = fs::temp_directory_path() / (kTempPrefix + std::to_string(rd()));
     if (fs::create_directory(p)) return common::utf8_path(p);
   }
-  throw ImportError("cannot make a temporary folder");
+  throw capture::fault_of("cannot make a temporary folder");
 }
 
 std::string claim_part_folder(const std::string& part) {
@@ -280,13 +280,13 @@ std::string claim_part_folder(const std::string& part) {
     common::File f = common::open_file(common::utf8_path(common::fs_path(part) / kOwnerFile), "rb");
     unsigned long pid = 0;
     if (!f || std::fscanf(f.get(), "%lu", &pid) != 1)
-      throw ImportError(part + ": left from an earlier run, not by pack import; remove it first");
+      throw Fault(common::Error{part, 0, -1, "left from an earlier run, not by pack import; remove it first"});
     if (process_alive(pid) && pid != own_pid())
-      throw ImportError(part + ": being written by process " + std::to_string(pid) +
-                        "; wait for it or choose another --manifest folder");
+      throw Fault(common::Error{part, 0, -1, "being written by process " + std::to_string(pid) +
+                                                 "; wait for it or choose another --manifest folder"});
     f.reset();
     fs::remove_all(common::fs_path(part), ec);
-    if (ec) throw ImportError(part + ": left by a run that stopped; cannot remove it: " + ec.message());
+    if (ec) throw Fault(common::Error{part, 0, -1, "left by a run that stopped; cannot remove it: " + ec.message()});
   }
   fs::create_directories(common::fs_path(part));
   return part;
@@ -297,7 +297,7 @@ std::string make_work_folder(const std::string& manifest_dir) {
   std::error_code ec;
   const fs::path dir = common::fs_path(manifest_dir);
   if (fs::exists(dir, ec) && !(fs::is_directory(dir, ec) && fs::is_empty(dir, ec)))
-    throw ImportError(manifest_dir + ": exists and is not an empty folder; not overwritten");
+    throw Fault(common::Error{manifest_dir, 0, -1, "exists and is not an empty folder; not overwritten"});
   return claim_part_folder(manifest_dir + ".part");
 }
 
@@ -323,8 +323,8 @@ void refuse_outputs_inside_folders(const Request& r) {
     if (common::path_kind(in) != common::PathKind::folder || !common::file_id(in, &folder)) continue;
     for (const std::string& out : {r.out_path, r.manifest_dir})
       if (!out.empty() && lies_inside(out, folder))
-        throw ImportError("cannot write " + out + ": it lies inside the mirrored folder " + in +
-                          ", which is read as the capture; choose another output");
+        throw capture::fault_of("cannot write " + out + ": it lies inside the mirrored folder " + in +
+                                ", which is read as the capture; choose another output");
   }
 }
 
@@ -353,7 +353,7 @@ void build_player(pack::BuildOptions build, capture::Result* result) {
     if (!n.hint.empty()) std::fprintf(stderr, "  hint: %s\n", n.hint.c_str());
     if (!n.error) result->warnings.push_back(line);
   }
-  if (!ok) throw ImportError(error);
+  if (!ok) throw Fault(error);
 }
 
 // Both outputs appear only once both are complete: the manifest waits in
@@ -363,7 +363,7 @@ void write_outputs(const Request& r, capture::Result* result, WorkFolder* work) 
   if (!r.manifest_dir.empty() &&
       !pack::write_manifest(result->package, "Written by pack import; edit and rebuild with pack build.",
                             common::utf8_path(common::fs_path(work->path) / "manifest.toml"), &error))
-    throw ImportError(error);
+    throw Fault(error);
   if (!r.out_path.empty()) build_player(build_options(r), result);
   if (!r.manifest_dir.empty()) {
     std::error_code ec;
@@ -453,7 +453,7 @@ int run(Request* q) {
   try {
     common::Error error;
     if (!q->out_path.empty() && !pack::check_build_options(build_options(*q), &error))
-      throw ImportError(error);
+      throw Fault(error);
     refuse_outputs_inside_folders(*q);
     remove_dead_runs_folders();
     work.path = make_work_folder(q->manifest_dir);

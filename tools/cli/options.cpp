@@ -105,7 +105,7 @@ int usage_error(const Help& help, const std::string& message) {
 }
 
 bool misuse(common::Error* error, std::string message) {
-  *error = common::Error{"", 0, -1, std::move(message)};
+  *error = common::plain(std::move(message));
   return false;
 }
 

@@ -63,7 +63,7 @@ void watch_interrupts() {
 }
 
 Error unwritable(const std::string& path, const std::string& why) {
-  return Error{"", 0, -1, "cannot write " + path + ": " + why};
+  return plain("cannot write " + path + ": " + why);
 }
 
 // Creates temp, beside path, exclusively with the given permissions (as

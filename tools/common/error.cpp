@@ -5,11 +5,19 @@
 
 namespace common {
 
+std::string Error::place() const {
+  if (file.empty()) return "";
+  std::string out = file;
+  if (line > 0) out += ":" + std::to_string(line);
+  else if (record >= 0) out += ": record at byte " + std::to_string(record);
+  else if (offset >= 0) out += ": at byte " + std::to_string(offset);
+  if (!within.empty()) out += " (" + within + ")";
+  return out;
+}
+
 std::string Error::text() const {
   if (file.empty()) return message;
-  if (line > 0) return file + ":" + std::to_string(line) + ": " + message;
-  if (offset >= 0) return file + ": at byte " + std::to_string(offset) + ": " + message;
-  return file + ": " + message;
+  return place() + ": " + message;
 }
 
 Error errno_error(const std::string& path) { return Error{path, 0, -1, std::strerror(errno)}; }

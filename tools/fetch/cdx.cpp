@@ -98,7 +98,7 @@ bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* sh
     }
     inflateEnd(&z);
     if (rc != Z_STREAM_END) {
-      *error = common::Error{"", 0, -1, "the index answer is gzip that does not inflate"};
+      *error = common::plain("the index answer is gzip that does not inflate");
       return false;
     }
   }
@@ -141,11 +141,10 @@ bool parse_cdx(const std::string& answer, std::vector<CdxLine>* out, Dialect* sh
       return true;
     }
   } catch (const std::exception& e) {
-    *error = common::Error{"", 0, -1,
-                           std::string("the index answer is not JSON as either dialect writes it: ") + e.what()};
+    *error = common::plain(std::string("the index answer is not JSON as either dialect writes it: ") + e.what());
     return false;
   }
-  *error = common::Error{"", 0, -1, "the index answer is not JSON (it begins \"" + text.substr(first, 40) + "\")"};
+  *error = common::plain("the index answer is not JSON (it begins \"" + text.substr(first, 40) + "\")");
   return false;
 }
 

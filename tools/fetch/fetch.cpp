@@ -52,8 +52,6 @@ const char* UrlReport::state_name() const {
 
 namespace {
 
-common::Error said(std::string message) { return common::Error{"", 0, -1, std::move(message)}; }
-
 std::string request_key(const std::string& method, const std::string& url, const std::string& body) {
   return method == "POST" ? "POST " + url + "\n" + body : "GET " + url;
 }
@@ -222,7 +220,7 @@ bool Fetcher::http(const std::vector<HttpRequest>& q, std::vector<HttpResponse>*
   for (const HttpResponse& r : *a) bytes += int64_t(r.body.size());
   bytes_before_ += bytes;
   if (!ok && interrupted())
-    *error = said("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
+    *error = common::plain("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
   return ok;
 }
 
@@ -239,7 +237,7 @@ bool Fetcher::detect(common::Error* error) {
   if (!http({q[0]}, &a, &s_->cdx_requests, error)) return false;
   common::Error why;
   if (a[0].status == 0) {
-    *error = said("cannot reach the archive " + o_.archive + ": " + a[0].error);
+    *error = common::plain("cannot reach the archive " + o_.archive + ": " + a[0].error);
     return false;
   }
   std::vector<CdxLine> lines;
@@ -404,7 +402,7 @@ bool Fetcher::fetch_pending(int round, int* added, common::Error* error) {
           variants.push_back(k);
       }
       if (u.start && !choices[k].found && a[k].status == 0) {
-        *error = said("cannot reach the archive " + o_.archive + ": " + a[k].error);
+        *error = common::plain("cannot reach the archive " + o_.archive + ": " + a[k].error);
         return false;
       }
     }
@@ -562,7 +560,7 @@ bool Fetcher::import_warc(const std::string& work, capture::Result* result, comm
     *result = importer.finish();
     return true;
   } catch (const std::exception& e) {
-    *error = said(std::string("reading back ") + o_.warc_path + ": " + e.what());
+    *error = common::plain(std::string("reading back ") + o_.warc_path + ": " + e.what());
     return false;
   }
 }
@@ -597,7 +595,7 @@ bool Fetcher::discover(int round, common::Error* error) {
     progress_.interrupt();
     if (!serve::run_preview(player, po, &run, &why)) {
       if (interrupted()) {
-        *error = said("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
+        *error = common::plain("interrupted; the WARC keeps every file fetched so far: run the same command to go on");
         return false;
       }
       s_->notes.push_back("round " + std::to_string(round) + ": the run in Ruffle failed (" + why.text() +
@@ -735,13 +733,16 @@ bool run_fetch(const FetchOptions& options, FetchSummary* s, common::Error* erro
     TempFolder work;
     try {
       ok = write_outputs(o, work.path, s, error);
+    } catch (const capture::Fault& f) {
+      *error = f.error;
+      ok = false;
     } catch (const std::exception& e) {
-      *error = said(e.what());
+      *error = common::plain(e.what());
       ok = false;
     }
   }
   if (ok && o.strict && s->missing > 0) {
-    *error = said(std::to_string(s->missing) + " file(s) the movie asks for are missing (--strict): no player written");
+    *error = common::plain(std::to_string(s->missing) + " file(s) the movie asks for are missing (--strict): no player written");
     ok = false;
   }
   s->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

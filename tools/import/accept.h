@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/error.h"
 #include "import/digest.h"
 #include "import/stream.h"
 #include "import/warc.h"
@@ -27,6 +28,7 @@ struct Captured {
   bool coded = true;
   DigestValue digest;        // of the payload as stored, when the capture gives one
   const BlockInput* record = nullptr;  // the record holding the body, to tell a cut file
+  common::Error record_place;          // its place
   uint64_t record_length = 0;
 };
 

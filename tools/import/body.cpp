@@ -86,12 +86,8 @@ class DechunkInput : public Input {
       }
       started_ = true;
       std::string line;
-      bool whole;
-      try {
-        whole = reader_.line(&line, 4096, "chunk");
-      } catch (const LongLine&) {
-        whole = false;
-      }
+      bool too_long;
+      const bool whole = reader_.line(&line, 4096, &too_long);
       if (!whole || !chunk_size(line, &left_)) {
         done_ = true;  // cut short: no last chunk
         return 0;
@@ -106,7 +102,6 @@ class DechunkInput : public Input {
     left_ -= got;
     return got;
   }
-  int64_t source_offset() const override { return reader_.input()->source_offset(); }
   bool complete = false;
 
  private:
@@ -124,7 +119,7 @@ class DecodeInput : public Input {
 #ifdef TESSIVO_HAVE_BROTLI
     else if (coding == "br") kind_ = BROTLI;
 #endif
-    else throw Undecodable("content coding \"" + coding + "\" not supported by this build");
+    else throw undecodable("content coding \"" + coding + "\" not supported by this build");
   }
   ~DecodeInput() override {
     if (zinit_) inflateEnd(&z_);
@@ -147,7 +142,6 @@ class DecodeInput : public Input {
     }
     return 0;
   }
-  int64_t source_offset() const override { return inner_->source_offset(); }
   bool complete = false;
 
  private:
@@ -159,7 +153,7 @@ class DecodeInput : public Input {
                        ((next_[0] << 8) | next_[1]) % 31 == 0 && !(next_[1] & 0x20);
         bits_ = wrapped ? MAX_WBITS : -MAX_WBITS;
       }
-      if (inflateInit2(&z_, bits_) != Z_OK) throw Undecodable("out of memory");
+      if (inflateInit2(&z_, bits_) != Z_OK) throw undecodable("out of memory");
       zinit_ = true;
     }
     z_.next_in = const_cast<uint8_t*>(next_);
@@ -171,17 +165,17 @@ class DecodeInput : public Input {
     avail_ = z_.avail_in;
     if (rc == Z_STREAM_END) done_ = complete = true;
     else if (rc != Z_OK && rc != Z_BUF_ERROR)
-      throw Undecodable(std::string("damaged compressed body (") + (z_.msg ? z_.msg : "zlib error") + ")");
+      throw undecodable(std::string("damaged compressed body (") + (z_.msg ? z_.msg : "zlib error") + ")");
     return n - z_.avail_out;
   }
   size_t brotli_some(uint8_t* buf, size_t n) {
 #ifdef TESSIVO_HAVE_BROTLI
     if (!br_ && !(br_ = BrotliDecoderCreateInstance(nullptr, nullptr, nullptr)))
-      throw Undecodable("out of memory");
+      throw undecodable("out of memory");
     size_t avail_out = n;
     uint8_t* next_out = buf;
     BrotliDecoderResult r = BrotliDecoderDecompressStream(br_, &avail_, &next_, &avail_out, &next_out, nullptr);
-    if (r == BROTLI_DECODER_RESULT_ERROR) throw Undecodable("damaged brotli body");
+    if (r == BROTLI_DECODER_RESULT_ERROR) throw undecodable("damaged brotli body");
     if (r == BROTLI_DECODER_RESULT_SUCCESS) done_ = complete = true;
     return n - avail_out;
 #else
@@ -222,12 +216,9 @@ void HashInput::drain() {
 std::string parse_http_head(Reader* reader, HttpMessage* m) {
   std::string line;
   m->headers.clear();
-  bool more;
-  try {
-    more = reader->line(&line, LINE_LIMIT, "http");
-  } catch (const LongLine&) {
-    return "bad HTTP start line";
-  }
+  bool too_long;
+  bool more = reader->line(&line, LINE_LIMIT, &too_long);
+  if (too_long) return "bad HTTP start line";
   if (!more && line.empty()) return "no HTTP start line";
   m->lenient = 0;
   // Some writers give the version in lower case ("http/1.0 200 OK").
@@ -254,11 +245,8 @@ std::string parse_http_head(Reader* reader, HttpMessage* m) {
   bool ended = false;
   if (more && reader->bare_lf()) m->lenient |= kBareLf;
   while (more) {
-    try {
-      more = reader->line(&line, LINE_LIMIT, "http");
-    } catch (const LongLine&) {
-      return "bad HTTP header line";
-    }
+    more = reader->line(&line, LINE_LIMIT, &too_long);
+    if (too_long) return "bad HTTP header line";
     if (more && reader->bare_lf()) m->lenient |= kBareLf;
     if (more && line.empty()) {
       ended = true;
@@ -306,11 +294,12 @@ BodyResult decode_stream(const Headers& headers, Reader* body,
     std::vector<uint8_t> buf(1 << 16);
     while (size_t n = top->read(buf.data(), buf.size())) {
       r.size += n;
-      if (r.size > limit) throw Undecodable("decoded body too large");
+      if (r.size > limit) throw undecodable("decoded body too large");
       sink(buf.data(), n);
     }
-  } catch (const Undecodable& e) {
-    r.error = e.what();
+  } catch (const Fault& f) {
+    if (f.reach != Reach::body) throw;
+    r.error = f.error.message;
   }
   raw.drain();
   r.raw_size = raw.count();

@@ -13,12 +13,9 @@
 
 namespace capture {
 
-// Thrown by a decoding input when its body cannot be decoded; the body is
-// then undecodable, for the reason given. An import fault like the others,
-// so that one escaping its record still fails the import with its text.
-struct Undecodable : ImportError {
-  using ImportError::ImportError;
-};
+// What a decoding input throws when its body cannot be decoded: the body is
+// then undecodable, for the reason given.
+inline Fault undecodable(std::string why) { return fault_of(std::move(why), Reach::body); }
 
 // The start line and header block from reader. The end of the input ends the
 // header block (some writers cut records there); bare LF ends lines. Empty on
@@ -31,7 +28,6 @@ class HashInput : public Input {
   // Hashes only with an algorithm (a digest to check); counts always.
   explicit HashInput(Input* inner, DigestAlgo algo = DigestAlgo::none) : inner_(inner), hasher_(algo) {}
   size_t read(uint8_t* buf, size_t n) override;
-  int64_t source_offset() const override { return inner_->source_offset(); }
   uint64_t count() const { return count_; }
   std::vector<uint8_t> digest() { return hasher_.finish(); }  // once, at the end
   // Reads what is left.

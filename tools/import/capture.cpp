@@ -20,7 +20,7 @@ void Importer::add(const std::string& path) {
   try {
     const Format* format = format_of(path);
     if (!format)
-      throw ImportError(path + ": at byte 0: not a capture this packer knows (" + format_names() + ")");
+      throw Fault(common::Error{path, 0, 0, "not a capture this packer knows (" + format_names() + ")"});
     if (common::path_kind(path) == common::PathKind::folder) return format->read(intake_.get(), path);
     struct Done {
       Intake* intake;
@@ -31,13 +31,13 @@ void Importer::add(const std::string& path) {
     } done{intake_.get(), common::input_size(path)};
     format->read(intake_.get(), path);
   } catch (const std::bad_alloc&) {
-    throw ImportError(intake_->current() + ": out of memory");
+    throw fault_of(intake_->current() + ": out of memory");
   }
 }
 
-void Importer::add_records(Input* input, const std::string& name, const FileInput* progress_file,
+void Importer::add_records(Input* input, const common::Error& where, const FileInput* progress_file,
                            InflateInput* gzip) {
-  read_records(intake_.get(), input, name, progress_file, gzip);
+  read_records(intake_.get(), input, where, progress_file, gzip);
 }
 
 void Importer::add_har_text(const std::string& text, const std::string& path, size_t spill_above) {

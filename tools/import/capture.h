@@ -64,20 +64,20 @@ class Importer {
   ~Importer();
 
   // Reads one capture of any format the table of formats knows, told by
-  // its first bytes (or, for a folder, its contents). Throws ImportError
+  // its first bytes (or, for a folder, its contents). Throws a Fault
   // naming the file and offset.
   void add(const std::string& path);
 
   // Reads WARC or ARC records from a stream (the fuzz target drives this
   // too); gzip, when given, is the input or under it, for recovery.
-  void add_records(Input* input, const std::string& name, const FileInput* progress_file,
+  void add_records(Input* input, const common::Error& where, const FileInput* progress_file,
                    InflateInput* gzip = nullptr);
   // Reads a HAR file's text (the fuzz target drives this too); strings longer
   // than spill_above bytes pass through files in the work folder.
   void add_har_text(const std::string& text, const std::string& path, size_t spill_above = 64 << 10);
 
   // Chooses the first movie, settles duplicates and redirects, and deletes
-  // payload files that no entry keeps. Throws ImportError.
+  // payload files that no entry keeps. Throws a Fault.
   Result finish();
 
   // While on, records are read only as the originals that revisits name:

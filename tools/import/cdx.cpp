@@ -72,22 +72,24 @@ class CountedFile : public Input {
     *counter_ += got;
     return got;
   }
-  int64_t source_offset() const override { return file_.source_offset(); }
+  int64_t file_offset(int64_t pos) const override { return file_.file_offset(pos); }
 
  private:
   FileInput file_;
   uint64_t* counter_;
 };
 
-// Ranges of one file, read one after another as one stream. Offsets are the
-// file's own, so that gzip members are named where they lie; a read never
-// crosses from one range into the next.
+// Ranges of one file, read one after another as one stream; its bytes are
+// placed where they lie in the file. A read never crosses from one range
+// into the next.
 class RangesInput : public Input {
  public:
   using Range = std::pair<int64_t, int64_t>;  // start, end
   RangesInput(std::string path, std::vector<Range> ranges, uint64_t* counter)
       : path_(std::move(path)), ranges_(std::move(ranges)), counter_(counter) {
-    open(0, ranges_.empty() ? 0 : ranges_[0].first);
+    int64_t at = 0;
+    for (const Range& r : ranges_) starts_.push_back(at), at += r.second - r.first;
+    open(0, 0);
   }
   size_t read(uint8_t* buf, size_t n) override {
     while (k_ < ranges_.size()) {
@@ -95,34 +97,47 @@ class RangesInput : public Input {
       *counter_ += got;
       if (got) return got;
       if (k_ + 1 >= ranges_.size()) break;
-      open(k_ + 1, ranges_[k_ + 1].first);
+      open(k_ + 1, 0);
     }
     return 0;
   }
-  int64_t source_offset() const override { return file_ ? file_->source_offset() : 0; }
+  int64_t file_offset(int64_t pos) const override {
+    const size_t k = range_of(pos);
+    return k < ranges_.size() ? ranges_[k].first + (pos - starts_[k]) : -1;
+  }
   bool seek(int64_t pos) override {
-    for (size_t k = 0; k < ranges_.size(); ++k)
-      if (pos >= ranges_[k].first && pos <= ranges_[k].second) return open(k, pos), true;
-    return false;
+    const size_t k = range_of(pos);
+    if (k >= ranges_.size()) return false;
+    open(k, pos - starts_[k]);
+    return true;
   }
 
  private:
-  void open(size_t k, int64_t at) {
+  // The range holding stream position pos (its end counts as in it), or size().
+  size_t range_of(int64_t pos) const {
+    auto it = std::upper_bound(starts_.begin(), starts_.end(), pos);
+    if (it == starts_.begin()) return ranges_.size();
+    const size_t k = size_t(it - starts_.begin()) - 1;
+    return pos <= starts_[k] + ranges_[k].second - ranges_[k].first ? k : ranges_.size();
+  }
+  void open(size_t k, int64_t within) {
     k_ = k;
-    if (k < ranges_.size()) file_.reset(new FileInput(path_, at, ranges_[k].second - at));
+    if (k < ranges_.size())
+      file_.reset(new FileInput(path_, ranges_[k].first + within, ranges_[k].second - ranges_[k].first - within));
   }
   std::string path_;
   std::vector<Range> ranges_;
+  std::vector<int64_t> starts_;  // each range's first byte in the stream
   uint64_t* counter_;
   size_t k_ = 0;
   std::unique_ptr<FileInput> file_;
 };
 
-// Why the index does not describe the file, at an offset.
-struct Mismatch {
-  int64_t at;
-  std::string why;
-};
+// Why the index does not describe the file, at an offset of it: the file
+// is then read whole.
+Fault mismatch(const std::string& path, int64_t at, const std::string& why) {
+  return Fault(common::Error{path, 0, at, "the index does not match it: " + why}, Reach::file);
+}
 
 std::string read_bytes(const std::string& path, int64_t at, size_t n, uint64_t* counter) {
   CountedFile f(path, at, int64_t(n), counter);
@@ -146,33 +161,36 @@ bool record_starts(const std::string& path, int64_t at, bool gz, uint64_t* count
 // its length says: its head read, then its end (a gzip member's trailer
 // holds the member's uncompressed size).
 void check_record(const std::string& path, IndexLine& l, bool gz, uint64_t* counter) {
+  const common::Error where{path, 0, -1, ""};
   std::unique_ptr<Input> in(new CountedFile(path, l.offset, l.length, counter));
   InflateInput* z = nullptr;
-  if (gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, path));
-  RecordReader records(in.get(), path, z);
+  if (gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, where));
+  RecordReader records(in.get(), where, z);
   RecordHead head;
+  bool found;
   try {
-    if (!records.next(&head)) throw Mismatch{l.offset, "no record there"};
-  } catch (const ImportError& e) {
-    throw Mismatch{l.offset, "no record there"};
+    found = records.next(&head);
+  } catch (const Fault&) {
+    found = false;
   }
-  if (head.version == "arc") throw Mismatch{l.offset, "an ARC record"};
+  if (!found) throw mismatch(path, l.offset, "no record there");
+  if (head.version == "arc") throw mismatch(path, l.offset, "an ARC record");
   const std::string uri = head.target_uri();
   if (!l.url.empty() ? uri != l.url
                      : l.urlkey.find("__wb_method=") == std::string::npos && surt(uri) != l.urlkey)
-    throw Mismatch{l.offset, "the record there is for " + uri};
+    throw mismatch(path, l.offset, "the record there is for " + uri);
   const uint64_t whole = uint64_t(records.offset()) + head.length + 4;
   if (gz) {
     std::string t = read_bytes(path, l.offset + l.length - 8, 8, counter);
     uint32_t isize = t.size() == 8 ? uint32_t(uint8_t(t[4])) | uint32_t(uint8_t(t[5])) << 8 |
                                          uint32_t(uint8_t(t[6])) << 16 | uint32_t(uint8_t(t[7])) << 24
                                    : 0;
-    if (isize != uint32_t(whole)) throw Mismatch{l.offset, "the record does not end where its length says"};
+    if (isize != uint32_t(whole)) throw mismatch(path, l.offset, "the record does not end where its length says");
   } else if (whole == uint64_t(l.length) + 4 &&
              read_bytes(path, l.offset + l.length, 4, counter) == "\r\n\r\n") {
     l.length += 4;  // as settle_end()
   } else if (whole != uint64_t(l.length) || read_bytes(path, l.offset + l.length - 4, 4, counter) != "\r\n\r\n") {
-    throw Mismatch{l.offset, "the record does not end where its length says"};
+    throw mismatch(path, l.offset, "the record does not end where its length says");
   }
 }
 
@@ -219,7 +237,7 @@ void check_plan(Plan* p) {
     const IndexLine& l = p->lines[i];
     const int64_t end = i + 1 < p->lines.size() ? p->lines[i + 1].offset : p->size;
     if (l.length <= 0 || l.offset + l.length > end)
-      throw Mismatch{l.offset, "the record's length runs past the next record or the file's end"};
+      throw mismatch(p->path, l.offset, "the record's length runs past the next record or the file's end");
   }
 }
 
@@ -242,9 +260,9 @@ void verify(Plan& p, uint64_t* counter) {
   // The ranges read around them begin and end where records do.
   for (const RangesInput::Range& r : ranges_of(p, p.wanted, true)) {
     if (r.first < r.second && !record_starts(p.path, r.first, p.gz, counter))
-      throw Mismatch{r.first, "no record starts where the one before it ends"};
+      throw mismatch(p.path, r.first, "no record starts where the one before it ends");
     if (r.second < p.size && !record_starts(p.path, r.second, p.gz, counter))
-      throw Mismatch{r.second, "no record there"};
+      throw mismatch(p.path, r.second, "no record there");
   }
 }
 
@@ -361,7 +379,7 @@ namespace {
 
 // An index's lines, plain or gzip; open gives its bytes from the start.
 std::vector<IndexLine> read_index_from(const std::function<std::unique_ptr<Input>()>& open,
-                                       const std::string& name) {
+                                       const common::Error& where) {
   std::unique_ptr<Input> in = open();
   uint8_t magic[2] = {0, 0};
   {
@@ -369,13 +387,13 @@ std::vector<IndexLine> read_index_from(const std::function<std::unique_ptr<Input
     peek->read(magic, 1);
     peek->read(magic + 1, 1);
   }
-  if (magic[0] == 0x1f && magic[1] == 0x8b) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, name));
+  if (magic[0] == 0x1f && magic[1] == 0x8b) in.reset(new InflateInput(std::move(in), InflateInput::GZIP, where));
   Reader reader(in.get());
   std::vector<IndexLine> out;
   std::vector<char> header;
   std::string text;
   for (bool more = true; more;) {
-    more = reader.line(&text, 1 << 20, name);
+    more = reader.line(&text, 1 << 20, where);
     if (std::vector<char> h = cdx_header(text); !h.empty()) header = h;
     IndexLine l;
     if (parse_index_line(text, header, &l)) out.push_back(std::move(l));
@@ -397,7 +415,7 @@ std::string add_wacz_plans(Importer* importer, const std::string& path, size_t i
   for (const ZipMember& m : members) {
     if (starts_with(m.name, "indexes/") && is_index_name(m.name)) {
       std::vector<IndexLine> more =
-          read_index_from([&] { return open_zip_member(path, m); }, path + " (" + m.name + ")");
+          read_index_from([&] { return open_zip_member(path, m); }, common::Error{path, 0, -1, "", -1, m.name});
       lines.insert(lines.end(), more.begin(), more.end());
     }
     if (m.name == "pages/pages.jsonl") {
@@ -405,7 +423,7 @@ std::string add_wacz_plans(Importer* importer, const std::string& path, size_t i
       Reader reader(in.get());
       std::string line;
       for (bool more = true; more;) {
-        more = reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)");
+        more = reader.line(&line, 1 << 20, common::Error{path, 0, -1, "", -1, m.name});
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_object() && j.contains("url") && j["url"].is_string()) {
           importer->set_start_page(j["url"]);
@@ -445,7 +463,7 @@ std::string add_wacz_plans(Importer* importer, const std::string& path, size_t i
 }  // namespace
 
 std::vector<IndexLine> read_index(const std::string& path) {
-  return read_index_from([&] { return std::unique_ptr<Input>(new FileInput(path)); }, path);
+  return read_index_from([&] { return std::unique_ptr<Input>(new FileInput(path)); }, common::Error{path, 0, -1, ""});
 }
 
 std::vector<std::string> indexes_beside(const std::string& warc) {
@@ -470,7 +488,9 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
                         const std::vector<std::string>& given) {
   IndexedRead r;
   std::vector<Plan> plans;
-  std::vector<std::string> whole(inputs.size());  // why an input is read whole; "-" needs no warning
+  // Inputs read whole, and why (no message: no warning needed).
+  std::vector<bool> whole(inputs.size());
+  std::vector<common::Error> why(inputs.size());
   std::set<std::string> index_files(given.begin(), given.end());
   for (size_t k = 0; k < inputs.size(); ++k) {
     const std::string& in = inputs[k];
@@ -490,9 +510,10 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
       if (given.empty())
         for (const std::string& x : indexes_beside(in)) index_files.insert(x);
     } else if (magic.compare(0, 4, "PK\x03\x04") == 0) {
-      whole[k] = add_wacz_plans(importer, in, k, &plans);
+      why[k] = common::Error{in, 0, -1, add_wacz_plans(importer, in, k, &plans)};
+      whole[k] = !why[k].message.empty();
     } else {
-      whole[k] = "-";
+      whole[k] = true;
     }
   }
   // Each line goes to the WARC file its file name names.
@@ -508,21 +529,29 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
   std::vector<std::string> keys;
   for (const std::string& p : options.includes)
     keys.push_back(p.find('?') == std::string::npos ? surt(p) : "");
-  auto fail = [&](const Plan& p, const std::string& why) {
-    if (whole[p.input].empty()) whole[p.input] = (p.wacz ? p.name + ": " : "") + why;
+  auto fail = [&](const Plan& p, common::Error e) {
+    if (whole[p.input]) return;
+    whole[p.input] = true;
+    if (p.wacz) e.within = p.member;
+    why[p.input] = e;
+  };
+  auto mismatched = [&](const Plan& p, const Fault& f) {
+    if (f.reach != Reach::file) throw f;
+    fail(p, f.error);
   };
   // The records wanted, then the originals of their revisits found by digest.
   std::set<std::string> revisited, had;
   for (Plan& p : plans) {
     if (p.lines.empty()) {
-      fail(p, index_files.empty() && !p.wacz ? "no CDX or CDXJ index given or found beside it"
-                                             : "no line of the index names it");
+      fail(p, common::Error{p.path, 0, -1,
+                            index_files.empty() && !p.wacz ? "no CDX or CDXJ index given or found beside it"
+                                                           : "no line of the index names it"});
       continue;
     }
     try {
       check_plan(&p);
-    } catch (const Mismatch& m) {
-      fail(p, "the index does not match it at byte " + std::to_string(m.at) + ": " + m.why);
+    } catch (const Fault& f) {
+      mismatched(p, f);
       continue;
     }
     p.wanted.assign(p.lines.size(), false);
@@ -545,39 +574,37 @@ IndexedRead add_indexed(Importer* importer, const Options& options, const std::v
                       !had.count(l.digest);
     }
   for (Plan& p : plans) {
-    if (!whole[p.input].empty()) continue;
+    if (whole[p.input]) continue;
     try {
       verify(p, &r.read);
-    } catch (const Mismatch& m) {
-      fail(p, "the index does not match it at byte " + std::to_string(m.at - p.start) + ": " + m.why);
+    } catch (const Fault& f) {
+      mismatched(p, f);
     }
   }
   std::vector<std::string> failed;
   for (size_t k = 0; k < inputs.size(); ++k) {
-    if (whole[k].empty()) continue;
-    if (whole[k] != "-") {
-      if (options.strict) throw ImportError(inputs[k] + ": " + whole[k] + " (--strict)");
-      failed.push_back(inputs[k] + ": " + whole[k]);
-    }
+    if (!whole[k] || why[k].message.empty()) continue;
+    if (options.strict) throw Fault(with_message(why[k], why[k].message + " (--strict)"));
+    failed.push_back(why[k].text());
   }
   for (size_t k = 0; k < inputs.size(); ++k) {
-    if (!whole[k].empty()) {
+    if (whole[k]) {
       importer->add(inputs[k]);
       r.read += common::input_size(inputs[k]);
       continue;
     }
     for (Plan& p : plans) {
       if (p.input != k) continue;
-      const std::string name = p.path + (p.wacz ? " (" + p.member + ")" : "") +
-                               (p.gz ? " (indexed records, uncompressed)" : " (indexed records)");
+      // Placed as a whole read places them: the ranges' bytes where they lie in the file.
+      const common::Error where{p.path, 0, -1, "", -1, p.wacz ? p.member : ""};
       for (bool originals : {false, true}) {
         std::vector<RangesInput::Range> ranges = ranges_of(p, originals ? p.original : p.wanted, !originals);
         if (ranges.empty()) continue;
         std::unique_ptr<Input> in(new RangesInput(p.path, ranges, &r.read));
         InflateInput* z = nullptr;
-        if (p.gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, p.path));
+        if (p.gz) in.reset(z = new InflateInput(std::move(in), InflateInput::GZIP, where));
         importer->set_originals_only(originals);
-        importer->add_records(in.get(), name, nullptr, z);
+        importer->add_records(in.get(), where, nullptr, z);
         importer->set_originals_only(false);
       }
     }

@@ -31,7 +31,7 @@ std::vector<char> cdx_header(const std::string& text);
 // reversed, query arguments sorted ("com,example)/path?a=1&b=2").
 std::string surt(const std::string& url);
 
-// Reads an index file (plain or gzip). Throws ImportError.
+// Reads an index file (plain or gzip). Throws a Fault.
 std::vector<IndexLine> read_index(const std::string& path);
 
 // Indexes found beside a WARC: *.cdx and *.cdxj in its folder, and a

@@ -67,7 +67,7 @@ std::string trim(const std::string& s) {
 // meta.yaml's top-level scalars (lists and maps, such as tags and
 // additional applications, are not needed here).
 std::map<std::string, std::string> parse_meta(const std::string& text, const std::string& name,
-                                              const std::string& where) {
+                                              const common::Error& where) {
   std::map<std::string, std::string> meta;
   if (ascii_lower(name) == "meta.txt") {
     size_t at = 0;
@@ -85,9 +85,9 @@ std::map<std::string, std::string> parse_meta(const std::string& text, const std
   try {
     root = YAML::Load(text);
   } catch (const YAML::Exception& e) {
-    throw ImportError(where + ": not YAML: " + e.what());
+    throw Fault(with_message(where, std::string("not YAML: ") + e.what()));
   }
-  if (!root.IsMap()) throw ImportError(where + ": not a YAML mapping of keys to values");
+  if (!root.IsMap()) throw Fault(with_message(where, "not a YAML mapping of keys to values"));
   for (auto it = root.begin(); it != root.end(); ++it)
     if (it->first.IsScalar() && it->second.IsScalar())
       meta[ascii_lower(trim(it->first.Scalar()))] = trim(it->second.Scalar());
@@ -95,7 +95,7 @@ std::map<std::string, std::string> parse_meta(const std::string& text, const std
 }
 
 struct Curation {
-  std::string meta_where;  // the meta file, for messages
+  common::Error meta_where;  // the meta file, for messages
   std::map<std::string, std::string> meta;
   std::string get(const char* key) const {
     auto it = meta.find(key);
@@ -108,19 +108,20 @@ Curation read_meta(const std::string& path, std::vector<ZipMember>* members, std
   Curation c;
   std::string text, name;
   if (common::path_kind(path) == common::PathKind::folder) {
-    c.meta_where = folder_meta(path);
-    if (c.meta_where.empty()) throw ImportError(path + ": no meta.yaml or meta.txt");
-    name = common::utf8_path(common::fs_path(c.meta_where).filename());
+    c.meta_where.file = folder_meta(path);
+    if (c.meta_where.file.empty()) throw Fault(common::Error{path, 0, -1, "no meta.yaml or meta.txt"});
+    name = common::utf8_path(common::fs_path(c.meta_where.file).filename());
     common::Error error;
-    if (common::input_size(c.meta_where) > kMetaLimit) throw ImportError(c.meta_where + ": larger than 1 MiB");
-    if (!common::read_whole_file(c.meta_where, &text, &error)) throw ImportError(error);
+    if (common::input_size(c.meta_where.file) > kMetaLimit)
+      throw Fault(with_message(c.meta_where, "larger than 1 MiB"));
+    if (!common::read_whole_file(c.meta_where.file, &text, &error)) throw Fault(error);
   } else {
     *members = read_zip_directory(path);
     const ZipMember* meta = nullptr;
-    if (!zip_meta(*members, &meta, prefix)) throw ImportError(path + ": no meta.yaml or meta.txt");
-    c.meta_where = path + " (" + meta->name + ")";
+    if (!zip_meta(*members, &meta, prefix)) throw Fault(common::Error{path, 0, -1, "no meta.yaml or meta.txt"});
+    c.meta_where = common::Error{path, 0, -1, "", -1, meta->name};
     name = meta->name.substr(prefix->size());
-    if (meta->size > int64_t(kMetaLimit)) throw ImportError(c.meta_where + ": larger than 1 MiB");
+    if (meta->size > int64_t(kMetaLimit)) throw Fault(with_message(c.meta_where, "larger than 1 MiB"));
     std::unique_ptr<Input> in = open_zip_member(path, *meta);
     std::vector<uint8_t> buf(1 << 16);
     while (size_t n = in->read(buf.data(), buf.size())) text.append(reinterpret_cast<char*>(buf.data()), n);
@@ -134,20 +135,19 @@ Curation read_meta(const std::string& path, std::vector<ZipMember>* members, std
 std::string launch_url(const Curation& c) {
   const std::string platform = c.get("platform");
   if (!platform.empty() && ascii_lower(platform) != "flash")
-    throw ImportError(c.meta_where + ": Platform is \"" + platform +
-                      "\"; a player plays Flash curations only");
+    throw Fault(with_message(c.meta_where, "Platform is \"" + platform + "\"; a player plays Flash curations only"));
   const std::string app = c.get("application path");
   if (!app.empty()) {
     const std::string file = ascii_lower(app.substr(app.find_last_of("\\/") + 1));
     if (file.compare(0, 11, "flashplayer") != 0 || !ends_with(file, ".exe"))
-      throw ImportError(c.meta_where + ": Application Path \"" + app +
-                        "\" is not a Flash projector; a player plays Flash curations only");
+      throw Fault(with_message(c.meta_where, "Application Path \"" + app +
+                                                 "\" is not a Flash projector; a player plays Flash curations only"));
   }
   std::string url = c.get("launch command");
   if (url.size() >= 2 && url.front() == '"' && url.back() == '"') url = trim(url.substr(1, url.size() - 2));
-  if (url.empty()) throw ImportError(c.meta_where + ": no Launch Command");
+  if (url.empty()) throw Fault(with_message(c.meta_where, "no Launch Command"));
   if (!common::is_web_url(url))
-    throw ImportError(c.meta_where + ": Launch Command \"" + url + "\" is not an http or https URL");
+    throw Fault(with_message(c.meta_where, "Launch Command \"" + url + "\" is not an http or https URL"));
   return url;
 }
 
@@ -203,7 +203,7 @@ bool is_curation(const std::string& path, bool folder, const std::vector<uint8_t
     const ZipMember* meta;
     std::string prefix;
     return zip_meta(read_zip_directory(path), &meta, &prefix);
-  } catch (const ImportError&) {
+  } catch (const Fault&) {
     return false;  // not a readable ZIP: the WACZ reader says why
   }
 }
@@ -242,9 +242,9 @@ void read_curation(Intake* intake, const std::string& path) {
   for (const ZipMember& m : members) {
     if (m.name.compare(0, under.size(), under) != 0 || m.name.back() == '/') continue;
     const std::string where = path + " (" + m.name + ")";
-    const std::string why = zip_member_fault(path, m);
-    if (!why.empty()) {
-      intake->bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
+    const common::Error fault = zip_member_fault(path, m);
+    if (!fault.message.empty()) {
+      intake->bad(fault, "damaged record");
       continue;
     }
     std::unique_ptr<Input> in = open_zip_member(path, m);

@@ -44,7 +44,7 @@ bool is_html(const Item& item) {
 std::string read_text(const std::string& path) {
   std::string text;
   common::Error error;
-  if (!common::read_whole_file(path, &text, &error)) throw ImportError(error);
+  if (!common::read_whole_file(path, &text, &error)) throw Fault(error);
   return text;
 }
 
@@ -108,7 +108,7 @@ void choose_movie(const std::vector<Item>& kept, const Options& options, const I
     const std::string& start = given ? options.start : intake.start_movie;
     m->index = find_url(kept, start);
     if (m->index < 0)
-      throw ImportError((given ? "--start" : intake.start_movie_reason + ":") + " " + start +
+      throw fault_of((given ? "--start" : intake.start_movie_reason + ":") + " " + start +
                         ": no such URL in the capture");
     result->start_reason = given ? "given by --start" : intake.start_movie_reason;
     if (m->embedded && ascii_lower(m->embedding.movie) != ascii_lower(kept[size_t(m->index)].url))
@@ -216,9 +216,9 @@ Result finish_import(Intake* intake) {
     return result;
   }
   const int movie = first.index;
-  if (movie < 0) throw ImportError("no movie in the capture: name the first movie with --start URL");
+  if (movie < 0) throw fault_of("no movie in the capture: name the first movie with --start URL");
   if (kept[size_t(movie)].size < 4)
-    throw ImportError(kept[size_t(movie)].url + ": the first movie must be a SWF file of at least 4 bytes");
+    throw fault_of(kept[size_t(movie)].url + ": the first movie must be a SWF file of at least 4 bytes");
   std::rotate(kept.begin(), kept.begin() + movie, kept.begin() + movie + 1);
   result.start_url = kept[0].url;
   settle_redirects(intake->redirects(), &kept, &result);

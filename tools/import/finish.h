@@ -9,7 +9,7 @@ namespace capture {
 
 class Intake;
 
-// Throws ImportError.
+// Throws a Fault.
 Result finish_import(Intake* intake);
 
 }  // namespace capture

@@ -30,7 +30,7 @@ const std::vector<Format>& formats();
 // How many first bytes a format's check looks at, at most.
 constexpr size_t kHeadBytes = 512;
 
-// The format of an input, or null. Throws ImportError when a file cannot be read.
+// The format of an input, or null. Throws a Fault when a file cannot be read.
 const Format* format_of(const std::string& path);
 
 // "WARC, ARC, ..., HAR or a mirrored folder".

@@ -45,7 +45,7 @@ class Base64Input : public Input {
         // Once: the rest is drained after the fault, and must end quietly.
         done_ = true;
         out_.clear();
-        throw Undecodable("content.text is not valid base64");
+        throw undecodable("content.text is not valid base64");
       }
     }
     size_t k = std::min(n, out_.size() - pos_);
@@ -53,7 +53,6 @@ class Base64Input : public Input {
     pos_ += k;
     return k;
   }
-  int64_t source_offset() const override { return inner_->source_offset(); }
 
  private:
   Input* inner_;
@@ -109,11 +108,13 @@ std::string har_post_body(const json& post, Text text) {
   return body;
 }
 
-// A string field left in its spill file: longer than the entry may hold.
-struct FieldTooLarge {
-  std::string field;
-  uint64_t size;
-};
+// A string field left in its spill file, longer than the entry may hold:
+// the entry is skipped as too large for the player.
+Fault field_too_large(const char* field, uint64_t size) {
+  return fault_of(field + (" takes " + std::to_string(size)) + " bytes; the player reads at most " +
+                      std::to_string(pack::entry_text_limit()),
+                  Reach::record);
+}
 
 // 1 + the line feeds before byte `at` of the input.
 int64_t line_of(Input* input, int64_t at) {
@@ -143,7 +144,7 @@ class HarReader : public json::json_sax_t {
   // A string field of the entry being handled.
   std::string text(const json& j, const char* field) const {
     std::string s = j.get<std::string>();
-    if (const JsonSpill::Spill* sp = spill_->spill(s)) throw FieldTooLarge{field, sp->size};
+    if (const JsonSpill::Spill* sp = spill_->spill(s)) throw field_too_large(field, sp->size);
     return s;
   }
   std::string text_or(const json& j, const char* key, const char* field) const {
@@ -176,7 +177,7 @@ class HarReader : public json::json_sax_t {
         std::string marker = s;
         common::Error error;
         s.clear();
-        if (!common::read_whole_file(sp->path, &s, &error)) throw ImportError(error);
+        if (!common::read_whole_file(sp->path, &s, &error)) throw Fault(error);
         spill_->release(marker);
       } else {
         spills_.push_back(s);
@@ -205,8 +206,8 @@ class HarReader : public json::json_sax_t {
   bool parse_error(std::size_t byte, const std::string&, const nlohmann::detail::exception& ex) override {
     // Syntax errors are numbered 1xx; byte is the bytes read, the last one
     // the offending one.
-    if (ex.id >= 100 && ex.id < 200) throw JsonFault{spill_->input_offset(byte > 0 ? byte - 1 : 0), ""};
-    throw JsonFault{spill_->input_offset(byte > 0 ? byte - 1 : 0), ex.what()};
+    if (ex.id >= 100 && ex.id < 200) throw json_fault(spill_->input_offset(byte > 0 ? byte - 1 : 0));
+    throw json_fault(spill_->input_offset(byte > 0 ? byte - 1 : 0), ex.what());
   }
 
  private:
@@ -318,10 +319,10 @@ class HarReader : public json::json_sax_t {
       else har_entry(intake_, entry_, where, this);
     } catch (const json::exception& e) {
       intake_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
-    } catch (const FieldTooLarge& f) {
-      intake_->bad(where, f.field + " takes " + std::to_string(f.size) + " bytes; the player reads at most " +
-                                std::to_string(pack::entry_text_limit()),
-                     "too large for the player");
+    } catch (const Fault& f) {
+      // An entry's faults reach no further than the entry: only a field too large.
+      if (f.reach != Reach::record) throw;
+      intake_->bad(where, f.error.message, "too large for the player");
     }
     intake_->report(uint64_t(spill_->consumed()));
   }
@@ -361,14 +362,17 @@ void read_har_input(Intake* intake, Input* input, const std::string& path, size_
   HarReader reader(intake, &spill, path);
   try {
     json::sax_parse(JsonSpill::Iterator(&spill), JsonSpill::Iterator(), &reader);
-  } catch (const JsonFault& f) {
+  } catch (const Fault& f) {
+    if (f.reach != Reach::file) throw;
     // Nothing after it can be read; the entries before it stand.
-    intake->bad(path + ":" + std::to_string(line_of(input, f.offset)),
-        "not valid JSON (byte " + std::to_string(f.offset) + ")" + (f.why.empty() ? "" : ": " + f.why) +
-            "; nothing after it is read",
-        "damaged record");
+    const int64_t at = f.error.offset;
+    common::Error e{path, int32_t(line_of(input, at)), at,
+                    "not valid JSON (byte " + std::to_string(at) + ")" +
+                        (f.error.message.empty() ? "" : ": " + f.error.message) + "; nothing after it is read"};
+    intake->bad(e, "damaged record");
   }
-  if (!reader.found_entries()) throw ImportError(path + ": at byte 0: not a HAR file (no log.entries list)");
+  if (!reader.found_entries())
+    throw Fault(common::Error{path, 0, 0, "not a HAR file (no log.entries list)"});
 }
 
 namespace {

@@ -29,7 +29,7 @@ bool ends_with(const std::string& s, const char* suffix) {
 std::vector<uint8_t> read_head(const std::string& path, size_t n) {
   std::vector<uint8_t> out(n);
   common::File f = common::open_file(path, "rb");
-  if (!f) throw ImportError(path + ": " + std::strerror(errno));
+  if (!f) throw Fault(common::errno_error(path));
   out.resize(std::fread(out.data(), 1, n, f.get()));
   return out;
 }
@@ -64,18 +64,19 @@ class Intake::PayloadFile {
     }
     path_ = common::utf8_path(dir / name);
     file_ = common::open_file(path_, "wb");
-    if (!file_) throw ImportError(path_ + ": " + std::strerror(errno));
+    if (!file_) throw Fault(common::errno_error(path_));
   }
   ~PayloadFile() {
     file_.reset();
     if (!kept_) std::remove(path_.c_str());
   }
   void write(const uint8_t* p, size_t n) {
-    if (n && std::fwrite(p, 1, n, file_.get()) != n) throw ImportError(path_ + ": write error (disk full?)");
+    if (n && std::fwrite(p, 1, n, file_.get()) != n)
+      throw Fault(common::Error{path_, 0, -1, "write error (disk full?)"});
     size_ += int64_t(n);
   }
   Payload keep(Intake* intake) {
-    if (!file_.close()) throw ImportError(path_ + ": write error (disk full?)");
+    if (!file_.close()) throw Fault(common::Error{path_, 0, -1, "write error (disk full?)"});
     kept_ = true;
     intake->files_.push_back(path_);
     return Payload{path_, size_, ""};
@@ -94,13 +95,22 @@ void Intake::drop_payload(const Payload& payload) {
 }
 
 void Intake::bad(const std::string& where, const std::string& why, const char* kind) {
-  std::string text = where + ": " + why;
-  if (options_.strict) throw ImportError(text + " (--strict)");
+  if (options_.strict) throw fault_of(where + ": " + why + " (--strict)");
   accepted(where, std::string(kind) + "|" + why);
   skip(kind);
 }
 
+void Intake::bad(const common::Error& error, const char* kind) {
+  if (options_.strict) {
+    common::Error e = error;
+    e.message += " (--strict)";
+    throw Fault(e);
+  }
+  bad(error.place(), error.message, kind);
+}
+
 void Intake::accepted(const std::string& where, const std::string& what) {
+  if (!counting) return;
   Tally& t = tallies_[what.substr(0, what.find('|'))];
   if (t.count++ == 0) {
     tally_order_.push_back(what.substr(0, what.find('|')));
@@ -122,12 +132,14 @@ bool Intake::filtered(const std::string& url) {
   for (const std::string& p : options_.excludes)
     if (under(p)) {
       skip("--exclude " + p);
+      ++left_out;
       return true;
     }
   if (options_.includes.empty()) return false;
   for (const std::string& p : options_.includes)
     if (under(p)) return false;
   skip("not under --include");
+  ++left_out;
   return true;
 }
 
@@ -198,9 +210,11 @@ bool Intake::take(const Captured& c, Item* item, Payload* payload) {
                                [&](const uint8_t* p, size_t n) { f.write(p, n); }, uint64_t(INT32_MAX),
                                c.digest.algo);
   // A file cut inside the record: reported once, as the cut.
-  if (c.record && c.record->left())
-    throw Damaged(c.where + ": the record's " + std::to_string(c.record_length) +
-                  " bytes run past the end of the file");
+  if (c.record && c.record->left()) {
+    common::Error e = c.record_place;
+    e.message = "the record's " + std::to_string(c.record_length) + " bytes run past the end of the file";
+    throw Fault(e, Reach::record);
+  }
   if (!b.error.empty()) return bad(c.where, b.error, "undecodable"), false;
   if (!digest_matches(c.digest, b.raw_digest) &&
       !(b.dechunked_digest.size() && digest_matches(c.digest, b.dechunked_digest)))

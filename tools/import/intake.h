@@ -57,12 +57,16 @@ class Intake {
   // "undecodable", "too large for the player"); skipped unless --strict,
   // which refuses.
   void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
+  // The same for a placed error (its message is why).
+  void bad(const common::Error& error, const char* kind = "bad record");
   // Counted under its kind, one warning line a kind: what is "KIND" or
   // "KIND|the first place's detail".
   void accepted(const std::string& where, const std::string& what);
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
-  void skip(const std::string& reason) { ++result_.skipped[reason]; }
+  void skip(const std::string& reason) {
+    if (counting) ++result_.skipped[reason];
+  }
 
   // Progress: bytes read within the current input, and items a reader
   // holds back besides those kept.
@@ -89,6 +93,10 @@ class Intake {
   // Records are read only as the originals that revisits name: their
   // payloads are indexed for that, whatever the filters, and kept as no entry.
   bool originals_only = false;
+  // Responses the filters left out.
+  int left_out = 0;
+  // Off while files are read again: what they hold was counted the first time.
+  bool counting = true;
 
   void warn_tallies();
 
@@ -121,7 +129,7 @@ bool ends_with(const std::string& s, const char* suffix);
 // Whether a Content-Length, when the body has one, does not fall short of
 // the body stored: a longer body is a damaged record.
 bool length_fits(const Headers& headers, uint64_t stored);
-// The first n bytes of a file (fewer when it is shorter). Throws ImportError.
+// The first n bytes of a file (fewer when it is shorter). Throws a Fault.
 std::vector<uint8_t> read_head(const std::string& path, size_t n);
 
 }  // namespace capture

@@ -87,7 +87,7 @@ class JsonSpill::Unescape {
       return;
     }
     if (!buf_.empty() && std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size())
-      throw ImportError(path_ + ": write error (disk full?)");
+      throw Fault(common::Error{path_, 0, -1, "write error (disk full?)"});
     size_ += buf_.size();
     buf_.clear();
   }
@@ -101,12 +101,12 @@ class JsonSpill::Unescape {
       case NORMAL:
         if (c == '"') state_ = DONE;
         else if (c == '\\') state_ = ESCAPE;
-        else if (c < 0x20) throw JsonFault{at, ""};
+        else if (c < 0x20) throw json_fault(at);
         else if (c < 0x80) buf_.push_back(char(c));
         else lead(c, at);
         return;
       case UTF8:
-        if (c < lo_ || c > hi_) throw JsonFault{at, ""};
+        if (c < lo_ || c > hi_) throw json_fault(at);
         buf_.push_back(char(c));
         lo_ = 0x80, hi_ = 0xBF;
         if (--need_ == 0) state_ = NORMAL;
@@ -121,7 +121,7 @@ class JsonSpill::Unescape {
           buf_.push_back(to[k - from]);
           state_ = NORMAL;
         } else {
-          throw JsonFault{at, ""};
+          throw json_fault(at);
         }
         return;
       }
@@ -130,17 +130,17 @@ class JsonSpill::Unescape {
                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                        : -1;
-        if (v < 0) throw JsonFault{at, ""};
+        if (v < 0) throw json_fault(at);
         unit_ = unit_ << 4 | uint32_t(v);
         if (++digits_ == 4) unit(at);
         return;
       }
       case HIGH:
-        if (c != '\\') throw JsonFault{at, ""};
+        if (c != '\\') throw json_fault(at);
         state_ = HIGH_ESCAPE;
         return;
       case HIGH_ESCAPE:
-        if (c != 'u') throw JsonFault{at, ""};
+        if (c != 'u') throw json_fault(at);
         state_ = HEX, digits_ = 0, unit_ = 0;
         return;
       case DONE:
@@ -153,7 +153,7 @@ class JsonSpill::Unescape {
     if (c >= 0xC2 && c <= 0xDF) need_ = 1;
     else if (c >= 0xE0 && c <= 0xEF) need_ = 2, lo_ = c == 0xE0 ? 0xA0 : 0x80, hi_ = c == 0xED ? 0x9F : 0xBF;
     else if (c >= 0xF0 && c <= 0xF4) need_ = 3, lo_ = c == 0xF0 ? 0x90 : 0x80, hi_ = c == 0xF4 ? 0x8F : 0xBF;
-    else throw JsonFault{at, ""};
+    else throw json_fault(at);
     buf_.push_back(char(c));
     state_ = UTF8;
   }
@@ -162,7 +162,7 @@ class JsonSpill::Unescape {
   void unit(int64_t at) {
     std::u16string units(1, char16_t(unit_));
     if (high_) {
-      if (unit_ < 0xDC00 || unit_ > 0xDFFF) throw JsonFault{at, ""};
+      if (unit_ < 0xDC00 || unit_ > 0xDFFF) throw json_fault(at);
       units.insert(units.begin(), char16_t(high_));
       high_ = 0;
     } else if (unit_ >= 0xD800 && unit_ <= 0xDBFF) {
@@ -170,7 +170,7 @@ class JsonSpill::Unescape {
       state_ = HIGH;
       return;
     } else if (unit_ >= 0xDC00 && unit_ <= 0xDFFF) {
-      throw JsonFault{at, ""};
+      throw json_fault(at);
     }
     buf_ += common::utf16_to_utf8(units);
     state_ = NORMAL;
@@ -240,7 +240,7 @@ void JsonSpill::fill() {
     }
     if (out_.size() >= 1 << 14) return;
     if (in_pos_ == in_end_ && !refill()) {
-      if (mode_ == SPILLING || mode_ == BAD) throw JsonFault{in_offset_, ""};  // no closing quote
+      if (mode_ == SPILLING || mode_ == BAD) throw json_fault(in_offset_);  // no closing quote
       end_number();
       if (mode_ == STRING) {
         out_ += '"';
@@ -256,13 +256,14 @@ void JsonSpill::fill() {
         in_pos_ += n;
         in_offset_ += int64_t(n);
         if (unescape_->done()) end_spill();
-      } catch (const JsonFault& f) {
+      } catch (const Fault& f) {
+        if (f.reach != Reach::file) throw;
         // The offending byte is read again as part of the string's rest.
-        const size_t k = size_t(f.offset - in_offset_);
+        const size_t k = size_t(f.error.offset - in_offset_);
         in_pos_ += k;
         in_offset_ += int64_t(k);
         escaped_ = unescape_->escaping();
-        drop_spill(f.offset);
+        drop_spill(f.error.offset);
       }
     } else if (mode_ == BAD) {
       skip_bad_string();
@@ -283,7 +284,7 @@ bool JsonSpill::outside() {
     if (number && (!number_.empty() || c == '-' || (c >= '0' && c <= '9'))) {
       if (number_.size() >= kMaxNumber) {
         if (!out_.empty()) return false;
-        throw JsonFault{in_offset_, "a number of more than 4096 characters"};
+        throw json_fault(in_offset_, "a number of more than 4096 characters");
       }
       number_ += char(c);
     } else {
@@ -297,7 +298,7 @@ bool JsonSpill::outside() {
         if ((c == ']' || c == '}') && depth_) --depth_;
         if (depth_ > kMaxDepth) {
           if (!out_.empty()) return false;
-          throw JsonFault{in_offset_, "nested more than 4096 deep"};
+          throw json_fault(in_offset_, "nested more than 4096 deep");
         }
         out_ += char(c);
       }
@@ -366,8 +367,9 @@ void JsonSpill::in_string() {
         out_ += pending_;
         out_ += '"';
         mode_ = OUTSIDE;
-      } catch (const JsonFault& f) {
-        bad_at_ = f.offset;
+      } catch (const Fault& f) {
+        if (f.reach != Reach::file) throw;
+        bad_at_ = f.error.offset;
         end_bad_string();
       }
       pending_.clear();
@@ -380,13 +382,14 @@ void JsonSpill::in_string() {
 void JsonSpill::start_spill() {
   spill_path_ = common::utf8_path(common::fs_path(dir_) / ("json-string-" + std::to_string(++serial_) + ".tmp"));
   file_ = common::open_file(spill_path_, "wb");
-  if (!file_) throw ImportError(spill_path_ + ": " + std::strerror(errno));
+  if (!file_) throw Fault(common::errno_error(spill_path_));
   unescape_.reset(new Unescape(file_.get(), spill_path_));
   mode_ = SPILLING;
   try {
     unescape_->feed(reinterpret_cast<const uint8_t*>(pending_.data()), pending_.size(), string_start_ + 1);
-  } catch (const JsonFault& f) {
-    drop_spill(f.offset);  // the string's rest is next in the input; escaped_ tells where it stands
+  } catch (const Fault& f) {
+    if (f.reach != Reach::file) throw;
+    drop_spill(f.error.offset);  // the string's rest is next in the input; escaped_ tells where it stands
   }
   pending_.clear();
 }
@@ -401,7 +404,7 @@ void JsonSpill::drop_spill(int64_t fault_at) {
 
 void JsonSpill::end_spill() {
   unescape_->flush();
-  if (!file_.close()) throw ImportError(spill_path_ + ": write error (disk full?)");
+  if (!file_.close()) throw Fault(common::Error{spill_path_, 0, -1, "write error (disk full?)"});
   spills_[serial_] = Spill{spill_path_, unescape_->size()};
   unescape_.reset();
   std::string marker = std::string("\"") + kMarker + std::to_string(serial_) + "\"";

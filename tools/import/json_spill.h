@@ -18,12 +18,11 @@
 
 namespace capture {
 
-// A fault in the JSON text at a byte of the input; why is empty when the
-// text is simply not valid JSON.
-struct JsonFault {
-  int64_t offset;
-  std::string why;
-};
+// A fault in the JSON text at a byte of the input (its offset; its message
+// empty when the text is simply not valid JSON): nothing after it is read.
+inline Fault json_fault(int64_t at, std::string why = "") {
+  return Fault(common::Error{"", 0, at, std::move(why)}, Reach::file);
+}
 
 class JsonSpill {
  public:
@@ -38,7 +37,7 @@ class JsonSpill {
   JsonSpill(const JsonSpill&) = delete;
   JsonSpill& operator=(const JsonSpill&) = delete;
 
-  // The filtered text, a byte at a time. Throws JsonFault.
+  // The filtered text, a byte at a time. Throws json_fault().
   bool at_end() {
     if (out_pos_ == out_.size()) fill();
     return out_pos_ == out_.size();

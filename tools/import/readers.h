@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,12 @@ class Intake;
 void read_record_file(Intake* intake, const std::string& path);  // plain or gzip, as its bytes tell
 // Records from a stream; gzip, when given, is the input or under it, for
 // recovery. progress_file, when given, tells how far the file is read.
-void read_records(Intake* intake, Input* input, const std::string& name, const FileInput* progress_file,
+void read_records(Intake* intake, Input* input, const common::Error& where, const FileInput* progress_file,
                   InflateInput* gzip = nullptr);
+
+// Has read run again at the end of the import, when revisits look for
+// originals that the filters left out (a record file, read again for them).
+void read_again(Intake* intake, std::function<void(Intake*)> read);
 
 // A WACZ: the records of its archive/ members, its first page from pages.jsonl.
 void read_wacz(Intake* intake, const std::string& path);
@@ -36,7 +41,7 @@ void read_folder(Intake* intake, const std::string& path);
 // movie; a platform or application other than Flash is refused.
 bool is_curation(const std::string& path, bool folder, const std::vector<uint8_t>& head);
 void read_curation(Intake* intake, const std::string& path);
-// Its title, or "" (throws ImportError when its meta cannot be read).
+// Its title, or "" (throws a Fault when its meta cannot be read).
 std::string curation_title(const std::string& path);
 
 }  // namespace capture

@@ -55,17 +55,32 @@ std::string RecordHead::target_uri() const {
   return u;
 }
 
-RecordReader::RecordReader(Input* input, std::string name, InflateInput* gzip)
-    : reader_(input), name_(std::move(name)), gzip_(gzip) {}
+RecordReader::RecordReader(Input* input, common::Error where, InflateInput* gzip)
+    : reader_(input), where_(std::move(where)), gzip_(gzip) {}
 
-std::string RecordReader::where(int64_t at) const {
-  return name_ + ": at byte " + std::to_string(at) + ": ";
+Fault RecordReader::fault(int64_t pos, int64_t record_at, const std::string& why) const {
+  const Input* in = reader_.input();
+  common::Error e = reader_.place(where_, pos);
+  if (in->file_offset(pos) < 0 && record_at >= 0 && in->file_offset(record_at) >= 0) {
+    e = where_;
+    e.record = in->file_offset(record_at);
+  }
+  e.message = why;
+  return Fault(e, Reach::record);
+}
+
+bool RecordReader::line(std::string* out, int64_t record_at) {
+  const int64_t at = reader_.offset();
+  bool too_long;
+  const bool whole = reader_.line(out, LINE_LIMIT, &too_long);
+  if (too_long) throw fault(at, record_at, "line longer than " + std::to_string(LINE_LIMIT) + " bytes");
+  return whole;
 }
 
 bool RecordReader::next(RecordHead* head) {
   if (started_ && !block_.drain())
-    throw Damaged(where(head->offset) + "the record's " + std::to_string(head->length) +
-                  " bytes run past the end of the file");
+    throw fault(head->offset, -1, "the record's " + std::to_string(head->length) +
+                                      " bytes run past the end of the file");
   started_ = false;
   std::string line;
   int64_t at;
@@ -78,21 +93,24 @@ bool RecordReader::next(RecordHead* head) {
     bool whole;
     do {
       at = reader_.offset();
-      whole = reader_.line(&line, LINE_LIMIT, name_);
+      whole = this->line(&line, at);
       if (!whole && line.empty()) return false;
     } while (line.empty());
-    if (!whole) throw Damaged(where(at) + "the file ends inside a record's header");
+    if (!whole) throw fault(at, -1, "the file ends inside a record's header");
   }
   return head_from(line, at, head);
 }
 
 bool RecordReader::head_from(const std::string& first, int64_t at, RecordHead* head) {
   head->offset = at;
+  head->place = reader_.place(where_, at);
+  head->place.record = head->place.offset;
+  head->place.offset = -1;
   head->headers.clear();
   if (at == 0 && first.compare(0, 11, "filedesc://") == 0) arc_ = true;
   if (arc_) {
     if (!is_arc_line(first))
-      throw Damaged(where(at) + "not an ARC record (expected \"URL IP DATE TYPE LENGTH\")");
+      throw fault(at, -1, "not an ARC record (expected \"URL IP DATE TYPE LENGTH\")");
     std::vector<std::string> f = fields(first);
     head->version = "arc";
     bool desc = f[0].compare(0, 11, "filedesc://") == 0;
@@ -103,22 +121,21 @@ bool RecordReader::head_from(const std::string& first, int64_t at, RecordHead* h
     parse_decimal(f.back(), &head->length);
   } else {
     if (first.compare(0, 5, "WARC/") != 0)
-      throw Damaged(where(at) + "not a WARC record (expected \"WARC/1.0\" or \"WARC/1.1\")");
+      throw fault(at, -1, "not a WARC record (expected \"WARC/1.0\" or \"WARC/1.1\")");
     head->version = first.substr(5);
     size_t total = 0;
     std::string line;
     for (;;) {
       int64_t line_at = reader_.offset();
-      if (!reader_.line(&line, LINE_LIMIT, name_))
-        throw Damaged(where(at) + "the header block has no blank line at its end");
+      if (!this->line(&line, at)) throw fault(at, -1, "the header block has no blank line at its end");
       if (line.empty()) break;
       total += line.size();
-      if (total > HEADER_LIMIT) throw Damaged(where(at) + "header block larger than 1 MiB");
+      if (total > HEADER_LIMIT) throw fault(at, -1, "header block larger than 1 MiB");
       if (!add_header_line(line, &head->headers))
-        throw Damaged(where(line_at) + "not a header line: \"" + line.substr(0, 60) + "\"");
+        throw fault(line_at, at, "not a header line: \"" + line.substr(0, 60) + "\"");
     }
     if (!parse_decimal(header(head->headers, "Content-Length"), &head->length))
-      throw Damaged(where(at) + "no valid Content-Length");
+      throw fault(at, -1, "no valid Content-Length");
   }
   block_.start(&reader_, head->length);
   started_ = true;
@@ -135,7 +152,8 @@ bool RecordReader::recover() {
     int64_t at = reader_.offset();
     try {
       whole = reader_.scan_line(&line, 256);
-    } catch (const Damaged&) {
+    } catch (const Fault& f) {
+      if (f.reach != Reach::record) throw;
       // Compressed data broken under the scan: the next member starts a record.
       if (!gzip_ || !gzip_->resync()) return false;
       reader_.reset();

@@ -13,6 +13,7 @@ namespace capture {
 
 struct RecordHead {
   int64_t offset = 0;   // of the version or URL line in the (uncompressed) stream
+  common::Error place;  // the record's, for messages: in the file, else in the uncompressed stream
   std::string version;  // "1.0", "0.18", ...; "arc" for ARC records
   Headers headers;      // an ARC URL line as WARC-Target-URI, WARC-Date, ...
   uint64_t length = 0;
@@ -24,23 +25,29 @@ class RecordReader {
  public:
   // gzip, when given, is the input itself or under it: damaged members are
   // then skipped whole.
-  RecordReader(Input* input, std::string name, InflateInput* gzip = nullptr);
-  // The next record's head; false at the end. Throws Damaged naming the name
-  // and offset when the framing is broken.
+  // where names the file (and what in it the input is) for messages.
+  RecordReader(Input* input, common::Error where, InflateInput* gzip = nullptr);
+  // The next record's head; false at the end. Throws a fault of
+  // Reach::record, placed, when the framing is broken.
   bool next(RecordHead* head);
   // The current record's block (reads stop at its length).
   BlockInput* block() { return &block_; }
-  // After Damaged: moves to the next record (the next gzip member, else the
+  // After such a fault: moves to the next record (the next gzip member, else the
   // next version line after a blank line); false when none is left.
   bool recover();
   int64_t offset() const { return reader_.offset(); }
+  // Where the reader is, for messages.
+  common::Error place() const { return reader_.place(where_, reader_.offset()); }
 
  private:
   bool head_from(const std::string& first, int64_t at, RecordHead* head);
-  std::string where(int64_t at) const;
+  bool line(std::string* out, int64_t record_at);
+  // A fault at byte pos of the stream, in the record at record_at (or -1):
+  // placed at pos in the file, else at its record, else in the stream.
+  Fault fault(int64_t pos, int64_t record_at, const std::string& why) const;
 
   Reader reader_;
-  std::string name_;
+  common::Error where_;
   InflateInput* gzip_;
   BlockInput block_;
   bool arc_ = false, started_ = false;

@@ -26,13 +26,12 @@ bool MemoryInput::seek(int64_t pos) {
 FileInput::FileInput(const std::string& path, int64_t start, int64_t length)
     : path_(path), start_(start), length_(length) {
   file_ = common::open_file(path, "rb");
-  if (!file_) throw ImportError(path + ": " + std::strerror(errno));
+  if (!file_) throw Fault(common::errno_error(path));
   int64_t size = file_size(file_);
-  if (size < 0 || !file_seek(file_, start)) throw ImportError(path + ": cannot seek");
+  if (size < 0 || !file_seek(file_, start)) throw Fault(common::Error{path, 0, -1, "cannot seek"});
   if (length_ < 0) length_ = size - start;
   if (start + length_ > size)
-    throw ImportError(path + ": at byte " + std::to_string(start) + ": " +
-                      std::to_string(length_) + " bytes run past the end of the file");
+    throw Fault(common::Error{path, 0, start, std::to_string(length_) + " bytes run past the end of the file"});
 }
 
 FileInput::~FileInput() = default;
@@ -41,7 +40,7 @@ size_t FileInput::read(uint8_t* buf, size_t n) {
   if (int64_t(n) > length_ - pos_) n = size_t(length_ - pos_);
   size_t got = n ? std::fread(buf, 1, n, file_.get()) : 0;
   if (got < n && std::ferror(file_.get()))
-    throw ImportError(path_ + ": at byte " + std::to_string(start_ + pos_) + ": read error");
+    throw Fault(common::Error{path_, 0, start_ + pos_, "read error"});
   pos_ += int64_t(got);
   return got;
 }
@@ -56,30 +55,56 @@ struct InflateInput::State {
   z_stream s{};
 };
 
-InflateInput::InflateInput(std::unique_ptr<Input> inner, Format format, std::string name)
-    : inner_(std::move(inner)), z_(new State), format_(format), name_(std::move(name)),
-      in_(1 << 16) {
+InflateInput::InflateInput(std::unique_ptr<Input> inner, Format format, common::Error where)
+    : inner_(std::move(inner)), z_(new State), format_(format), where_(std::move(where)), in_(1 << 16) {
   if (inflateInit2(&z_->s, format == GZIP ? 16 + MAX_WBITS : -MAX_WBITS) != Z_OK)
-    throw ImportError(name_ + ": out of memory");
-  member_start_ = inner_->source_offset();
+    throw Fault(common::Error{where_.file, 0, -1, "out of memory"});
+  start_member(0);
 }
 
 InflateInput::~InflateInput() { inflateEnd(&z_->s); }
+
+void InflateInput::start_member(int64_t inner_at) {
+  member_start_ = inner_at;
+  consumed_ = 0;
+  // Only members whose start a reader may still ask for: it holds less
+  // than this much not yet given out.
+  if (members_.size() > 64 && members_[members_.size() / 2].first + (4 << 20) < out_)
+    members_.erase(members_.begin(), members_.begin() + long(members_.size() / 2));
+  members_.emplace_back(out_, inner_at);
+}
+
+int64_t InflateInput::file_offset(int64_t pos) const {
+  int64_t into;
+  const int64_t at = unit_offset(pos, &into);
+  return into == 0 ? at : -1;
+}
+
+int64_t InflateInput::unit_offset(int64_t pos, int64_t* into) const {
+  // The last member starting at or before pos: any before it at the same place were empty.
+  auto it = std::upper_bound(members_.begin(), members_.end(), pos,
+                             [](int64_t p, const std::pair<int64_t, int64_t>& m) { return p < m.first; });
+  if (it == members_.begin()) return -1;
+  --it;
+  *into = pos - it->first;
+  return inner_->file_offset(it->second);
+}
 
 size_t InflateInput::read(uint8_t* buf, size_t n) {
   z_stream& s = z_->s;
   while (!done_) {
     if (s.avail_in == 0) {
       size_t got = inner_->read(in_.data(), in_.size());
+      inner_read_ += int64_t(got);
       if (got == 0) {
         // A clean end falls between members, never inside one.
         if (consumed_ == 0 && format_ == GZIP && s.total_in == 0) {
           done_ = true;
           break;
         }
-        throw Damaged(name_ + ": at byte " + std::to_string(member_start_) +
-                          ": compressed data cut short (truncated " +
-                          (format_ == GZIP ? "gzip member" : "deflate stream") + ")");
+        throw Fault(member_fault(std::string("compressed data cut short (truncated ") +
+                                 (format_ == GZIP ? "gzip member" : "deflate stream") + ")"),
+                    Reach::record);
       }
       s.next_in = in_.data();
       s.avail_in = uInt(got);
@@ -90,28 +115,38 @@ size_t InflateInput::read(uint8_t* buf, size_t n) {
     int rc = inflate(&s, Z_NO_FLUSH);
     consumed_ += before - s.avail_in;
     size_t out = n - s.avail_out;
+    // Bytes of a call that throws are never given.
+    if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && out > 0))
+      throw Fault(member_fault(std::string("damaged compressed data (") + (s.msg ? s.msg : "zlib error") + ")"),
+                  Reach::record);
+    out_ += int64_t(out);
     if (rc == Z_STREAM_END) {
       if (format_ == RAW) {
         done_ = true;
       } else {
         // The next member, if any, starts where this one ended.
-        member_start_ = inner_->source_offset() - int64_t(s.avail_in);
-        consumed_ = 0;
+        start_member(inner_read_ - int64_t(s.avail_in));
         inflateReset(&s);
         if (s.avail_in == 0) {
           size_t got = inner_->read(in_.data(), in_.size());
+          inner_read_ += int64_t(got);
           if (got == 0) done_ = true;
           s.next_in = in_.data();
           s.avail_in = uInt(got);
         }
       }
-    } else if (rc != Z_OK && !(rc == Z_BUF_ERROR && out > 0)) {
-      throw Damaged(name_ + ": at byte " + std::to_string(member_start_) +
-                        ": damaged compressed data (" + (s.msg ? s.msg : "zlib error") + ")");
     }
     if (out > 0) return out;
   }
   return 0;
+}
+
+common::Error InflateInput::member_fault(const std::string& why) const {
+  common::Error e = where_;
+  e.offset = inner_->file_offset(member_start_);
+  if (e.offset < 0) e.offset = member_start_, e.within += (e.within.empty() ? "" : ", ") + std::string("uncompressed");
+  e.message = why;
+  return e;
 }
 
 bool InflateInput::resync() {
@@ -126,11 +161,11 @@ bool InflateInput::resync() {
     if (have < 4) return false;
     for (size_t i = 0; i + 4 <= have; ++i)
       if (b[i] == 0x1f && b[i + 1] == 0x8b && b[i + 2] == 8 && (b[i + 3] & 0xE0) == 0) {
-        member_start_ = at + int64_t(i);
-        if (!inner_->seek(member_start_)) return false;
+        if (!inner_->seek(at + int64_t(i))) return false;
+        inner_read_ = at + int64_t(i);
+        start_member(inner_read_);
         inflateReset(&z_->s);
         z_->s.avail_in = 0;
-        consumed_ = 0;
         done_ = false;
         return true;
       }
@@ -151,21 +186,48 @@ bool Reader::fill() {
 
 int Reader::peek() { return fill() ? buf_[pos_] : -1; }
 
-bool Reader::line(std::string* out, size_t limit, const std::string& what) {
-  return take_line(out, limit, &what);
+bool Reader::line(std::string* out, size_t limit, bool* too_long) {
+  *too_long = false;
+  return take_line(out, limit, too_long);
+}
+
+bool Reader::line(std::string* out, size_t limit, const common::Error& where) {
+  const int64_t at = offset_;
+  bool too_long;
+  const bool whole = line(out, limit, &too_long);
+  if (too_long) {
+    common::Error e = place(where, at);
+    e.message = "line longer than " + std::to_string(limit) + " bytes";
+    throw Fault(e, Reach::record);
+  }
+  return whole;
+}
+
+common::Error Reader::place(const common::Error& where, int64_t pos) const {
+  common::Error e = where;
+  e.offset = input_->file_offset(pos);
+  if (e.offset >= 0) return e;
+  int64_t into = 0;
+  e.offset = input_->unit_offset(pos, &into);
+  const std::string sep = e.within.empty() ? "" : ", ";
+  if (e.offset >= 0) {
+    e.within += sep + "uncompressed byte " + std::to_string(into) + " of the gzip member there";
+  } else {
+    e.offset = pos;
+    e.within += sep + "uncompressed";
+  }
+  return e;
 }
 
 bool Reader::scan_line(std::string* out, size_t keep) { return take_line(out, keep, nullptr); }
 
-bool Reader::take_line(std::string* out, size_t keep, const std::string* what) {
+bool Reader::take_line(std::string* out, size_t keep, bool* too_long) {
   out->clear();
   while (fill()) {
     const uint8_t* start = buf_.data() + pos_;
     const void* nl = std::memchr(start, '\n', end_ - pos_);
     size_t k = nl ? size_t(static_cast<const uint8_t*>(nl) - start) : end_ - pos_;
-    if (what && out->size() + k > keep)
-      throw LongLine(*what + ": at byte " + std::to_string(offset_) + ": line longer than " +
-                     std::to_string(keep) + " bytes");
+    if (too_long && out->size() + k > keep) return *too_long = true, false;
     if (out->size() < keep) out->append(reinterpret_cast<const char*>(start), std::min(k, keep - out->size()));
     pos_ += k;
     offset_ += int64_t(k);

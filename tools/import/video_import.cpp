@@ -27,7 +27,7 @@ std::string write_movie(const Options& options, const char* name, pack::CarriedM
   const std::string path = (std::filesystem::path(options.work_dir) / name).string();
   common::File f = common::open_file(path, "wb");
   bool ok = f && std::fwrite(movie.data, 1, movie.size, f.get()) == movie.size;
-  if (!f.close() || !ok) throw ImportError(path + ": cannot write the " + name);
+  if (!f.close() || !ok) throw Fault(common::Error{path, 0, -1, std::string("cannot write the ") + name});
   return path;
 }
 
@@ -38,13 +38,13 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
   common::Error flv_error;
   if (!pack::inspect_flv(flv.file, &info, &flv_error)) {
     flv_error.file = flv.url + " (" + flv.where + ")";
-    throw ImportError(flv_error);
+    throw Fault(flv_error);
   }
   // Damage is shown as every import warning is, and refuses under --strict
   // as pack video --strict refuses it.
   for (common::Error p : info.problems) {
     p.file = flv.url;
-    if (options.strict) throw ImportError(p.text() + " (--strict)");
+    if (options.strict) throw Fault(with_message(p, p.message + " (--strict)"));
     warn(options, result, p.text());
   }
   pack::VideoSource source;
@@ -55,7 +55,7 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
     source.player_path = write_movie(options, "player.swf", pack::carried_player_movie());
     source.skin_path = write_movie(options, "skin.swf", pack::carried_skin_movie());
   }
-  if (!pack::video_package(source, info, &result->package, &flv_error)) throw ImportError(flv_error);
+  if (!pack::video_package(source, info, &result->package, &flv_error)) throw Fault(flv_error);
   result->notes.push_back("a video: " + pack::describe_flv(info));
   result->start_url = flv.url;
   result->entries = {flv};

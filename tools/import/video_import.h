@@ -10,7 +10,7 @@ namespace capture {
 bool is_flv_item(const Item& item);
 
 // Fills result's package (video mode) from the FLV item: the size from
-// options, else from the FLV's metadata. Throws ImportError.
+// options, else from the FLV's metadata. Throws a Fault.
 void make_video_result(const Item& flv, const Options& options, Result* result);
 
 }  // namespace capture

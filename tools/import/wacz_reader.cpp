@@ -9,16 +9,42 @@
 
 namespace capture {
 
+namespace {
+
+// An archive/ member's records.
+void read_member(Intake* intake, const std::string& path, const ZipMember& m) {
+  const common::Error where{path, 0, -1, "", -1, m.name};
+  // gzip or not by its first bytes, whatever the member's name says.
+  uint8_t magic[2] = {0, 0};
+  {
+    std::unique_ptr<Input> peek = open_zip_member(path, m);
+    peek->read(magic, 1);
+    peek->read(magic + 1, 1);
+  }
+  std::unique_ptr<Input> in = open_zip_member(path, m);
+  if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
+    intake->accepted(where.place(), magic[0] == 0x1f ? "gzip told by its bytes, not its name"
+                                                     : "named .gz, but not compressed");
+  if (magic[0] == 0x1f && magic[1] == 0x8b) {
+    InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, where);
+    in.reset(gz);
+    read_records(intake, in.get(), where, nullptr, gz);
+  } else {
+    read_records(intake, in.get(), where, nullptr);
+  }
+}
+
+}  // namespace
+
 void read_wacz(Intake* intake, const std::string& path) {
   std::vector<ZipMember> members = read_zip_directory(path);
   bool any = false;
   // Damage that the member's own framing would not show (a stored plain
   // WARC) shows in its CRC-32; such a member is skipped whole.
   auto sound = [&](const ZipMember& m) {
-    std::string why = zip_member_fault(path, m);
-    if (!why.empty())
-      intake->bad(path + ": at byte " + std::to_string(m.header_offset) + " (" + m.name + ")", why, "damaged record");
-    return why.empty();
+    const common::Error fault = zip_member_fault(path, m);
+    if (!fault.message.empty()) intake->bad(fault, "damaged record");
+    return fault.message.empty();
   };
   std::string& start_page = intake->start_page;
   for (const ZipMember& m : members) {
@@ -29,12 +55,12 @@ void read_wacz(Intake* intake, const std::string& path) {
       int n = 0;
       bool more = true;
       while (start_page.empty() && more) {
-        more = reader.line(&line, 1 << 20, path + " (pages/pages.jsonl)");
+        more = reader.line(&line, 1 << 20, common::Error{path, 0, -1, "", -1, m.name});
         if (line.empty()) continue;
         ++n;
         nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
         if (j.is_discarded())
-          throw ImportError(path + ": pages/pages.jsonl: line " + std::to_string(n) + ": not JSON");
+          throw Fault(common::Error{path, n, -1, "not JSON", -1, m.name});
         if (j.is_object() && j.contains("url") && j["url"].is_string()) start_page = j["url"];
       }
     }
@@ -43,29 +69,12 @@ void read_wacz(Intake* intake, const std::string& path) {
     if (!starts_with(m.name, "archive/") || m.name.back() == '/') continue;
     any = true;
     if (!sound(m)) continue;
-    std::string name = path + " (" + m.name + ")";
-    // gzip or not by its first bytes, whatever the member's name says.
-    uint8_t magic[2] = {0, 0};
-    {
-      std::unique_ptr<Input> peek = open_zip_member(path, m);
-      peek->read(magic, 1);
-      peek->read(magic + 1, 1);
-    }
-    std::unique_ptr<Input> in = open_zip_member(path, m);
-    if ((magic[0] == 0x1f && magic[1] == 0x8b) != ends_with(common::ascii_lower(m.name), ".gz"))
-      intake->accepted(name, magic[0] == 0x1f ? "gzip told by its bytes, not its name"
-                                              : "named .gz, but not compressed");
-    if (magic[0] == 0x1f && magic[1] == 0x8b) {
-      InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, name);
-      in.reset(gz);
-      read_records(intake, in.get(), name + " (uncompressed)", nullptr, gz);
-    } else {
-      read_records(intake, in.get(), name, nullptr);
-    }
+    read_member(intake, path, m);
+    read_again(intake, [path, m](Intake* again) { read_member(again, path, m); });
     intake->report(uint64_t(m.header_offset + m.compressed));
   }
   if (!any)
-    throw ImportError(path + ": at byte 0: a ZIP with no member under archive/, so not a WACZ");
+    throw Fault(common::Error{path, 0, 0, "a ZIP with no member under archive/, so not a WACZ"});
 }
 
 }  // namespace capture

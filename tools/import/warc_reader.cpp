@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -61,30 +63,100 @@ class Originals : public Intake::Deferred {
  public:
   static std::unique_ptr<Intake::Deferred> make() { return std::unique_ptr<Intake::Deferred>(new Originals); }
   void settle(Intake* intake) override;
+  const Payload* find(const RevisitRefs& refs);
+  // Whether a record may be the original of a revisit looked for.
+  bool wanted(const RecordHead& head) const;
+  // A response the filters left out, noted by what a revisit may name it by.
+  void left_out(const RecordHead& head);
   std::map<std::string, Payload> by_digest, by_uri_date, by_uri;
   std::vector<std::pair<size_t, RevisitRefs>> revisits;  // item index, in order
+  std::vector<std::function<void(Intake*)>> files;  // each record file, read again
+  // While files are read again: what revisits name the originals they lack by.
+  std::set<std::string> looked_for;
+
+ private:
+  // What a revisit may name a record by: its payload's digest, URI, URI and date.
+  static std::vector<std::string> names(const RecordHead& head);
+  // Bits k of the names of the responses left out (a Bloom filter, as a
+  // crawl leaves out millions): a name not there was not left out.
+  static uint64_t bit(const std::string& name, int k);
+  bool maybe_left_out(const std::string& name) const;
+  std::vector<uint64_t> left_out_;
 };
 
 const char kOriginals = 0;
 
+const Payload* Originals::find(const RevisitRefs& refs) {
+  const Payload* p = nullptr;
+  auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
+    if (!p && !k.empty()) {
+      auto it = m.find(k);
+      if (it != m.end()) p = &it->second;
+    }
+  };
+  look(by_uri_date, refs.uri_date);
+  look(by_digest, refs.digest);
+  look(by_uri, refs.uri);
+  return p;
+}
+
+std::vector<std::string> Originals::names(const RecordHead& head) {
+  const std::string uri = head.target_uri(), digest = header(head.headers, "WARC-Payload-Digest");
+  std::vector<std::string> out = {uri, uri + '\n' + header(head.headers, "WARC-Date")};
+  if (!digest.empty()) out.push_back(digest);
+  return out;
+}
+
+bool Originals::wanted(const RecordHead& head) const {
+  for (const std::string& name : names(head))
+    if (looked_for.count(name)) return true;
+  return false;
+}
+
+uint64_t Originals::bit(const std::string& name, int k) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a, then k rounds of a mix
+  for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+  for (int i = 0; i <= k; ++i) h = (h ^ (h >> 31)) * 0x9E3779B97F4A7C15ull;
+  return h % (uint64_t(64) << 20);
+}
+
+void Originals::left_out(const RecordHead& head) {
+  if (left_out_.empty()) left_out_.resize(1 << 20);  // 8 MiB
+  for (const std::string& name : names(head))
+    for (int k = 0; k < 3; ++k) left_out_[bit(name, k) / 64] |= uint64_t(1) << (bit(name, k) % 64);
+}
+
+bool Originals::maybe_left_out(const std::string& name) const {
+  if (left_out_.empty()) return false;
+  for (int k = 0; k < 3; ++k)
+    if (!(left_out_[bit(name, k) / 64] >> (bit(name, k) % 64) & 1)) return false;
+  return true;
+}
+
 void Originals::settle(Intake* intake) {
+  // An original the filters left out still gives a revisit they keep its
+  // payload (as an index's read does): the files are read again for those
+  // originals alone, counted the first time.
+  for (const auto& r : revisits)
+    if (!find(r.second))
+      for (const std::string* k : {&r.second.uri_date, &r.second.digest, &r.second.uri})
+        if (!k->empty() && maybe_left_out(*k)) looked_for.insert(*k);
+  if (!looked_for.empty()) {
+    const bool was = intake->originals_only;
+    intake->originals_only = true;
+    intake->counting = false;
+    for (const auto& read : files) read(intake);
+    intake->counting = true;
+    intake->originals_only = was;
+    looked_for.clear();
+  }
   std::vector<Item>& all = intake->items();
   std::vector<Item> items;
   size_t r = 0;
   for (size_t i = 0; i < all.size(); ++i) {
     Item& item = all[i];
     if (r < revisits.size() && revisits[r].first == i) {
-      const RevisitRefs& refs = revisits[r++].second;
-      const Payload* p = nullptr;
-      auto look = [&](std::map<std::string, Payload>& m, const std::string& k) {
-        if (!p && !k.empty()) {
-          auto it = m.find(k);
-          if (it != m.end()) p = &it->second;
-        }
-      };
-      look(by_uri_date, refs.uri_date);
-      look(by_digest, refs.digest);
-      look(by_uri, refs.uri);
+      const Payload* p = find(revisits[r++].second);
       if (!p) {
         intake->skip("revisit of a payload not in the capture");
         continue;
@@ -121,10 +193,10 @@ class RecordFile {
  public:
   RecordFile(Intake* intake)
       : in_(intake), originals_(static_cast<Originals*>(intake->deferred(&kOriginals, Originals::make))) {}
-  void read(Input* input, const std::string& name, const FileInput* progress_file, InflateInput* gzip);
+  void read(Input* input, const common::Error& where, const FileInput* progress_file, InflateInput* gzip);
 
  private:
-  void record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index);
+  void record(const RecordHead& head, BlockInput* block, int64_t index);
   void pair_requests();
   // Reads a request's message into r; why it is damaged, or empty (the
   // kind of damage in *kind).
@@ -150,26 +222,21 @@ class RecordFile {
   std::unordered_map<std::string, std::vector<int64_t>> responses_;  // URI -> response and revisit indexes
 };
 
-void RecordFile::read(Input* input, const std::string& name, const FileInput* progress_file, InflateInput* gzip) {
-  RecordReader records(input, name, gzip);
+void RecordFile::read(Input* input, const common::Error& where, const FileInput* progress_file, InflateInput* gzip) {
+  RecordReader records(input, where, gzip);
   RecordHead head;
   int64_t index = 0;
   for (;;) {
     try {
-      in_->set_current(name + ": at byte " + std::to_string(records.offset()));
+      in_->set_current(records.place().place());
       if (!records.next(&head)) break;
-      in_->set_current(name + ": record at byte " + std::to_string(head.offset));
+      in_->set_current(head.place.place());
       std::string id = header(head.headers, "WARC-Record-ID");
       if (!id.empty()) ids_.insert(id);
-      record(head, records.block(), name, index++);
-    } catch (const Damaged& e) {
-      std::string what = e.what();
-      if (in_->options().strict) throw ImportError(what + " (--strict)");
-      // "FILE: at byte N: why" or "FILE: record at byte N: why".
-      size_t at = what.find("at byte ");
-      size_t colon = at == std::string::npos ? at : what.find(": ", at);
-      if (colon == std::string::npos) in_->bad(what, "damaged", "damaged record");
-      else in_->bad(what.substr(0, colon), what.substr(colon + 2), "damaged record");
+      record(head, records.block(), index++);
+    } catch (const Fault& f) {
+      if (f.reach != Reach::record) throw;
+      in_->bad(f.error, "damaged record");
       if (!records.recover()) break;
     }
     if (progress_file) in_->report(uint64_t(progress_file->position()), held_.size());
@@ -268,7 +335,9 @@ bool RecordFile::block_intact(const RecordHead& head, const std::string& type, H
   }
   if (block->left()) {
     if (kept) in_->drop_payload(payload);
-    throw Damaged(where + ": the record's " + std::to_string(head.length) + " bytes run past the end of the file");
+    common::Error e = head.place;
+    e.message = "the record's " + std::to_string(head.length) + " bytes run past the end of the file";
+    throw Fault(e, Reach::record);
   }
   return true;
 }
@@ -287,18 +356,23 @@ void RecordFile::keep_payload(const RecordHead& head, const std::string& uri, He
   if (!in_->originals_only) hold(std::move(held));
 }
 
-void RecordFile::record(const RecordHead& head, BlockInput* block, const std::string& name, int64_t index) {
+void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index) {
   const std::string type = head.type();
-  const std::string where = name + ": record at byte " + std::to_string(head.offset);
+  const std::string where = head.place.place();
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
   if (in_->originals_only && type != "response" && type != "resource") return;
+  if (!originals_->looked_for.empty() && !originals_->wanted(head)) return;
   if (!is_web_url(uri)) {
     if (type != "request") in_->skip("not an http or https URL");
     return;
   }
   if (type == "response" || type == "revisit") responses_[uri].push_back(index);
   if (type != "request" && !header(head.headers, "WARC-Truncated").empty()) return in_->skip("incomplete");
+  const int left_before = in_->left_out;
+  auto noted = [&] {
+    if (in_->left_out != left_before) originals_->left_out(head);
+  };
   Held held;
   Item& item = held.item;
   item.url = uri;
@@ -322,8 +396,9 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, const std::st
     c.body = &http;
     c.coded = false;
     c.record = block;
+    c.record_place = head.place;
     c.record_length = head.length;
-    if (!(kept = in_->take(c, &item, &payload))) return;
+    if (!(kept = in_->take(c, &item, &payload))) return noted();
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
     if (head.length == 0) in_->accepted(where, "revisit record with an empty block");
@@ -354,7 +429,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, const std::st
     return;
   } else {
     kept = response(head, &http, block, &held, &payload);
-    if (!kept && !held.revisit) return;  // refused, already counted
+    if (!kept && !held.revisit) return noted();  // refused, already counted
   }
   if (!block_intact(head, type, &hashed, block, where, kept, payload)) return;
   if (held.revisit) return hold(std::move(held));
@@ -404,6 +479,7 @@ bool RecordFile::response(const RecordHead& head, Reader* http_reader, const Blo
   c.body = http_reader;
   c.digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   c.record = block;
+  c.record_place = head.place;
   c.record_length = head.length;
   if (!in_->take(c, item, payload)) return false;
   held->wants_key = true;
@@ -428,9 +504,13 @@ void RecordFile::revisit(const RecordHead& head, Held* held, const HttpMessage* 
 
 }  // namespace
 
-void read_records(Intake* intake, Input* input, const std::string& name, const FileInput* progress_file,
+void read_records(Intake* intake, Input* input, const common::Error& where, const FileInput* progress_file,
                   InflateInput* gzip) {
-  RecordFile(intake).read(input, name, progress_file, gzip);
+  RecordFile(intake).read(input, where, progress_file, gzip);
+}
+
+void read_again(Intake* intake, std::function<void(Intake*)> read) {
+  static_cast<Originals*>(intake->deferred(&kOriginals, Originals::make))->files.push_back(std::move(read));
 }
 
 void read_record_file(Intake* intake, const std::string& path) {
@@ -439,14 +519,16 @@ void read_record_file(Intake* intake, const std::string& path) {
   if (gzip != ends_with(ascii_lower(path), ".gz"))
     intake->accepted(path, gzip ? "gzip told by its bytes, not its name" : "named .gz, but not compressed");
   std::unique_ptr<FileInput> file(new FileInput(path));
-  const FileInput* progress = file.get();
+  const FileInput* progress = intake->counting ? file.get() : nullptr;
+  if (intake->counting) read_again(intake, [path](Intake* again) { read_record_file(again, path); });
   std::unique_ptr<Input> in(std::move(file));
-  if (!gzip) return read_records(intake, in.get(), path, progress);
-  // Record offsets then count in the uncompressed stream; zlib's faults
-  // name the gzip member's offset in the file.
-  InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, path);
+  const common::Error where{path, 0, -1, ""};
+  if (!gzip) return read_records(intake, in.get(), where, progress);
+  // A record that starts a gzip member is placed at the member's start;
+  // other places count in the uncompressed stream.
+  InflateInput* gz = new InflateInput(std::move(in), InflateInput::GZIP, where);
   in.reset(gz);
-  read_records(intake, in.get(), path + " (uncompressed)", progress, gz);
+  read_records(intake, in.get(), where, progress, gz);
 }
 
 }  // namespace capture

@@ -86,15 +86,16 @@ int64_t header_offset(unzFile z, uLong name_size) {
 
 class MemberInput : public Input {
  public:
-  MemberInput(const std::string& path, const ZipMember& m)
-      : archive_(path), member_(m), name_(path + " (" + m.name + ")") {
-    if (!archive_.z) throw ImportError(path + ": not a readable ZIP any more");
+  MemberInput(const std::string& path, const ZipMember& m) : archive_(path), member_(m), path_(path) {
+    if (!archive_.z) throw Fault(common::Error{path, 0, -1, "not a readable ZIP any more"});
     unz64_file_pos at = {m.dir_pos, m.index};
     if (unzGoToFilePos64(archive_.z, &at) != UNZ_OK)
-      throw ImportError(path + ": " + m.name + ": not found again in the ZIP directory");
+      throw Fault(common::Error{path, 0, -1, "not found again in the ZIP directory", -1, m.name});
     if (m.method != 0 && m.method != Z_DEFLATED)
-      throw ImportError(path + ": " + m.name + ": ZIP compression method " + std::to_string(m.method) +
-                        " not supported (only stored and deflated)");
+      throw Fault(common::Error{path, 0, -1,
+                                "ZIP compression method " + std::to_string(m.method) +
+                                    " not supported (only stored and deflated)",
+                                -1, m.name});
     open();
     data_ = int64_t(unzGetCurrentFileZStreamPos64(archive_.z));
   }
@@ -106,14 +107,18 @@ class MemberInput : public Input {
     if (n > (1u << 30)) n = 1u << 30;
     int got = unzReadCurrentFile(archive_.z, buf, unsigned(n));
     if (got < 0)
-      throw Damaged(name_ + ": at byte " + std::to_string(data_) + ": " +
-                    (got == Z_DATA_ERROR ? "damaged compressed data"
-                                         : "the member cannot be read whole (cut short, or past the end of the file)"));
+      throw Fault(common::Error{path_, 0, data_,
+                                got == Z_DATA_ERROR
+                                    ? "damaged compressed data"
+                                    : "the member cannot be read whole (cut short, or past the end of the file)",
+                                -1, member_.name},
+                  Reach::record);
     pos_ += got;
     return size_t(got);
   }
 
-  int64_t source_offset() const override { return member_.method == 0 ? data_ + pos_ : data_; }
+  // Stored, its bytes lie in the file as they are.
+  int64_t file_offset(int64_t pos) const override { return member_.method == 0 ? data_ + pos : -1; }
 
   // Forward by reading on; back by reading again from the start.
   bool seek(int64_t to) override {
@@ -140,14 +145,15 @@ class MemberInput : public Input {
  private:
   void open() {
     if (unzOpenCurrentFile(archive_.z) != UNZ_OK)
-      throw Damaged(name_ + ": at byte " + std::to_string(member_.header_offset) +
-                    ": its local header is not the one the ZIP directory lists");
+      throw Fault(common::Error{path_, 0, member_.header_offset,
+                                "its local header is not the one the ZIP directory lists", -1, member_.name},
+                  Reach::record);
     open_ = true;
   }
 
   Archive archive_;
   ZipMember member_;
-  std::string name_;
+  std::string path_;
   int64_t data_ = 0, pos_ = 0;
   bool open_ = false;
 };
@@ -158,8 +164,8 @@ std::vector<ZipMember> read_zip_directory(const std::string& path) {
   FileInput whole(path);  // the same error as any input when it can't be opened
   Archive archive(path);
   if (!archive.z)
-    throw ImportError(path + ": at byte " + std::to_string(whole.size()) +
-                      ": not a readable ZIP (no end-of-directory record, or a damaged one)");
+    throw Fault(
+        common::Error{path, 0, whole.size(), "not a readable ZIP (no end-of-directory record, or a damaged one)"});
   std::vector<ZipMember> members;
   int rc = unzGoToFirstFile(archive.z);
   for (; rc == UNZ_OK; rc = unzGoToNextFile(archive.z)) {
@@ -183,8 +189,7 @@ std::vector<ZipMember> read_zip_directory(const std::string& path) {
     members.push_back(m);
   }
   if (rc != UNZ_END_OF_LIST_OF_FILE)
-    throw ImportError(path + ": at byte " + std::to_string(int64_t(unzGetOffset64(archive.z))) +
-                      ": damaged ZIP directory entry");
+    throw Fault(common::Error{path, 0, int64_t(unzGetOffset64(archive.z)), "damaged ZIP directory entry"});
   return members;
 }
 
@@ -192,19 +197,23 @@ std::unique_ptr<Input> open_zip_member(const std::string& path, const ZipMember&
   return std::unique_ptr<Input>(new MemberInput(path, m));
 }
 
-std::string zip_member_fault(const std::string& path, const ZipMember& m) {
+common::Error zip_member_fault(const std::string& path, const ZipMember& m) {
+  common::Error e{path, 0, m.header_offset, "", -1, m.name};
   try {
     MemberInput in(path, m);
     std::vector<uint8_t> buf(1 << 16);
     int64_t size = 0;
     while (size_t n = in.read(buf.data(), buf.size())) size += int64_t(n);
     if (size != m.size)
-      return "the member holds " + std::to_string(size) + " bytes, the ZIP directory says " + std::to_string(m.size);
-    if (!in.crc_matches()) return "the member does not match its CRC-32";
-  } catch (const Damaged& e) {
-    return e.what();
+      e.message =
+          "the member holds " + std::to_string(size) + " bytes, the ZIP directory says " + std::to_string(m.size);
+    else if (!in.crc_matches())
+      e.message = "the member does not match its CRC-32";
+  } catch (const Fault& f) {
+    if (f.reach != Reach::record) throw;
+    return f.error;
   }
-  return "";
+  return e;
 }
 
 }  // namespace capture

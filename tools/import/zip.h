@@ -27,8 +27,9 @@ std::vector<ZipMember> read_zip_directory(const std::string& path);
 // The member's uncompressed bytes as a stream, read a piece at a time.
 std::unique_ptr<Input> open_zip_member(const std::string& path, const ZipMember& member);
 
-// Reads the member through: why it is damaged (its CRC-32 or size not those
-// the directory gives, its header or compressed data broken), or empty.
-std::string zip_member_fault(const std::string& path, const ZipMember& member);
+// Reads the member through: why and where it is damaged (its CRC-32 or
+// size not those the directory gives, its header or compressed data
+// broken); the message is empty when it is sound.
+common::Error zip_member_fault(const std::string& path, const ZipMember& member);
 
 }  // namespace capture

@@ -15,7 +15,7 @@ namespace pack {
 namespace {
 
 bool fail(common::Error* error, const std::string& message) {
-  *error = common::Error{"", 0, -1, message};
+  *error = common::plain(message);
   return false;
 }
 
@@ -95,7 +95,7 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Erro
   std::string name = path;
   if (path.empty()) {
     if (carried_stub_size() == 0) {
-      *error = common::Error{"", 0, -1, "this packer was built without a player stub; give one with --stub STUB.exe"};
+      *error = common::plain("this packer was built without a player stub; give one with --stub STUB.exe");
       return false;
     }
     stub->assign(carried_stub_data(), carried_stub_data() + carried_stub_size());
@@ -104,7 +104,7 @@ bool load_stub(const std::string& path, std::vector<uint8_t>* stub, common::Erro
     return false;
   }
   if (is_packed_player(*stub)) {
-    *error = common::Error{"", 0, -1, name + " is already a packed player; give the bare stub"};
+    *error = common::plain(name + " is already a packed player; give the bare stub");
     return false;
   }
   if (!check_stub(*stub, error)) {

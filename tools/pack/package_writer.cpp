@@ -14,7 +14,7 @@ namespace pack {
 namespace {
 
 bool refuse(common::Error* why, std::string message) {
-  *why = common::Error{"", 0, -1, std::move(message)};
+  *why = common::plain(std::move(message));
   return false;
 }
 
@@ -132,8 +132,7 @@ bool FileSink::write(const void* data, size_t n) {
 }
 
 common::Error FileSink::failure() const {
-  return common::Error{"", 0, -1,
-                       "cannot write " + name_ + (errno_ ? std::string(": ") + std::strerror(errno_) : std::string())};
+  return common::plain("cannot write " + name_ + (errno_ ? std::string(": ") + std::strerror(errno_) : std::string()));
 }
 
 bool check_stub(const std::vector<uint8_t>& stub, common::Error* why) {

@@ -68,7 +68,7 @@ class Sink {
   virtual ~Sink() = default;
   virtual bool write(const void* data, size_t n) = 0;
   // What went wrong when write returned false.
-  virtual common::Error failure() const { return common::Error{"", 0, -1, "cannot write the output"}; }
+  virtual common::Error failure() const { return common::plain("cannot write the output"); }
   int64_t position() const { return position_; }
 
  protected:

@@ -31,8 +31,6 @@ using Clock = std::chrono::steady_clock;
 volatile sig_atomic_t g_interrupted = 0;
 void on_signal(int) { g_interrupted = 1; }
 
-common::Error said(std::string message) { return common::Error{"", 0, -1, std::move(message)}; }
-
 // One DevTools connection over chromium's --remote-debugging-pipe: JSON
 // messages ended by NUL, written to its fd 3 and read from its fd 4.
 class Devtools {
@@ -47,18 +45,18 @@ class Devtools {
     json m = {{"id", id}, {"method", method}, {"params", std::move(params)}};
     if (!session.empty()) m["sessionId"] = session;
     if (!send(m)) {
-      *error = said("the browser closed its DevTools pipe");
+      *error = common::plain("the browser closed its DevTools pipe");
       return false;
     }
     for (;;) {
       json msg;
       if (!next(&msg, deadline, error)) {
-        if (error->message.empty()) *error = said("the browser did not answer " + method + " in time");
+        if (error->message.empty()) *error = common::plain("the browser did not answer " + method + " in time");
         return false;
       }
       if (msg.contains("id") && msg["id"] == id) {
         if (msg.contains("error")) {
-          *error = said(method + ": " + msg["error"].value("message", std::string("failed")));
+          *error = common::plain(method + ": " + msg["error"].value("message", std::string("failed")));
           return false;
         }
         if (result) *result = msg.value("result", json::object());
@@ -117,7 +115,7 @@ class Devtools {
       ssize_t n = read(read_fd_, buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *error = said("the browser closed its DevTools pipe");
+        *error = common::plain("the browser closed its DevTools pipe");
         return false;
       }
       buffer_.append(buf, size_t(n));
@@ -313,7 +311,7 @@ bool launch(const BrowserRun& run, Child* child, common::Error* error) {
   remove_stale_profiles(folder);
   std::string templ = folder + "/" + kProfilePrefix + "XXXXXX";
   if (!mkdtemp(&templ[0])) {
-    *error = said("cannot make a browser profile folder in " + folder + ": " + std::strerror(errno));
+    *error = common::plain("cannot make a browser profile folder in " + folder + ": " + std::strerror(errno));
     return false;
   }
   child->profile = templ;
@@ -326,7 +324,7 @@ bool launch(const BrowserRun& run, Child* child, common::Error* error) {
   std::vector<std::string> args = browser_args(run, templ);
   int to[2] = {-1, -1}, from[2] = {-1, -1}, status[2] = {-1, -1};
   auto fail = [&](const char* what) {
-    *error = said(what + std::string(std::strerror(errno)));
+    *error = common::plain(what + std::string(std::strerror(errno)));
     for (int fd : {to[0], to[1], from[0], from[1], status[0], status[1]})
       if (fd >= 0) close(fd);
     return false;
@@ -345,7 +343,7 @@ bool launch(const BrowserRun& run, Child* child, common::Error* error) {
   child->to = to[1];
   child->from = from[0];
   if (int e = exec_error(status[0])) {
-    *error = said("cannot run " + run.chromium + ": " + std::strerror(e) +
+    *error = common::plain("cannot run " + run.chromium + ": " + std::strerror(e) +
                   " (install Debian's chromium, or name it with --chromium)");
     return false;
   }
@@ -396,7 +394,7 @@ bool save_png(const std::string& png, const std::string& path, common::Error* er
   catch_interrupts();
   ok = ok && std::fwrite(png.data(), 1, png.size(), out.file()) == png.size();
   if (ok && out.commit(&e)) return true;
-  *error = e.message.empty() ? said("cannot write the screenshot " + path + ": " + std::strerror(errno)) : e;
+  *error = e.message.empty() ? common::plain("cannot write the screenshot " + path + ": " + std::strerror(errno)) : e;
   return false;
 }
 
@@ -408,7 +406,7 @@ bool take_screenshot(Devtools* dt, const BrowserRun& run, const std::string& ses
     return false;
   std::string png;
   if (!common::unbase64(r.value("data", std::string()), &png)) {
-    *error = said("the browser's screenshot is not base64");
+    *error = common::plain("the browser's screenshot is not base64");
     return false;
   }
   if (!save_png(png, run.screenshot, error)) return false;
@@ -439,7 +437,7 @@ bool run_browser(const BrowserRun& run, BrowserResult* out, common::Error* error
     // Whatever a call said while set-up was cut short.
     out->interrupted = true;
     ok = false;
-    *error = said("interrupted");
+    *error = common::plain("interrupted");
   }
   // A failed screenshot loses nothing of what the run saw.
   if (ok && !run.screenshot.empty())

@@ -449,9 +449,8 @@ size_t PackageServer::unlisted() const {
 
 bool PackageServer::playable(common::Error* why) const {
   if (!common::is_web_url(movie_url_)) {
-    *why = common::Error{"", 0, -1,
-                         "the first movie's URL is not an http or https URL, which a browser page needs: \"" +
-                             movie_url_ + "\""};
+    *why = common::plain("the first movie's URL is not an http or https URL, which a browser page needs: \"" +
+                             movie_url_ + "\"");
     return false;
   }
   return true;
@@ -903,8 +902,8 @@ bool PackageServer::start(int port, common::Error* error) {
       MHD_OPTION_LISTEN_BACKLOG_SIZE, 512u,
       MHD_OPTION_END);
   if (!impl.daemon) {
-    *error = common::Error{"", 0, -1, "cannot listen on 127.0.0.1:" + std::to_string(port) +
-                                          (port ? " (the port is in use, or not allowed)" : "")};
+    *error = common::plain("cannot listen on 127.0.0.1:" + std::to_string(port) +
+                                          (port ? " (the port is in use, or not allowed)" : ""));
     return false;
   }
   const MHD_DaemonInfo* info = MHD_get_daemon_info(impl.daemon, MHD_DAEMON_INFO_BIND_PORT);

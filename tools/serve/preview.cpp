@@ -28,10 +28,9 @@ bool find_ruffle(const std::string& given, std::string* dir, common::Error* erro
   *dir = !given.empty() ? given : env && *env ? std::string(env) : std::string(TESSIVO_RUFFLE_DIR);
   struct stat st;
   if (dir->empty() || stat((*dir + "/ruffle.js").c_str(), &st) != 0) {
-    *error = common::Error{"", 0, -1,
-                           "Ruffle is not installed: no ruffle.js in " +
+    *error = common::plain("Ruffle is not installed: no ruffle.js in " +
                                (dir->empty() ? std::string("(no folder)") : *dir) +
-                               " (scripts/setup installs it; or give --ruffle DIR)"};
+                               " (scripts/setup installs it; or give --ruffle DIR)");
     return false;
   }
   return true;
@@ -78,7 +77,7 @@ bool played(const PreviewOutcome& o, common::Error* why) {
   const char* nothing = !answered              ? "nothing played: no request was answered from the package"
                         : o.first_frame_ms < 0 ? "nothing played: Ruffle showed no frame of the movie"
                                                : nullptr;
-  if (nothing) *why = common::Error{"", 0, -1, nothing};
+  if (nothing) *why = common::plain(nothing);
   return !nothing;
 }
 

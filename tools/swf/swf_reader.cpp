@@ -591,7 +591,7 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
                   common::Error* error) {
   z_stream z{};
   if (inflateInit(&z) != Z_OK) {
-    *error = common::Error{"", 0, -1, "zlib: cannot start"};
+    *error = common::plain("zlib: cannot start");
     return false;
   }
   out->resize(first_size(n, want));
@@ -610,10 +610,10 @@ bool inflate_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>
   bool ok = true;
   if (rc == Z_DATA_ERROR || rc == Z_MEM_ERROR || rc == Z_NEED_DICT) {
     std::string why = z.msg ? std::string(": ") + z.msg : std::string();
-    *error = common::Error{"", 0, -1, "zlib stream is damaged" + why};
+    *error = common::plain("zlib stream is damaged" + why);
     ok = false;
   } else if (done < want && rc != Z_STREAM_END) {
-    *error = common::Error{"", 0, -1, "zlib stream ends early"};
+    *error = common::plain("zlib stream ends early");
     ok = false;
   }
   inflateEnd(&z);
@@ -641,13 +641,13 @@ bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>*
   // After the compressed length come LZMA's five property bytes and the
   // raw stream.
   if (n < 9) {
-    *error = common::Error{"", 0, -1, "LZMA header cut short"};
+    *error = common::plain("LZMA header cut short");
     return false;
   }
   LzmaState s;
   SRes rc = LzmaDec_AllocateProbs(&s.dec, in + 4, LZMA_PROPS_SIZE, &sdk_allocator);
   if (rc != SZ_OK) {
-    *error = common::Error{"", 0, -1, rc == SZ_ERROR_MEM ? "LZMA: cannot start" : "LZMA stream is damaged"};
+    *error = common::plain(rc == SZ_ERROR_MEM ? "LZMA: cannot start" : "LZMA stream is damaged");
     return false;
   }
   // The output is the dictionary, grown as it fills: no match reaches
@@ -674,7 +674,7 @@ bool unlzma_body(const uint8_t* in, size_t n, size_t want, std::vector<uint8_t>*
   size_t done = s.dec.dicPos;
   out->resize(done);
   if (done == want || (rc == SZ_OK && status == LZMA_STATUS_FINISHED_WITH_MARK)) return true;
-  *error = common::Error{"", 0, -1, rc == SZ_OK ? "LZMA stream ends early" : "LZMA stream is damaged"};
+  *error = common::plain(rc == SZ_OK ? "LZMA stream ends early" : "LZMA stream is damaged");
   return false;
 }
 
@@ -698,7 +698,7 @@ Movie read_movie(const void* data, size_t size, const Options& options) {
   Movie m;
   const uint8_t* d = static_cast<const uint8_t*>(data);
   if (size < 8 || d[1] != 'W' || d[2] != 'S' || (d[0] != 'F' && d[0] != 'C' && d[0] != 'Z')) {
-    m.problems.push_back(common::Error{"", 0, -1, "not a SWF file"});
+    m.problems.push_back(common::plain("not a SWF file"));
     return m;
   }
   m.is_swf = true;
