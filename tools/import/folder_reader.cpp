@@ -56,7 +56,7 @@ void read_folder(Intake* intake, const std::string& path) {
     Reader body(&in);
     Captured c;
     c.url = folder_url(intake->options().scheme, rel);
-    c.where = where;
+    c.where.file = where;
     if (const char* type = pack::content_type_for_name(c.url)) c.content_type = type;
     c.body = &body;
     c.coded = false;
