@@ -185,7 +185,7 @@ struct Request {
   std::string id, uri, key, where;
   std::vector<std::string> concurrent;
   int64_t index = 0;
-  std::string damaged;  // why its key is not to be trusted; empty when sound
+  bool damaged = true;  // its key is not to be trusted
 };
 
 // One record file (or WACZ member) being read.
@@ -198,9 +198,8 @@ class RecordFile {
  private:
   void record(const RecordHead& head, BlockInput* block, int64_t index);
   void pair_requests();
-  // Reads a request's message into r; why it is damaged, or empty (the
-  // kind of damage in *kind).
-  std::string request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind);
+  // Reads a request's message into r; false when it is damaged (counted as bad).
+  bool request(const RecordHead& head, Reader* http_reader, Request* r);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Held* held,
                 Payload* payload);
   // A revisit's item, its payload looked up at the end; http is its message,
@@ -309,7 +308,7 @@ void RecordFile::pair_requests() {
       }
       if (found < requests.size()) {
         claimed[found] = true;
-        if (!requests[found].damaged.empty()) unsure = "its request (" + requests[found].where + ") is damaged";
+        if (requests[found].damaged) unsure = "its request (" + requests[found].where + ") is damaged";
         else item.post_key = requests[found].key;
       }
     }
@@ -412,19 +411,9 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
     r.where = where.place();
     r.concurrent = held.concurrent;
     r.index = index;
-    r.damaged = "the record is cut short";
     requests_.push_back(r);
-    const char* kind = "bad record";
-    std::string why = request(head, &http, &requests_.back(), &kind);
-    if (!why.empty()) {
-      requests_.back().damaged = why;
-      return in_->bad(with_message(where, why), kind);
-    }
-    if (!block_intact(head, type, &hashed, block, false, payload)) {
-      requests_.back().damaged = "it does not match its WARC-Block-Digest";
-      return;
-    }
-    requests_.back().damaged.clear();
+    if (request(head, &http, &requests_.back()) && block_intact(head, type, &hashed, block, false, payload))
+      requests_.back().damaged = false;
     return;
   } else {
     kept = response(head, &http, block, &held, &payload);
@@ -436,28 +425,31 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
   keep_payload(head, uri, std::move(held), payload);
 }
 
-std::string RecordFile::request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind) {
+bool RecordFile::request(const RecordHead& head, Reader* http_reader, Request* r) {
+  auto bad = [&](std::string why, const char* kind) {
+    return in_->bad(with_message(head.place, std::move(why)), kind), false;
+  };
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
-  if (!error.empty()) return error;
+  if (!error.empty()) return bad(error, "bad record");
   in_->lenience(r->where, http.lenient);
-  if (ascii_lower(http.method) != "post") return "";
+  if (ascii_lower(http.method) != "post") return true;
   const DigestValue digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   std::vector<uint8_t> body;
   BodyResult b = decode_stream(http.headers, http_reader,
                                [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
                                uint64_t(pack::entry_text_limit()), digest.algo);
-  if (!b.error.message.empty()) return *kind = "undecodable", "request body: " + b.error.message;
-  *kind = "damaged record";
+  if (!b.error.message.empty()) return bad("request body: " + b.error.message, "undecodable");
   if (!digest_matches(digest, b.raw_digest) &&
       !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
-    return "the request body does not match its WARC-Payload-Digest";
+    return bad("the request body does not match its WARC-Payload-Digest", "damaged record");
   if (!length_fits(http.headers, b.raw_size))
-    return "the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
-           header(http.headers, "Content-Length");
-  if (!b.complete) return "the HTTP request body is shorter than its Content-Length";
+    return bad("the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
+                   header(http.headers, "Content-Length"),
+               "damaged record");
+  if (!b.complete) return bad("the HTTP request body is shorter than its Content-Length", "damaged record");
   if (!body.empty()) r->key = common::base64(body.data(), body.size());
-  return "";
+  return true;
 }
 
 // Reads a response or revisit's HTTP message; true when a payload file was
