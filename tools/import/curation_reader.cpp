@@ -172,7 +172,7 @@ std::string place_of(const std::string& url) {
 void take_file(Intake* intake, Reader* body, const std::string& rel, const common::Error& where,
                const std::string& launch) {
   if (rel.find('/') == std::string::npos) {
-    intake->accepted(where.place(), "outside a host folder|not under a content/HOST folder; left out");
+    intake->accepted(where.place(), "outside a host folder", "not under a content/HOST folder; left out");
     intake->skip("outside a host folder");
     return;
   }

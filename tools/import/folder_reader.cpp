@@ -48,7 +48,7 @@ void read_folder(Intake* intake, const std::string& path) {
     const std::string where = common::utf8_path(root / fs::u8path(rel));
     // httrack's cache and log sit beside the host folders.
     if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
-      intake->accepted(where, "outside a host folder|not under a HOST folder; left out");
+      intake->accepted(where, "outside a host folder", "not under a HOST folder; left out");
       intake->skip("outside a host folder");
       continue;
     }

@@ -96,16 +96,16 @@ void Intake::drop_payload(const Payload& payload) {
 
 void Intake::bad(const common::Error& error, const char* kind) {
   if (options_.strict) throw Fault(with_message(error, error.message + " (--strict)"));
-  accepted(error.place(), std::string(kind) + "|" + error.message);
+  accepted(error.place(), kind, error.message);
   skip(kind);
 }
 
-void Intake::accepted(const std::string& where, const std::string& what) {
+void Intake::accepted(const std::string& where, const std::string& kind, const std::string& detail) {
   if (!counting) return;
-  Tally& t = tallies_[what.substr(0, what.find('|'))];
+  Tally& t = tallies_[kind];
   if (t.count++ == 0) {
-    tally_order_.push_back(what.substr(0, what.find('|')));
-    t.first = where + (what.find('|') == std::string::npos ? "" : ": " + what.substr(what.find('|') + 1));
+    tally_order_.push_back(kind);
+    t.first = where + (detail.empty() ? "" : ": " + detail);
   } else if (t.more.size() < 3) {
     t.more.push_back(where);
   }

@@ -57,9 +57,9 @@ class Intake {
   // record", "damaged record", "undecodable", "too large for the player");
   // skipped unless --strict, which refuses.
   void bad(const common::Error& error, const char* kind = "bad record");
-  // Counted under its kind, one warning line a kind: what is "KIND" or
-  // "KIND|the first place's detail".
-  void accepted(const std::string& where, const std::string& what);
+  // Counted under its kind, one warning line a kind: its first place says
+  // detail, when given.
+  void accepted(const std::string& where, const std::string& kind, const std::string& detail = "");
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
   void skip(const std::string& reason) {
