@@ -314,15 +314,10 @@ class HarReader : public json::json_sax_t {
     const common::Error where{path_, 0, -1, "", -1, "entries[" + std::to_string(index_++) + "]"};
     intake_->set_current(where);
     try {
-      if (!fault_.message.empty()) {
-        fault_.file = where.file;
-        fault_.within = where.within;
-        intake_->bad(fault_);
-      } else if (skipping_) {
-        intake_->bad(with_message(where, "the entry takes more than 16 MiB besides its saved body"));
-      } else {
-        har_entry(intake_, entry_, where, this);
-      }
+      if (!fault_.message.empty())
+        intake_->bad(common::Error{path_, 0, fault_.offset, fault_.message, -1, where.within});
+      else if (skipping_) intake_->bad(with_message(where, "the entry takes more than 16 MiB besides its saved body"));
+      else har_entry(intake_, entry_, where, this);
     } catch (const json::exception& e) {
       intake_->bad(with_message(where, std::string("not a HAR entry (") + e.what() + ")"));
     } catch (const Fault& f) {
