@@ -333,7 +333,7 @@ void refuse_outputs_inside_folders(const Request& r) {
 std::string import_note(const pack::Note& n, const pack::BuildOptions& build, const capture::Result& result) {
   std::string s = build.source;
   if (n.entry >= 0 && size_t(n.entry) < result.entries.size())
-    s = result.entries[size_t(n.entry)].where + " (entry " + std::to_string(n.entry) + ")";
+    s = result.entries[size_t(n.entry)].where.place() + " (entry " + std::to_string(n.entry) + ")";
   return s + ": " + n.text;
 }
 
@@ -407,7 +407,7 @@ void print_json_summary(const capture::Result& r, const Request& q) {
   j["entries"] = nlohmann::json::array();
   for (const capture::Item& e : r.entries)
     j["entries"].push_back({{"url", e.url}, {"alternate_url", e.alternate}, {"post_key", e.post_key},
-                            {"content_type", e.content_type}, {"size", e.size}, {"from", e.where}});
+                            {"content_type", e.content_type}, {"size", e.size}, {"from", e.where.place()}});
   j["bytes"] = total;
   j["by_type"] = nlohmann::json::object();
   for (const auto& [t, v] : types) j["by_type"][t] = {{"entries", v.count}, {"bytes", v.bytes}};

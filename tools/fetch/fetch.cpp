@@ -119,19 +119,15 @@ bool runnable(const std::string& program) {
 #endif
 
 // Whether the package can be played in Ruffle here; why not when not.
-bool can_play(const FetchOptions& o, std::string* why) {
+bool can_play(const FetchOptions& o, common::Error* why) {
 #ifdef TESSIVO_HAVE_SERVE
   std::string dir;
-  common::Error none;
-  if (!serve::find_ruffle(o.ruffle_dir, &dir, &none)) {
-    *why = none.text();
-    return false;
-  }
+  if (!serve::find_ruffle(o.ruffle_dir, &dir, why)) return false;
   // As the preview picks it.
   const char* env = std::getenv("TESSIVO_CHROMIUM");
   const std::string chromium = !o.chromium.empty() ? o.chromium : env && *env ? env : "chromium";
   if (runnable(chromium)) return true;
-  *why = "no " + chromium + " to run: install Debian's chromium, or name it with --chromium";
+  *why = common::plain("no " + chromium + " to run: install Debian's chromium, or name it with --chromium");
   return false;
 #else
   (void)o;
@@ -617,13 +613,13 @@ bool Fetcher::discover(int round, common::Error* error) {
 
 bool Fetcher::run(common::Error* error) {
   InterruptWatch watch;
-  std::string why;
+  common::Error why;
   if (play_ && !can_play(o_, &why)) {
     play_ = false;
     if (!o_.quiet)
       std::fprintf(stderr, "pack fetch: no browser here to play the package in%s: only the static rounds run "
                            "(the files its movies and their texts name)\n",
-                   why.empty() ? "" : (" (" + why + ")").c_str());
+                   why.text().empty() ? "" : (" (" + why.text() + ")").c_str());
   }
   std::error_code ec;
   if (fs::exists(common::fs_path(o_.warc_path), ec)) {

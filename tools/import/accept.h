@@ -15,7 +15,7 @@ namespace capture {
 // One captured response, as every format's reader gives it.
 struct Captured {
   std::string url;
-  std::string where;         // input and offset or entry, for messages
+  common::Error where;       // its place (input and offset, or entry), for messages
   std::string method = "GET";
   std::string request_body;  // a POST's body when the reader has it; WARC pairs requests later
   int status = 200;
@@ -27,8 +27,7 @@ struct Captured {
   // (WARC, ARC); a browser's HAR, a folder and a resource hold the entity.
   bool coded = true;
   DigestValue digest;        // of the payload as stored, when the capture gives one
-  const BlockInput* record = nullptr;  // the record holding the body, to tell a cut file
-  common::Error record_place;          // its place
+  const BlockInput* record = nullptr;  // the record holding the body (where it is), to tell a cut file
   uint64_t record_length = 0;
 };
 

@@ -299,7 +299,7 @@ BodyResult decode_stream(const Headers& headers, Reader* body,
     }
   } catch (const Fault& f) {
     if (f.reach != Reach::body) throw;
-    r.error = f.error.message;
+    r.error = f.error;
   }
   raw.drain();
   r.raw_size = raw.count();

@@ -40,7 +40,7 @@ class HashInput : public Input {
 };
 
 struct BodyResult {
-  std::string error;        // undecodable: why; empty otherwise
+  common::Error error;      // undecodable: why (placed by the caller); no message otherwise
   bool complete = true;     // false when the body stops before its end
   bool stored_dechunked = false;  // said chunked, stored without chunks
   uint64_t raw_size = 0, size = 0;

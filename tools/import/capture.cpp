@@ -16,7 +16,7 @@ Importer::Importer(const Options& options) : intake_(new Intake(options)) {}
 Importer::~Importer() = default;
 
 void Importer::add(const std::string& path) {
-  intake_->set_current(path);
+  intake_->set_current(common::Error{path, 0, -1, ""});
   try {
     const Format* format = format_of(path);
     if (!format)
@@ -31,7 +31,7 @@ void Importer::add(const std::string& path) {
     } done{intake_.get(), common::input_size(path)};
     format->read(intake_.get(), path);
   } catch (const std::bad_alloc&) {
-    throw fault_of(intake_->current() + ": out of memory");
+    throw Fault(with_message(intake_->current(), "out of memory"));
   }
 }
 

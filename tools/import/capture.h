@@ -38,7 +38,7 @@ struct Item {
   std::string url, alternate, post_key, content_type;
   std::string file;  // payload file
   int64_t size = 0;
-  std::string where;  // input and offset, for messages
+  common::Error where;  // its place (input and offset, or entry), for messages
 };
 
 struct Redirect {

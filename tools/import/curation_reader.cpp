@@ -169,10 +169,10 @@ std::string place_of(const std::string& url) {
   return scheme == std::string::npos ? s : s.substr(scheme + 3);
 }
 
-void take_file(Intake* intake, Reader* body, const std::string& rel, const std::string& where,
+void take_file(Intake* intake, Reader* body, const std::string& rel, const common::Error& where,
                const std::string& launch) {
   if (rel.find('/') == std::string::npos) {
-    intake->accepted(where, "outside a host folder|not under a content/HOST folder; left out");
+    intake->accepted(where.place(), "outside a host folder", "not under a content/HOST folder; left out");
     intake->skip("outside a host folder");
     return;
   }
@@ -233,7 +233,7 @@ void read_curation(Intake* intake, const std::string& path) {
       const std::string where = common::utf8_path(content / fs::u8path(rel));
       FileInput in(where);
       Reader body(&in);
-      take_file(intake, &body, rel, where, launch);
+      take_file(intake, &body, rel, common::Error{where, 0, -1, ""}, launch);
       intake->read_whole(uint64_t(common::input_size(where)));
     }
     return;
@@ -241,7 +241,7 @@ void read_curation(Intake* intake, const std::string& path) {
   const std::string under = prefix + "content/";
   for (const ZipMember& m : members) {
     if (m.name.compare(0, under.size(), under) != 0 || m.name.back() == '/') continue;
-    const std::string where = path + " (" + m.name + ")";
+    const common::Error where{path, 0, -1, "", -1, m.name};
     const common::Error fault = zip_member_fault(path, m);
     if (!fault.message.empty()) {
       intake->bad(fault, "damaged record");

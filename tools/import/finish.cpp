@@ -60,8 +60,8 @@ std::vector<Item> drop_duplicates(Intake* intake) {
   for (size_t i = 0; i < items.size(); ++i) {
     size_t winner = last[key_of(items[i].url, items[i].post_key)];
     if (winner != i) {
-      intake->result().dropped.push_back(items[i].url + ": " + items[i].where + " dropped, " +
-                                         items[winner].where + " kept");
+      intake->result().dropped.push_back(items[i].url + ": " + items[i].where.place() + " dropped, " +
+                                         items[winner].where.place() + " kept");
       intake->skip("duplicate");
       continue;
     }

@@ -48,7 +48,7 @@ void read_folder(Intake* intake, const std::string& path) {
     const std::string where = common::utf8_path(root / fs::u8path(rel));
     // httrack's cache and log sit beside the host folders.
     if (rel.find('/') == std::string::npos || starts_with(rel, "hts-cache/")) {
-      intake->accepted(where, "outside a host folder|not under a HOST folder; left out");
+      intake->accepted(where, "outside a host folder", "not under a HOST folder; left out");
       intake->skip("outside a host folder");
       continue;
     }
@@ -56,7 +56,7 @@ void read_folder(Intake* intake, const std::string& path) {
     Reader body(&in);
     Captured c;
     c.url = folder_url(intake->options().scheme, rel);
-    c.where = where;
+    c.where.file = where;
     if (const char* type = pack::content_type_for_name(c.url)) c.content_type = type;
     c.body = &body;
     c.coded = false;

@@ -131,7 +131,7 @@ int64_t line_of(Input* input, int64_t at) {
 }
 
 class HarReader;
-void har_entry(Intake* intake, const json& e, const std::string& where, HarReader* reader);
+void har_entry(Intake* intake, const json& e, const common::Error& where, HarReader* reader);
 
 // Follows the parser's events: above log.entries it keeps only where it is;
 // each entry becomes a small tree, handed to har_entry when it closes.
@@ -160,9 +160,9 @@ class HarReader : public json::json_sax_t {
   bool number_float(number_float_t v, const string_t&) override { return value(json(v)); }
   bool binary(binary_t&) override { return value(json()); }
   bool string(string_t& s) override {
-    std::string why;
+    common::Error why;
     if (spill_->fault(s, &why)) {
-      if (building() && fault_.empty()) fault_ = why;
+      if (building() && fault_.message.empty()) fault_ = why;
       return value(json());
     }
     if (!building() || skipping_) {
@@ -187,8 +187,8 @@ class HarReader : public json::json_sax_t {
     return value(json(std::move(s)));
   }
   bool key(string_t& s) override {
-    std::string why;
-    if (building() && fault_.empty() && spill_->fault(s, &why)) fault_ = why;
+    common::Error why;
+    if (building() && fault_.message.empty() && spill_->fault(s, &why)) fault_ = why;
     spill_->release(s);
     if (!building()) {
       if (other_ == 0) key_ = s;
@@ -301,7 +301,7 @@ class HarReader : public json::json_sax_t {
 
   void begin_entry() {
     entry_ = json();
-    fault_.clear();
+    fault_ = common::Error();
     used_ = 0;
     skipping_ = false;
   }
@@ -311,18 +311,19 @@ class HarReader : public json::json_sax_t {
       HarReader* reader;
       ~Release() { reader->release_entry(); }
     } release{this};
-    const std::string where = path_ + ": entries[" + std::to_string(index_++) + "]";
+    const common::Error where{path_, 0, -1, "", -1, "entries[" + std::to_string(index_++) + "]"};
     intake_->set_current(where);
     try {
-      if (!fault_.empty()) intake_->bad(where, fault_);
-      else if (skipping_) intake_->bad(where, "the entry takes more than 16 MiB besides its saved body");
+      if (!fault_.message.empty())
+        intake_->bad(common::Error{path_, 0, fault_.offset, fault_.message, -1, where.within});
+      else if (skipping_) intake_->bad(with_message(where, "the entry takes more than 16 MiB besides its saved body"));
       else har_entry(intake_, entry_, where, this);
     } catch (const json::exception& e) {
-      intake_->bad(where, std::string("not a HAR entry (") + e.what() + ")");
+      intake_->bad(with_message(where, std::string("not a HAR entry (") + e.what() + ")"));
     } catch (const Fault& f) {
       // An entry's faults reach no further than the entry: only a field too large.
       if (f.reach != Reach::record) throw;
-      intake_->bad(where, f.error.message, "too large for the player");
+      intake_->bad(with_message(where, f.error.message), "too large for the player");
     }
     intake_->report(uint64_t(spill_->consumed()));
   }
@@ -350,7 +351,7 @@ class HarReader : public json::json_sax_t {
   json* member_ = nullptr;
   uint64_t used_ = 0;
   bool skipping_ = false;
-  std::string fault_;  // why the entry cannot be read, found while parsing it
+  common::Error fault_;  // why the entry cannot be read, found while parsing it (no message: none)
   std::vector<std::string> spills_;  // markers of spills the entry holds
   int64_t index_ = 0;
 };
@@ -377,7 +378,7 @@ void read_har_input(Intake* intake, Input* input, const std::string& path, size_
 
 namespace {
 
-void har_entry(Intake* intake, const json& e, const std::string& where, HarReader* reader) {
+void har_entry(Intake* intake, const json& e, const common::Error& where, HarReader* reader) {
   auto text = [reader](const json& j, const char* field) { return reader->text(j, field); };
   const json& req = e.at("request");
   const json& res = e.at("response");
@@ -387,7 +388,7 @@ void har_entry(Intake* intake, const json& e, const std::string& where, HarReade
   if (!is_web_url(c.url)) return intake->skip("not an http or https URL");
   int64_t status;
   if (!whole_number(res.at("status"), 0, 999, &status))
-    return intake->bad(where, "response.status is not a whole number from 0 to 999");
+    return intake->bad(with_message(where, "response.status is not a whole number from 0 to 999"));
   c.status = int(status);
   if (res.contains("headers"))
     for (const auto& h : res["headers"])
@@ -397,7 +398,7 @@ void har_entry(Intake* intake, const json& e, const std::string& where, HarReade
   if (c.method == "POST" && req.contains("postData")) {
     const json& post = req["postData"];
     if (!(post.contains("text") && post["text"].is_string()) && post.contains("params"))
-      intake->accepted(where, "HAR form saved as params, joined again");
+      intake->accepted(where.place(), "HAR form saved as params, joined again");
     c.request_body = har_post_body(post, text);
   }
   const json& content = res.at("content");
@@ -414,7 +415,8 @@ void har_entry(Intake* intake, const json& e, const std::string& where, HarReade
     const std::string encoding = reader->text_or(content, "encoding", "response.content.encoding");
     if (encoding == "base64") decoded.reset(new Base64Input(saved.get()));
     else if (!encoding.empty())
-      return intake->bad(where, "response.content.encoding \"" + encoding + "\" is not base64", "undecodable");
+      return intake->bad(with_message(where, "response.content.encoding \"" + encoding + "\" is not base64"),
+                         "undecodable");
     body.reset(new Reader(decoded ? decoded.get() : saved.get()));
     c.body = body.get();
   }

@@ -94,27 +94,18 @@ void Intake::drop_payload(const Payload& payload) {
   files_.pop_back();
 }
 
-void Intake::bad(const std::string& where, const std::string& why, const char* kind) {
-  if (options_.strict) throw fault_of(where + ": " + why + " (--strict)");
-  accepted(where, std::string(kind) + "|" + why);
+void Intake::bad(const common::Error& error, const char* kind) {
+  if (options_.strict) throw Fault(with_message(error, error.message + " (--strict)"));
+  accepted(error.place(), kind, error.message);
   skip(kind);
 }
 
-void Intake::bad(const common::Error& error, const char* kind) {
-  if (options_.strict) {
-    common::Error e = error;
-    e.message += " (--strict)";
-    throw Fault(e);
-  }
-  bad(error.place(), error.message, kind);
-}
-
-void Intake::accepted(const std::string& where, const std::string& what) {
+void Intake::accepted(const std::string& where, const std::string& kind, const std::string& detail) {
   if (!counting) return;
-  Tally& t = tallies_[what.substr(0, what.find('|'))];
+  Tally& t = tallies_[kind];
   if (t.count++ == 0) {
-    tally_order_.push_back(what.substr(0, what.find('|')));
-    t.first = where + (what.find('|') == std::string::npos ? "" : ": " + what.substr(what.find('|') + 1));
+    tally_order_.push_back(kind);
+    t.first = where + (detail.empty() ? "" : ": " + detail);
   } else if (t.more.size() < 3) {
     t.more.push_back(where);
   }
@@ -147,7 +138,7 @@ bool Intake::fits_player(const Item& item) {
   // The player keeps each text up to its first NUL, so it would serve this under another URL.
   for (const std::string* text : {&item.url, &item.alternate, &item.content_type})
     if (text->find('\0') != std::string::npos)
-      return bad(item.where, "its URL or content type holds a NUL character"), false;
+      return bad(with_message(item.where, "its URL or content type holds a NUL character")), false;
   pack::PageEntry e;
   e.url = common::text_to_utf16(item.url);
   e.alternate_url = common::text_to_utf16(item.alternate);
@@ -155,8 +146,9 @@ bool Intake::fits_player(const Item& item) {
   e.content_type = common::text_to_utf16(item.content_type);
   int64_t bytes = pack::entry_text_bytes(e);
   if (bytes > pack::entry_text_limit())
-    return bad(item.where, "its URL, POST key and content type take " + std::to_string(bytes) +
-                               " bytes; the player reads at most " + std::to_string(pack::entry_text_limit()),
+    return bad(with_message(item.where, "its URL, POST key and content type take " + std::to_string(bytes) +
+                                            " bytes; the player reads at most " +
+                                            std::to_string(pack::entry_text_limit())),
                "too large for the player"),
            false;
   return true;
@@ -203,26 +195,27 @@ bool length_fits(const Headers& headers, uint64_t stored) {
 }
 
 bool Intake::take(const Captured& c, Item* item, Payload* payload) {
-  if (!admit(c.url, c.status, c.headers, c.location, c.where)) return false;
+  if (!admit(c.url, c.status, c.headers, c.location, c.where.place())) return false;
   if (!c.body) return skip("no content saved"), false;
   PayloadFile f(this, c.url);
   BodyResult b = decode_stream(c.coded ? c.headers : Headers(), c.body,
                                [&](const uint8_t* p, size_t n) { f.write(p, n); }, uint64_t(INT32_MAX),
                                c.digest.algo);
   // A file cut inside the record: reported once, as the cut.
-  if (c.record && c.record->left()) {
-    common::Error e = c.record_place;
-    e.message = "the record's " + std::to_string(c.record_length) + " bytes run past the end of the file";
-    throw Fault(e, Reach::record);
-  }
-  if (!b.error.empty()) return bad(c.where, b.error, "undecodable"), false;
+  if (c.record && c.record->left())
+    throw Fault(with_message(c.where, "the record's " + std::to_string(c.record_length) +
+                                          " bytes run past the end of the file"),
+                Reach::record);
+  if (!b.error.message.empty()) return bad(with_message(c.where, b.error.message), "undecodable"), false;
   if (!digest_matches(c.digest, b.raw_digest) &&
       !(b.dechunked_digest.size() && digest_matches(c.digest, b.dechunked_digest)))
-    return bad(c.where, "the payload does not match its WARC-Payload-Digest", "damaged record"), false;
+    return bad(with_message(c.where, "the payload does not match its WARC-Payload-Digest"), "damaged record"), false;
   if (c.coded && !length_fits(c.headers, b.raw_size))
-    return bad(c.where, "the HTTP body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
-                            header(c.headers, "Content-Length"), "damaged record"), false;
-  if (b.stored_dechunked) accepted(c.where, "chunked header, body stored without chunks");
+    return bad(with_message(c.where, "the HTTP body holds " + std::to_string(b.raw_size) +
+                                         " bytes, its Content-Length says " + header(c.headers, "Content-Length")),
+               "damaged record"),
+           false;
+  if (b.stored_dechunked) accepted(c.where.place(), "chunked header, body stored without chunks");
   if (!b.complete || !keeps_body(c.status, c.headers, b.size)) return skip("incomplete"), false;
   item->url = c.url;
   item->where = c.where;

@@ -53,15 +53,13 @@ class Intake {
   // A payload file written, then refused after all.
   void drop_payload(const Payload& payload);
 
-  // kind: the summary's reason ("bad record", "damaged record",
-  // "undecodable", "too large for the player"); skipped unless --strict,
-  // which refuses.
-  void bad(const std::string& where, const std::string& why, const char* kind = "bad record");
-  // The same for a placed error (its message is why).
+  // A placed error, its message why; kind: the summary's reason ("bad
+  // record", "damaged record", "undecodable", "too large for the player");
+  // skipped unless --strict, which refuses.
   void bad(const common::Error& error, const char* kind = "bad record");
-  // Counted under its kind, one warning line a kind: what is "KIND" or
-  // "KIND|the first place's detail".
-  void accepted(const std::string& where, const std::string& what);
+  // Counted under its kind, one warning line a kind: its first place says
+  // detail, when given.
+  void accepted(const std::string& where, const std::string& kind, const std::string& detail = "");
   // Each Lenience bit set, counted as accepted.
   void lenience(const std::string& where, unsigned bits);
   void skip(const std::string& reason) {
@@ -74,8 +72,8 @@ class Intake {
   // An input (or a folder's file) read whole.
   void read_whole(uint64_t bytes);
   // The record being read, for out-of-memory messages.
-  void set_current(const std::string& where) { current_ = where; }
-  const std::string& current() const { return current_; }
+  void set_current(const common::Error& where) { current_ = where; }
+  const common::Error& current() const { return current_; }
 
   // A reader's state for the whole import, made on first use by make and
   // settled, in order of making, before finishing.
@@ -118,7 +116,7 @@ class Intake {
   int serial_ = 0;
   std::map<std::string, Tally> tallies_;
   std::vector<std::string> tally_order_;
-  std::string current_;
+  common::Error current_;
   uint64_t read_before_ = 0;  // bytes of the inputs read whole
   std::vector<std::pair<const void*, std::unique_ptr<Deferred>>> deferred_;
 };

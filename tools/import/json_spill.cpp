@@ -322,11 +322,12 @@ void JsonSpill::end_number() {
   number_.clear();
 }
 
-bool JsonSpill::fault(const std::string& s, std::string* why) const {
+bool JsonSpill::fault(const std::string& s, common::Error* error) const {
   int64_t at = marker_offset(s, kHugeValue);
-  if (at >= 0) *why = "a number at byte " + std::to_string(at) + " is too large for any type";
+  if (at >= 0) error->message = "a number is too large for any type";
   else if ((at = marker_offset(s, kBadValue)) >= 0)
-    *why = "a string is not valid JSON text (byte " + std::to_string(at) + ": a bad escape, UTF-8 or control character)";
+    error->message = "a string is not valid JSON text (a bad escape, UTF-8 or control character)";
+  error->offset = at;
   return at >= 0;
 }
 

@@ -73,8 +73,8 @@ class JsonSpill {
   const Spill* spill(const std::string& s) const;
   // Whether a string of the filtered text stands for a fault of the input
   // that the parser is not to see (a number too large for any type, a string
-  // that is not valid JSON text), and why, with its offset.
-  bool fault(const std::string& s, std::string* why) const;
+  // that is not valid JSON text): its offset and why, in *error.
+  bool fault(const std::string& s, common::Error* error) const;
   // Removes a spill's file (if still there) and forgets it.
   void release(const std::string& marker);
   // Where a byte of the filtered text came from in the input.

@@ -37,7 +37,7 @@ void make_video_result(const Item& flv, const Options& options, Result* result) 
   pack::FlvInfo info;
   common::Error flv_error;
   if (!pack::inspect_flv(flv.file, &info, &flv_error)) {
-    flv_error.file = flv.url + " (" + flv.where + ")";
+    flv_error.file = flv.url + " (" + flv.where.place() + ")";
     throw Fault(flv_error);
   }
   // Damage is shown as every import warning is, and refuses under --strict

@@ -77,7 +77,7 @@ std::string decode_body(const HttpMessage& m, const uint8_t* body, size_t size,
   BodyResult r = decode_stream(m.headers, &reader, [&](const uint8_t* p, size_t n) { out->insert(out->end(), p, p + n); },
                                limit);
   *complete = r.complete;
-  return r.error;
+  return r.error.message;
 }
 
 std::string decode_content(const std::string& coding, std::vector<uint8_t>* data, bool* complete,

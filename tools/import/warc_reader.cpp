@@ -185,7 +185,7 @@ struct Request {
   std::string id, uri, key, where;
   std::vector<std::string> concurrent;
   int64_t index = 0;
-  std::string damaged;  // why its key is not to be trusted; empty when sound
+  bool damaged = true;  // its key is not to be trusted
 };
 
 // One record file (or WACZ member) being read.
@@ -198,9 +198,8 @@ class RecordFile {
  private:
   void record(const RecordHead& head, BlockInput* block, int64_t index);
   void pair_requests();
-  // Reads a request's message into r; why it is damaged, or empty (the
-  // kind of damage in *kind).
-  std::string request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind);
+  // Reads a request's message into r; false when it is damaged (counted as bad).
+  bool request(const RecordHead& head, Reader* http_reader, Request* r);
   bool response(const RecordHead& head, Reader* http_reader, const BlockInput* block, Held* held,
                 Payload* payload);
   // A revisit's item, its payload looked up at the end; http is its message,
@@ -208,7 +207,7 @@ class RecordFile {
   void revisit(const RecordHead& head, Held* held, const HttpMessage* http);
   // False when the digest fails (counted as bad); throws when the block is cut short.
   bool block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
-                    const BlockInput* block, const std::string& where, bool kept, const Payload& payload);
+                    const BlockInput* block, bool kept, const Payload& payload);
   void keep_payload(const RecordHead& head, const std::string& uri, Held held, const Payload& payload);
   void hold(Held held) {
     if (in_->fits_player(held.item)) held_.push_back(std::move(held));
@@ -228,9 +227,9 @@ void RecordFile::read(Input* input, const common::Error& where, const FileInput*
   int64_t index = 0;
   for (;;) {
     try {
-      in_->set_current(records.place().place());
+      in_->set_current(records.place());
       if (!records.next(&head)) break;
-      in_->set_current(head.place.place());
+      in_->set_current(head.place);
       std::string id = header(head.headers, "WARC-Record-ID");
       if (!id.empty()) ids_.insert(id);
       record(head, records.block(), index++);
@@ -309,12 +308,12 @@ void RecordFile::pair_requests() {
       }
       if (found < requests.size()) {
         claimed[found] = true;
-        if (!requests[found].damaged.empty()) unsure = "its request (" + requests[found].where + ") is damaged";
+        if (requests[found].damaged) unsure = "its request (" + requests[found].where + ") is damaged";
         else item.post_key = requests[found].key;
       }
     }
     if (!unsure.empty()) {
-      in_->bad(item.where, unsure, "no sure request");
+      in_->bad(with_message(item.where, unsure), "no sure request");
       continue;
     }
     if (held.revisit) originals_->revisits.emplace_back(in_->items().size(), held.refs);
@@ -325,19 +324,19 @@ void RecordFile::pair_requests() {
 }
 
 bool RecordFile::block_intact(const RecordHead& head, const std::string& type, HashInput* hashed,
-                              const BlockInput* block, const std::string& where, bool kept, const Payload& payload) {
+                              const BlockInput* block, bool kept, const Payload& payload) {
   hashed->drain();
   const std::vector<uint8_t> computed = hashed->digest();
   if (!digest_matches(block_digest(head, type), computed)) {
     if (kept) in_->drop_payload(payload);
-    in_->bad(where, "the block does not match its WARC-Block-Digest", "damaged record");
+    in_->bad(with_message(head.place, "the block does not match its WARC-Block-Digest"), "damaged record");
     return false;
   }
   if (block->left()) {
     if (kept) in_->drop_payload(payload);
-    common::Error e = head.place;
-    e.message = "the record's " + std::to_string(head.length) + " bytes run past the end of the file";
-    throw Fault(e, Reach::record);
+    throw Fault(with_message(head.place, "the record's " + std::to_string(head.length) +
+                                             " bytes run past the end of the file"),
+                Reach::record);
   }
   return true;
 }
@@ -358,7 +357,7 @@ void RecordFile::keep_payload(const RecordHead& head, const std::string& uri, He
 
 void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index) {
   const std::string type = head.type();
-  const std::string where = head.place.place();
+  const common::Error& where = head.place;
   const std::string uri = head.target_uri();
   if (type != "request" && type != "response" && type != "resource" && type != "revisit") return;
   if (in_->originals_only && type != "response" && type != "resource") return;
@@ -386,7 +385,7 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
   Payload payload;
   bool kept = false;
   if (head.version == "arc" && head.length == 0) {
-    return in_->bad(where, "response record without an HTTP message");
+    return in_->bad(with_message(where, "response record without an HTTP message"));
   } else if (type == "resource" || (head.version == "arc" && !http_block)) {
     // The block is the payload.
     Captured c;
@@ -396,69 +395,61 @@ void RecordFile::record(const RecordHead& head, BlockInput* block, int64_t index
     c.body = &http;
     c.coded = false;
     c.record = block;
-    c.record_place = head.place;
-    c.record_length = head.length;
+        c.record_length = head.length;
     if (!(kept = in_->take(c, &item, &payload))) return noted();
   } else if (!http_block && type == "revisit") {
     // Some writers store a revisit's block empty: the original's headers apply.
-    if (head.length == 0) in_->accepted(where, "revisit record with an empty block");
+    if (head.length == 0) in_->accepted(where.place(), "revisit record with an empty block");
     revisit(head, &held, nullptr);
   } else if (!http_block) {
-    return in_->bad(where, "response record without an HTTP message");
+    return in_->bad(with_message(where, "response record without an HTTP message"));
   } else if (type == "request") {
     // Marked damaged until checked whole: a cut ends this record in a throw.
     Request r;
     r.id = held.record_id;
     r.uri = uri;
-    r.where = where;
+    r.where = where.place();
     r.concurrent = held.concurrent;
     r.index = index;
-    r.damaged = "the record is cut short";
     requests_.push_back(r);
-    const char* kind = "bad record";
-    std::string why = request(head, &http, &requests_.back(), &kind);
-    if (!why.empty()) {
-      requests_.back().damaged = why;
-      return in_->bad(where, why, kind);
-    }
-    if (!block_intact(head, type, &hashed, block, where, false, payload)) {
-      requests_.back().damaged = "it does not match its WARC-Block-Digest";
-      return;
-    }
-    requests_.back().damaged.clear();
+    if (request(head, &http, &requests_.back()) && block_intact(head, type, &hashed, block, false, payload))
+      requests_.back().damaged = false;
     return;
   } else {
     kept = response(head, &http, block, &held, &payload);
     if (!kept && !held.revisit) return noted();  // refused, already counted
   }
-  if (!block_intact(head, type, &hashed, block, where, kept, payload)) return;
+  if (!block_intact(head, type, &hashed, block, kept, payload)) return;
   if (held.revisit) return hold(std::move(held));
   if (!kept) return;
   keep_payload(head, uri, std::move(held), payload);
 }
 
-std::string RecordFile::request(const RecordHead& head, Reader* http_reader, Request* r, const char** kind) {
+bool RecordFile::request(const RecordHead& head, Reader* http_reader, Request* r) {
+  auto bad = [&](std::string why, const char* kind) {
+    return in_->bad(with_message(head.place, std::move(why)), kind), false;
+  };
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
-  if (!error.empty()) return error;
+  if (!error.empty()) return bad(error, "bad record");
   in_->lenience(r->where, http.lenient);
-  if (ascii_lower(http.method) != "post") return "";
+  if (ascii_lower(http.method) != "post") return true;
   const DigestValue digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   std::vector<uint8_t> body;
   BodyResult b = decode_stream(http.headers, http_reader,
                                [&](const uint8_t* p, size_t n) { body.insert(body.end(), p, p + n); },
                                uint64_t(pack::entry_text_limit()), digest.algo);
-  if (!b.error.empty()) return *kind = "undecodable", "request body: " + b.error;
-  *kind = "damaged record";
+  if (!b.error.message.empty()) return bad("request body: " + b.error.message, "undecodable");
   if (!digest_matches(digest, b.raw_digest) &&
       !(b.dechunked_digest.size() && digest_matches(digest, b.dechunked_digest)))
-    return "the request body does not match its WARC-Payload-Digest";
+    return bad("the request body does not match its WARC-Payload-Digest", "damaged record");
   if (!length_fits(http.headers, b.raw_size))
-    return "the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
-           header(http.headers, "Content-Length");
-  if (!b.complete) return "the HTTP request body is shorter than its Content-Length";
+    return bad("the HTTP request body holds " + std::to_string(b.raw_size) + " bytes, its Content-Length says " +
+                   header(http.headers, "Content-Length"),
+               "damaged record");
+  if (!b.complete) return bad("the HTTP request body is shorter than its Content-Length", "damaged record");
   if (!body.empty()) r->key = common::base64(body.data(), body.size());
-  return "";
+  return true;
 }
 
 // Reads a response or revisit's HTTP message; true when a payload file was
@@ -468,8 +459,8 @@ bool RecordFile::response(const RecordHead& head, Reader* http_reader, const Blo
   Item* item = &held->item;
   HttpMessage http;
   std::string error = parse_http_head(http_reader, &http);
-  if (!error.empty()) return in_->bad(item->where, error), false;
-  in_->lenience(item->where, http.lenient);
+  if (!error.empty()) return in_->bad(with_message(item->where, error)), false;
+  in_->lenience(item->where.place(), http.lenient);
   if (head.type() == "revisit") return revisit(head, held, &http), false;
   Captured c;
   c.url = item->url;
@@ -479,8 +470,7 @@ bool RecordFile::response(const RecordHead& head, Reader* http_reader, const Blo
   c.body = http_reader;
   c.digest = parse_digest(header(head.headers, "WARC-Payload-Digest"));
   c.record = block;
-  c.record_place = head.place;
-  c.record_length = head.length;
+    c.record_length = head.length;
   if (!in_->take(c, item, payload)) return false;
   held->wants_key = true;
   return true;
@@ -490,7 +480,7 @@ void RecordFile::revisit(const RecordHead& head, Held* held, const HttpMessage* 
   Item* item = &held->item;
   // A 304 stands for the original's 200; without a message its headers apply.
   const int status = !http || http->status == 304 ? 200 : http->status;
-  if (!in_->admit(item->url, status, http ? http->headers : Headers(), "", item->where)) return;
+  if (!in_->admit(item->url, status, http ? http->headers : Headers(), "", item->where.place())) return;
   held->revisit = true;
   RevisitRefs& refs = held->refs;
   refs.uri = header(head.headers, "WARC-Refers-To-Target-URI");
