@@ -494,7 +494,8 @@ void on_browser_socket(WPARAM socket, LPARAM event) {
   int32_t i = index_of(s);
   if (i < 0) return;
   Connection* c = g_server.connections[i];
-  if (what == FD_CLOSE) c->peer_closed = true;
+  // No event is taken on trust: one posted for a socket closed since may
+  // arrive for a new one given the same handle. recv tells the peer's end.
   if (what == FD_WRITE && c->state != SEND) return;
   pump(c);
 }

@@ -8,6 +8,7 @@ records the URL. What the browser got is read from its own network log.
     browser_e2e.py --stub STUB.exe --tools BUILD/tests --pack "PACK" --prefix DIR
 """
 import base64
+import http.client
 import json
 import os
 import shlex
@@ -16,6 +17,7 @@ import signal
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 import urllib.parse
@@ -381,6 +383,24 @@ class BrowserTest(unittest.TestCase):
                 status, answer = raw(port, (one + one.replace("\r\n\r\n", "\r\nConnection: close"
                                                                           "\r\n\r\n")).encode())
                 self.assertEqual(answer.count(b"HTTP/1.1 200"), 2)
+            with self.subTest("connections the browser closes"):
+                # A closed connection's handle comes back for the next one.
+                def one_each(answers):
+                    for _ in range(25):
+                        c = http.client.HTTPConnection("127.0.0.1", port, timeout=20)
+                        try:
+                            c.request("GET", f"/{token}/volume")
+                            answers.append(c.getresponse().status)
+                        except OSError as e:
+                            answers.append(repr(e))
+                        c.close()
+                answers = [[] for _ in range(4)]
+                threads = [threading.Thread(target=one_each, args=(a,)) for a in answers]
+                for t in threads:
+                    t.start()
+                for t in threads:
+                    t.join()
+                self.assertEqual(answers, [[200] * 25] * 4)
             with self.subTest("connections are bounded"):
                 held = [socket.create_connection(("127.0.0.1", port), timeout=20)
                         for _ in range(32)]
