@@ -87,7 +87,7 @@ int command_audit(int argc, char** argv) {
   serve::PreviewOptions po;
   po.chromium = chromium;
   po.ruffle_dir = ruffle;
-  if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
+  if (!seconds.empty() && !cli::parse_seconds(seconds, &po.seconds))
     return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
   if (!run && (!seconds.empty() || !chromium.empty() || !ruffle.empty()))
     return cli::usage_error(kHelp, "--seconds, --chromium and --ruffle go with --run");

@@ -34,23 +34,6 @@ const cli::Help kHelp = {
     "interrupted (the WARC keeps what was fetched), the build refused, or\n"
     "(--strict) a file the movie asks for is missing; 2 usage error.\n"};
 
-// Above 0, at most an hour, as pack preview takes them.
-bool parse_seconds(const std::string& text, double* out) {
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end || !(v > 0) || v > 3600) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_count(const std::string& text, int least, int most, int* out) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end || v < least || v > most) return false;
-  *out = int(v);
-  return true;
-}
-
 std::string default_warc(const std::string& out, const std::string& manifest) {
 #ifdef _WIN32
   const char* separators = "/\\";
@@ -108,15 +91,15 @@ int command_fetch(int argc, char** argv) {
     return cli::usage_error(kHelp, "give -o OUT.exe, --manifest DIR or --warc FILE");
   if (!o.at.empty() && fetch::full_timestamp(o.at).empty())
     return cli::usage_error(kHelp, "--at needs YYYYMMDD or YYYYMMDDhhmmss (a real date)");
-  if (!rounds.empty() && !parse_count(rounds, 0, 1000, &o.rounds))
+  if (!rounds.empty() && !cli::parse_count(rounds, 0, 1000, &o.rounds))
     return cli::usage_error(kHelp, "--rounds needs a number from 0 to 1000");
-  if (!max_urls.empty() && !parse_count(max_urls, 1, 10000000, &o.max_urls))
+  if (!max_urls.empty() && !cli::parse_count(max_urls, 1, 10000000, &o.max_urls))
     return cli::usage_error(kHelp, "--max-urls needs a number from 1");
-  if (!jobs.empty() && !parse_count(jobs, 1, 64, &o.jobs))
+  if (!jobs.empty() && !cli::parse_count(jobs, 1, 64, &o.jobs))
     return cli::usage_error(kHelp, "--jobs needs a number from 1 to 64");
-  if (!seconds.empty() && !parse_seconds(seconds, &o.seconds))
+  if (!seconds.empty() && !cli::parse_seconds(seconds, &o.seconds))
     return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
-  if (!timeout.empty() && !parse_seconds(timeout, &o.timeout))
+  if (!timeout.empty() && !cli::parse_seconds(timeout, &o.timeout))
     return cli::usage_error(kHelp, "--timeout needs a number above 0, at most 3600");
   if (!cdx.empty()) {
     if (cdx != "ia" && cdx != "pywb") return cli::usage_error(kHelp, "--cdx is ia or pywb");

@@ -105,9 +105,9 @@ int command_preview(int argc, char** argv) {
   int rc = 0;
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
   if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
-  if (!seconds.empty() && !serve::parse_seconds(seconds.c_str(), &po.seconds))
+  if (!seconds.empty() && !cli::parse_seconds(seconds, &po.seconds))
     return cli::usage_error(kHelp, "--seconds needs a number above 0, at most 3600");
-  if (!port.empty() && !serve::parse_port(port.c_str(), &po.port))
+  if (!port.empty() && !cli::parse_count(port, 1, 65535, &po.port))
     return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
 
   serve::PreviewOutcome o;

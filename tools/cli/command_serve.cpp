@@ -61,7 +61,7 @@ int command_serve(int argc, char** argv) {
   if (!cli::parse_options(kHelp, table, argc, argv, cli::one_input(&input), &rc)) return rc;
   if (!input) return cli::usage_error(kHelp, "missing PLAYER.exe or MANIFEST.toml");
   int port = 0;
-  if (!port_text.empty() && !serve::parse_port(port_text.c_str(), &port))
+  if (!port_text.empty() && !cli::parse_count(port_text, 1, 65535, &port))
     return cli::usage_error(kHelp, "--port needs a number from 1 to 65535");
   common::Error error;
   serve::ServerOptions so;

@@ -131,4 +131,20 @@ bool parse_size(const std::string& text, uint32_t least, uint32_t* w, uint32_t* 
   return true;
 }
 
+bool parse_count(const std::string& text, int least, int most, int* out) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < least || v > most) return false;
+  *out = int(v);
+  return true;
+}
+
+bool parse_seconds(const std::string& text, double* out) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end || !(v > 0) || v > 3600) return false;
+  *out = v;
+  return true;
+}
+
 }  // namespace cli

@@ -73,5 +73,9 @@ bool is_help(const char* arg);
 
 // A nominal size "WxH" (or "WXH"), each a decimal from least to 32767.
 bool parse_size(const std::string& text, uint32_t least, uint32_t* w, uint32_t* h);
+// A decimal from least to most (a port: 1 to 65535).
+bool parse_count(const std::string& text, int least, int most, int* out);
+// Decimal seconds, above 0 and at most an hour.
+bool parse_seconds(const std::string& text, double* out);
 
 }  // namespace cli

@@ -24,8 +24,6 @@
 #include "pack/loaded_player.h"
 #include "pack/manifest.h"
 #ifdef TESSIVO_HAVE_SERVE
-#include <unistd.h>
-
 #include "serve/preview.h"
 #endif
 
@@ -102,33 +100,11 @@ std::string reason_phrase(int status) {
   }
 }
 
-#ifdef TESSIVO_HAVE_SERVE
-bool runnable(const std::string& program) {
-  if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "";
-  for (size_t at = 0; at <= dirs.size();) {
-    size_t end = dirs.find(':', at);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
-    if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-    at = end + 1;
-  }
-  return false;
-}
-#endif
-
 // Whether the package can be played in Ruffle here; why not when not.
 bool can_play(const FetchOptions& o, common::Error* why) {
 #ifdef TESSIVO_HAVE_SERVE
-  std::string dir;
-  if (!serve::find_ruffle(o.ruffle_dir, &dir, why)) return false;
-  // As the preview picks it.
-  const char* env = std::getenv("TESSIVO_CHROMIUM");
-  const std::string chromium = !o.chromium.empty() ? o.chromium : env && *env ? env : "chromium";
-  if (runnable(chromium)) return true;
-  *why = common::plain("no " + chromium + " to run: install Debian's chromium, or name it with --chromium");
-  return false;
+  std::string dir, chromium;
+  return serve::find_ruffle(o.ruffle_dir, &dir, why) && serve::find_chromium(o.chromium, &chromium, why);
 #else
   (void)o;
   (void)why;

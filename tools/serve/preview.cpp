@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/json.h"
 #include "serve/chromium.h"
@@ -36,6 +37,26 @@ bool find_ruffle(const std::string& given, std::string* dir, common::Error* erro
   return true;
 }
 
+bool find_chromium(const std::string& given, std::string* program, common::Error* error) {
+  const char* env = std::getenv("TESSIVO_CHROMIUM");
+  *program = !given.empty() ? given : env && *env ? env : "chromium";
+  auto runnable = [](const std::string& path) { return access(path.c_str(), X_OK) == 0; };
+  if (program->find('/') != std::string::npos) {
+    if (runnable(*program)) return true;
+  } else {
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path ? path : "";
+    for (size_t at = 0; at <= dirs.size();) {
+      size_t end = dirs.find(':', at);
+      if (end == std::string::npos) end = dirs.size();
+      if (runnable((end > at ? dirs.substr(at, end - at) : ".") + "/" + *program)) return true;
+      at = end + 1;
+    }
+  }
+  *error = common::plain("no " + *program + " to run: install Debian's chromium, or name it with --chromium");
+  return false;
+}
+
 bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options, PreviewOutcome* out,
                  common::Error* error) {
   ServerOptions so;
@@ -45,8 +66,8 @@ bool run_preview(const pack::LoadedPlayer& input, const PreviewOptions& options,
   PackageServer server(input, so);
   if (!server.playable(error) || !server.start(options.port, error)) return false;
   BrowserRun run;
-  const char* env = std::getenv("TESSIVO_CHROMIUM");
-  run.chromium = !options.chromium.empty() ? options.chromium : env && *env ? env : "chromium";
+  common::Error missing;
+  find_chromium(options.chromium, &run.chromium, &missing);  // its run says what went wrong
   run.proxy_port = server.port();
   run.start_url = server.start_url();
   run.width = server.width();
@@ -108,22 +129,6 @@ std::string preview_requests_text(const PreviewOutcome& o) {
   }
   if (o.unlisted) t += "  ... and " + std::to_string(o.unlisted) + " more requests, not listed\n";
   return t;
-}
-
-bool parse_seconds(const char* text, double* out) {
-  char* end = nullptr;
-  double v = std::strtod(text, &end);
-  if (!*text || *end || !(v > 0) || v > 3600) return false;
-  *out = v;
-  return true;
-}
-
-bool parse_port(const char* text, int* out) {
-  char* end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (!*text || *end || v < 1 || v > 65535) return false;
-  *out = int(v);
-  return true;
 }
 
 }  // namespace serve

@@ -34,6 +34,9 @@ struct PreviewOutcome {
 // The Ruffle folder that options name or the defaults give; false with a
 // message when ruffle.js is not there.
 bool find_ruffle(const std::string& given, std::string* dir, common::Error* error);
+// The browser to run: given, else $TESSIVO_CHROMIUM, else "chromium"; false
+// (and why) when it is not there to run.
+bool find_chromium(const std::string& given, std::string* program, common::Error* error);
 
 // Runs the loaded package (the player state) in Ruffle. False with a
 // message when the server or the browser could not run; interrupted()
@@ -48,10 +51,5 @@ bool played(const PreviewOutcome& o, common::Error* why);
 // The request list as text lines and as a JSON array.
 std::string preview_requests_text(const PreviewOutcome& o);
 std::string preview_requests_json(const PreviewOutcome& o);
-
-// Strict decimal seconds, above 0 and at most an hour.
-bool parse_seconds(const char* text, double* out);
-// A port from 1 to 65535.
-bool parse_port(const char* text, int* out);
 
 }  // namespace serve
